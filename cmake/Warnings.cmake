@@ -1,0 +1,10 @@
+# Warnings for every target of the project; errors on CI.
+add_compile_options(-Wall -Wextra)
+if("$ENV{CI}" STREQUAL "true")
+  add_compile_options(-Werror)
+endif()
+option(VARNELO_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+if(VARNELO_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()

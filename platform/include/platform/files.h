@@ -1,0 +1,68 @@
+// Whole-file and folder operations on UTF-8 paths. Every failure is returned
+// as a std::error_code carrying errno; nothing throws. Symbolic links are
+// never followed: an entry that is not a regular file or a folder is
+// reported as EntryType::Other. Thread safe (no shared state).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "platform/time.h"
+
+namespace platform::files {
+
+enum class EntryType { None, File, Directory, Other };
+
+struct EntryInfo {
+  EntryType type = EntryType::None;
+  uint64_t size = 0;
+  FileTime lastWrite = 0;
+};
+
+struct DirEntry {
+  std::string name;
+  EntryInfo info;
+};
+
+// Information about `path` itself (not a link's target). A missing path is
+// an error (ENOENT) with info.type == None.
+std::error_code stat(const std::string& path, EntryInfo& info);
+bool exists(const std::string& path);
+bool isDirectory(const std::string& path);
+bool isRegularFile(const std::string& path);
+
+std::error_code createDirectory(const std::string& path);  // EEXIST when present
+std::error_code createDirectories(const std::string& path, unsigned mode = 0777);
+std::error_code removeDirectory(const std::string& path);  // empty folders only
+std::error_code removeFile(const std::string& path);
+// Removes a file or a whole folder tree; a missing path is not an error.
+std::error_code removeTree(const std::string& path);
+// Atomically replaces `to` with `from` (same file system).
+std::error_code rename(const std::string& from, const std::string& to);
+// Renames without replacing: EEXIST when `to` exists.
+std::error_code renameNoReplace(const std::string& from, const std::string& to);
+std::error_code copyFile(const std::string& from, const std::string& to);
+
+std::error_code setLastWriteTime(const std::string& path, FileTime time);
+
+std::error_code readFile(const std::string& path, std::string& out);
+std::error_code writeFile(const std::string& path, std::string_view data, unsigned mode = 0666);
+// Writes to a temporary sibling, flushes it and renames it over `path`.
+std::error_code writeFileAtomic(const std::string& path, std::string_view data,
+                                unsigned mode = 0666);
+std::error_code readRange(const std::string& path, uint64_t offset, size_t length,
+                          std::string& out);
+
+// Entries of a folder except "." and "..", in no particular order.
+std::error_code listDirectory(const std::string& path, std::vector<DirEntry>& out);
+
+// "a" + "b" → "a/b" (no doubled separator).
+std::string joinPath(std::string_view base, std::string_view name);
+// Parent folder of a path ("" for a bare name) and the last component.
+std::string parentPath(std::string_view path);
+std::string fileName(std::string_view path);
+
+}  // namespace platform::files

@@ -1,0 +1,45 @@
+#include "platform/sync_primitives.h"
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace platform {
+
+void Event::set() {
+  {
+    std::lock_guard lock(mutex_);
+    set_ = true;
+  }
+  if (manual_) {
+    cv_.notify_all();
+  } else {
+    cv_.notify_one();
+  }
+}
+
+void Event::reset() {
+  std::lock_guard lock(mutex_);
+  set_ = false;
+}
+
+bool Event::isSet() const {
+  std::lock_guard lock(mutex_);
+  return set_;
+}
+
+void Event::wait() {
+  std::unique_lock lock(mutex_);
+  cv_.wait(lock, [this] { return set_; });
+  if (!manual_) set_ = false;
+}
+
+bool Event::waitFor(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  if (!cv_.wait_for(lock, timeout, [this] { return set_; })) return false;
+  if (!manual_) set_ = false;
+  return true;
+}
+
+int64_t currentThreadId() noexcept { return static_cast<int64_t>(::syscall(SYS_gettid)); }
+
+}  // namespace platform

@@ -1,0 +1,103 @@
+#include "Sqlite.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace varnelo::sqlite {
+
+Statement& Statement::bind(int index, std::string_view text) {
+  sqlite3_bind_text(stmt_.get(), index, text.data(), static_cast<int>(text.size()),
+                    SQLITE_TRANSIENT);
+  return *this;
+}
+
+Statement& Statement::bind(int index, int value) {
+  sqlite3_bind_int(stmt_.get(), index, value);
+  return *this;
+}
+
+Statement& Statement::bind(int index, int64_t value) {
+  sqlite3_bind_int64(stmt_.get(), index, value);
+  return *this;
+}
+
+Statement& Statement::bindBlob(int index, const void* data, size_t size) {
+  sqlite3_bind_blob(stmt_.get(), index, data, static_cast<int>(size), SQLITE_TRANSIENT);
+  return *this;
+}
+
+Statement& Statement::bindNull(int index) {
+  sqlite3_bind_null(stmt_.get(), index);
+  return *this;
+}
+
+int Statement::step() { return sqlite3_step(stmt_.get()); }
+
+bool Statement::run() {
+  int rc;
+  while ((rc = step()) == SQLITE_ROW) {
+  }
+  return rc == SQLITE_DONE;
+}
+
+void Statement::reset() {
+  sqlite3_reset(stmt_.get());
+  sqlite3_clear_bindings(stmt_.get());
+}
+
+std::string Statement::columnText(int column) const {
+  const auto* p = static_cast<const char*>(sqlite3_column_blob(stmt_.get(), column));
+  const int n = sqlite3_column_bytes(stmt_.get(), column);
+  return p ? std::string(p, static_cast<size_t>(n)) : std::string();
+}
+
+int Database::open(const std::string& path, unsigned mode) {
+  close();
+  // Create the file ourselves so that it gets the requested permissions
+  // before SQLite writes anything into it.
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, mode);
+  if (fd >= 0) ::close(fd);
+  sqlite3* raw = nullptr;
+  const int rc = sqlite3_open_v2(path.c_str(), &raw,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                                 nullptr);
+  db_.reset(raw);
+  if (rc != SQLITE_OK) {
+    db_.reset();
+    return rc;
+  }
+  sqlite3_busy_timeout(raw, 5000);
+  return SQLITE_OK;
+}
+
+int Database::exec(const char* sql) { return sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr); }
+
+Statement Database::prepare(std::string_view sql) {
+  sqlite3_stmt* s = nullptr;
+  if (sqlite3_prepare_v2(db_.get(), sql.data(), static_cast<int>(sql.size()), &s, nullptr) !=
+      SQLITE_OK) {
+    sqlite3_finalize(s);
+    return Statement();
+  }
+  return Statement(s);
+}
+
+int Database::useWal() {
+  const int rc = exec("PRAGMA journal_mode=WAL;");
+  if (rc != SQLITE_OK) return rc;
+  return exec("PRAGMA synchronous=NORMAL;");
+}
+
+Transaction::Transaction(Database& db) : db_(db) { began_ = db_.exec("BEGIN;") == SQLITE_OK; }
+
+Transaction::~Transaction() {
+  if (began_ && !done_) db_.exec("ROLLBACK;");
+}
+
+bool Transaction::commit() {
+  if (!began_ || done_) return false;
+  done_ = db_.exec("COMMIT;") == SQLITE_OK;
+  return done_;
+}
+
+}  // namespace varnelo::sqlite
