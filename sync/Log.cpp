@@ -15,18 +15,28 @@ Logger& Logger::instance() {
   return logger;
 }
 
-Logger::~Logger() { close(); }
+Logger::~Logger() {
+  close();
+}
 
 const char* Logger::levelName(int level) {
   switch (level) {
-    case kLogAll: return "all";
-    case kLogDebug: return "debug";
-    case kLogInfo: return "info";
-    case kLogWarning: return "warning";
-    case kLogError: return "error";
-    case kLogFatal: return "fatal";
-    case kLogNever: return "nevel";
-    default: return "";
+    case kLogAll:
+      return "all";
+    case kLogDebug:
+      return "debug";
+    case kLogInfo:
+      return "info";
+    case kLogWarning:
+      return "warning";
+    case kLogError:
+      return "error";
+    case kLogFatal:
+      return "fatal";
+    case kLogNever:
+      return "nevel";
+    default:
+      return "";
   }
 }
 
@@ -129,8 +139,8 @@ void Logger::writeLine(int level, const char* module, std::string_view message) 
 void Logger::location(const char* sourceFile, const char* functionName, int line) {
   if (!sourceFile || !functionName) return;
   char text[256];
-  std::snprintf(text, sizeof text, "source file:[%s], func name:[%s], line number:[%d]",
-                sourceFile, functionName, line);
+  std::snprintf(text, sizeof text, "source file:[%s], func name:[%s], line number:[%d]", sourceFile,
+                functionName, line);
   std::lock_guard lock(mutex_);
   if (!file_) return;
   std::fputs(text, file_);

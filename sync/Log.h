@@ -65,7 +65,9 @@ class Logger {
   int threshold_ = kLogInfo;
 };
 
-inline void log_open(const std::string& dataDir) { Logger::instance().open(dataDir); }
+inline void log_open(const std::string& dataDir) {
+  Logger::instance().open(dataDir);
+}
 
 void log_write(int level, const char* module, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
@@ -76,6 +78,6 @@ std::string qualifiedFunctionName(const char* pretty);
 }  // namespace varnelo
 
 // Writes the location line of the calling function (after a failure entry).
-#define log_location()                                                                       \
-  ::varnelo::Logger::instance().location(                                                    \
+#define log_location()                    \
+  ::varnelo::Logger::instance().location( \
       __FILE__, ::varnelo::qualifiedFunctionName(__PRETTY_FUNCTION__).c_str(), __LINE__)

@@ -31,7 +31,9 @@ Statement& Statement::bindNull(int index) {
   return *this;
 }
 
-int Statement::step() { return sqlite3_step(stmt_.get()); }
+int Statement::step() {
+  return sqlite3_step(stmt_.get());
+}
 
 bool Statement::run() {
   int rc;
@@ -58,9 +60,9 @@ int Database::open(const std::string& path, unsigned mode) {
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, mode);
   if (fd >= 0) ::close(fd);
   sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &raw,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                                 nullptr);
+  const int rc =
+      sqlite3_open_v2(path.c_str(), &raw,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   db_.reset(raw);
   if (rc != SQLITE_OK) {
     db_.reset();
@@ -70,7 +72,9 @@ int Database::open(const std::string& path, unsigned mode) {
   return SQLITE_OK;
 }
 
-int Database::exec(const char* sql) { return sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr); }
+int Database::exec(const char* sql) {
+  return sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr);
+}
 
 Statement Database::prepare(std::string_view sql) {
   sqlite3_stmt* s = nullptr;
@@ -88,7 +92,9 @@ int Database::useWal() {
   return exec("PRAGMA synchronous=NORMAL;");
 }
 
-Transaction::Transaction(Database& db) : db_(db) { began_ = db_.exec("BEGIN;") == SQLITE_OK; }
+Transaction::Transaction(Database& db) : db_(db) {
+  began_ = db_.exec("BEGIN;") == SQLITE_OK;
+}
 
 Transaction::~Transaction() {
   if (began_ && !done_) db_.exec("ROLLBACK;");

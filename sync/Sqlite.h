@@ -89,9 +89,7 @@ class Database {
   int useWal();
   int changes() const noexcept { return sqlite3_changes(db_.get()); }
   int64_t lastInsertRowid() const noexcept { return sqlite3_last_insert_rowid(db_.get()); }
-  const char* errorMessage() const noexcept {
-    return db_ ? sqlite3_errmsg(db_.get()) : "not open";
-  }
+  const char* errorMessage() const noexcept { return db_ ? sqlite3_errmsg(db_.get()) : "not open"; }
 
  private:
   struct Closer {

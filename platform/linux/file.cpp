@@ -9,10 +9,14 @@
 
 namespace platform {
 namespace {
-std::error_code lastError() { return {errno, std::generic_category()}; }
+std::error_code lastError() {
+  return {errno, std::generic_category()};
+}
 }  // namespace
 
-File::~File() { close(); }
+File::~File() {
+  close();
+}
 
 File::File(File&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
 
@@ -28,10 +32,18 @@ std::error_code File::open(const std::string& path, Mode mode, unsigned permissi
   close();
   int flags = O_CLOEXEC | O_NOFOLLOW;
   switch (mode) {
-    case Mode::Read: flags |= O_RDONLY; break;
-    case Mode::ReadWrite: flags |= O_RDWR; break;
-    case Mode::CreateTruncate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
-    case Mode::CreateKeep: flags |= O_RDWR | O_CREAT; break;
+    case Mode::Read:
+      flags |= O_RDONLY;
+      break;
+    case Mode::ReadWrite:
+      flags |= O_RDWR;
+      break;
+    case Mode::CreateTruncate:
+      flags |= O_RDWR | O_CREAT | O_TRUNC;
+      break;
+    case Mode::CreateKeep:
+      flags |= O_RDWR | O_CREAT;
+      break;
   }
   do {
     fd_ = ::open(path.c_str(), flags, permissions);
@@ -76,7 +88,7 @@ std::error_code File::writeAt(uint64_t offset, const void* buffer, size_t length
 }
 
 std::error_code File::size(uint64_t& out) const {
-  struct stat st{};
+  struct stat st {};
   if (::fstat(fd_, &st) != 0) return lastError();
   out = static_cast<uint64_t>(st.st_size);
   return {};

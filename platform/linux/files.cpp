@@ -15,7 +15,9 @@
 namespace platform::files {
 namespace {
 
-std::error_code lastError() { return {errno, std::generic_category()}; }
+std::error_code lastError() {
+  return {errno, std::generic_category()};
+}
 
 EntryInfo infoFrom(const struct stat& st) {
   EntryInfo info;
@@ -39,7 +41,7 @@ using DirHandle = std::unique_ptr<DIR, DirCloser>;
 }  // namespace
 
 std::error_code stat(const std::string& path, EntryInfo& info) {
-  struct stat st{};
+  struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) {
     info = {};
     return lastError();
@@ -49,17 +51,17 @@ std::error_code stat(const std::string& path, EntryInfo& info) {
 }
 
 bool exists(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::lstat(path.c_str(), &st) == 0;
 }
 
 bool isDirectory(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool isRegularFile(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
@@ -137,9 +139,8 @@ std::error_code setLastWriteTime(const std::string& path, FileTime time) {
   times[0].tv_nsec = UTIME_OMIT;  // access time unchanged
   times[1].tv_sec = static_cast<time_t>(s);
   times[1].tv_nsec = static_cast<long>(ns);
-  return ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0
-             ? lastError()
-             : std::error_code{};
+  return ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0 ? lastError()
+                                                                              : std::error_code{};
 }
 
 std::error_code readFile(const std::string& path, std::string& out) {
@@ -211,7 +212,7 @@ std::error_code listDirectory(const std::string& path, std::vector<DirEntry>& ou
     }
     const std::string_view name = d->d_name;
     if (name == "." || name == "..") continue;
-    struct stat st{};
+    struct stat st {};
     if (::fstatat(::dirfd(dir.get()), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
       if (errno == ENOENT) continue;  // vanished while listing
       return lastError();

@@ -40,6 +40,8 @@ bool Event::waitFor(std::chrono::milliseconds timeout) {
   return true;
 }
 
-int64_t currentThreadId() noexcept { return static_cast<int64_t>(::syscall(SYS_gettid)); }
+int64_t currentThreadId() noexcept {
+  return static_cast<int64_t>(::syscall(SYS_gettid));
+}
 
 }  // namespace platform

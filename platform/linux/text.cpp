@@ -36,8 +36,8 @@ bool decodeUtf8(std::string_view s, size_t& i, char32_t& cp) noexcept {
     if ((b & 0xC0) != 0x80) return false;
     cp = (cp << 6) | (b & 0x3F);
   }
-  if (cp < min) return false;                       // overlong
-  if (cp > 0x10FFFF) return false;                  // beyond Unicode
+  if (cp < min) return false;                      // overlong
+  if (cp > 0x10FFFF) return false;                 // beyond Unicode
   if (cp >= 0xD800 && cp <= 0xDFFF) return false;  // encoded surrogate
   i += extra + 1;
   return true;

@@ -1,7 +1,7 @@
 #include "platform/time.h"
 
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 
 namespace platform {
 
@@ -38,7 +38,9 @@ LocalTime localTimeOf(FileTime ft) noexcept {
           parts.tm_hour,        parts.tm_min,     parts.tm_sec};
 }
 
-LocalTime currentLocalTime() noexcept { return localTimeOf(currentFileTime()); }
+LocalTime currentLocalTime() noexcept {
+  return localTimeOf(currentFileTime());
+}
 
 std::string formatTimeStamp(const LocalTime& t) {
   char buf[32];

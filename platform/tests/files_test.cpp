@@ -55,8 +55,7 @@ TEST_F(Files, LinksAndSpecialFilesAreOtherAndNeverFollowed) {
   ASSERT_FALSE(files::listDirectory(root_, entries));
   ASSERT_EQ(entries.size(), 3u);
   for (const auto& e : entries) {
-    EXPECT_EQ(e.info.type,
-              e.name == "dir" ? files::EntryType::Directory : files::EntryType::Other)
+    EXPECT_EQ(e.info.type, e.name == "dir" ? files::EntryType::Directory : files::EntryType::Other)
         << e.name;
   }
   EXPECT_FALSE(files::isDirectory(p("link")));

@@ -25,8 +25,12 @@ TEST(Event, ManualStaysSetAutoIsConsumed) {
 TEST(Event, AutoResetWakesOneWaiterPerSet) {
   Event ev(Event::Reset::Auto);
   std::atomic<int> woken{0};
-  std::thread a([&] { if (ev.waitFor(5s)) ++woken; });
-  std::thread b([&] { if (ev.waitFor(5s)) ++woken; });
+  std::thread a([&] {
+    if (ev.waitFor(5s)) ++woken;
+  });
+  std::thread b([&] {
+    if (ev.waitFor(5s)) ++woken;
+  });
   // Like a Windows auto-reset event it is a flag, not a counter: a second
   // set before a waiter consumed the first one is lost, so set again only
   // after one waiter woke.

@@ -38,9 +38,9 @@ TEST(Text, MalformedUtf8RaisesFailed) {
 
 TEST(Text, UnpairedSurrogatesRaiseFailed) {
   const std::u16string bad[] = {
-      std::u16string(1, char16_t(0xD800)),              // high alone at the end
-      std::u16string{char16_t(0xD800), u'a'},           // high then not-low
-      std::u16string{u'a', char16_t(0xDC00)},           // low alone
+      std::u16string(1, char16_t(0xD800)),                // high alone at the end
+      std::u16string{char16_t(0xD800), u'a'},             // high then not-low
+      std::u16string{u'a', char16_t(0xDC00)},             // low alone
       std::u16string{char16_t(0xDC00), char16_t(0xD800)}  // reversed pair
   };
   for (const auto& w : bad) EXPECT_THROW(platform::utf16ToUtf8(w), TextError);

@@ -17,7 +17,7 @@ class ConfigTest : public ::testing::Test {
 };
 
 TEST_F(ConfigTest, FileHoldingTokensIsPrivate) {
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(stat((dir_ / "config.db").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_EQ(cfg_.open(dir_ / "config.db"), 200);  // reopening only ensures tables

@@ -42,7 +42,8 @@ TEST_F(LogTest, FileStartsWithBomAndHeaderAndIsNamedByTime) {
   ASSERT_GE(text.size(), 3u);
   EXPECT_EQ(text.substr(0, 3), "\xEF\xBB\xBF");
   EXPECT_TRUE(std::regex_match(
-      text.substr(3), std::regex(R"(Log started at \d{4}-\d\d-\d\d \d\d:\d\d:\d\d, with level \[info\]\n)")))
+      text.substr(3),
+      std::regex(R"(Log started at \d{4}-\d\d-\d\d \d\d:\d\d:\d\d, with level \[info\]\n)")))
       << text;
 }
 
@@ -54,7 +55,9 @@ TEST_F(LogTest, ThresholdFiltersEntriesButNotLocationLines) {
   const std::string text = readLog();
   EXPECT_EQ(text.find("hidden"), std::string::npos);
   EXPECT_TRUE(std::regex_search(
-      text, std::regex(R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d, type:error, thread:\d+, module:sync\]: shown 2\n)")));
+      text,
+      std::regex(
+          R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d, type:error, thread:\d+, module:sync\]: shown 2\n)")));
   EXPECT_NE(text.find("source file:[sync/tests/log_test.cpp], func name:["), std::string::npos)
       << text;
 }

@@ -1,0 +1,37 @@
+// A de-duplicating first-in-first-out set of path texts: the updating set
+// (local changes waiting for the upload path) and the retry set (failed
+// uploads). Monitor events add from the event thread, the sync thread takes.
+// One suppressed path (the file the download path is writing) is refused.
+// Thread safe.
+#pragma once
+
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+namespace varnelo {
+
+class PathQueue {
+ public:
+  // False when the path is suppressed or already queued.
+  bool add(const std::string& path);
+  std::optional<std::string> take();
+  std::vector<std::string> takeAll();
+  void clear();
+  bool empty() const;
+  size_t size() const;
+
+  void setSuppressed(const std::string& path);
+  void clearSuppressed();
+
+ private:
+  mutable std::mutex mutex_;  // guards everything below
+  std::unordered_set<std::string> members_;
+  std::deque<std::string> order_;
+  std::string suppressed_;
+};
+
+}  // namespace varnelo

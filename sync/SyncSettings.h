@@ -1,0 +1,30 @@
+// Settings of one sync run, made with defaults on the first run and kept;
+// the chunk size is replaced by the service's when it announces one. Written
+// by the sync thread before any transfer starts, read by the transfer tasks.
+#pragma once
+
+#include <cstdint>
+
+namespace chunkcache {
+class ChunkCache;
+}
+
+struct varnelo_credentials;
+
+namespace varnelo {
+
+struct SyncSettings {
+  const varnelo_credentials* credentials = nullptr;  // rewritten at every run
+  uint32_t chunkSize = 4194304;                      // the service's when above 0
+  uint32_t value4096 = 4096;                         // handed to the transfer tasks
+  uint32_t requestTimeoutMs = 3600000;               // transfer tasks and address requests
+  uint32_t attempts = 3;                             // per chunk
+  uint32_t remotePollIntervalMs = 60000;             // between two remote passes
+  uint32_t retryIntervalMs = 120000;                 // between two retry flushes
+  uint32_t ioThreads = 4;                            // worker channel threads
+  uint32_t smallFileLimit = 16384;                   // 1..limit bytes go up in one request
+  int partVersion = 2;                               // in temporary download names
+  chunkcache::ChunkCache* chunkCache = nullptr;      // the engine's, not owned
+};
+
+}  // namespace varnelo
