@@ -1,0 +1,63 @@
+// Internal forms of the file metadata calls: the engine's callers that know
+// a path's length pass it as a string_view, and three operations exist only
+// inside the engine (info with the damaged-chunk list, delete, and the
+// small-file put address). Thread safe; each request blocks the caller.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "varnelo/meta.h"
+
+namespace varnelo::http {
+
+int32_t meta_get(const varnelo_credentials* credentials, std::string_view path,
+                 varnelo_meta_get_result** out, const uint8_t* base, bool list, int32_t showType);
+int32_t meta_move(const varnelo_credentials* credentials, std::string_view from,
+                  std::string_view to);
+int32_t meta_copy(const varnelo_credentials* credentials, std::string_view from,
+                  std::string_view to);
+int32_t meta_undelete(const varnelo_credentials* credentials, std::string_view path,
+                      varnelo_meta_purge_result** out);
+int32_t meta_purge(const varnelo_credentials* credentials, std::string_view path,
+                   varnelo_meta_purge_result** out);
+int32_t meta_mkdir(const varnelo_credentials* credentials, std::string_view path,
+                   const char* editTime, varnelo_meta_entry* out);
+int32_t meta_prepare_put(const varnelo_credentials* credentials, std::string_view path,
+                         const uint8_t* keys, int32_t keyCount, uint32_t chunkSize,
+                         int64_t fileSize, const uint8_t* base, varnelo_meta_prepare_result** out);
+int32_t meta_commit_put(const varnelo_credentials* credentials, std::string_view path,
+                        const uint8_t* keys, int32_t keyCount, uint32_t chunkSize, int64_t fileSize,
+                        const char* editTime, const char* mimeType, const uint8_t* base,
+                        varnelo_meta_entry* out);
+int32_t meta_mklink(const varnelo_credentials* credentials, std::string_view path, char** out);
+
+// A chunk the service reports as damaged (index repair).
+struct DirtyChunk {
+  int32_t index = 0;
+  uint8_t key[VARNELO_KEY_BYTES] = {};
+  std::string path;
+  int64_t size = 0;
+  std::string url;
+};
+
+// varnelo_meta_info plus the "dirty" list; -1 when an element is malformed.
+int32_t meta_info_dirty(const varnelo_credentials* credentials, varnelo_meta_info_record* out,
+                        std::vector<DirtyChunk>& dirty);
+
+// Deletes one remote file or folder; 200 deleted, 298 partly. The reply is
+// not interpreted.
+int32_t meta_delete(const varnelo_credentials* credentials, std::string_view path, long timeoutMs);
+
+// Formats the single-request put address of a small file into `buffer`.
+// NULL length: 499. NULL buffer: *length = text length, 200. *length not
+// above the text length: -3. Else the text and its NUL are copied, *length
+// becomes the text length, 200. mimeType/editTime NULL mean "".
+int32_t small_put_url(const char* path, const uint8_t* key, int64_t fileSize, uint32_t chunkSize,
+                      const char* mimeType, const char* editTime, const uint8_t* base, char* buffer,
+                      size_t* length);
+
+}  // namespace varnelo::http

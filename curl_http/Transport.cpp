@@ -1,0 +1,243 @@
+#include "Transport.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cinttypes>
+#include <cstdio>
+#include <memory>
+
+#include "ConnectionSettings.h"
+#include "Log.h"
+#include "ShareHandle.h"
+#include "varnelo/account.h"
+
+namespace varnelo::http {
+namespace {
+
+constexpr long kLowSpeedLimit = 512;  // bytes/s
+constexpr long kLowSpeedTime = 300;   // s
+constexpr long kDnsCacheTimeout = 300;
+
+std::atomic<bool> g_reuse{true};
+
+struct SlistDeleter {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using Slist = std::unique_ptr<curl_slist, SlistDeleter>;
+
+struct EasyDeleter {
+  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+using Easy = std::unique_ptr<CURL, EasyDeleter>;
+
+// The calling thread's kept handle. The handle is declared after the share
+// it is attached to, so it is cleaned up (and detaches) first.
+struct ThreadHandle {
+  std::shared_ptr<Share> share;
+  Easy easy;
+  bool busy = false;
+  TransferInfo last;
+};
+
+thread_local ThreadHandle t_handle;
+
+// One transfer's hold on an easy handle: the thread's kept one when it is
+// free and reuse is on, otherwise a fresh one that dies with the lease.
+class HandleLease {
+ public:
+  HandleLease() {
+    kept_ = g_reuse.load() && !t_handle.busy;
+    if (kept_) {
+      if (!t_handle.easy) t_handle.easy.reset(curl_easy_init());
+      t_handle.busy = true;
+      handle_ = t_handle.easy.get();
+    } else {
+      own_.reset(curl_easy_init());
+      handle_ = own_.get();
+    }
+    if (handle_ == nullptr) return;
+    // A handle picks up a replaced share at its next transfer; it keeps a
+    // reference so the old share is never cleaned up under it.
+    std::shared_ptr<Share> share = current_share();
+    std::shared_ptr<Share>& attached = kept_ ? t_handle.share : ownShare_;
+    if (attached != share) {
+      curl_easy_setopt(handle_, CURLOPT_SHARE, share->get());
+      attached = std::move(share);
+    }
+  }
+  ~HandleLease() {
+    if (handle_ == nullptr) return;
+    long connects = 0;
+    curl_easy_getinfo(handle_, CURLINFO_NUM_CONNECTS, &connects);
+    t_handle.last.newConnections = connects;
+    if (kept_) {
+      // Forget this transfer's options (and the pointers into its header list
+      // and buffers); connections, DNS and TLS caches and the share stay.
+      curl_easy_reset(handle_);
+      t_handle.busy = false;
+    } else {
+      own_.reset();  // detaches from the share before the reference goes
+    }
+  }
+  HandleLease(const HandleLease&) = delete;
+  HandleLease& operator=(const HandleLease&) = delete;
+
+  CURL* get() const { return handle_; }
+
+ private:
+  bool kept_ = false;
+  CURL* handle_ = nullptr;
+  std::shared_ptr<Share> ownShare_;  // declared before own_: outlives it
+  Easy own_;
+};
+
+size_t sink_callback(char* data, size_t size, size_t count, void* user) {
+  try {
+    return static_cast<Sink*>(user)->write(data, size * count);
+  } catch (...) {
+    return 0;  // out of memory: abort the transfer rather than throw through libcurl
+  }
+}
+
+size_t put_read_callback(char* buffer, size_t size, size_t count, void* user) {
+  auto* block = static_cast<PutBlock*>(user);
+  if (block->isStopping && block->isStopping()) {
+    block->ok = false;
+    return CURL_READFUNC_ABORT;
+  }
+  size_t remaining = block->length > block->position ? block->length - block->position : 0;
+  size_t n = std::min(remaining, size * count);
+  std::copy_n(block->data + block->position, n, buffer);
+  block->position += n;
+  if (n > 0 && block->onSent) block->onSent(n);
+  return n;
+}
+
+Slist copy_headers(HeaderList headers) {
+  Slist list;
+  for (HeaderList h = headers; h != nullptr && *h != nullptr; ++h) {
+    curl_slist* grown = curl_slist_append(list.get(), *h);
+    if (grown == nullptr) break;
+    list.release();
+    list.reset(grown);
+  }
+  return list;
+}
+
+enum class Method { Post, Get, Put };
+
+struct Request {
+  Method method;
+  const std::string& url;
+  HeaderList headers;
+  long timeoutMs;
+  Sink& body;
+  Sink& header;
+};
+
+// Runs one transfer: common options, the method's own options (set by
+// `configure`), perform, and a log line for a failure.
+template <typename Configure>
+int perform(const Request& r, Configure&& configure) {
+  HandleLease lease;
+  CURL* h = lease.get();
+  if (h == nullptr) {
+    log_write(kLogError, kModuleVarnelo, "curl_easy_init failed");
+    return CURLE_FAILED_INIT;
+  }
+  bool limited = r.method != Method::Post;
+  ConnectionSettings settings =
+      compute_connection_settings(r.url, limited, system_proxy_resolver());
+  Slist headers = copy_headers(r.headers);
+
+  curl_easy_setopt(h, CURLOPT_URL, r.url.c_str());
+  curl_easy_setopt(h, CURLOPT_DNS_CACHE_TIMEOUT, kDnsCacheTimeout);
+  apply_connection_settings(h, settings);
+  curl_easy_setopt(h, CURLOPT_NOPROGRESS, 1L);
+  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);  // worker threads: no SIGALRM for timeouts
+  curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, r.timeoutMs);
+  curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &sink_callback);
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, &r.body);
+  curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &sink_callback);
+  curl_easy_setopt(h, CURLOPT_HEADERDATA, &r.header);
+  if (limited) {
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedLimit);
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, kLowSpeedTime);
+  }
+  configure(h);
+
+  CURLcode rc = curl_easy_perform(h);
+  if (rc != CURLE_OK)
+    log_write(kLogWarning, kModuleVarnelo, "request [%s] failed: curl code %d (%s)",
+              url_for_log(r.url).c_str(), static_cast<int>(rc), curl_easy_strerror(rc));
+  return static_cast<int>(rc);
+}
+
+}  // namespace
+
+int http_post(const std::string& url, const void* body, size_t bodyLength, HeaderList headers,
+              long timeoutMs, Sink& bodySink, Sink& headerSink) {
+  return perform({Method::Post, url, headers, timeoutMs, bodySink, headerSink}, [&](CURL* h) {
+    curl_easy_setopt(h, CURLOPT_POST, 1L);
+    curl_easy_setopt(h, CURLOPT_POSTFIELDS, body != nullptr ? body : "");
+    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(bodyLength));
+  });
+}
+
+int http_get(const std::string& url, HeaderList headers, long timeoutMs, uint64_t offset,
+             uint64_t length, Sink& bodySink, Sink& headerSink) {
+  char range[128];
+  if (length > 0)
+    std::snprintf(range, sizeof range, "%" PRIu64 "-%" PRIu64, offset, offset + length - 1);
+  return perform({Method::Get, url, headers, timeoutMs, bodySink, headerSink}, [&](CURL* h) {
+    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    if (length > 0) curl_easy_setopt(h, CURLOPT_RANGE, range);
+  });
+}
+
+int http_put(const std::string& url, PutBlock& data, HeaderList headers, long timeoutMs,
+             Sink& bodySink, Sink& headerSink) {
+  return perform({Method::Put, url, headers, timeoutMs, bodySink, headerSink}, [&](CURL* h) {
+    curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);  // PUT
+    curl_off_t size = data.length > data.position ? data.length - data.position : 0;
+    curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, size);
+    curl_easy_setopt(h, CURLOPT_READFUNCTION, &put_read_callback);
+    curl_easy_setopt(h, CURLOPT_READDATA, &data);
+  });
+}
+
+std::string url_for_log(const std::string& url) {
+  return url.substr(0, url.find('?'));
+}
+
+TransferInfo last_transfer_info() {
+  return t_handle.last;
+}
+
+void set_connection_reuse(bool enabled) {
+  g_reuse.store(enabled);
+}
+
+void release_thread_handle() {
+  if (t_handle.busy) return;
+  t_handle.easy.reset();
+  t_handle.share.reset();
+}
+
+}  // namespace varnelo::http
+
+extern "C" {
+
+int32_t varnelo_init(void) {
+  return static_cast<int32_t>(curl_global_init(CURL_GLOBAL_ALL));
+}
+
+int32_t varnelo_term(void) {
+  varnelo::http::release_thread_handle();
+  curl_global_cleanup();
+  return 0;
+}
+}

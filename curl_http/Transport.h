@@ -1,0 +1,94 @@
+// The HTTP transport under every request of the client and of the chunk
+// transfers: one POST, GET or PUT per call over libcurl, with the connection
+// settings read from the environment at the start of each transfer.
+//
+// Each thread keeps one long-lived easy handle that is reset between
+// transfers, so its connections stay open for the next request to the same
+// host; DNS cache and TLS sessions are shared process-wide (ShareHandle.h).
+// All functions are thread safe and block the calling thread. A transfer
+// started from inside another transfer's callback on the same thread gets a
+// handle of its own.
+//
+// Example (a chunk download writing into its own sink):
+//   struct FileSink : varnelo::http::Sink { size_t write(const char* p, size_t n) override; };
+//   FileSink body; varnelo::http::StringSink headers;
+//   int rc = varnelo::http::http_get(url, nullptr, 30000, offset, length, body, headers);
+//   int status = rc == 0 ? varnelo::http::parse_http_status(headers.bytes) : rc;
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace varnelo::http {
+
+// Receives the reply bytes of a transfer, block by block. The return value
+// is what libcurl is told was taken; anything but `size` aborts the transfer
+// with CURLE_WRITE_ERROR. The transport's own sinks always take everything.
+class Sink {
+ public:
+  virtual ~Sink() = default;
+  virtual size_t write(const char* data, size_t size) = 0;
+};
+
+// Appends every block to a growable buffer (reply bodies, raw header lines).
+class StringSink final : public Sink {
+ public:
+  size_t write(const char* data, size_t size) override {
+    bytes.append(data, size);
+    return size;
+  }
+  std::string bytes;
+};
+
+// The in-memory block a PUT sends. The read callback copies from `position`
+// on and advances it. When `isStopping` answers true the callback hands out
+// nothing more, clears `ok` and aborts the transfer. `onSent` (optional) is
+// told how many bytes each read handed to libcurl, for progress reports.
+struct PutBlock {
+  const uint8_t* data = nullptr;
+  size_t length = 0;
+  size_t position = 0;
+  bool ok = true;
+  std::function<bool()> isStopping;
+  std::function<void(size_t)> onSent;
+};
+
+// Header list: NULL-terminated array of complete header lines
+// ("Name: value"), owned by the caller; may itself be NULL.
+using HeaderList = const char* const*;
+
+// POST `body` (no speed limit, no low-speed abort). Returns the CURLcode;
+// the status comes from parse_http_status over the header bytes.
+int http_post(const std::string& url, const void* body, size_t bodyLength, HeaderList headers,
+              long timeoutMs, Sink& bodySink, Sink& headerSink);
+
+// GET, with a Range of offset..offset+length-1 when length > 0. Speed limits
+// from the environment apply; aborts below 512 bytes/s for 300 s.
+int http_get(const std::string& url, HeaderList headers, long timeoutMs, uint64_t offset,
+             uint64_t length, Sink& bodySink, Sink& headerSink);
+
+// PUT the block from its current position. Speed limits and low-speed abort
+// as for http_get.
+int http_put(const std::string& url, PutBlock& data, HeaderList headers, long timeoutMs,
+             Sink& bodySink, Sink& headerSink);
+
+// The URL without its query, for log lines: queries may carry a password
+// (quick sign-in) or signatures.
+std::string url_for_log(const std::string& url);
+
+// Facts about the calling thread's last finished transfer (tests, bench).
+struct TransferInfo {
+  long newConnections = 0;  // connections opened for it (0 = an open one was reused)
+};
+TransferInfo last_transfer_info();
+
+// Process-wide switch for benchmarks: false makes every transfer use a fresh
+// easy handle (and so a fresh connection), as if nothing were kept.
+void set_connection_reuse(bool enabled);
+
+// Drops the calling thread's kept handle and its connections.
+void release_thread_handle();
+
+}  // namespace varnelo::http
