@@ -1,0 +1,333 @@
+#include "platform/dir_watch.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+namespace platform {
+namespace {
+
+// How long a rename's old-name event may wait for its new-name event. The
+// kernel queues both inside one rename call, so the second one follows
+// within microseconds; if it has not come by then the entry left the tree.
+constexpr int kPairWaitMillis = 5;
+constexpr size_t kReadBufferSize = 64 * 1024;
+
+std::error_code errnoCode(int error) {
+  return {error, std::generic_category()};
+}
+
+std::string joinRel(const std::string& rel, const std::string& name) {
+  if (rel.empty()) return name;
+  if (name.empty()) return rel;
+  return rel + "/" + name;
+}
+
+bool isSameOrBelow(const std::string& path, const std::string& folder) {
+  if (folder.empty()) return true;
+  return path.size() >= folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+         (path.size() == folder.size() || path[folder.size()] == '/');
+}
+
+uint32_t inotifyMask(uint32_t filter) {
+  // Names are always needed, whatever the filter: they keep the folder map
+  // up to date.
+  uint32_t mask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF |
+                  IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW | IN_EXCL_UNLINK;
+  if (filter & (kWatchSize | kWatchLastWrite)) mask |= IN_MODIFY;
+  if (filter & (kWatchAttributes | kWatchLastWrite | kWatchCreation | kWatchSecurity)) {
+    mask |= IN_ATTRIB;
+  }
+  if (filter & kWatchLastAccess) mask |= IN_ACCESS;
+  return mask;
+}
+
+}  // namespace
+
+DirWatch::~DirWatch() {
+  close();
+}
+
+void DirWatch::close() noexcept {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  rootWd_ = -1;
+  folders_.clear();
+  pending_.clear();
+  next_ = 0;
+}
+
+std::string DirWatch::fullPath(const std::string& rel) const {
+  if (rel.empty()) return root_;
+  if (!root_.empty() && root_.back() == '/') return root_ + rel;
+  return root_ + "/" + rel;
+}
+
+std::error_code DirWatch::open(const std::string& dir, uint32_t filter, bool subtree) {
+  close();
+  root_ = dir;
+  filter_ = filter;
+  mask_ = inotifyMask(filter);
+  subtree_ = subtree;
+  buffer_.resize(kReadBufferSize);
+  fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (fd_ < 0) return errnoCode(errno);
+
+  int wd = ::inotify_add_watch(fd_, dir.c_str(), mask_);
+  if (wd < 0) {
+    const int error = errno;
+    close();
+    return errnoCode(error);
+  }
+  rootWd_ = wd;
+  folders_[wd] = "";
+  if (subtree) {
+    std::vector<DirChange> unused;
+    if (auto ec = addTree("", false, unused)) {
+      close();
+      return ec;
+    }
+  }
+  return {};
+}
+
+std::error_code DirWatch::addFolder(const std::string& rel) {
+  if (fault_.load() == static_cast<int>(DirWatchFault::WatchLimit)) {
+    fault_.store(0);
+    return errnoCode(ENOSPC);
+  }
+  const int wd = ::inotify_add_watch(fd_, fullPath(rel).c_str(), mask_);
+  if (wd < 0) {
+    // A folder that vanished or was replaced before we got to it is reported
+    // by its own events; one we may not read cannot be synchronised anyway.
+    if (errno == ENOENT || errno == ENOTDIR || errno == EACCES) return {};
+    return errnoCode(errno);
+  }
+  folders_[wd] = rel;
+  return {};
+}
+
+// Watches every folder below `rel` (which is watched already), depth first;
+// with `report`, every entry found is appended as Added, parents first.
+std::error_code DirWatch::addTree(const std::string& rel, bool report,
+                                  std::vector<DirChange>& out) {
+  std::vector<std::string> stack{rel};
+  while (!stack.empty()) {
+    const std::string folder = std::move(stack.back());
+    stack.pop_back();
+    DIR* handle = ::opendir(fullPath(folder).c_str());
+    if (!handle) continue;  // gone or unreadable: nothing below to watch
+    while (const dirent* entry = ::readdir(handle)) {
+      const std::string name = entry->d_name;
+      if (name == "." || name == "..") continue;
+      const std::string child = joinRel(folder, name);
+      bool isDir = entry->d_type == DT_DIR;
+      if (entry->d_type == DT_UNKNOWN) {
+        struct stat st;
+        isDir = ::lstat(fullPath(child).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+      }
+      if (report && reports(isDir, IN_CREATE)) out.push_back({DirChange::Kind::Added, child});
+      if (!isDir) continue;
+      if (auto ec = addFolder(child)) {
+        ::closedir(handle);
+        return ec;
+      }
+      stack.push_back(child);
+    }
+    ::closedir(handle);
+  }
+  return {};
+}
+
+void DirWatch::dropTree(const std::string& rel) {
+  for (auto it = folders_.begin(); it != folders_.end();) {
+    if (it->first != rootWd_ && isSameOrBelow(it->second, rel)) {
+      ::inotify_rm_watch(fd_, it->first);  // the kernel may have dropped it already
+      it = folders_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void DirWatch::renameTree(const std::string& from, const std::string& to) {
+  for (auto& [wd, path] : folders_) {
+    if (wd != rootWd_ && isSameOrBelow(path, from)) path = to + path.substr(from.size());
+  }
+}
+
+bool DirWatch::reports(bool isDir, uint32_t mask) const {
+  if (mask & (IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO)) {
+    return (filter_ & (isDir ? kWatchDirName : kWatchFileName)) != 0;
+  }
+  if (mask & IN_MODIFY) return (filter_ & (kWatchSize | kWatchLastWrite)) != 0;
+  if (mask & IN_ATTRIB) {
+    return (filter_ & (kWatchAttributes | kWatchLastWrite | kWatchCreation | kWatchSecurity)) != 0;
+  }
+  if (mask & IN_ACCESS) return (filter_ & kWatchLastAccess) != 0;
+  return false;
+}
+
+// Reads what the kernel has queued into pending_, waiting up to
+// `waitMillis` for the first byte. False when nothing could be read.
+bool DirWatch::fillPending(int waitMillis) {
+  if (waitMillis > 0) {
+    pollfd pfd{fd_, POLLIN, 0};
+    if (::poll(&pfd, 1, waitMillis) <= 0) return false;
+  }
+  bool any = false;
+  for (;;) {
+    const ssize_t got = ::read(fd_, buffer_.data(), buffer_.size());
+    if (got <= 0) break;  // EAGAIN: drained
+    any = true;
+    for (ssize_t offset = 0; offset + static_cast<ssize_t>(sizeof(inotify_event)) <= got;) {
+      inotify_event header;
+      std::memcpy(&header, buffer_.data() + offset, sizeof header);
+      const char* name = buffer_.data() + offset + sizeof header;
+      pending_.push_back({header.wd, header.mask, header.cookie,
+                          header.len ? std::string(name, strnlen(name, header.len)) : ""});
+      offset += static_cast<ssize_t>(sizeof header + header.len);
+    }
+  }
+  if (any && fault_.load() == static_cast<int>(DirWatchFault::QueueOverflow)) {
+    fault_.store(0);
+    pending_.push_back({-1, IN_Q_OVERFLOW, 0, ""});
+  }
+  return any;
+}
+
+size_t DirWatch::findMovedTo(size_t from, uint32_t cookie) const {
+  for (size_t i = from; i < pending_.size(); ++i) {
+    if ((pending_[i].mask & IN_MOVED_TO) && pending_[i].cookie == cookie) return i;
+  }
+  return pending_.size();
+}
+
+std::error_code DirWatch::read(std::vector<DirChange>& out) {
+  if (fd_ < 0) return errnoCode(EBADF);
+  fillPending(0);
+  while (next_ < pending_.size()) {
+    const size_t index = next_++;
+    if (auto ec = handle(index, out)) {
+      pending_.clear();
+      next_ = 0;
+      return ec;
+    }
+  }
+  pending_.clear();
+  next_ = 0;
+  return {};
+}
+
+std::error_code DirWatch::handle(size_t index, std::vector<DirChange>& out) {
+  const RawEvent event = pending_[index];
+  if (event.mask & IN_Q_OVERFLOW) return errnoCode(EOVERFLOW);
+  if (event.wd == -2) return {};  // a new name already paired with its old name
+  const auto folder = folders_.find(event.wd);
+  if (folder == folders_.end()) return {};  // a folder we stopped watching
+  if (event.wd == rootWd_) {
+    if (event.mask & IN_UNMOUNT) return errnoCode(ENODEV);
+    if (event.mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) return errnoCode(ENOENT);
+  }
+  if (event.mask & IN_IGNORED) {
+    folders_.erase(folder);
+    return {};
+  }
+  // Events about a folder itself are reported by its parent, by name.
+  if (event.name.empty()) return {};
+
+  const bool isDir = (event.mask & IN_ISDIR) != 0;
+  const std::string rel = joinRel(folder->second, event.name);
+  if (event.mask & IN_CREATE) {
+    if (reports(isDir, IN_CREATE)) out.push_back({DirChange::Kind::Added, rel});
+    if (isDir && subtree_) {
+      if (auto ec = addFolder(rel)) return ec;
+      return addTree(rel, true, out);
+    }
+  } else if (event.mask & IN_DELETE) {
+    if (reports(isDir, IN_DELETE)) out.push_back({DirChange::Kind::Removed, rel});
+    if (isDir) dropTree(rel);
+  } else if (event.mask & IN_MOVED_FROM) {
+    size_t to = findMovedTo(index + 1, event.cookie);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kPairWaitMillis);
+    while (to == pending_.size()) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            deadline - std::chrono::steady_clock::now())
+                            .count();
+      if (left <= 0 || !fillPending(static_cast<int>(left))) break;
+      to = findMovedTo(index + 1, event.cookie);
+    }
+    const auto target = to < pending_.size() ? folders_.find(pending_[to].wd) : folders_.end();
+    if (target == folders_.end()) {  // moved out of the tree
+      if (reports(isDir, IN_MOVED_FROM)) out.push_back({DirChange::Kind::Removed, rel});
+      if (isDir) dropTree(rel);
+      return {};
+    }
+    const std::string newRel = joinRel(target->second, pending_[to].name);
+    pending_[to].wd = -2;  // consumed here
+    if (reports(isDir, IN_MOVED_FROM)) {
+      out.push_back({DirChange::Kind::OldName, rel});
+      out.push_back({DirChange::Kind::NewName, newRel});
+    }
+    if (isDir) renameTree(rel, newRel);
+  } else if (event.mask & IN_MOVED_TO) {  // moved into the tree
+    if (reports(isDir, IN_MOVED_TO)) out.push_back({DirChange::Kind::Added, rel});
+    if (isDir && subtree_) {
+      if (auto ec = addFolder(rel)) return ec;
+      return addTree(rel, true, out);
+    }
+  } else if (reports(isDir, event.mask)) {
+    out.push_back({DirChange::Kind::Modified, rel});
+  }
+  return {};
+}
+
+DirWatchWaiter::~DirWatchWaiter() {
+  if (eventFd_ >= 0) ::close(eventFd_);
+}
+
+std::error_code DirWatchWaiter::open() {
+  eventFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  return eventFd_ < 0 ? errnoCode(errno) : std::error_code{};
+}
+
+void DirWatchWaiter::wake() noexcept {
+  const uint64_t one = 1;
+  // A full counter already wakes the waiter; nothing else can go wrong here.
+  [[maybe_unused]] ssize_t written = ::write(eventFd_, &one, sizeof one);
+}
+
+std::error_code DirWatchWaiter::wait(const std::vector<DirWatch*>& watches,
+                                     std::vector<size_t>& ready, bool& woken, int timeoutMillis) {
+  ready.clear();
+  woken = false;
+  std::vector<pollfd> fds;
+  fds.reserve(watches.size() + 1);
+  fds.push_back({eventFd_, POLLIN, 0});
+  for (const DirWatch* watch : watches) fds.push_back({watch->fd_, POLLIN, 0});
+  int count;
+  do {
+    count = ::poll(fds.data(), fds.size(), timeoutMillis);
+  } while (count < 0 && errno == EINTR);
+  if (count < 0) return errnoCode(errno);
+  if (fds[0].revents) {
+    uint64_t value;
+    [[maybe_unused]] ssize_t got = ::read(eventFd_, &value, sizeof value);
+    woken = true;
+  }
+  for (size_t i = 1; i < fds.size(); ++i) {
+    if (fds[i].revents) ready.push_back(i - 1);
+  }
+  return {};
+}
+
+}  // namespace platform
