@@ -1,0 +1,94 @@
+#include "Context.h"
+
+#include "Log.h"
+#include "TransferCodes.h"
+#include "platform/file.h"
+#include "platform/files.h"
+#include "varnelo/IVarneloEvent.h"
+
+namespace varnelo {
+
+Context::Context(Setup setup) : setup_(std::move(setup)) {}
+
+void Context::reportIdleIfDone(int remaining) {
+  if (remaining == 0 && setup_.sink) {
+    setup_.sink->statusChanged(isPaused() ? kEnginePaused : kEngineIdle);
+  }
+}
+
+void Context::uploadStarted(const std::string& localPath) {
+  int now = uploads_.fetch_add(1) + 1;
+  if (setup_.sink) {
+    if (now == 1) setup_.sink->statusChanged(kEngineUploading);
+    setup_.sink->fileStateChanged(localPath.c_str(), kFileUploading);
+  }
+  log_write(kLogInfo, kModuleSync, "upload path started:[%s]", localPath.c_str());
+}
+
+void Context::downloadStarted(const std::string& localPath) {
+  int now = downloads_.fetch_add(1) + 1;
+  if (setup_.sink) {
+    if (now == 1) setup_.sink->statusChanged(kEngineDownloading);
+    setup_.sink->fileStateChanged(localPath.c_str(), kFileDownloading);
+  }
+  log_write(kLogInfo, kModuleSync, "download path started:[%s]", localPath.c_str());
+}
+
+void Context::uploadDone(int code, const std::string& localPath) {
+  const int remaining = uploads_.fetch_sub(1) - 1;
+  const char* path = localPath.c_str();
+  IVarneloEvent* sink = setup_.sink;
+  if (code == codes::kOk) {
+    if (sink) sink->uploaded(path);
+    if (sink) sink->fileStateChanged(path, kFileInStep);
+  } else if (code == codes::kUnchanged || code == codes::kReplacedRemote) {
+    if (sink) sink->fileStateChanged(path, kFileInStep);
+  } else if (code == codes::kConflict) {
+    if (sink) sink->fileStateChanged(path, kFileConflict);
+  } else {
+    // A file that exists but cannot be read now is "in use" and retried.
+    platform::files::EntryInfo info;
+    const bool isFile =
+        !platform::files::stat(localPath, info) && info.type == platform::files::EntryType::File;
+    platform::File probe;
+    if (isFile && probe.open(localPath, platform::File::Mode::Read)) code = codes::kFileChanged;
+    if (sink) sink->fileStateChanged(path, code == codes::kFileChanged ? kFileInUse : kFileFailed);
+    // Failures are retried whether or not anyone listens for reports.
+    if (!isPaused() && platform::files::exists(localPath)) {
+      retry_.add(localPath);
+      log_write(kLogError, kModuleSync, "upload file failed:[%s], retry it later", path);
+      log_location();
+    }
+  }
+  if (sink) sink->result(code, path);
+  reportIdleIfDone(remaining);
+  if (code == codes::kOk || code == codes::kReplacedRemote || code == codes::kUnchanged) {
+    log_write(kLogInfo, kModuleSync, "upload file succeeded:[%s], return code:[%d]", path, code);
+  } else {
+    log_write(kLogError, kModuleSync, "upload file failed:[%s], sync error:[%d]", path, code);
+    log_location();
+  }
+}
+
+void Context::downloadDone(int code, const std::string& localPath) {
+  const int remaining = downloads_.fetch_sub(1) - 1;
+  const char* path = localPath.c_str();
+  if (setup_.sink) {
+    if (code == codes::kOk) setup_.sink->downloaded(path);
+    setup_.sink->result(code, path);
+    setup_.sink->fileStateChanged(path, code == codes::kConflict ? kFileConflict : kFileInStep);
+    reportIdleIfDone(remaining);
+  }
+  if (code != codes::kOk && code != codes::kReplacedLocal) {
+    log_write(kLogError, kModuleSync, "download file failed:[%s], sync error:[%d]", path, code);
+    log_location();
+  } else {
+    log_write(kLogInfo, kModuleSync, "download file succeeded:[%s], return code:[%d]", path, code);
+  }
+}
+
+void Context::reportResult(int code, const std::string& localPath) {
+  if (setup_.sink) setup_.sink->result(code, localPath.empty() ? nullptr : localPath.c_str());
+}
+
+}  // namespace varnelo

@@ -1,0 +1,109 @@
+// The sync context: everything one run of the sync thread shares with the
+// transfer paths (settings, credentials, local root, filter, journal, event
+// sink, the updating and retry sets, the meters) and the completion reports
+// that every file operation ends with. Made by the sync thread at the start
+// of a run and destroyed at its end. The report functions run on the sync
+// thread; flags and in-flight counters are atomic, so the application thread
+// may pause or stop while a transfer runs, and the I/O threads may read them.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "LocalListing.h"
+#include "PathQueue.h"
+#include "SpeedMeter.h"
+#include "SyncSettings.h"
+#include "TransferRecord.h"
+
+namespace chunkcache {
+class ChunkCache;
+}
+
+namespace varnelo {
+
+class IVarneloEvent;
+
+namespace sync {
+class FileJournal;
+class SyncFilter;
+}  // namespace sync
+
+// Bits of the sync mode.
+enum SyncModeBits : int {
+  kSyncLocalChanges = 1,   // upload direction
+  kSyncRemoteChanges = 2,  // download direction
+};
+
+class Context {
+ public:
+  struct Setup {
+    int mode = kSyncLocalChanges | kSyncRemoteChanges;
+    SyncSettings* settings = nullptr;  // not owned; outlives the context
+    std::string localRoot;             // the sync folder, without a trailing "/"
+    sync::SyncFilter* filter = nullptr;
+    sync::FileJournal* journal = nullptr;
+    IVarneloEvent* sink = nullptr;  // may be null
+    // Shared with status objects, which may outlive the context.
+    std::shared_ptr<MeterSet> uploadMeters = std::make_shared<MeterSet>();
+    std::shared_ptr<MeterSet> downloadMeters = std::make_shared<MeterSet>();
+    std::shared_ptr<TransferRecord> current = std::make_shared<TransferRecord>();
+  };
+
+  explicit Context(Setup setup);
+  Context(const Context&) = delete;
+  Context& operator=(const Context&) = delete;
+
+  int mode() const { return setup_.mode; }
+  SyncSettings& settings() const { return *setup_.settings; }
+  const varnelo_credentials* credentials() const { return setup_.settings->credentials; }
+  const std::string& localRoot() const { return setup_.localRoot; }
+  sync::SyncFilter& filter() const { return *setup_.filter; }
+  sync::FileJournal& journal() const { return *setup_.journal; }
+  chunkcache::ChunkCache* chunkCache() const { return setup_.settings->chunkCache; }
+  IVarneloEvent* sink() const { return setup_.sink; }
+  MeterSet& uploadMeters() const { return *setup_.uploadMeters; }
+  MeterSet& downloadMeters() const { return *setup_.downloadMeters; }
+  TransferRecord& current() const { return *setup_.current; }
+  const Setup& setup() const { return setup_; }
+
+  PathQueue& updating() { return updating_; }
+  PathQueue& retry() { return retry_; }
+  // Sync thread only: which local names lose to an earlier case twin.
+  CaseTwinCache& caseTwins() { return caseTwins_; }
+
+  // Pausing and stopping both raise the paused flag; transfers poll it and
+  // give up with -103 (a pause never waits for a transfer to end).
+  bool isStopping() const { return paused_.load(std::memory_order_relaxed); }
+  bool isPaused() const { return paused_.load(std::memory_order_relaxed); }
+  void setPaused(bool paused) { paused_.store(paused); }
+
+  int uploadsInFlight() const { return uploads_.load(); }
+  int downloadsInFlight() const { return downloads_.load(); }
+
+  // Start of an upload, remote folder creation or remote delete.
+  void uploadStarted(const std::string& localPath);
+  // End of one; reports to the sink and queues failures for a retry.
+  void uploadDone(int code, const std::string& localPath);
+  // Start of a download, local folder creation or local removal.
+  void downloadStarted(const std::string& localPath);
+  void downloadDone(int code, const std::string& localPath);
+
+  // A whole-pass or refusal result that is not tied to a transfer in flight
+  // (unsupported names, a failed listing).
+  void reportResult(int code, const std::string& localPath);
+
+ private:
+  void reportIdleIfDone(int remaining);
+
+  Setup setup_;
+  PathQueue updating_;
+  PathQueue retry_;
+  CaseTwinCache caseTwins_;
+  std::atomic<bool> paused_{false};
+  std::atomic<int> uploads_{0};
+  std::atomic<int> downloads_{0};
+};
+
+}  // namespace varnelo

@@ -1,0 +1,85 @@
+#include "LocalListing.h"
+
+#include <algorithm>
+
+#include "SyncPaths.h"
+
+namespace varnelo {
+
+const platform::files::DirEntry* LocalListing::find(std::string_view name) const {
+  const std::string key = nameKey(name);
+  auto it = std::lower_bound(
+      entries.begin(), entries.end(), key,
+      [](const platform::files::DirEntry& e, const std::string& k) { return nameKey(e.name) < k; });
+  if (it == entries.end() || nameKey(it->name) != key) return nullptr;
+  return &*it;
+}
+
+std::error_code listLocalFolder(const std::string& folder, LocalListing& out) {
+  out = {};
+  std::vector<platform::files::DirEntry> all;
+  if (auto ec = platform::files::listDirectory(folder, all)) return ec;
+  std::erase_if(all, [](const platform::files::DirEntry& e) {
+    return e.info.type != platform::files::EntryType::File &&
+           e.info.type != platform::files::EntryType::Directory;
+  });
+  std::vector<std::pair<std::string, size_t>> keyed;
+  keyed.reserve(all.size());
+  for (size_t i = 0; i < all.size(); ++i) keyed.emplace_back(nameKey(all[i].name), i);
+  std::sort(keyed.begin(), keyed.end(), [&](const auto& a, const auto& b) {
+    if (a.first != b.first) return a.first < b.first;
+    return all[a.second].name < all[b.second].name;
+  });
+  out.entries.reserve(all.size());
+  for (size_t i = 0; i < keyed.size(); ++i) {
+    if (i > 0 && keyed[i].first == keyed[i - 1].first) {
+      out.twins.push_back(std::move(all[keyed[i].second].name));
+    } else {
+      out.entries.push_back(std::move(all[keyed[i].second]));
+    }
+  }
+  return {};
+}
+
+const CaseTwinCache::Folder* CaseTwinCache::folder(const std::string& path) {
+  platform::files::EntryInfo info;
+  if (platform::files::stat(path, info) || info.type != platform::files::EntryType::Directory)
+    return nullptr;
+  // Folder times come from a coarse clock (a few milliseconds per tick): a
+  // listing taken within the same tick as the folder's last change may have
+  // missed an entry added later in that tick, so it is not trusted.
+  constexpr platform::FileTime kSettle = 50 * 10000ULL;  // 50 ms
+  auto it = folders_.find(path);
+  if (it != folders_.end() && it->second.modified == info.lastWrite &&
+      it->second.listedAt > info.lastWrite + kSettle) {
+    return &it->second;
+  }
+  if (folders_.size() > 4096) folders_.clear();  // bounded memory
+  Folder f;
+  f.modified = info.lastWrite;
+  f.listedAt = platform::currentFileTime();
+  LocalListing listing;
+  if (listLocalFolder(path, listing)) return nullptr;
+  f.shadowed.insert(listing.twins.begin(), listing.twins.end());
+  return &(folders_[path] = std::move(f));
+}
+
+bool CaseTwinCache::isShadowed(const std::string& localRoot, const std::string& localPath) {
+  auto rel = relativeToRoot(localRoot, localPath);
+  if (!rel || rel->empty()) return false;
+  std::string parent = localRoot;
+  size_t start = 0;
+  while (start < rel->size()) {
+    size_t end = rel->find('/', start);
+    std::string name =
+        rel->substr(start, end == std::string::npos ? std::string::npos : end - start);
+    const Folder* f = folder(parent);
+    if (f && f->shadowed.count(name)) return true;
+    if (end == std::string::npos) break;
+    parent = platform::files::joinPath(parent, name);
+    start = end + 1;
+  }
+  return false;
+}
+
+}  // namespace varnelo

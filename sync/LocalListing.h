@@ -1,0 +1,52 @@
+// One local folder's entries as the transfer paths see them: sorted by their
+// lower-cased name, with names that differ only in letter case split off.
+// The service and the journal compare names without case, so of such twins
+// only the first in byte order takes part; the others are reported as
+// unsupported and never uploaded, overwritten or deleted. Used on the sync
+// thread; pure apart from reading the folder.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/files.h"
+
+namespace varnelo {
+
+struct LocalListing {
+  std::vector<platform::files::DirEntry> entries;  // sorted by nameKey, one per key
+  std::vector<std::string> twins;                  // names shadowed by an earlier twin
+
+  // The entry whose name equals `name` without regard to case, or null.
+  const platform::files::DirEntry* find(std::string_view name) const;
+};
+
+// Lists `folder`. Entries that are neither files nor folders (links, sockets,
+// devices) are left out: they never take part.
+std::error_code listLocalFolder(const std::string& folder, LocalListing& out);
+
+// Answers, for single paths handed to the upload path, whether the path or
+// one of its folders is a shadowed case twin. Folder listings are kept while
+// the folder's modification time is unchanged (and taken well after the folder's
+// last change), so queueing every file of a large folder costs one
+// listing, not one per file. Used by the sync thread only.
+class CaseTwinCache {
+ public:
+  bool isShadowed(const std::string& localRoot, const std::string& localPath);
+
+ private:
+  struct Folder {
+    platform::FileTime modified = 0;
+    platform::FileTime listedAt = 0;
+    std::unordered_set<std::string> shadowed;  // names that lost to an earlier twin
+  };
+  const Folder* folder(const std::string& path);
+
+  std::unordered_map<std::string, Folder> folders_;
+};
+
+}  // namespace varnelo

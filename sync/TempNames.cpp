@@ -1,0 +1,97 @@
+#include "TempNames.h"
+
+#include <sys/time.h>
+
+#include <atomic>
+#include <cstdio>
+#include <ctime>
+
+#include "Digest.h"
+#include "platform/files.h"
+#include "platform/text.h"
+
+namespace varnelo {
+
+namespace {
+
+constexpr size_t kMaxNameBytes = 255;
+
+// Cuts a UTF-8 text to at most `limit` bytes without splitting a character.
+std::string cutUtf8(const std::string& text, size_t limit) {
+  if (text.size() <= limit) return text;
+  size_t end = limit;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end);
+}
+
+}  // namespace
+
+std::string base64UrlEncode(const uint8_t* data, size_t length) {
+  static const char kTable[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+  std::string out;
+  out.reserve((length + 2) / 3 * 4);
+  size_t i = 0;
+  for (; i + 3 <= length; i += 3) {
+    uint32_t v = (data[i] << 16) | (data[i + 1] << 8) | data[i + 2];
+    out += kTable[(v >> 18) & 63];
+    out += kTable[(v >> 12) & 63];
+    out += kTable[(v >> 6) & 63];
+    out += kTable[v & 63];
+  }
+  if (i < length) {
+    uint32_t v = data[i] << 16;
+    if (i + 1 < length) v |= data[i + 1] << 8;
+    out += kTable[(v >> 18) & 63];
+    out += kTable[(v >> 12) & 63];
+    out += (i + 1 < length) ? kTable[(v >> 6) & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
+
+std::string tempFolderPath(const std::string& localRoot) {
+  return platform::files::joinPath(localRoot, kTempFolderName) + "/";
+}
+
+std::error_code ensureTempFolder(const std::string& localRoot) {
+  std::string folder = platform::files::joinPath(localRoot, kTempFolderName);
+  if (platform::files::isDirectory(folder)) return {};
+  return platform::files::createDirectories(folder, 0700);
+}
+
+std::string partFileName(const std::string& localPath, const Signature& signature,
+                         int partVersion) {
+  std::string material(reinterpret_cast<const char*>(signature.data()), signature.size());
+  std::u16string wide;
+  try {
+    wide = platform::utf8ToUtf16(localPath);
+  } catch (const platform::TextError&) {
+    // Names that are not UTF-8 never get this far (the filter refuses them);
+    // hashing the raw bytes still gives a stable name.
+    wide.assign(localPath.begin(), localPath.end());
+  }
+  for (char16_t c : wide) {
+    material += static_cast<char>(c & 0xFF);
+    material += static_cast<char>(c >> 8);
+  }
+  Md5Digest digest = md5Of(material);
+  std::string suffix = "." + base64UrlEncode(digest.data(), digest.size()) + ".v" +
+                       std::to_string(partVersion) + ".part";
+  std::string name = cutUtf8(platform::files::fileName(localPath), kMaxNameBytes - suffix.size());
+  return name + suffix;
+}
+
+std::string scratchFileName() {
+  static std::atomic<unsigned> counter{0};
+  struct timeval tv {};
+  gettimeofday(&tv, nullptr);
+  struct tm utc {};
+  gmtime_r(&tv.tv_sec, &utc);
+  char buf[96];
+  snprintf(buf, sizeof buf, "~$%04d-%02d-%02d-%02d_%02d_%02d_%3d_%4u.tmp", utc.tm_year + 1900,
+           utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+           static_cast<int>(tv.tv_usec / 1000), counter.fetch_add(1) % 10000);
+  return buf;
+}
+
+}  // namespace varnelo

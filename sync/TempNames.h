@@ -1,0 +1,43 @@
+// Where downloads are written before they are moved into place: a hidden
+// folder inside the sync folder (same file system, so the final move is one
+// atomic rename) and the names of the files in it. Called by the download
+// path on the sync thread; the functions are thread safe.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <system_error>
+
+namespace varnelo {
+
+using Signature = std::array<uint8_t, 16>;
+
+// Name of the temporary folder below the sync folder. It starts with a dot,
+// so the sync filter never lets it take part in synchronisation.
+inline constexpr const char* kTempFolderName = ".varnelo-temp";
+
+// "<root>/.varnelo-temp/" (with the trailing separator).
+std::string tempFolderPath(const std::string& localRoot);
+
+// Makes sure the temporary folder exists (mode 0700).
+std::error_code ensureTempFolder(const std::string& localRoot);
+
+// Name of the resumable part file of one version of one file:
+// "<name>.<md5>.v<partVersion>.part", the MD5 taken over the 16 signature
+// bytes followed by the UTF-16LE bytes of the local path, in URL-safe base64
+// with its pad. The same file at the same version always gets the same name.
+// The file's own name is shortened (at a character boundary) when the whole
+// name would exceed the file system's 255-byte limit.
+std::string partFileName(const std::string& localPath, const Signature& signature, int partVersion);
+
+// Name for a download without a signature:
+// "~$YYYY-MM-DD-hh_mm_ss_mmm_nnnn.tmp" from the current UTC time and a
+// per-process counter, so every call gives a new name.
+std::string scratchFileName();
+
+// URL-safe base64 with "=" padding (the service's text form of versions and keys).
+std::string base64UrlEncode(const uint8_t* data, size_t length);
+
+}  // namespace varnelo
