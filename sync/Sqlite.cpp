@@ -54,15 +54,19 @@ std::string Statement::columnText(int column) const {
 }
 
 int Database::open(const std::string& path, unsigned mode) {
+  return openWithFlags(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, mode);
+}
+
+int Database::openWithFlags(const std::string& path, int flags, unsigned mode) {
   close();
   // Create the file ourselves so that it gets the requested permissions
   // before SQLite writes anything into it.
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, mode);
-  if (fd >= 0) ::close(fd);
+  if (flags & SQLITE_OPEN_CREATE) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, mode);
+    if (fd >= 0) ::close(fd);
+  }
   sqlite3* raw = nullptr;
-  const int rc =
-      sqlite3_open_v2(path.c_str(), &raw,
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  const int rc = sqlite3_open_v2(path.c_str(), &raw, flags | SQLITE_OPEN_NOMUTEX, nullptr);
   db_.reset(raw);
   if (rc != SQLITE_OK) {
     db_.reset();

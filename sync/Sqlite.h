@@ -76,6 +76,9 @@ class Database {
   // Opens read-write, creating the file when missing. A new file is created
   // with `mode` (SQLite gives its journal files the same permissions).
   int open(const std::string& path, unsigned mode = 0644);
+  // Opens with explicit SQLite open flags; without SQLITE_OPEN_CREATE a
+  // missing file is an error (SQLITE_CANTOPEN) and nothing is created.
+  int openWithFlags(const std::string& path, int flags, unsigned mode = 0644);
   void close() noexcept { db_.reset(); }
   bool isOpen() const noexcept { return db_ != nullptr; }
   sqlite3* get() const noexcept { return db_.get(); }

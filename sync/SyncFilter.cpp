@@ -1,0 +1,119 @@
+#include "SyncFilter.h"
+
+#include "FileSpec.h"
+#include "platform/files.h"
+#include "platform/text.h"
+
+namespace varnelo::sync {
+namespace {
+
+// "*/.*" and "*/.*/*" are the dot-folder rules: a path with a component that
+// starts with "." and anything below one (hidden entries on this system).
+constexpr std::array<const char*, SyncFilter::kPatternCount> kPatterns = {
+    "Desktop.ini", "Thumbs.db", "~$*",    "*.tmp",  "*.bak",  "*.swp",  "*.thumb", "*.ncb",
+    "*.suo",       "*.part",    ".*.swo", ".*.swn", "*/.*",   "*/.*/*", "CON",     "PRN",
+    "AUX",         "NUL",       "COM1",   "COM2",   "COM3",   "COM4",   "COM5",    "COM6",
+    "COM7",        "COM8",      "COM9",   "LPT1",   "LPT2",   "LPT3",   "LPT4",    "LPT5",
+    "LPT6",        "LPT7",      "LPT8",   "LPT9",   "CON.*",  "PRN.*",  "AUX.*",   "NUL.*",
+    "COM1.*",      "COM2.*",    "COM3.*", "COM4.*", "COM5.*", "COM6.*", "COM7.*",  "COM8.*",
+    "COM9.*",      "LPT1.*",    "LPT2.*", "LPT3.*", "LPT4.*", "LPT5.*", "LPT6.*",  "LPT7.*",
+    "LPT8.*",      "LPT9.*",
+};
+
+std::string_view withoutTrailingSlash(std::string_view path) {
+  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+  return path;
+}
+
+}  // namespace
+
+const std::array<const char*, SyncFilter::kPatternCount>& SyncFilter::patterns() {
+  return kPatterns;
+}
+
+std::string SyncFilter::localPathOfServerFolder(std::string_view localRoot,
+                                                std::string_view serverPath) {
+  if (serverPath.starts_with("/home")) {
+    serverPath.remove_prefix(5);
+  } else if (serverPath.starts_with("home")) {
+    serverPath.remove_prefix(4);
+  }
+  std::string local(withoutTrailingSlash(localRoot));
+  if (!serverPath.empty() && serverPath.front() != '/') local += '/';
+  local += serverPath;
+  return local;
+}
+
+void SyncFilter::setFolders(std::string_view localRoot,
+                            const std::vector<std::string>& excludedServerFolders) {
+  std::vector<std::string> folders;
+  folders.reserve(excludedServerFolders.size());
+  for (const auto& server : excludedServerFolders) {
+    folders.push_back(localPathOfServerFolder(localRoot, server));
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  root_ = std::string(withoutTrailingSlash(localRoot));
+  excluded_ = std::move(folders);
+}
+
+std::vector<std::string> SyncFilter::excludedFolders() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return excluded_;
+}
+
+std::string SyncFilter::belowRoot(std::string_view path) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  // The dot-folder rules look only below the sync folder, so a sync folder
+  // that itself lies under a dot folder (~/.local/...) still syncs.
+  if (!root_.empty() && path.size() > root_.size() && path.starts_with(root_) &&
+      path[root_.size()] == '/') {
+    return std::string(path.substr(root_.size()));
+  }
+  if (!root_.empty() && path == root_) return std::string();
+  return std::string(path);
+}
+
+bool SyncFilter::isExcluded(std::string_view path) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto& folder : excluded_) {
+    if (folder.empty() || folder.size() > path.size()) continue;
+    if (!platform::equalsIgnoreCase(path.substr(0, folder.size()), folder)) continue;
+    if (path.size() == folder.size() || folder.back() == '/' || path[folder.size()] == '/') {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool SyncFilter::accept(std::string_view path, bool* unsupported) const {
+  bool ignoredUnsupported;
+  bool& flag = unsupported ? *unsupported : ignoredUnsupported;
+  flag = false;
+
+  // Other peers count path lengths in UTF-16 units; a name that is not UTF-8
+  // cannot be represented on the service at all.
+  if (!platform::isValidUtf8(path) || platform::utf16Length(path) >= kMaxPathUnits) {
+    flag = true;
+    return false;
+  }
+
+  platform::files::EntryInfo info;
+  if (!platform::files::stat(std::string(path), info) &&
+      info.type == platform::files::EntryType::Other) {
+    return false;
+  }
+
+  const size_t slash = path.rfind('/');
+  const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  const std::string whole = belowRoot(path);
+  for (const char* pattern : kPatterns) {
+    if (matchFileSpec(pattern, name) || matchFileSpec(pattern, whole)) {
+      flag = true;
+      return false;
+    }
+  }
+
+  return !isExcluded(path);
+}
+
+}  // namespace varnelo::sync

@@ -1,0 +1,60 @@
+// SyncFilter decides whether a local path takes part in synchronisation. It
+// keeps out temporary and editor files, names Windows reserves for devices
+// (a peer PC could not create them), paths too long for other peers, entries
+// that are neither regular files nor folders (links, sockets, FIFOs,
+// devices: never synced, never followed), anything inside a dot folder, and
+// everything under the folders the user excluded.
+//
+// Asked by the file syncer before it queues a change, by the upload path
+// before it uploads and by the download path before it writes. Thread safe:
+// accept() runs on the monitor's thread, the sync thread and the I/O workers
+// at once while the file syncer rebuilds the folder set.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace varnelo::sync {
+
+class SyncFilter {
+ public:
+  static constexpr size_t kPatternCount = 58;
+  // A path of this many UTF-16 units or more is refused as unsupported.
+  static constexpr size_t kMaxPathUnits = 248;
+
+  // The ignore patterns, in the order they are tried. The change monitor
+  // gets the same table as its ignore list.
+  static const std::array<const char*, kPatternCount>& patterns();
+
+  // True when `path` (a full local UTF-8 path) is synchronised. When it is
+  // refused for its form (too long, not UTF-8, a name from the pattern table)
+  // `*unsupported` is set so callers can report it; it stays clear for
+  // links and special files and for excluded folders.
+  bool accept(std::string_view path, bool* unsupported = nullptr) const;
+
+  // Installs the sync folder and the user's excluded server folders
+  // ("home/Photos" or "/home/Photos"), each turned into the local folder it
+  // names below `localRoot`. Replaces what was set before.
+  void setFolders(std::string_view localRoot,
+                  const std::vector<std::string>& excludedServerFolders);
+  std::vector<std::string> excludedFolders() const;
+
+  // localRoot (without a trailing "/") + the server path without its
+  // leading "home" or "/home".
+  static std::string localPathOfServerFolder(std::string_view localRoot,
+                                             std::string_view serverPath);
+
+ private:
+  bool isExcluded(std::string_view path) const;
+  std::string belowRoot(std::string_view path) const;
+
+  mutable std::mutex mutex_;  // guards root_ and excluded_ (read by every accept)
+  std::string root_;
+  std::vector<std::string> excluded_;
+};
+
+}  // namespace varnelo::sync

@@ -1,0 +1,190 @@
+#include "FileJournal.h"
+
+#include <gtest/gtest.h>
+
+#include "TempDir.h"
+
+using varnelo::sync::FileJournal;
+using varnelo::sync::JournalEntry;
+using varnelo::sync::VersionSignature;
+using varnelo::test::TempDir;
+
+namespace {
+
+VersionSignature sig(uint8_t seed) {
+  VersionSignature s{};
+  for (size_t i = 0; i < s.size(); ++i) s[i] = static_cast<uint8_t>(seed + i * 17);
+  return s;
+}
+
+class FileJournalTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(journal_.open(dir_ / "basefs.db"), 0); }
+
+  int64_t idOf(const char* path) {
+    int64_t id = -1;
+    EXPECT_EQ(journal_.lookupPath(path, id), 0) << path;
+    return id;
+  }
+
+  TempDir dir_;
+  FileJournal journal_;
+};
+
+}  // namespace
+
+TEST_F(FileJournalTest, FreshJournalHoldsOnlyTheRootAndRefusesASecondOpen) {
+  int64_t rows = 0;
+  ASSERT_EQ(journal_.count(rows), 0);
+  EXPECT_EQ(rows, 1);
+  JournalEntry root;
+  ASSERT_EQ(journal_.getEntry(0, root), 0);
+  EXPECT_EQ(root.pid, -1);
+  EXPECT_EQ(root.name, "$");
+  EXPECT_EQ(root.type, 2);
+  EXPECT_EQ(journal_.open(dir_ / "basefs.db"), FileJournal::kAccessDenied);
+
+  // Reopening keeps the rows and does not add a second root.
+  journal_.putPath("home", FileJournal::kTypeFolder, {}, 0, 0);
+  journal_.close();
+  ASSERT_EQ(journal_.open(dir_ / "basefs.db"), 0);
+  journal_.count(rows);
+  EXPECT_EQ(rows, 2);
+}
+
+TEST_F(FileJournalTest, PathsAreLowerCasedAndLookupsIgnoreCase) {
+  ASSERT_EQ(journal_.putPath("/Home/", FileJournal::kTypeFolder, {}, 0, 0),
+            FileJournal::kNoLastComponent);
+  ASSERT_EQ(journal_.putPath("Home", FileJournal::kTypeFolder, {}, 0, 0), 0);
+  ASSERT_EQ(journal_.putPath("home/A", FileJournal::kTypeFolder, {}, 0, 0), 0);
+  ASSERT_EQ(journal_.putPath("HOME/a/B.txt", FileJournal::kTypeFile, sig(1), 42, 7), 0);
+
+  const int64_t folder = idOf("home/a");
+  JournalEntry e;
+  ASSERT_EQ(journal_.getEntry(idOf("/home//A/b.TXT"), e), 0);  // leading and empty parts skipped
+  EXPECT_EQ(e.name, "b.txt");
+  EXPECT_EQ(e.pid, folder);
+  EXPECT_EQ(e.signature, sig(1));
+  EXPECT_EQ(e.fileSize, 42);
+  EXPECT_EQ(e.editTime, 7);
+  EXPECT_TRUE(journal_.isFile(e.id));
+  EXPECT_TRUE(journal_.isFolder(folder));
+  EXPECT_EQ(journal_.getType(12345), 0);
+
+  int64_t id;
+  EXPECT_EQ(journal_.lookupPath("home/a/missing.txt", id), FileJournal::kNotFound);
+  EXPECT_EQ(journal_.lookupPath("", id), 0);
+  EXPECT_EQ(id, 0);
+  EXPECT_EQ(journal_.lookupChild(folder, "B.TXT", id), 0);
+  EXPECT_EQ(id, e.id);
+}
+
+TEST_F(FileJournalTest, PutUpdatesTheExistingRowAndRefusesWrongParentsAndTypes) {
+  journal_.putPath("home", FileJournal::kTypeFolder, {}, 0, 0);
+  ASSERT_EQ(journal_.putPath("home/b.txt", FileJournal::kTypeFile, sig(1), 10, 100), 0);
+  const int64_t file = idOf("home/b.txt");
+
+  ASSERT_EQ(journal_.putPath("home/B.TXT", FileJournal::kTypeFile, sig(2), 20, 200), 0);
+  JournalEntry e;
+  journal_.getEntry(file, e);
+  EXPECT_EQ(e.id, file);  // the same row, changed in place
+  EXPECT_EQ(e.signature, sig(2));
+  EXPECT_EQ(e.fileSize, 20);
+  EXPECT_EQ(e.editTime, 200);
+
+  EXPECT_EQ(journal_.put(file, "under-a-file", FileJournal::kTypeFile, sig(3), 1, 1),
+            FileJournal::kParentNotFolder);
+  EXPECT_EQ(journal_.put(999, "no-parent", FileJournal::kTypeFile, sig(3), 1, 1),
+            FileJournal::kParentNotFolder);
+  EXPECT_EQ(journal_.putPath("home/nowhere/x.txt", FileJournal::kTypeFile, sig(3), 1, 1),
+            FileJournal::kNotFound);
+  // The same name as a folder: the file row is neither replaced nor duplicated.
+  EXPECT_EQ(journal_.putPath("home/b.txt", FileJournal::kTypeFolder, {}, 0, 0),
+            FileJournal::kNothingUpdated);
+  int64_t rows;
+  journal_.count(rows);
+  EXPECT_EQ(rows, 3);
+
+  // A folder's signature is written, and all zeros marks it out of step.
+  ASSERT_EQ(journal_.setFolderSignature("home", sig(9)), 0);
+  journal_.getEntry(idOf("home"), e);
+  EXPECT_EQ(e.signature, sig(9));
+  int64_t total;
+  journal_.totalSize(total);
+  EXPECT_EQ(total, 20);
+}
+
+TEST_F(FileJournalTest, SignatureWordsAreLittleEndianHalves) {
+  VersionSignature s{};
+  s[0] = 0x01;
+  s[7] = 0x80;
+  s[8] = 0xff;
+  int64_t lo, hi;
+  FileJournal::signatureWords(s, lo, hi);
+  EXPECT_EQ(static_cast<uint64_t>(lo), 0x8000000000000001ULL);
+  EXPECT_EQ(hi, 0xff);
+  EXPECT_EQ(FileJournal::signatureFromWords(lo, hi), s);
+}
+
+TEST_F(FileJournalTest, RemovePathTakesTheWholeSubtreeAtAnyDepthAndNothingElse) {
+  journal_.putPath("home", FileJournal::kTypeFolder, {}, 0, 0);
+  journal_.putPath("home/keep", FileJournal::kTypeFolder, {}, 0, 0);
+  journal_.putPath("home/keep/k.txt", FileJournal::kTypeFile, sig(1), 1, 1);
+  // A chain deeper than any recursion budget, with files along the way.
+  std::string path = "home/deep";
+  journal_.putPath(path, FileJournal::kTypeFolder, {}, 0, 0);
+  for (int level = 0; level < 3000; ++level) {
+    journal_.putPath(path + "/f.txt", FileJournal::kTypeFile, sig(2), 1, 1);
+    path += "/d";
+    ASSERT_EQ(journal_.putPath(path, FileJournal::kTypeFolder, {}, 0, 0), 0);
+  }
+  ASSERT_EQ(journal_.removePath("HOME/Deep"), 0);
+  int64_t rows, id;
+  journal_.count(rows);
+  EXPECT_EQ(rows, 4);  // root, home, keep, k.txt
+  EXPECT_EQ(journal_.lookupPath("home/deep", id), FileJournal::kNotFound);
+  EXPECT_EQ(journal_.lookupPath("home/keep/k.txt", id), 0);
+  EXPECT_EQ(journal_.removePath("home/deep"), FileJournal::kNotFound);
+
+  // Removing the root empties the tree but keeps the root, so the journal
+  // stays usable.
+  ASSERT_EQ(journal_.removePath(""), 0);
+  journal_.count(rows);
+  EXPECT_EQ(rows, 1);
+  EXPECT_EQ(journal_.putPath("home", FileJournal::kTypeFolder, {}, 0, 0), 0);
+}
+
+TEST_F(FileJournalTest, ChildrenOfIdsBeyond32BitsAreListed) {
+  // Ids are 64-bit: a parent id that would be cut to 32 bits must still find
+  // its children.
+  const int64_t bigId = (int64_t{1} << 33) + 5;
+  {
+    varnelo::sqlite::Database db;
+    ASSERT_EQ(db.open(dir_ / "basefs.db"), SQLITE_OK);
+    auto st = db.prepare("INSERT INTO file_journal VALUES(?, 0, 'big', 2, 0, 0, 0, 0)");
+    st.bind(1, bigId);
+    ASSERT_TRUE(st.run());
+  }
+  ASSERT_EQ(journal_.putPath("big/child.txt", FileJournal::kTypeFile, sig(1), 5, 5), 0);
+  std::vector<JournalEntry> children;
+  ASSERT_EQ(journal_.listChildren(bigId, children), 0);
+  ASSERT_EQ(children.size(), 1u);
+  EXPECT_EQ(children[0].name, "child.txt");
+  EXPECT_EQ(journal_.listChildren(5, children), 0);  // the truncated id has none
+  EXPECT_TRUE(children.empty());
+}
+
+TEST_F(FileJournalTest, DbVersionAndWriteAheadLog) {
+  int v = 0;
+  EXPECT_EQ(journal_.getDbVersion(v), FileJournal::kNotFound);
+  ASSERT_EQ(journal_.setDbVersion(2), 0);
+  ASSERT_EQ(journal_.setDbVersion(3), 0);  // the second write updates
+  ASSERT_EQ(journal_.getDbVersion(v), 0);
+  EXPECT_EQ(v, 3);
+
+  varnelo::sqlite::Database db;
+  ASSERT_EQ(db.open(dir_ / "basefs.db"), SQLITE_OK);
+  auto st = db.prepare("PRAGMA journal_mode");
+  ASSERT_EQ(st.step(), SQLITE_ROW);
+  EXPECT_EQ(st.columnText(0), "wal");
+}

@@ -1,0 +1,123 @@
+#include "SyncFilter.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "FileSpec.h"
+#include "TempDir.h"
+#include "platform/files.h"
+
+using varnelo::sync::matchFileSpec;
+using varnelo::sync::SyncFilter;
+using varnelo::test::TempDir;
+
+TEST(FileSpec, WildcardsCaseAndAlternatives) {
+  EXPECT_TRUE(matchFileSpec("*.tmp", "REPORT.TMP"));
+  EXPECT_TRUE(matchFileSpec("*.tmp", ".tmp"));
+  EXPECT_FALSE(matchFileSpec("*.tmp", "report.tmpx"));
+  EXPECT_TRUE(matchFileSpec("a*b*c", "a-b-b-c"));  // needs backtracking past the first b
+  EXPECT_FALSE(matchFileSpec("a*b*c", "a-b-b-"));
+  EXPECT_TRUE(matchFileSpec("?.txt", "\xC3\xA9.txt"));  // one character, two bytes
+  EXPECT_FALSE(matchFileSpec("??.txt", "\xC3\xA9.txt"));
+  EXPECT_TRUE(matchFileSpec("*.doc; *.tmp", "x.tmp"));
+  EXPECT_FALSE(matchFileSpec("*.doc;", "x.tmp"));
+  EXPECT_FALSE(matchFileSpec("", "x"));
+  EXPECT_TRUE(matchFileSpec("COM1", "com1"));
+  EXPECT_FALSE(matchFileSpec("COM1", "COM10"));
+}
+
+TEST(SyncFilter, PatternTableIsFiftyEightInOrder) {
+  const auto& p = SyncFilter::patterns();
+  EXPECT_STREQ(p[0], "Desktop.ini");
+  EXPECT_STREQ(p[13], "*/.*/*");
+  EXPECT_STREQ(p[14], "CON");
+  EXPECT_STREQ(p[18], "COM1");
+  EXPECT_STREQ(p[35], "LPT9");
+  EXPECT_STREQ(p[36], "CON.*");
+  EXPECT_STREQ(p[57], "LPT9.*");
+}
+
+TEST(SyncFilter, NamesFromThePatternTableAreUnsupported) {
+  SyncFilter filter;
+  for (const char* name : {"report.tmp", "~$report.docx", "thumbs.db", "DESKTOP.INI", "x.part",
+                           ".notes.swp", "a.BAK", "COM1", "com1.txt", "LPT9.log", "nul", "Aux.h"}) {
+    bool unsupported = false;
+    EXPECT_FALSE(filter.accept(std::string("/sync/") + name, &unsupported)) << name;
+    EXPECT_TRUE(unsupported) << name;
+  }
+  for (const char* name : {"COM10", "report.txt", "console.log", "LPT", "notes.swo"}) {
+    bool unsupported = true;
+    EXPECT_TRUE(filter.accept(std::string("/sync/") + name, &unsupported)) << name;
+    EXPECT_FALSE(unsupported) << name;
+  }
+}
+
+TEST(SyncFilter, DotFoldersAndEverythingBelowThemAreRefused) {
+  SyncFilter filter;
+  bool unsupported = false;
+  EXPECT_FALSE(filter.accept("/sync/project/.git", &unsupported));
+  EXPECT_TRUE(unsupported);
+  EXPECT_FALSE(filter.accept("/sync/project/.git/objects/ab/cdef", &unsupported));
+  EXPECT_TRUE(unsupported);
+  EXPECT_TRUE(filter.accept("/sync/project/v1.git/file"));
+
+  // Only what lies below the sync folder counts: a sync folder inside a dot
+  // folder still syncs its ordinary files.
+  filter.setFolders("/home/u/.local/Sync", {});
+  EXPECT_TRUE(filter.accept("/home/u/.local/Sync/a/b.txt"));
+  EXPECT_FALSE(filter.accept("/home/u/.local/Sync/a/.hidden/b.txt"));
+}
+
+TEST(SyncFilter, LengthIsCountedInUtf16UnitsAndMalformedNamesAreUnsupported) {
+  SyncFilter filter;
+  // "/s/" + 'é' (2 bytes, 1 unit) + an emoji (4 bytes, 2 units) + padding.
+  const std::string head = "/s/\xC3\xA9\xF0\x9F\x98\x80";  // 6 units
+  bool unsupported = true;
+  EXPECT_TRUE(filter.accept(head + std::string(247 - 6, 'a'), &unsupported));
+  EXPECT_FALSE(unsupported);
+  EXPECT_FALSE(filter.accept(head + std::string(248 - 6, 'a'), &unsupported));
+  EXPECT_TRUE(unsupported);
+  EXPECT_FALSE(
+      filter.accept("/s/bad\xFF"
+                    "name",
+                    &unsupported));
+  EXPECT_TRUE(unsupported);
+}
+
+TEST(SyncFilter, ExcludedFolderCoversItselfAndBelowButNotASiblingPrefix) {
+  SyncFilter filter;
+  filter.setFolders("/home/u/Sync/", {"home/Photos", "/home/Music/"});
+  EXPECT_EQ(filter.excludedFolders(),
+            (std::vector<std::string>{"/home/u/Sync/Photos", "/home/u/Sync/Music/"}));
+  bool unsupported = true;
+  EXPECT_FALSE(filter.accept("/home/u/Sync/Photos", &unsupported));
+  EXPECT_FALSE(unsupported);  // excluded, not unsupported
+  EXPECT_FALSE(filter.accept("/home/u/Sync/photos/2012/a.jpg"));
+  EXPECT_FALSE(filter.accept("/home/u/Sync/Music/a.mp3"));
+  EXPECT_TRUE(filter.accept("/home/u/Sync/Photos2"));
+  EXPECT_TRUE(filter.accept("/home/u/Sync/Photos2/a.jpg"));
+  EXPECT_TRUE(filter.accept("/home/u/Sync/Photo"));
+
+  filter.setFolders("/home/u/Sync", {});
+  EXPECT_TRUE(filter.accept("/home/u/Sync/Photos/a.jpg"));
+}
+
+TEST(SyncFilter, LinksAndSpecialFilesAreRefusedWithoutTheFlag) {
+  TempDir dir;
+  SyncFilter filter;
+  ASSERT_FALSE(platform::files::writeFile(dir / "real.txt", "x"));
+  ASSERT_FALSE(platform::files::createDirectory(dir / "folder"));
+  ASSERT_EQ(symlink((dir / "real.txt").c_str(), (dir / "link.txt").c_str()), 0);
+  ASSERT_EQ(symlink((dir / "folder").c_str(), (dir / "dirlink").c_str()), 0);
+  ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
+
+  bool unsupported = true;
+  EXPECT_TRUE(filter.accept(dir / "real.txt", &unsupported));
+  EXPECT_TRUE(filter.accept(dir / "folder", &unsupported));
+  EXPECT_TRUE(filter.accept(dir / "gone.txt", &unsupported));  // a deletion is still examined
+  for (const char* name : {"link.txt", "dirlink", "pipe"}) {
+    EXPECT_FALSE(filter.accept(dir / name, &unsupported)) << name;
+    EXPECT_FALSE(unsupported) << name;
+  }
+}
