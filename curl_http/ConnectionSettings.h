@@ -32,7 +32,7 @@ struct ConnectionSettings {
   std::optional<std::string> caBundle;  // extra trusted CAs (VARNELO_CA_BUNDLE)
 };
 
-// Reads USE_-independent settings for `url`: user agent, protocols, proxy
+// Reads the settings for `url` from the environment: user agent, protocols, proxy
 // (libproxy in "auto" mode, else the manual CURL_PROXY* variables), tunnel,
 // and, when `withSpeedLimits` (GET and PUT), the CURL_*_SPEEDLIMIT limits.
 ConnectionSettings compute_connection_settings(const std::string& url, bool withSpeedLimits,
