@@ -1,6 +1,6 @@
 #include "SyncFilter.h"
 
-#include "FileSpec.h"
+#include "WildcardMatch.h"
 #include "platform/files.h"
 #include "platform/text.h"
 
@@ -107,7 +107,7 @@ bool SyncFilter::accept(std::string_view path, bool* unsupported) const {
   const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
   const std::string whole = belowRoot(path);
   for (const char* pattern : kPatterns) {
-    if (matchFileSpec(pattern, name) || matchFileSpec(pattern, whole)) {
+    if (matchWildcards(pattern, name) || matchWildcards(pattern, whole)) {
       flag = true;
       return false;
     }

@@ -4,27 +4,27 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "FileSpec.h"
 #include "TempDir.h"
+#include "WildcardMatch.h"
 #include "platform/files.h"
 
-using varnelo::sync::matchFileSpec;
+using varnelo::sync::matchWildcards;
 using varnelo::sync::SyncFilter;
 using varnelo::test::TempDir;
 
-TEST(FileSpec, WildcardsCaseAndAlternatives) {
-  EXPECT_TRUE(matchFileSpec("*.tmp", "REPORT.TMP"));
-  EXPECT_TRUE(matchFileSpec("*.tmp", ".tmp"));
-  EXPECT_FALSE(matchFileSpec("*.tmp", "report.tmpx"));
-  EXPECT_TRUE(matchFileSpec("a*b*c", "a-b-b-c"));  // needs backtracking past the first b
-  EXPECT_FALSE(matchFileSpec("a*b*c", "a-b-b-"));
-  EXPECT_TRUE(matchFileSpec("?.txt", "\xC3\xA9.txt"));  // one character, two bytes
-  EXPECT_FALSE(matchFileSpec("??.txt", "\xC3\xA9.txt"));
-  EXPECT_TRUE(matchFileSpec("*.doc; *.tmp", "x.tmp"));
-  EXPECT_FALSE(matchFileSpec("*.doc;", "x.tmp"));
-  EXPECT_FALSE(matchFileSpec("", "x"));
-  EXPECT_TRUE(matchFileSpec("COM1", "com1"));
-  EXPECT_FALSE(matchFileSpec("COM1", "COM10"));
+TEST(WildcardMatch, WildcardsCaseAndAlternatives) {
+  EXPECT_TRUE(matchWildcards("*.tmp", "REPORT.TMP"));
+  EXPECT_TRUE(matchWildcards("*.tmp", ".tmp"));
+  EXPECT_FALSE(matchWildcards("*.tmp", "report.tmpx"));
+  EXPECT_TRUE(matchWildcards("a*b*c", "a-b-b-c"));  // needs backtracking past the first b
+  EXPECT_FALSE(matchWildcards("a*b*c", "a-b-b-"));
+  EXPECT_TRUE(matchWildcards("?.txt", "\xC3\xA9.txt"));  // one character, two bytes
+  EXPECT_FALSE(matchWildcards("??.txt", "\xC3\xA9.txt"));
+  EXPECT_TRUE(matchWildcards("*.doc; *.tmp", "x.tmp"));
+  EXPECT_FALSE(matchWildcards("*.doc;", "x.tmp"));
+  EXPECT_FALSE(matchWildcards("", "x"));
+  EXPECT_TRUE(matchWildcards("COM1", "com1"));
+  EXPECT_FALSE(matchWildcards("COM1", "COM10"));
 }
 
 TEST(SyncFilter, PatternTableIsFiftyEightInOrder) {

@@ -1,4 +1,4 @@
-#include "FileSpec.h"
+#include "WildcardMatch.h"
 
 namespace varnelo::sync {
 namespace {
@@ -48,12 +48,12 @@ bool matchOne(std::string_view pattern, std::string_view text) {
 
 }  // namespace
 
-bool matchFileSpec(std::string_view spec, std::string_view text) {
+bool matchWildcards(std::string_view patterns, std::string_view text) {
   size_t start = 0;
-  while (start <= spec.size()) {
-    size_t end = spec.find(';', start);
-    if (end == std::string_view::npos) end = spec.size();
-    std::string_view alternative = spec.substr(start, end - start);
+  while (start <= patterns.size()) {
+    size_t end = patterns.find(';', start);
+    if (end == std::string_view::npos) end = patterns.size();
+    std::string_view alternative = patterns.substr(start, end - start);
     while (!alternative.empty() && alternative.front() == ' ') alternative.remove_prefix(1);
     if (!alternative.empty() && matchOne(alternative, text)) return true;
     start = end + 1;
