@@ -12,6 +12,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <deque>
 #include <mutex>
@@ -46,6 +48,7 @@ class RawHttpServer {
   }
 
   ~RawHttpServer() {
+    release();
     (void)!write(wake_[1], "x", 1);
     thread_.join();
     close(listen_);
@@ -70,6 +73,23 @@ class RawHttpServer {
   void reply(const std::string& status, const std::string& body, const std::string& interim = "") {
     replyRaw(interim + "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(body.size()) +
              "\r\nConnection: close\r\n\r\n" + body);
+  }
+
+  // While held, a request is read and recorded but its reply waits for release().
+  void hold() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    held_ = true;
+  }
+  void release() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    held_ = false;
+    changed_.notify_all();
+  }
+  // Waits until `count` requests have been read; false after 10 s.
+  bool waitForRequests(size_t count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(10),
+                             [&] { return requests_.size() >= count; });
   }
 
   std::vector<Request> requests() const {
@@ -111,8 +131,10 @@ class RawHttpServer {
       if (!readMore(fd, request.body)) break;
     std::string reply;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      std::unique_lock<std::mutex> lock(mutex_);
       requests_.push_back(request);
+      changed_.notify_all();
+      changed_.wait(lock, [&] { return !held_; });
       if (!replies_.empty()) {
         reply = std::move(replies_.front());
         replies_.pop_front();
@@ -150,7 +172,11 @@ class RawHttpServer {
   int listen_ = -1;
   int wake_[2] = {-1, -1};
   int port_ = 0;
-  mutable std::mutex mutex_;  // guards replies_ and requests_ (test thread vs server thread)
+  // Guards replies_, requests_ and held_ (test thread vs server thread);
+  // changed_ signals a new request or a release.
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  bool held_ = false;
   std::deque<std::string> replies_;
   std::vector<Request> requests_;
   std::thread thread_;

@@ -6,7 +6,11 @@
 
 #include "ConnectionSettings.h"
 #include "EnvGuard.h"
+#include "RawHttpServer.h"
 #include "ShareHandle.h"
+#include "Transport.h"
+
+#include <thread>
 
 using namespace varnelo::http;
 
@@ -156,4 +160,44 @@ TEST(ShareHandleTest, ReshareSignalIsConsumedByExactlyOneRequest) {
   env.set("CURL_RESHARE_HANDLE", "no");
   EXPECT_EQ(current_share(), renewed);
   EXPECT_STREQ(std::getenv("CURL_RESHARE_HANDLE"), "no");
+}
+
+TEST(ShareHandleTest, ReplacedShareLivesUntilItsLastTransferMovesOn) {
+  varnelo::test::EnvGuard env;
+  env.unset("CURL_RESHARE_HANDLE");
+  env.unset("CURL_PROXY_SETTINGTYPE");
+  env.unset("CURL_PROXY");
+  release_thread_handle();
+  varnelo::test::RawHttpServer server;
+  std::weak_ptr<Share> old = current_share();
+
+  server.hold();
+  server.reply("200 OK", "first");
+  server.reply("200 OK", "second");
+  int firstCode = -1, secondCode = -1;
+  bool oldAliveAfterFirst = false, oldGoneAfterSecond = false;
+  StringSink firstBody, secondBody;
+  std::thread worker([&] {
+    StringSink headers;
+    firstCode = http_get(server.url("/a"), nullptr, 10000, 0, 0, firstBody, headers);
+    oldAliveAfterFirst = !old.expired();  // the worker's kept handle still holds it
+    secondCode = http_get(server.url("/b"), nullptr, 10000, 0, 0, secondBody, headers);
+    oldGoneAfterSecond = old.expired();
+  });
+  ASSERT_TRUE(server.waitForRequests(1));
+  // The worker's transfer is under way on the old share: replace it now.
+  env.set("CURL_RESHARE_HANDLE", "true");
+  std::shared_ptr<Share> renewed = current_share();
+  EXPECT_FALSE(old.expired());
+  server.release();
+  worker.join();
+  EXPECT_EQ(firstCode, 0);
+  EXPECT_EQ(firstBody.bytes, "first");
+  EXPECT_EQ(secondCode, 0);
+  EXPECT_EQ(secondBody.bytes, "second");
+  // The second transfer moved the worker's handle to the new share, which
+  // let the old one go.
+  EXPECT_TRUE(oldAliveAfterFirst);
+  EXPECT_TRUE(oldGoneAfterSecond);
+  EXPECT_EQ(current_share(), renewed);
 }
