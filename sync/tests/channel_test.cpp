@@ -46,10 +46,28 @@ struct Group {
   }
 };
 
+// Counts the worker threads that have ended: a thread's thread_local
+// objects are destroyed as it exits, before a join of it returns.
+std::atomic<int> workersEnded{0};
+struct WorkerExitProbe {
+  bool armed = false;
+  ~WorkerExitProbe() {
+    if (armed) ++workersEnded;
+  }
+};
+thread_local WorkerExitProbe exitProbe;
+std::mutex threadsMutex;  // guards threadsThatRan
+std::set<std::thread::id> threadsThatRan;
+
 struct CountingTask : Channel::Task {
   Group* group = nullptr;
   std::atomic<int>* ran = nullptr;
   void run() {
+    if (!exitProbe.armed) {
+      exitProbe.armed = true;
+      std::lock_guard<std::mutex> lock(threadsMutex);
+      threadsThatRan.insert(std::this_thread::get_id());
+    }
     if (group->stopping) {
       group->finish(false);  // stopped: no work, still counted out
       return;
@@ -114,6 +132,11 @@ TEST(Channel, ShutdownRunsEverythingQueuedJoinsWorkersAndRefusesLatePosts) {
   constexpr int kTasks = 500;
   std::vector<CountingTask> tasks(kTasks);
   group.pending = kTasks;
+  {
+    std::lock_guard<std::mutex> lock(threadsMutex);
+    threadsThatRan.clear();  // workers of earlier channels have all ended
+  }
+  const int endedBefore = workersEnded;
   // Posts race with the shutdown: each task either runs, or its poster is
   // told so and finishes it itself. Either way the group is signalled.
   std::thread poster([&] {
@@ -127,6 +150,11 @@ TEST(Channel, ShutdownRunsEverythingQueuedJoinsWorkersAndRefusesLatePosts) {
   });
   ASSERT_TRUE(eventually([&] { return ran > 0; }));
   channel->shutdown();
+  {
+    // Each worker that ran a task has ended, not merely stopped taking work.
+    std::lock_guard<std::mutex> lock(threadsMutex);
+    EXPECT_EQ(workersEnded - endedBefore, static_cast<int>(threadsThatRan.size()));
+  }
   poster.join();
   EXPECT_TRUE(group.done.waitFor(kDeadline));
   EXPECT_EQ(ran + group.failures, kTasks);
