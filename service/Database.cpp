@@ -1,0 +1,123 @@
+#include "Database.h"
+
+#include <cstdlib>
+
+#include "Log.h"
+
+namespace varnelo::service {
+
+Statement& Statement::bind(int index, std::string_view text) {
+  sqlite3_bind_text(stmt_.get(), index, text.data(), static_cast<int>(text.size()),
+                    SQLITE_TRANSIENT);
+  return *this;
+}
+
+Statement& Statement::bind(int index, int64_t value) {
+  sqlite3_bind_int64(stmt_.get(), index, value);
+  return *this;
+}
+
+Statement& Statement::bindBlob(int index, std::string_view bytes) {
+  // A zero-length blob must still be a blob, not NULL.
+  static const char kEmpty = 0;
+  sqlite3_bind_blob(stmt_.get(), index, bytes.empty() ? &kEmpty : bytes.data(),
+                    static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+  return *this;
+}
+
+int Statement::step() {
+  return sqlite3_step(stmt_.get());
+}
+
+bool Statement::run() {
+  int rc;
+  while ((rc = step()) == SQLITE_ROW) {
+  }
+  if (rc != SQLITE_DONE) {
+    logLine(LogLevel::kError, "sqlite step failed (%d): %s", rc,
+            sqlite3_errmsg(sqlite3_db_handle(stmt_.get())));
+  }
+  return rc == SQLITE_DONE;
+}
+
+void Statement::reset() {
+  sqlite3_reset(stmt_.get());
+  sqlite3_clear_bindings(stmt_.get());
+}
+
+std::string Statement::text(int column) const {
+  const unsigned char* p = sqlite3_column_text(stmt_.get(), column);
+  int n = sqlite3_column_bytes(stmt_.get(), column);
+  return p ? std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(n)) : std::string();
+}
+
+std::string Statement::blob(int column) const {
+  const void* p = sqlite3_column_blob(stmt_.get(), column);
+  int n = sqlite3_column_bytes(stmt_.get(), column);
+  return p ? std::string(static_cast<const char*>(p), static_cast<size_t>(n)) : std::string();
+}
+
+std::unique_ptr<Database> Database::open(const std::string& path) {
+  sqlite3* raw = nullptr;
+  int rc =
+      sqlite3_open_v2(path.c_str(), &raw,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  std::unique_ptr<Database> db(new Database(raw));
+  if (rc != SQLITE_OK) {
+    logLine(LogLevel::kError, "cannot open database %s: %s", path.c_str(),
+            raw ? sqlite3_errmsg(raw) : "out of memory");
+    return nullptr;
+  }
+  sqlite3_busy_timeout(raw, 10000);
+  if (!db->exec("PRAGMA journal_mode=WAL") || !db->exec("PRAGMA synchronous=NORMAL") ||
+      !db->exec("PRAGMA foreign_keys=OFF")) {
+    return nullptr;
+  }
+  return db;
+}
+
+Statement& Database::query(const char* sql) {
+  auto it = cache_.find(sql);
+  if (it != cache_.end()) {
+    it->second->reset();
+    return *it->second;
+  }
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db_.get(), sql, -1, &raw, nullptr) != SQLITE_OK) {
+    logLine(LogLevel::kError, "cannot prepare [%s]: %s", sql, sqlite3_errmsg(db_.get()));
+    abort();
+  }
+  auto& slot = cache_[sql];
+  slot = std::make_unique<Statement>(raw);
+  return *slot;
+}
+
+void Database::resetAll() {
+  for (auto& [sql, statement] : cache_) statement->reset();
+}
+
+bool Database::exec(const char* sql) {
+  char* error = nullptr;
+  if (sqlite3_exec(db_.get(), sql, nullptr, nullptr, &error) != SQLITE_OK) {
+    logLine(LogLevel::kError, "sqlite exec [%.80s] failed: %s", sql, error ? error : "?");
+    sqlite3_free(error);
+    return false;
+  }
+  return true;
+}
+
+Transaction::Transaction(Database& db) : db_(db) {
+  open_ = db_.exec("BEGIN IMMEDIATE");
+}
+
+Transaction::~Transaction() {
+  if (open_) db_.exec("ROLLBACK");
+}
+
+bool Transaction::commit() {
+  if (!open_) return false;
+  open_ = false;
+  return db_.exec("COMMIT");
+}
+
+}  // namespace varnelo::service

@@ -1,0 +1,226 @@
+#include "Service.h"
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <thread>
+
+#include "Crypto.h"
+#include "HttpUtil.h"
+#include "Log.h"
+#include "Routes.h"
+#include "ServiceContext.h"
+#include "TlsIdentity.h"
+
+#ifndef VARNELO_CONSUMER_KEY
+#error "VARNELO_CONSUMER_KEY must come from the build"
+#endif
+#ifndef VARNELO_CONSUMER_SECRET
+#error "VARNELO_CONSUMER_SECRET must come from the build"
+#endif
+
+namespace varnelo::service {
+namespace {
+
+// Threads per listener: enough for 16+ clients that each keep a connection
+// open plus parallel chunk transfers.
+constexpr size_t kThreadsPerListener = 48;
+
+bool makeDirs(const std::string& path) {
+  for (size_t pos = 1; pos <= path.size(); ++pos) {
+    if (pos == path.size() || path[pos] == '/') {
+      std::string prefix = path.substr(0, pos);
+      if (mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    }
+  }
+  return true;
+}
+
+// Reads the admin token, creating it (0600) on first start.
+bool ensureAdminToken(const std::string& dataDir, std::string* token) {
+  std::string path = dataDir + "/admin.token";
+  std::ifstream in(path);
+  if (in && std::getline(in, *token) && !token->empty()) return true;
+  *token = toHex(randomBytes(24));
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  std::string line = *token + "\n";
+  bool ok = write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+  fchmod(fd, 0600);
+  close(fd);
+  return ok;
+}
+
+// Opens the data folder for either command: folder, database, consumer and
+// admin token.
+std::unique_ptr<ServiceContext> openData(const std::string& dataDir) {
+  if (dataDir.empty() || !makeDirs(dataDir)) {
+    logLine(LogLevel::kError, "cannot create the data folder [%s]: %s", dataDir.c_str(),
+            strerror(errno));
+    return nullptr;
+  }
+  auto store = Store::open(dataDir);
+  std::string adminToken;
+  if (!store || !ensureAdminToken(dataDir, &adminToken)) {
+    logLine(LogLevel::kError, "cannot open the data folder [%s]", dataDir.c_str());
+    return nullptr;
+  }
+  std::string secret = store->setting("capability_secret", randomBytes(32));
+  auto ctx = std::make_unique<ServiceContext>(dataDir, std::move(store), secret, adminToken);
+  ctx->tokens.ensureConsumer(VARNELO_CONSUMER_KEY, VARNELO_CONSUMER_SECRET);
+  return ctx;
+}
+
+// Counting, fault injection and the admin gate, in front of every route.
+void installFrontDoor(httplib::Server& server, ServiceContext& ctx) {
+  server.set_pre_routing_handler([&ctx](const httplib::Request& req, httplib::Response& res) {
+    http::currentFaults() = FaultDecision{};
+    if (req.path.rfind("/admin/", 0) == 0) {
+      if (!http::isLoopback(req.remote_addr)) {
+        http::sendError(ctx, res, 403, "the admin API answers on loopback only");
+        return httplib::Server::HandlerResponse::Handled;
+      }
+      if (!constantTimeEqual(req.get_header_value("X-Admin-Token"), ctx.adminToken)) {
+        http::sendError(ctx, res, 401, "missing or wrong X-Admin-Token");
+        return httplib::Server::HandlerResponse::Handled;
+      }
+      return httplib::Server::HandlerResponse::Unhandled;
+    }
+    ctx.counters.addRequest(req.path);
+    FaultDecision decision = ctx.faults.decide(req.path);
+    if (decision.delayMs > 0)
+      std::this_thread::sleep_for(std::chrono::milliseconds(decision.delayMs));
+    if (decision.error) {
+      http::sendError(ctx, res, 500, "injected failure");
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    http::currentFaults() = decision;
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
+  server.set_logger([&ctx](const httplib::Request& req, const httplib::Response& res) {
+    if (req.path.rfind("/admin/", 0) != 0)
+      ctx.counters.addBytes(req.path, req.body.size(), res.body.size());
+    logLine(LogLevel::kDebug, "%s %s -> %d", req.method.c_str(), req.path.c_str(), res.status);
+  });
+  server.set_error_handler([&ctx](const httplib::Request&, httplib::Response& res) {
+    if (res.body.empty()) http::sendError(ctx, res, res.status, "no such endpoint or bad request");
+  });
+}
+
+void configure(httplib::Server& server, ServiceContext& ctx, bool secure) {
+  server.new_task_queue = [] { return new httplib::ThreadPool(kThreadsPerListener); };
+  server.set_keep_alive_max_count(10000);
+  server.set_keep_alive_timeout(10);
+  server.set_read_timeout(60);
+  server.set_write_timeout(60);
+  server.set_tcp_nodelay(true);
+  server.set_payload_max_length(ServiceContext::kChunkSize * 16 + (1 << 20));
+  installFrontDoor(server, ctx);
+  installAdminRoutes(server, ctx, secure);
+  installAccountRoutes(server, ctx, secure);
+  installDeviceRoutes(server, ctx, secure);
+  installFileRoutes(server, ctx, secure);
+  installTransferRoutes(server, ctx, secure);
+  installWebRoutes(server, ctx, secure);
+}
+
+}  // namespace
+
+int serve(const ServeOptions& options) {
+  if (const char* level = getenv("VARNELO_SERVICE_LOG"); level && strcmp(level, "debug") == 0) {
+    setLogThreshold(LogLevel::kDebug);
+  }
+  // Block the stop signals in every thread; this thread waits for them.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  auto ctx = openData(options.dataDir);
+  TlsFiles tls;
+  if (!ctx || !ctx->chunks.open(options.dataDir) || !ensureTlsIdentity(options.dataDir, &tls)) {
+    return 1;
+  }
+  if (!options.faults.empty()) {
+    std::string error;
+    if (!ctx->faults.configure(options.faults, &error)) {
+      logLine(LogLevel::kError, "bad --faults: %s", error.c_str());
+      return 1;
+    }
+  }
+
+  httplib::Server plain;
+  httplib::SSLServer secure(tls.certPath.c_str(), tls.keyPath.c_str());
+  if (!secure.is_valid()) {
+    logLine(LogLevel::kError, "cannot load the TLS certificate %s", tls.certPath.c_str());
+    return 1;
+  }
+  configure(plain, *ctx, false);
+  configure(secure, *ctx, true);
+
+  auto bind = [&](httplib::Server& server, int port) {
+    if (port == 0) return server.bind_to_any_port(options.host);
+    return server.bind_to_port(options.host, port) ? port : -1;
+  };
+  int httpPort = bind(plain, options.httpPort);
+  int httpsPort = httpPort < 0 ? -1 : bind(secure, options.httpsPort);
+  if (httpPort < 0 || httpsPort < 0) {
+    logLine(LogLevel::kError, "cannot listen on %s (http %d, https %d)", options.host.c_str(),
+            options.httpPort, options.httpsPort);
+    return 1;
+  }
+
+  std::atomic<bool> stopping{false};
+  auto run = [&](httplib::Server& server) {
+    server.listen_after_bind();
+    // A listener that ends on its own wakes the main thread to stop the other.
+    if (!stopping.load()) kill(getpid(), SIGTERM);
+  };
+  std::thread httpThread(run, std::ref(plain));
+  std::thread httpsThread(run, std::ref(static_cast<httplib::Server&>(secure)));
+
+  printf("varnelo-service listening http=%d https=%d\n", httpPort, httpsPort);
+  fflush(stdout);
+  logLine(LogLevel::kInfo, "serving %s on %s (http %d, https %d)", options.dataDir.c_str(),
+          options.host.c_str(), httpPort, httpsPort);
+
+  int signalNumber = 0;
+  sigwait(&stopSignals, &signalNumber);
+  stopping = true;
+  logLine(LogLevel::kInfo, "stopping on signal %d", signalNumber);
+  plain.stop();
+  secure.stop();
+  httpThread.join();
+  httpsThread.join();
+  logLine(LogLevel::kInfo, "stopped");
+  return 0;
+}
+
+int addUser(const AddUserOptions& options) {
+  auto ctx = openData(options.dataDir);
+  if (!ctx) return 1;
+  User user;
+  if (!ctx->accounts.upsertUser(options.user, options.password, options.provider, options.state,
+                                options.quota, &user)) {
+    logLine(LogLevel::kError, "cannot add user [%s]: check provider, state and quota",
+            options.user.c_str());
+    return 1;
+  }
+  printf("user %s (id %lld, %s, %s, quota %lld)\n", user.name.c_str(),
+         static_cast<long long>(user.id), user.provider.c_str(), user.state.c_str(),
+         static_cast<long long>(user.quota));
+  return 0;
+}
+
+}  // namespace varnelo::service

@@ -1,0 +1,32 @@
+// The two commands of varnelo-service: `serve` (opens the data folder,
+// starts the HTTP and HTTPS listeners, prints the listening line, runs until
+// SIGINT or SIGTERM) and `add-user`. Called from main on the main thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace varnelo::service {
+
+struct ServeOptions {
+  std::string dataDir;
+  std::string host = "127.0.0.1";
+  int httpPort = 8080;
+  int httpsPort = 8443;
+  std::string faults;
+};
+
+struct AddUserOptions {
+  std::string dataDir;
+  std::string user;
+  std::string password;
+  std::string provider = "native";
+  std::string state = "active";
+  int64_t quota = int64_t{10} << 30;
+};
+
+// Process exit codes: 0 after a clean stop, 1 on failure (logged).
+int serve(const ServeOptions& options);
+int addUser(const AddUserOptions& options);
+
+}  // namespace varnelo::service

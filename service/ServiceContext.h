@@ -1,0 +1,54 @@
+// Everything the request handlers share: the stores, the verifier, the
+// capability keys, fault plan, counters and settings of one running service.
+// Built once by the Service before the listeners start; every member is
+// itself safe for concurrent use.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "Accounts.h"
+#include "Capabilities.h"
+#include "ChunkStore.h"
+#include "Counters.h"
+#include "Faults.h"
+#include "OAuthVerifier.h"
+#include "Store.h"
+#include "Tokens.h"
+#include "Tree.h"
+#include "Updates.h"
+
+namespace varnelo::service {
+
+struct ServiceContext {
+  ServiceContext(std::string dir, std::unique_ptr<Store> s, std::string capabilitySecret,
+                 std::string admin)
+      : dataDir(std::move(dir)),
+        store(std::move(s)),
+        accounts(*store),
+        tokens(*store),
+        tree(*store, chunks),
+        verifier(tokens),
+        capabilities(std::move(capabilitySecret)),
+        updates(dataDir),
+        adminToken(std::move(admin)) {}
+
+  // The chunk size that /info announces and new uploads use.
+  static constexpr int64_t kChunkSize = 4 * 1024 * 1024;
+  static constexpr int64_t kSmallFileSize = 16384;
+
+  std::string dataDir;
+  std::unique_ptr<Store> store;
+  ChunkStore chunks;
+  Accounts accounts;
+  Tokens tokens;
+  Tree tree;
+  OAuthVerifier verifier;
+  Capabilities capabilities;
+  FaultInjector faults;
+  Counters counters;
+  Updates updates;
+  std::string adminToken;
+};
+
+}  // namespace varnelo::service

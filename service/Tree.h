@@ -1,0 +1,115 @@
+// Each account's file tree: folders and files rooted at "home", the trash,
+// the chunks the account holds, prepared uploads and share links. Every
+// entry's 16-byte version changes with each change of the entry, and a
+// folder's whenever anything below it changes. Called from the request
+// threads; every operation runs in one transaction under the Store's lock.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ChunkStore.h"
+#include "Status.h"
+#include "Store.h"
+
+namespace varnelo::service {
+
+constexpr int kTypeFile = 1;
+constexpr int kTypeFolder = 2;
+
+struct Entry {
+  int64_t id = 0;
+  int64_t parent = 0;
+  std::string name;
+  int type = kTypeFolder;
+  std::string ver;  // 16 raw bytes
+  int64_t size = 0;
+  int64_t chunkSize = 0;
+  std::string keys;  // 20 raw bytes per chunk, in order
+  std::string editTime;
+  std::string mime;
+  int64_t fileCount = 0;  // live children of a folder
+  std::string path;       // "home/..." with the stored letter case
+};
+
+struct PathCode {
+  std::string path;
+  Status code = kOk;
+};
+
+// A new file version as prepare_put, commit_put and the small put carry it.
+struct PutRequest {
+  std::string path;
+  std::vector<std::string> keys;  // 20 raw bytes each
+  int64_t chunkSize = 0;
+  int64_t fileSize = 0;
+  std::string base;  // 16 raw bytes, or empty
+  std::string editTime;
+  std::string mime;
+};
+
+struct DirtyChunk {
+  std::string path;
+  int64_t index = 0;
+  std::string key;
+  int64_t size = 0;
+  int64_t chunkSize = 0;
+};
+
+struct TreeDumpRow {
+  std::string path;
+  int type = 0;
+  int64_t size = 0;
+  std::string keys;
+  int64_t chunkSize = 0;
+};
+
+class Tree {
+ public:
+  // Prepared uploads and their dirty chunks are forgotten after this time.
+  static constexpr int64_t kPendingLifetimeSeconds = 24 * 3600;
+
+  Tree(Store& store, const ChunkStore& chunks) : store_(store), chunks_(chunks) {}
+
+  // Splits "home", "/home", "home/a" or "/home/a" into components; kBadRequest
+  // for an empty, "." or ".." component, a NUL byte or a root other than home.
+  static Status parsePath(const std::string& path, std::vector<std::string>* parts);
+  // True for a power of two the data URL descriptor can express.
+  static bool validChunkSize(int64_t chunkSize);
+
+  Status get(int64_t account, const std::string& path, bool list, Entry* out,
+             std::vector<Entry>* children);
+  Status mkdir(int64_t account, const std::string& path, const std::string& editTime, Entry* out);
+  Status move(int64_t account, const std::string& from, const std::string& to);
+  Status copy(int64_t account, const std::string& from, const std::string& to);
+  // Moves the entry (with what is below it) to the trash.
+  Status remove(int64_t account, const std::string& path);
+  // Restores or destroys the trashed entries at or below the path.
+  Status undelete(int64_t account, const std::string& path, std::vector<PathCode>* results);
+  Status purge(int64_t account, const std::string& path, std::vector<PathCode>* results);
+
+  // Checks the version and records the upload; required gets the indexes of
+  // the keys that the account does not hold yet (each key once).
+  Status preparePut(int64_t account, const PutRequest& put, std::vector<int64_t>* required);
+  // Publishes the version: kConflict for a stale base, kBadRequest while a
+  // chunk is missing or the chunk lengths do not add up, kQuotaExceeded.
+  Status commitPut(int64_t account, const PutRequest& put, Entry* out);
+
+  void addChunk(int64_t account, const std::string& key);
+  bool holdsChunk(int64_t account, const std::string& key);
+  std::vector<DirtyChunk> dirtyChunks(int64_t account);
+  // The stored key list of a long file, by the SHA-1 of the list.
+  bool keyList(const std::string& hash, std::string* keys);
+
+  Status makeLink(int64_t account, const std::string& path, std::string* id);
+  Status resolveLink(const std::string& id, int64_t* account, Entry* out);
+
+  std::vector<TreeDumpRow> dump(int64_t account);
+
+ private:
+  Store& store_;
+  const ChunkStore& chunks_;
+};
+
+}  // namespace varnelo::service

@@ -1,0 +1,148 @@
+// What is not an API: the web pages the application opens in a browser
+// (home, help, account, feedback, start, registration, password reset and
+// share links), the log upload at the root of the log base, and the update
+// manifest with its installer. Served on both listeners.
+#include <fstream>
+#include <sstream>
+
+#include "HttpUtil.h"
+#include "Log.h"
+#include "Routes.h"
+#include "UrlCodec.h"
+
+namespace varnelo::service {
+namespace {
+using httplib::Request;
+using httplib::Response;
+
+constexpr size_t kMaxLogUpload = 1 << 20;
+constexpr size_t kLinkIdLength = 32;
+
+struct Page {
+  const char* path;
+  const char* title;
+  const char* body;
+};
+
+const Page kPages[] = {
+    {"/", "Varnelo",
+     "<p>This is a local Varnelo service. Install the Varnelo client, sign in with an account "
+     "created by <code>varnelo-service add-user</code>, and choose a folder to keep in sync.</p>\n"
+     "<ul><li><a href=\"/start\">Getting started</a></li><li><a href=\"/help\">Help</a></li>"
+     "<li><a href=\"/account\">Your account</a></li><li><a "
+     "href=\"/feedback\">Feedback</a></li></ul>"},
+    {"/help", "Varnelo help",
+     "<p>Files in your sync folder are uploaded to this service and downloaded to your other "
+     "computers. Files changed on two computers at once are both kept; one gets a "
+     "\"Conflicted copy\" name.</p>"},
+    {"/account", "Your Varnelo account",
+     "<p>Accounts of this local service are managed by its operator with "
+     "<code>varnelo-service add-user</code>; quotas are set the same way.</p>"},
+    {"/feedback", "Feedback",
+     "<p>This local service keeps no feedback form. Please report problems to the people who run "
+     "it.</p>"},
+    {"/start", "Getting started",
+     "<ol><li>Sign in from the Varnelo client.</li><li>Choose the folder to keep in sync.</li>"
+     "<li>Put files in it; they appear on every computer signed in to the same account.</li></ol>"},
+    {"/login/register_kuv", "Register",
+     "<p>This local service does not take registrations on the web. Ask its operator to create "
+     "an account with <code>varnelo-service add-user</code>.</p>"},
+    {"/forget_password", "Forgotten password",
+     "<p>This local service cannot send e-mail. Ask its operator to set a new password with "
+     "<code>varnelo-service add-user</code>.</p>"},
+};
+
+// Link ids are 32 hex digits; the client glues "from=pc" straight after the
+// id, so only the first 32 characters count.
+std::string linkId(const Request& req) {
+  return req.get_param_value("id").substr(0, kLinkIdLength);
+}
+
+}  // namespace
+
+void installWebRoutes(httplib::Server& server, ServiceContext& ctx, bool secure) {
+  for (const Page& page : kPages) {
+    server.Get(page.path, [&ctx, page](const Request&, Response& res) {
+      http::sendHtml(ctx, res, 200, page.title, page.body);
+    });
+  }
+
+  server.Post("/", [&ctx](const Request& req, Response& res) {
+    if (req.body.size() > kMaxLogUpload) {
+      http::sendError(ctx, res, 413, "log text too long");
+      return;
+    }
+    if (!ctx.accounts.storeLog(req.remote_addr, req.body)) {
+      http::sendError(ctx, res, 500, "cannot store the log text");
+      return;
+    }
+    Json::Value v;
+    v["code"] = 0;
+    http::sendJson(ctx, res, 200, v);
+  });
+
+  server.Get("/link", [&ctx](const Request& req, Response& res) {
+    int64_t account = 0;
+    Entry entry;
+    std::string id = linkId(req);
+    if (ctx.tree.resolveLink(id, &account, &entry) != kOk) {
+      http::sendHtml(
+          ctx, res, 404, "Link not found",
+          "<p>This link does not exist, or what it pointed to was moved or deleted.</p>");
+      return;
+    }
+    std::string body = "<p>" + htmlEscape(entry.name) + "</p>\n";
+    if (entry.type == kTypeFile) {
+      body += "<p>" + std::to_string(entry.size) +
+              " bytes</p>\n<p><a href=\"/link/download?id=" + id + "\" download=\"" +
+              htmlEscape(entry.name) + "\">Download</a></p>";
+    } else {
+      body += "<p>A shared folder.</p>";
+    }
+    http::sendHtml(ctx, res, 200, "Shared with Varnelo", body);
+  });
+
+  server.Get("/link/download", [&ctx](const Request& req, Response& res) {
+    int64_t account = 0;
+    Entry entry;
+    if (ctx.tree.resolveLink(linkId(req), &account, &entry) != kOk || entry.type != kTypeFile) {
+      http::sendError(ctx, res, 404, "no such shared file");
+      return;
+    }
+    std::string content;
+    for (size_t i = 0; i + 20 <= entry.keys.size(); i += 20) {
+      std::ifstream in(ctx.chunks.pathFor(entry.keys.substr(i, 20)), std::ios::binary);
+      std::stringstream chunk;
+      chunk << in.rdbuf();
+      content += chunk.str();
+    }
+    res.set_header("Content-Disposition", "attachment");
+    http::sendText(ctx, res, 200, content, "application/octet-stream");
+  });
+
+  server.Get("/update/varnelo-win/version.dat", [&ctx, secure](const Request& req, Response& res) {
+    std::string version, file;
+    if (!ctx.updates.current(&version, &file)) {
+      http::sendError(ctx, res, 404, "no update published");
+      return;
+    }
+    Json::Value manifest;
+    manifest["x86"]["version"] = version;
+    manifest["x86"]["url"] = http::origin(req, secure) + "/update/varnelo-win/" + file;
+    http::sendJson(ctx, res, 200, manifest);
+  });
+
+  server.Get(R"(/update/varnelo-win/([^/]+))", [&ctx](const Request& req, Response& res) {
+    std::string path = ctx.updates.installerPath(req.matches[1]);
+    std::ifstream in(path, std::ios::binary);
+    if (path.empty() || !in) {
+      http::sendError(ctx, res, 404, "no such installer");
+      return;
+    }
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    http::sendText(ctx, res, 200, bytes.str(), "application/octet-stream");
+  });
+}
+
+}  // namespace varnelo::service
