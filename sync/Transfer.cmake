@@ -2,18 +2,30 @@
 # Included from this folder's CMakeLists.txt after varnelo_sync and
 # sync_tests exist.
 target_sources(varnelo_sync PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/ChunkKeys.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ChunkTasks.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ConflictNames.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Context.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Digest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Download.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/DownloadSink.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FolderJob.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/IoDownload.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/IoUpload.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/JournalRows.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LocalListing.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/LocalRemoval.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/LocalScan.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MimeTypes.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SyncPaths.cpp
   ${CMAKE_CURRENT_LIST_DIR}/TempNames.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/TransferCallback.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Upload.cpp
 )
 target_link_libraries(varnelo_sync PUBLIC OpenSSL::Crypto)
 
 target_sources(sync_tests PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/tests/transfer_names_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/transfer_context_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/transfer_local_test.cpp
 )

@@ -1,0 +1,33 @@
+// Chunk arithmetic and the keys of a local file's chunks (SHA-1 of each
+// chunk), read in one streaming pass with a bounded buffer. Used on the sync
+// thread by the upload path (keys to send), the download path (resuming a
+// part file, conflict checks) and the chunk index. Thread safe.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Digest.h"
+
+namespace varnelo {
+
+// Number of chunks of a file: its size divided by the chunk size, rounded up.
+inline uint64_t chunkCountOf(uint64_t fileSize, uint64_t chunkSize) {
+  return chunkSize == 0 ? 0 : (fileSize + chunkSize - 1) / chunkSize;
+}
+
+// Length of chunk `index` (the last one is shorter).
+inline uint64_t chunkLengthOf(uint64_t index, uint64_t fileSize, uint64_t chunkSize) {
+  const uint64_t start = index * chunkSize;
+  return start >= fileSize ? 0 : (fileSize - start < chunkSize ? fileSize - start : chunkSize);
+}
+
+// Keys of the chunks of the first `fileSize` bytes of `path`. 200; -4 when
+// the file cannot be read to that size; -103 when `stopping` answers true
+// between two reads.
+int computeChunkKeys(const std::string& path, uint64_t fileSize, uint64_t chunkSize,
+                     std::vector<ChunkKey>& keys, const std::function<bool()>& stopping = {});
+
+}  // namespace varnelo

@@ -1,0 +1,193 @@
+#include "ChunkTasks.h"
+
+#include <json/json.h>
+
+#include <cinttypes>
+#include <cstring>
+
+#include "Base64Url.h"
+#include "ChunkCache.h"
+#include "DownloadSink.h"
+#include "HttpStatus.h"
+#include "Log.h"
+#include "TransferCodes.h"
+#include "Transport.h"
+#include "platform/files.h"
+
+namespace varnelo {
+
+namespace {
+
+// Header lines as the transport takes them: a NULL-terminated pointer array.
+class HeaderArray {
+ public:
+  explicit HeaderArray(const std::vector<std::string>& lines) {
+    for (const auto& l : lines) pointers_.push_back(l.c_str());
+    pointers_.push_back(nullptr);
+  }
+  http::HeaderList get() const { return lines() ? pointers_.data() : nullptr; }
+
+ private:
+  bool lines() const { return pointers_.size() > 1; }
+  std::vector<const char*> pointers_;
+};
+
+// Reads exactly `length` bytes at `offset` of `path` into `buffer`.
+int readExactly(const std::string& path, uint64_t offset, size_t length, uint8_t* buffer) {
+  platform::File file;
+  if (file.open(path, platform::File::Mode::Read)) return codes::kLocalFailure;
+  size_t got = 0;
+  if (file.readAt(offset, buffer, length, got) || got != length) return codes::kLocalFailure;
+  return codes::kOk;
+}
+
+}  // namespace
+
+// ---- uploads ----------------------------------------------------------------
+
+int UploadDataTask::attempt(std::vector<uint8_t>& buffer, int64_t& sent) {
+  IoCallback* cb = group_.callback;
+  sent = 0;
+  if ((cb && cb->isStopping()) || group_.failures.load() > 0) return codes::kStopped;
+  if (buffer.size() != length) buffer.resize(length);
+  if (readExactly(path, offset, length, buffer.data()) != codes::kOk) return codes::kLocalFailure;
+  platform::files::EntryInfo info;
+  if (platform::files::stat(path, info)) return codes::kLocalFailure;
+  if (info.lastWrite != group_.lastWrite) return codes::kFileChanged;
+
+  http::PutBlock block;
+  block.data = buffer.data();
+  block.length = length;
+  block.isStopping = [cb] { return cb && cb->isStopping(); };
+  block.onSent = [cb](size_t n) {
+    if (cb) cb->progress(platform::currentFileTime(), static_cast<int64_t>(n));
+  };
+  http::StringSink body, headers;
+  HeaderArray extra(this->headers);
+  int rc =
+      http::http_put(url, block, extra.get(), static_cast<long>(group_.timeoutMs), body, headers);
+  sent = static_cast<int64_t>(block.position);
+  int result = rc != 0 ? rc : http::parse_http_status(headers.bytes);
+  result = parseResult(result, body.bytes);
+  if (cb && cb->isStopping()) return codes::kStopped;
+  if (result == codes::kOk && (!block.ok || block.position != block.length))
+    return codes::kLocalFailure;
+  return result;
+}
+
+void UploadDataTask::run() {
+  std::vector<uint8_t> buffer;
+  int result = codes::kOtherFailure;
+  for (;;) {
+    int64_t sent = 0;
+    result = attempt(buffer, sent);
+    if (result == codes::kOk) break;
+    if (sent > 0 && group_.callback) group_.callback->progress(0, -sent);
+    log_write(kLogError, kModuleSync, "upload io chunk at pos:[%" PRIu64 "], return code:[%d]",
+              offset, result);
+    log_location();
+    if (result == codes::kStopped || result == codes::kFileChanged || result == codes::kConflict)
+      break;
+    if (++attempts >= static_cast<int>(group_.attempts)) break;
+  }
+  result_ = result;
+  std::vector<uint8_t>().swap(buffer);
+  group_.taskFinished(result == codes::kOk);
+}
+
+int UploadChunkTask::parseResult(int status, const std::string&) {
+  log_write(kLogInfo, kModuleSync, "UploadChunkTask parseResult return code:[%d]", status);
+  return status;
+}
+
+int UploadSmallFileTask::parseResult(int status, const std::string& body) {
+  int result = status;
+  if (status == codes::kOk) {
+    Json::Value reply;
+    Json::CharReaderBuilder builder;
+    std::string errors;
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    if (!reader->parse(body.data(), body.data() + body.size(), &reply, &errors)) {
+      result = codes::kBadReply;
+    } else {
+      std::vector<uint8_t> ver;
+      const Json::Value& v = reply.isObject() ? reply["ver"] : Json::Value::nullSingleton();
+      if (!v.isString() || !http::base64url_decode(v.asString(), ver) ||
+          ver.size() != VARNELO_VERSION_BYTES) {
+        result = codes::kOtherFailure;
+      } else if (group_.entry) {
+        std::memcpy(group_.entry->ver, ver.data(), ver.size());
+      }
+    }
+  }
+  if (result == codes::kConflict && group_.callback && group_.callback->verifyConflict()) {
+    result = codes::kOk;
+  }
+  log_write(kLogInfo, kModuleSync, "UploadSmallFileTask parseResult return code:[%d]", result);
+  return result;
+}
+
+// ---- downloads --------------------------------------------------------------
+
+int DownloadChunkTask::copyFromLocal() {
+  if (!group_.cache) return codes::kNotFound;
+  chunkcache::ChunkKey key;
+  std::memcpy(key.data(), key_.data(), key.size());
+  std::vector<chunkcache::ChunkLocation> rows;
+  if (group_.cache->findChunk(key, rows, 0) <= 0) return codes::kNotFound;
+  std::vector<uint8_t> buffer;
+  IoCallback* cb = group_.callback;
+  for (const auto& row : rows) {
+    if (cb && cb->isStopping()) return codes::kStopped;
+    if (row.length != length_) continue;
+    buffer.resize(length_);
+    if (readExactly(row.path, row.offset, length_, buffer.data()) != codes::kOk) continue;
+    DownloadSink sink(target_, offset_, length_, cb, false);
+    sink.write(reinterpret_cast<const char*>(buffer.data()), buffer.size());
+    if (sink.matches(key_)) return codes::kOk;
+    if (cb && sink.written() > 0) cb->progress(0, -static_cast<int64_t>(sink.written()));
+  }
+  return codes::kNotFound;
+}
+
+int DownloadChunkTask::fetch(int64_t& written) {
+  IoCallback* cb = group_.callback;
+  DownloadSink sink(target_, offset_, length_, cb, true);
+  http::StringSink headers;
+  int rc = http::http_get(url_, nullptr, static_cast<long>(group_.timeoutMs), offset_, length_,
+                          sink, headers);
+  written = static_cast<int64_t>(sink.written());
+  if (cb && cb->isStopping()) return codes::kStopped;
+  int result = rc != 0 ? rc : http::parse_http_status(headers.bytes);
+  if (result == 206) result = codes::kOk;
+  if (result == codes::kOk && !sink.matches(key_)) result = codes::kBadChunk;
+  return result;
+}
+
+void DownloadChunkTask::run() {
+  IoCallback* cb = group_.callback;
+  int result = codes::kOtherFailure;
+  const int64_t index = group_.chunkSize ? static_cast<int64_t>(offset_ / group_.chunkSize) : 0;
+  for (uint32_t attempt = 0; attempt < group_.attempts; ++attempt) {
+    if ((cb && cb->isStopping()) || group_.failures.load() > 0) {
+      result = codes::kStopped;
+      break;
+    }
+    if (attempt == 0) {
+      result = copyFromLocal();
+      if (result == codes::kOk || result == codes::kStopped) break;
+    }
+    int64_t written = 0;
+    result = fetch(written);
+    if (result == codes::kOk) break;
+    log_write(kLogError, kModuleSync, "download io chunk [%" PRId64 "], return code:[%d]", index,
+              result);
+    log_location();
+    if (written > 0 && cb) cb->progress(0, -written);
+    if (result == codes::kStopped) break;
+  }
+  result_ = result;
+  group_.taskFinished(result == codes::kOk);
+}
+
+}  // namespace varnelo

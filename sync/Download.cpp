@@ -1,0 +1,447 @@
+#include "Download.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "ChunkCache.h"
+#include "ChunkKeys.h"
+#include "ConflictNames.h"
+#include "FileJournal.h"
+#include "FolderJob.h"
+#include "IoDownload.h"
+#include "JournalRows.h"
+#include "LocalListing.h"
+#include "LocalRemoval.h"
+#include "Log.h"
+#include "MetaApi.h"
+#include "SortedMerge.h"
+#include "SyncFilter.h"
+#include "SyncPaths.h"
+#include "TempNames.h"
+#include "TransferCodes.h"
+#include "platform/files.h"
+
+namespace varnelo::downloader {
+
+namespace files = platform::files;
+
+namespace {
+
+// One element of a folder listing, checked.
+struct RemoteEntry {
+  std::string name;
+  std::string key;  // nameKey(name)
+  bool folder = false;
+  Signature ver{};
+  uint64_t size = 0;
+};
+
+struct GetResult {
+  varnelo_meta_get_result* p = nullptr;
+  ~GetResult() { varnelo_meta_destroy_get_result(p); }
+};
+
+bool sameSignature(const Signature& a, const Signature& b) {
+  return a == b;
+}
+
+// Moves a local entry out of the way under its conflicted-copy name and
+// queues the copy for upload. 0 or the rename's error.
+std::error_code moveAside(Context& context, const std::string& localPath) {
+  const std::string copy = conflictedCopyPath(localPath);
+  if (auto ec = files::renameNoReplace(localPath, copy)) return ec;
+  log_write(kLogInfo, kModuleSync, "conflicted copy made:[%s]", copy.c_str());
+  context.updating().add(copy);
+  return {};
+}
+
+// Completion of one download; also the callback its chunk tasks report to.
+class DownloadFileCallback final : public TransferCallback {
+ public:
+  DownloadFileCallback(Context& context, DownloadJob& job)
+      : TransferCallback(context, context.downloadMeters(), job.localPath), job_(job) {}
+
+  // True when the local file already holds exactly the remote version.
+  bool verifyConflict() override {
+    files::EntryInfo info;
+    if (files::stat(job_.localPath, info) || info.type != files::EntryType::File ||
+        info.size != job_.remoteSize)
+      return false;
+    if (info.size == 0) return true;
+    std::vector<ChunkKey> keys;
+    return !job_.keys.empty() &&
+           computeChunkKeys(job_.localPath, info.size, context_.settings().chunkSize, keys) ==
+               codes::kOk &&
+           keys == job_.keys;
+  }
+
+  // Finishes the download whose transfer ended with `code`.
+  int run(int code, platform::File& temp) {
+    context_.updating().setSuppressed(job_.localPath);
+    if (context_.isStopping()) {
+      code = codes::kStopped;
+    } else if (code != codes::kOk) {
+      log_write(kLogError, kModuleSync, "download file failed:[%s], local error:[%d]",
+                job_.localPath.c_str(), code);
+      log_location();
+    } else {
+      code = complete(temp);
+    }
+    temp.close();
+    context_.updating().clearSuppressed();
+    context_.downloadDone(code, job_.localPath);
+    return code;
+  }
+
+ private:
+  // Clears the way for the file when a folder stands at its path.
+  int clearFolder(const std::optional<sync::JournalEntry>& row) {
+    if (row && (row->type & sync::FileJournal::kTypeFolder)) {
+      // The folder was synced: its unchanged content goes, local changes stay.
+      JournalNode node;
+      if (readJournalTree(context_.journal(), row->id, node) != 0 ||
+          context_.journal().removePath(job_.journalPath) != 0) {
+        return codes::kLocalFailure;
+      }
+      std::vector<std::string> kept;
+      if (removeUnchanged(job_.localPath, node, kept, context_.chunkCache())) return codes::kOk;
+    }
+    // Whatever is left is local work: keep all of it under another name.
+    return moveAside(context_, job_.localPath) ? codes::kLocalFailure : codes::kOk;
+  }
+
+  int complete(platform::File& temp) {
+    const std::string& local = job_.localPath;
+    uint64_t size = 0;
+    if (temp.size(size) || size != job_.remoteSize) {
+      log_write(kLogError, kModuleSync, "downloaded size differs:[%s]", local.c_str());
+      temp.close();
+      files::removeFile(job_.tempPath);
+      return codes::kLocalFailure;
+    }
+    if (temp.sync()) return codes::kLocalFailure;
+    temp.close();
+    if (job_.remoteTime) files::setLastWriteTime(job_.tempPath, *job_.remoteTime);
+
+    auto row = journalRow(context_.journal(), job_.journalPath);
+    bool replaced = false;
+    files::EntryInfo info;
+    files::stat(local, info);
+    if (info.type == files::EntryType::Directory) {
+      if (int rc = clearFolder(row); rc != codes::kOk) return rc;
+    } else if (info.type == files::EntryType::File) {
+      replaced = row && (row->type & sync::FileJournal::kTypeFile);
+      const bool changed = replaced ? !matchesRow(info, *row)
+                                    : (info.size != job_.remoteSize || !job_.remoteTime ||
+                                       info.lastWrite != *job_.remoteTime);
+      if (changed && !verifyConflict()) {
+        // Both sides changed: the local version is kept as a conflicted copy
+        // (a copy, so the path never goes missing), the remote one takes the
+        // name.
+        const std::string copy = conflictedCopyPath(local);
+        if (auto ec = files::copyFile(local, copy)) {
+          log_write(kLogError, kModuleSync, "cannot keep conflicted copy of:[%s], error:[%d]",
+                    local.c_str(), ec.value());
+          return codes::kLocalFailure;
+        }
+        files::setLastWriteTime(copy, info.lastWrite);
+        log_write(kLogInfo, kModuleSync, "conflicted copy made:[%s]", copy.c_str());
+        context_.updating().add(copy);
+      }
+    } else if (info.type == files::EntryType::Other) {
+      log_write(kLogError, kModuleSync, "special file in the way:[%s]", local.c_str());
+      return codes::kUnsupported;
+    }
+    files::createDirectories(files::parentPath(local));
+    // One atomic rename: the path always holds either the old or the new file.
+    if (auto ec = files::rename(job_.tempPath, local)) {
+      log_write(kLogError, kModuleSync, "cannot move download into place:[%s], error:[%d]",
+                local.c_str(), ec.value());
+      return codes::kLocalFailure;
+    }
+    files::EntryInfo placed;
+    if (files::stat(local, placed)) return codes::kLocalFailure;
+    if (putRowWithParents(context_.journal(), job_.journalPath, sync::FileJournal::kTypeFile,
+                          job_.expected, placed.size, placed.lastWrite) != 0) {
+      return codes::kLocalFailure;
+    }
+    if (chunkcache::ChunkCache* cache = context_.chunkCache(); cache && !job_.keys.empty()) {
+      cache->recordFile(local, placed.size, context_.settings().chunkSize, job_.keys);
+    }
+    return replaced ? codes::kReplacedLocal : codes::kOk;
+  }
+
+  DownloadJob& job_;
+};
+
+// One remote pass.
+class Pass {
+ public:
+  Pass(Context& context, bool fullRecheck) : context_(context), full_(fullRecheck) {
+    hooks_.stopping = [this] { return context_.isStopping(); };
+    hooks_.writeSignature = [this](const std::string& path, const Signature& sig) {
+      context_.journal().setFolderSignature(path, sig);
+    };
+  }
+
+  int folder(const std::string& remotePath, const std::string& localFolder,
+             std::optional<Signature> expected, const std::shared_ptr<FolderJob>& parent) {
+    const std::string journalPath = sync::journalPathOf(remotePath);
+    int64_t folderId = 0;
+    int code = codes::kOk;
+    std::shared_ptr<FolderJob> job;
+    if (context_.journal().lookupPath(journalPath, folderId) != 0) {
+      code = codes::kLocalFailure;
+      if (parent) parent->schedule(), parent->finish(false);
+    } else {
+      job = FolderJob::make(journalPath, expected, parent, &hooks_);
+      Signature listed{};
+      std::vector<RemoteEntry> entries;
+      code = list(remotePath, localFolder, entries, listed);
+      if (code == codes::kOk) {
+        merge(remotePath, localFolder, folderId, entries, job);
+        if (expected && !sameSignature(listed, *expected)) code = codes::kConflict;
+      }
+      job->finish(code == codes::kOk);
+    }
+    if (code != codes::kOk) {
+      log_write(kLogError, kModuleSync, "NS_SYNCX::Downloader::sync error:[%d]", code);
+      log_location();
+    }
+    context_.reportResult(code, "");
+    return code;
+  }
+
+ private:
+  int list(const std::string& remotePath, const std::string& localFolder,
+           std::vector<RemoteEntry>& out, Signature& listed) {
+    GetResult result;
+    int rc = http::meta_get(context_.credentials(), remotePath, &result.p, nullptr, true, 0);
+    if (rc != codes::kOk) return rc < -1024 ? (rc & 0x7fffffff) : rc;
+    std::memcpy(listed.data(), result.p->entry.ver, listed.size());
+    const int32_t count = varnelo_array_size(result.p->entries);
+    out.reserve(count > 0 ? count : 0);
+    for (int32_t i = 0; i < count; ++i) {
+      varnelo_meta_entry e{};
+      if (varnelo_meta_entry_array_at(result.p->entries, i, &e) != codes::kOk || !e.path ||
+          !(e.type & 3) || e.fileSize < 0) {
+        return codes::kOtherFailure;
+      }
+      std::string_view path(e.path);
+      RemoteEntry entry;
+      entry.name = std::string(path.substr(path.rfind('/') + 1));
+      if (!isSafeRemoteName(entry.name)) {
+        // Never turned into a local path: reported by the remote path only.
+        const std::string shown = childPath(remotePath, entry.name);
+        log_write(kLogInfo, kModuleSync, "Unsupported path:[%s]", shown.c_str());
+        context_.reportResult(codes::kUnsupported, shown);
+        continue;
+      }
+      entry.key = nameKey(entry.name);
+      entry.folder = (e.type & 2) != 0;
+      std::memcpy(entry.ver.data(), e.ver, entry.ver.size());
+      entry.size = static_cast<uint64_t>(e.fileSize);
+      out.push_back(std::move(entry));
+    }
+    std::sort(out.begin(), out.end(), [](const RemoteEntry& a, const RemoteEntry& b) {
+      return a.key != b.key ? a.key < b.key : a.name < b.name;
+    });
+    // Names that differ only in case cannot both live in one local folder
+    // next to the journal: the first one wins.
+    auto twin = std::adjacent_find(out.begin(), out.end(),
+                                   [](const auto& a, const auto& b) { return a.key == b.key; });
+    while (twin != out.end()) {
+      auto next = twin + 1;
+      const std::string shown = files::joinPath(localFolder, next->name);
+      log_write(kLogInfo, kModuleSync, "Unsupported path:[%s]", shown.c_str());
+      context_.reportResult(codes::kUnsupported, shown);
+      out.erase(next);
+      twin = std::adjacent_find(twin, out.end(),
+                                [](const auto& a, const auto& b) { return a.key == b.key; });
+    }
+    return codes::kOk;
+  }
+
+  void merge(const std::string& remotePath, const std::string& localFolder, int64_t folderId,
+             const std::vector<RemoteEntry>& remote, const std::shared_ptr<FolderJob>& job) {
+    LocalListing local;
+    listLocalFolder(localFolder, local);  // a missing folder lists as empty
+    std::vector<sync::JournalEntry> rows;
+    context_.journal().listChildren(folderId, rows);
+    std::sort(rows.begin(), rows.end(),
+              [](const auto& a, const auto& b) { return a.name < b.name; });
+    const std::string journalFolder = sync::journalPathOf(remotePath);
+    std::vector<std::pair<const RemoteEntry*, std::string>> subfolders;
+    mergeSorted(
+        remote, rows, [](const RemoteEntry& e) -> std::string_view { return e.key; },
+        [](const sync::JournalEntry& r) -> std::string_view { return r.name; },
+        [&](const RemoteEntry* r, const sync::JournalEntry* j) {
+          // An existing local entry keeps its own letter case.
+          const std::string& wanted = r ? r->name : j->name;
+          const files::DirEntry* existing = local.find(wanted);
+          const std::string localPath =
+              files::joinPath(localFolder, existing ? existing->name : wanted);
+          bool unsupported = false;
+          if (!context_.filter().accept(localPath, &unsupported)) {
+            if (unsupported) {
+              log_write(kLogInfo, kModuleSync, "Unsupported path:[%s]", localPath.c_str());
+              context_.reportResult(codes::kUnsupported, localPath);
+            }
+            return;
+          }
+          const std::string childJournal = journalFolder + "/" + (r ? r->key : j->name);
+          if (!r) {
+            runOp(job, [&] { return removePath(context_, localPath, childJournal); });
+            return;
+          }
+          const std::string childRemote = childPath(remotePath, r->name);
+          const bool rowFolder = j && (j->type & sync::FileJournal::kTypeFolder);
+          if (r->folder) {
+            if (j && rowFolder) {
+              if (full_ || !sameSignature(r->ver, j->signature))
+                folder(childRemote, localPath, r->ver, job);
+              return;
+            }
+            if (runOp(job, [&] { return makeLocalFolder(localPath, childJournal, j); }))
+              folder(childRemote, localPath, r->ver, job);
+            return;
+          }
+          if (j && !rowFolder && sameSignature(r->ver, j->signature)) return;
+          runOp(job, [&] { return download(*r, childRemote, localPath, childJournal); });
+        },
+        [&] { return context_.isStopping(); });
+  }
+
+  // Runs one operation counted in `job`; true when it succeeded.
+  template <class Op>
+  bool runOp(const std::shared_ptr<FolderJob>& job, Op op) {
+    job->schedule();
+    const int code = op();
+    const bool ok = code == codes::kOk || code == codes::kReplacedLocal;
+    job->finish(ok);
+    return ok;
+  }
+
+  // Creates the local folder of a remote folder (a synced file of that name
+  // goes first, a changed or unknown one is kept as a conflicted copy) and
+  // its journal row with a zero signature until its own pass completes.
+  int makeLocalFolder(const std::string& localPath, const std::string& journalPath,
+                      const sync::JournalEntry* fileRow) {
+    context_.downloadStarted(localPath);
+    context_.updating().setSuppressed(localPath);
+    int code = codes::kOk;
+    if (fileRow && context_.journal().removePath(journalPath) != 0) code = codes::kLocalFailure;
+    files::EntryInfo info;
+    files::stat(localPath, info);
+    if (code == codes::kOk && info.type == files::EntryType::File) {
+      if (fileRow && matchesRow(info, *fileRow)) {
+        if (files::removeFile(localPath)) code = codes::kLocalFailure;
+        if (chunkcache::ChunkCache* cache = context_.chunkCache()) cache->onRemove(localPath);
+      } else if (moveAside(context_, localPath)) {
+        code = codes::kLocalFailure;
+      }
+    } else if (code == codes::kOk && info.type == files::EntryType::Other) {
+      code = codes::kUnsupported;
+    }
+    if (code == codes::kOk && files::createDirectories(localPath)) code = codes::kLocalFailure;
+    if (code == codes::kOk &&
+        putRowWithParents(context_.journal(), journalPath, sync::FileJournal::kTypeFolder,
+                          sync::VersionSignature{}, 0, 0) != 0) {
+      code = codes::kLocalFailure;
+    }
+    context_.updating().clearSuppressed();
+    context_.downloadDone(code, localPath);
+    return code;
+  }
+
+  int download(const RemoteEntry& entry, const std::string& remotePath,
+               const std::string& localPath, const std::string& journalPath) {
+    if (context_.isStopping()) return codes::kStopped;
+    context_.downloadStarted(localPath);
+    DownloadJob job;
+    job.remotePath = remotePath;
+    job.localPath = localPath;
+    job.journalPath = journalPath;
+    job.expected = entry.ver;
+    DownloadFileCallback callback(context_, job);
+    platform::File temp;
+    int code = codes::kOk;
+    if (auto ec = ensureTempFolder(context_.localRoot())) {
+      log_write(kLogError, kModuleSync, "cannot create the temporary folder, error:[%d]",
+                ec.value());
+      code = codes::kLocalFailure;
+    } else {
+      job.tempPath = tempFolderPath(context_.localRoot()) +
+                     partFileName(localPath, entry.ver, context_.settings().partVersion);
+      if (temp.open(job.tempPath, platform::File::Mode::CreateKeep)) {
+        code = codes::kLocalFailure;
+      } else {
+        code = DownloadFile(context_, job, callback).run(temp);
+      }
+    }
+    return callback.run(code, temp);
+  }
+
+  Context& context_;
+  const bool full_;
+  FolderJobHooks hooks_;
+};
+
+}  // namespace
+
+int syncDir(Context& context, bool fullRecheck) {
+  if (!files::isDirectory(context.localRoot())) {
+    log_write(kLogError, kModuleSync, "sync folder missing:[%s], remote pass skipped",
+              context.localRoot().c_str());
+    context.reportResult(codes::kSyncRootMissing, context.localRoot());
+    return codes::kSyncRootMissing;
+  }
+  int64_t homeId = 0;
+  if (context.journal().lookupPath(kRemoteRoot, homeId) == sync::FileJournal::kNotFound) {
+    context.journal().put(sync::FileJournal::kRootId, kRemoteRoot, sync::FileJournal::kTypeFolder,
+                          sync::VersionSignature{}, 0, 0);
+  }
+  return Pass(context, fullRecheck).folder(kRemoteRoot, context.localRoot(), std::nullopt, nullptr);
+}
+
+int removePath(Context& context, const std::string& localPath, const std::string& journalPath) {
+  if (context.isStopping()) return codes::kStopped;
+  if (!files::isDirectory(context.localRoot())) return codes::kSyncRootMissing;
+  context.downloadStarted(localPath);
+  context.updating().setSuppressed(localPath);
+  sync::FileJournal& journal = context.journal();
+  int code = codes::kOk;
+  int64_t id = 0;
+  std::vector<std::string> kept;
+  if (journal.lookupPath(journalPath, id) == 0) {
+    if (files::exists(localPath)) {
+      JournalNode node;
+      if (readJournalTree(journal, id, node) != 0) {
+        code = codes::kLocalFailure;
+      } else {
+        removeUnchanged(localPath, node, kept, context.chunkCache());
+      }
+    }
+    if (code == codes::kOk && journal.removePath(journalPath) != 0) code = codes::kLocalFailure;
+  }
+  context.updating().clearSuppressed();
+  for (const auto& path : kept) {
+    log_write(kLogInfo, kModuleSync, "removePath undeleted path(need re-uploading):[%s]",
+              path.c_str());
+    context.updating().add(path);
+  }
+  if (code != codes::kOk) {
+    log_write(kLogError, kModuleSync,
+              "(downloading) remove local path failed:[%s], sync error:[%d]", localPath.c_str(),
+              code);
+    log_location();
+  } else {
+    log_write(kLogInfo, kModuleSync, "(downloading) remove local succeeded:[%s]",
+              localPath.c_str());
+  }
+  context.downloadDone(code, localPath);
+  return code;
+}
+
+}  // namespace varnelo::downloader

@@ -1,0 +1,137 @@
+#include "IoDownload.h"
+
+#include <cinttypes>
+#include <cstring>
+#include <memory>
+
+#include "ChunkKeys.h"
+#include "ChunkTasks.h"
+#include "IoChannel.h"
+#include "KeyList.h"
+#include "Log.h"
+#include "MetaApi.h"
+#include "TransferCodes.h"
+
+namespace varnelo {
+
+namespace {
+
+struct GetResult {
+  varnelo_meta_get_result* p = nullptr;
+  ~GetResult() { varnelo_meta_destroy_get_result(p); }
+};
+
+}  // namespace
+
+std::optional<platform::FileTime> parseEditTime(const char* text) {
+  if (!text || !*text) return std::nullopt;
+  platform::FileTime value = 0;
+  for (const char* p = text; *p; ++p) {
+    if (*p < '0' || *p > '9') return std::nullopt;
+    if (value > (UINT64_MAX - 9) / 10) return std::nullopt;
+    value = value * 10 + static_cast<unsigned>(*p - '0');
+  }
+  return value;
+}
+
+int DownloadFile::fetchChunks(platform::File& temp, const std::string& dataUrl) {
+  SyncSettings& settings = context_.settings();
+  const uint64_t chunkSize = settings.chunkSize;
+  const uint64_t count = chunkCountOf(job_.remoteSize, chunkSize);
+  if (count == 0 || count > INT32_MAX) return codes::kOtherFailure;
+  std::vector<uint8_t> raw(count * 20);
+  int rc = http::decode_key_list(dataUrl, static_cast<uint32_t>(chunkSize),
+                                 static_cast<int32_t>(count), raw.data());
+  if (rc != codes::kOk) {
+    log_write(kLogError, kModuleSync, "decode_key_list return code:[%d]", rc);
+    return rc;
+  }
+  job_.keys.resize(count);
+  std::memcpy(job_.keys.data(), raw.data(), raw.size());
+
+  // What an interrupted download already wrote is kept: a chunk whose bytes
+  // already hash to its key is not fetched again.
+  uint64_t have = 0;
+  temp.size(have);
+  std::vector<uint8_t> buffer;
+  TransferGroup group;
+  group.callback = &callback_;
+  group.timeoutMs = settings.requestTimeoutMs;
+  group.attempts = settings.attempts;
+  group.chunkSize = chunkSize;
+  group.cache = context_.chunkCache();
+  std::vector<std::unique_ptr<DownloadChunkTask>> tasks;
+  for (uint64_t i = 0; i < count; ++i) {
+    const uint64_t offset = i * chunkSize;
+    const uint64_t length = chunkLengthOf(i, job_.remoteSize, chunkSize);
+    if (offset + length <= have && !context_.isStopping()) {
+      buffer.resize(length);
+      size_t got = 0;
+      if (!temp.readAt(offset, buffer.data(), length, got) && got == length &&
+          sha1Of(buffer.data(), got) == job_.keys[i]) {
+        callback_.progress(0, static_cast<int64_t>(length));
+        continue;
+      }
+    }
+    tasks.push_back(
+        std::make_unique<DownloadChunkTask>(group, job_.keys[i], temp, offset, length, dataUrl));
+  }
+  std::vector<uint8_t>().swap(buffer);
+  mthread::OperationArena arena;
+  auto& channel = mthread::IoChannel::instance();
+  for (auto& task : tasks) {
+    channel.setThreadCount(settings.ioThreads);
+    group.addPending();
+    if (channel.post(arena, task.get(), &mthread::runTask<DownloadChunkTask>) !=
+        mthread::Channel::kPosted) {
+      group.taskFinished(false);
+    }
+  }
+  group.wait();
+  if (context_.isStopping()) return codes::kStopped;
+  if (group.failures.load() == 0) return codes::kOk;
+  for (auto& task : tasks) {
+    if (task->result() != codes::kOk && task->result() != codes::kStopped) return task->result();
+  }
+  return codes::kStopped;
+}
+
+int DownloadFile::run(platform::File& temp) {
+  GetResult remote;
+  int rc = http::meta_get(context_.credentials(), job_.remotePath, &remote.p, nullptr, false, 0);
+  if (rc != codes::kOk) {
+    log_write(kLogError, kModuleSync, "varnelo_meta_get return code:[%d]", rc);
+    log_location();
+    return rc;
+  }
+  const varnelo_meta_entry& entry = remote.p->entry;
+  if (std::memcmp(entry.ver, job_.expected.data(), job_.expected.size()) != 0)
+    return codes::kVersionChanged;
+  if (!(entry.type & 1) || entry.fileSize < 0) return codes::kOtherFailure;
+  job_.remoteSize = static_cast<uint64_t>(entry.fileSize);
+  job_.remoteTime = parseEditTime(entry.editTime);
+  callback_.start(job_.remoteSize);
+
+  uint64_t have = 0;
+  if (temp.size(have)) return codes::kLocalFailure;
+  if (have > job_.remoteSize && temp.truncate(0)) return codes::kLocalFailure;
+
+  if (job_.remoteSize == 0) {
+    job_.keys.clear();
+    return context_.isStopping() ? codes::kCancelled : codes::kOk;
+  }
+  if (remote.p->data) {
+    if (remote.p->dataLength < 0 || static_cast<uint64_t>(remote.p->dataLength) != job_.remoteSize)
+      return codes::kOtherFailure;
+    if (temp.truncate(0) || temp.writeAt(0, remote.p->data, job_.remoteSize))
+      return codes::kLocalFailure;
+    job_.keys.assign(1, sha1Of(remote.p->data, job_.remoteSize));
+    if (job_.remoteSize > context_.settings().chunkSize) job_.keys.clear();
+    callback_.progress(platform::currentFileTime(), static_cast<int64_t>(job_.remoteSize));
+    return codes::kOk;
+  }
+  if (remote.p->dataurl) return fetchChunks(temp, remote.p->dataurl);
+  return codes::kOtherFailure;
+}
+
+}  // namespace varnelo

@@ -1,0 +1,56 @@
+// The transfer of one remote file into its temporary part file:
+// DownloadFile::run reads the entry, resumes what the part file already
+// holds, and fetches every other chunk on the I/O channel (a chunk that a
+// local file already holds is copied from there). Runs on the sync thread;
+// only the chunk tasks run on the I/O threads.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Context.h"
+#include "Digest.h"
+#include "TempNames.h"
+#include "TransferCallback.h"
+#include "platform/file.h"
+#include "platform/time.h"
+
+namespace varnelo {
+
+// What one download needs and what it learns on the way.
+struct DownloadJob {
+  std::string remotePath;
+  std::string localPath;
+  std::string journalPath;
+  Signature expected{};  // the version the listing reported
+  std::string tempPath;  // the part file
+  // Filled by DownloadFile::run from the metadata request.
+  uint64_t remoteSize = 0;
+  std::optional<platform::FileTime> remoteTime;
+  std::vector<ChunkKey> keys;
+};
+
+class DownloadFile {
+ public:
+  DownloadFile(Context& context, DownloadJob& job, TransferCallback& callback)
+      : context_(context), job_(job), callback_(callback) {}
+
+  // Fills the part file (opened for writing); 200 when it holds the whole
+  // remote version, else the failure's code.
+  int run(platform::File& temp);
+
+ private:
+  int fetchChunks(platform::File& temp, const std::string& dataUrl);
+
+  Context& context_;
+  DownloadJob& job_;
+  TransferCallback& callback_;
+};
+
+// Parses the service's edit time (decimal 100 ns count); nothing when it is
+// missing or not a plain number.
+std::optional<platform::FileTime> parseEditTime(const char* text);
+
+}  // namespace varnelo

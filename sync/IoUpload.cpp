@@ -1,0 +1,282 @@
+#include "IoUpload.h"
+
+#include <cinttypes>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "ChunkCache.h"
+#include "ChunkKeys.h"
+#include "ChunkTasks.h"
+#include "FileJournal.h"
+#include "IoChannel.h"
+#include "JournalRows.h"
+#include "KeyList.h"
+#include "Log.h"
+#include "MetaApi.h"
+#include "MimeTypes.h"
+#include "OAuthHeader.h"
+#include "TransferCodes.h"
+#include "platform/file.h"
+#include "platform/files.h"
+
+namespace varnelo {
+
+namespace {
+
+std::string editTimeText(platform::FileTime t) {
+  return std::to_string(t);
+}
+
+const uint8_t* baseBytes(const std::optional<Signature>& base) {
+  return base ? base->data() : nullptr;
+}
+
+// Owns a result object of the metadata calls.
+struct GetResult {
+  varnelo_meta_get_result* p = nullptr;
+  ~GetResult() { varnelo_meta_destroy_get_result(p); }
+};
+struct PrepareResult {
+  varnelo_meta_prepare_result* p = nullptr;
+  ~PrepareResult() { varnelo_meta_destroy_prepare_result(p); }
+};
+
+}  // namespace
+
+// ---- callback ---------------------------------------------------------------
+
+namespace uploader {
+
+bool UploadFileCallback::verifyConflict() {
+  GetResult remote;
+  if (http::meta_get(context_.credentials(), job_.remotePath, &remote.p, nullptr, false, 0) !=
+      codes::kOk) {
+    return false;
+  }
+  const varnelo_meta_entry& e = remote.p->entry;
+  if (!(e.type & 1) || e.fileSize < 0 || static_cast<uint64_t>(e.fileSize) != job_.fileSize)
+    return false;
+  bool same = false;
+  if (remote.p->data) {
+    // Inline content: compare the bytes themselves.
+    std::string local;
+    same = !platform::files::readFile(job_.localPath, local) &&
+           local.size() == static_cast<size_t>(remote.p->dataLength) &&
+           std::memcmp(local.data(), remote.p->data, local.size()) == 0;
+  } else if (job_.fileSize == 0) {
+    same = true;
+  } else if (remote.p->dataurl) {
+    const uint64_t chunkSize = context_.settings().chunkSize;
+    const uint64_t count = chunkCountOf(job_.fileSize, chunkSize);
+    if (count != job_.keys.size() || count > INT32_MAX) return false;
+    std::vector<uint8_t> keys(count * 20);
+    same = http::decode_key_list(remote.p->dataurl, static_cast<uint32_t>(chunkSize),
+                                 static_cast<int32_t>(count), keys.data()) == codes::kOk &&
+           std::memcmp(keys.data(), job_.keys.data(), keys.size()) == 0;
+  }
+  if (same) std::memcpy(entry.ver, e.ver, sizeof entry.ver);
+  return same;
+}
+
+int UploadFileCallback::complete(int code) {
+  const bool small = code == codes::kUnchanged;
+  if (!small) {
+    const std::string editTime = editTimeText(job_.lastWrite);
+    const std::string mime = MimeTypes::system().lookup(platform::files::fileName(job_.localPath));
+    const uint64_t chunkSize = context_.settings().chunkSize;
+    int rc =
+        http::meta_commit_put(context_.credentials(), job_.remotePath,
+                              job_.keys.empty() ? nullptr : job_.keys.front().data(),
+                              static_cast<int32_t>(job_.keys.size()),
+                              static_cast<uint32_t>(chunkSize), static_cast<int64_t>(job_.fileSize),
+                              editTime.c_str(), mime.c_str(), baseBytes(job_.base), &entry);
+    if (rc != codes::kOk) {
+      log_write(kLogError, kModuleSync, "varnelo_meta_commit_put return code:[%d]", rc);
+      log_location();
+      return rc;
+    }
+  }
+  if (chunkcache::ChunkCache* cache = context_.chunkCache()) {
+    cache->recordFile(job_.localPath, job_.fileSize, context_.settings().chunkSize, job_.keys);
+  }
+  Signature ver;
+  std::memcpy(ver.data(), entry.ver, ver.size());
+  if (putRowWithParents(context_.journal(), job_.journalPath, sync::FileJournal::kTypeFile, ver,
+                        job_.fileSize, job_.lastWrite) != 0) {
+    return codes::kLocalFailure;
+  }
+  if (small) return codes::kUnchanged;
+  return job_.journalKnowsFile ? codes::kReplacedRemote : codes::kOk;
+}
+
+void UploadFileCallback::run(int code) {
+  if (context_.isStopping()) {
+    code = codes::kStopped;
+  } else if (code != codes::kOk && code != codes::kUnchanged) {
+    log_write(kLogError, kModuleSync, "upload file failed:[%s], local error:[%d]",
+              job_.localPath.c_str(), code);
+    log_location();
+  } else {
+    code = complete(code);
+  }
+  context_.uploadDone(code, job_.localPath);
+}
+
+}  // namespace uploader
+
+// ---- transfer ---------------------------------------------------------------
+
+int UploadFile::sendSmall(uploader::UploadFileCallback& callback) {
+  const uint64_t chunkSize = context_.settings().chunkSize;
+  const std::string editTime = editTimeText(job_.lastWrite);
+  const std::string mime = MimeTypes::system().lookup(platform::files::fileName(job_.localPath));
+  size_t length = 0;
+  const std::string path = job_.remotePath;
+  if (http::small_put_url(path.c_str(), job_.keys.front().data(),
+                          static_cast<int64_t>(job_.fileSize), static_cast<uint32_t>(chunkSize),
+                          mime.c_str(), editTime.c_str(), baseBytes(job_.base), nullptr,
+                          &length) != codes::kOk) {
+    return codes::kOtherFailure;
+  }
+  std::string url(length + 1, '\0');
+  size_t size = url.size();
+  if (http::small_put_url(path.c_str(), job_.keys.front().data(),
+                          static_cast<int64_t>(job_.fileSize), static_cast<uint32_t>(chunkSize),
+                          mime.c_str(), editTime.c_str(), baseBytes(job_.base), url.data(),
+                          &size) != codes::kOk) {
+    return codes::kOtherFailure;
+  }
+  url.resize(size);
+  char* auth = nullptr;
+  int rc = http::make_oauth_header(context_.credentials(), &auth, "PUT", url.c_str());
+  if (rc != codes::kOk) return rc;
+  std::unique_ptr<char, decltype(&free)> authOwner(auth, &free);
+
+  TransferGroup group;
+  group.callback = &callback;
+  group.timeoutMs = context_.settings().requestTimeoutMs;
+  group.attempts = context_.settings().attempts;
+  group.lastWrite = job_.lastWrite;
+  group.smallFileSize = job_.fileSize;
+  group.entry = &callback.entry;
+  UploadSmallFileTask task(group, job_.keys.front());
+  task.path = job_.localPath;
+  task.offset = 0;
+  task.length = static_cast<uint32_t>(job_.fileSize);
+  task.url = url;
+  task.headers.push_back(std::string("Authorization: ") + auth);
+  group.addPending();
+  task.run();
+  return task.result();
+}
+
+int UploadFile::sendChunks(uploader::UploadFileCallback& callback) {
+  SyncSettings& settings = context_.settings();
+  const uint64_t chunkSize = settings.chunkSize;
+  const uint64_t count = job_.keys.size();
+  PrepareResult prepared;
+  int rc = http::meta_prepare_put(
+      context_.credentials(), job_.remotePath, count ? job_.keys.front().data() : nullptr,
+      static_cast<int32_t>(count), static_cast<uint32_t>(chunkSize),
+      static_cast<int64_t>(job_.fileSize), baseBytes(job_.base), &prepared.p);
+  if (rc == codes::kConflict && callback.verifyConflict()) return codes::kUnchanged;
+  if (rc != codes::kOk) {
+    log_write(kLogError, kModuleSync, "varnelo_meta_prepare_put return code:[%d]", rc);
+    log_location();
+    return rc;
+  }
+  const int32_t required = varnelo_array_size(prepared.p->required);
+  if (required <= 0) return codes::kOk;
+
+  // Every task is owned here and outlives the wait; the arena only holds the
+  // work items that point at them.
+  TransferGroup group;
+  group.callback = &callback;
+  group.timeoutMs = settings.requestTimeoutMs;
+  group.attempts = settings.attempts;
+  group.lastWrite = job_.lastWrite;
+  std::vector<std::unique_ptr<UploadChunkTask>> tasks;
+  tasks.reserve(required);
+  std::vector<bool> seen(count, false);
+  for (int32_t i = 0; i < required; ++i) {
+    varnelo_meta_indexurl item{};
+    if (varnelo_meta_indexurl_array_at(prepared.p->required, i, &item) != codes::kOk ||
+        item.index < 0 || static_cast<uint64_t>(item.index) >= count || seen[item.index]) {
+      log_write(kLogError, kModuleSync, "prepare_put required entry %d is invalid", i);
+      return codes::kOtherFailure;
+    }
+    seen[item.index] = true;
+    auto task = std::make_unique<UploadChunkTask>(group, job_.keys[item.index]);
+    task->path = job_.localPath;
+    task->offset = static_cast<uint64_t>(item.index) * chunkSize;
+    task->length = static_cast<uint32_t>(chunkLengthOf(item.index, job_.fileSize, chunkSize));
+    task->url = item.url;
+    tasks.push_back(std::move(task));
+  }
+  mthread::OperationArena arena;
+  auto& channel = mthread::IoChannel::instance();
+  for (auto& task : tasks) {
+    channel.setThreadCount(settings.ioThreads);
+    group.addPending();
+    if (channel.post(arena, task.get(), &mthread::runTask<UploadChunkTask>) !=
+        mthread::Channel::kPosted) {
+      group.taskFinished(false);
+    }
+  }
+  group.wait();
+  if (group.failures.load() == 0) return codes::kOk;
+  for (auto& task : tasks) {
+    if (task->result() != codes::kOk && task->result() != codes::kStopped) return task->result();
+  }
+  return codes::kStopped;
+}
+
+int UploadFile::send(uploader::UploadFileCallback& callback) {
+  SyncSettings& settings = context_.settings();
+  const uint64_t chunkSize = settings.chunkSize;
+  const uint64_t count = chunkCountOf(job_.fileSize, chunkSize);
+  if (count > INT32_MAX) return codes::kOtherFailure;
+  if (count >= 128) {
+    varnelo_meta_info_record info{};
+    int rc = varnelo_meta_info(context_.credentials(), &info);
+    if (rc != codes::kOk) {
+      log_write(kLogError, kModuleSync, "varnelo_meta_info return code:[%d]", rc);
+      log_location();
+      return rc;
+    }
+    if (info.used + static_cast<int64_t>(job_.fileSize) > info.total) return codes::kQuotaExceeded;
+  }
+  int rc = computeChunkKeys(job_.localPath, job_.fileSize, chunkSize, job_.keys,
+                            [this] { return context_.isStopping(); });
+  if (rc != codes::kOk) return rc;
+
+  // A synced folder that became a file goes away on the service first, so the
+  // file can take its name.
+  if (job_.journalKnowsFolder) {
+    rc = http::meta_delete(context_.credentials(), job_.remotePath, settings.requestTimeoutMs);
+    if (rc != codes::kOk && rc != codes::kPartial) {
+      log_write(kLogError, kModuleRemove, "remove remote fs entry %s, error:[%d]",
+                job_.remotePath.c_str(), rc);
+      return rc;
+    }
+    if (context_.journal().removePath(job_.journalPath) != 0) return codes::kLocalFailure;
+    job_.base.reset();
+  }
+
+  callback.start(job_.fileSize);
+  if (job_.fileSize >= 1 && job_.fileSize <= settings.smallFileLimit) {
+    rc = sendSmall(callback);
+    if (rc == codes::kOk) return codes::kUnchanged;  // sent, version in the callback's entry
+    if (rc == codes::kStopped || rc == codes::kConflict || rc == codes::kFileChanged) return rc;
+  }
+  return sendChunks(callback);
+}
+
+void UploadFile::run() {
+  uploader::UploadFileCallback callback(context_, job_);
+  int rc = send(callback);
+  callback.run(rc);
+}
+
+}  // namespace varnelo

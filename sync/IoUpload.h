@@ -1,0 +1,76 @@
+// The transfer of one local file to the service: UploadFile::run cuts it
+// into chunks and sends it (a small file in one request; otherwise
+// prepare_put, the chunks the service lacks on the I/O channel, then
+// commit_put from the callback), and UploadFileCallback::run completes it
+// (journal row, chunk index, the uploadDone report). Both run on the sync
+// thread; only the chunk tasks run on the I/O threads.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Context.h"
+#include "Digest.h"
+#include "TempNames.h"
+#include "TransferCallback.h"
+#include "platform/time.h"
+#include "varnelo/meta.h"
+
+namespace varnelo {
+
+// What one upload needs, made by uploadFile from what it read on disk.
+struct UploadJob {
+  std::string localPath;
+  std::string remotePath;
+  std::string journalPath;
+  bool journalKnowsFile = false;    // the upload replaces a synced file
+  bool journalKnowsFolder = false;  // a synced folder became a file
+  uint64_t fileSize = 0;
+  platform::FileTime lastWrite = 0;
+  std::optional<Signature> base;  // the journal's version of the file
+  std::vector<ChunkKey> keys;
+};
+
+namespace uploader {
+
+// The completion of one upload, and the callback its chunk tasks report to.
+class UploadFileCallback final : public TransferCallback {
+ public:
+  UploadFileCallback(Context& context, UploadJob& job)
+      : TransferCallback(context, context.uploadMeters(), job.localPath), job_(job) {}
+
+  // Reads the remote entry and compares its chunk keys with the local file's.
+  bool verifyConflict() override;
+
+  // Finishes the upload: `code` is the transfer's result (200 sent in chunks,
+  // -108 sent as a small file, anything else a failure). Ends with uploadDone.
+  void run(int code);
+
+  // The new version: from the small-file reply or from commit_put.
+  varnelo_meta_entry entry{};
+
+ private:
+  int complete(int code);
+  UploadJob& job_;
+};
+
+}  // namespace uploader
+
+class UploadFile {
+ public:
+  UploadFile(Context& context, UploadJob& job) : context_(context), job_(job) {}
+  // Sends the file and then runs the callback (also after a failure).
+  void run();
+
+ private:
+  int send(uploader::UploadFileCallback& callback);
+  int sendSmall(uploader::UploadFileCallback& callback);
+  int sendChunks(uploader::UploadFileCallback& callback);
+
+  Context& context_;
+  UploadJob& job_;
+};
+
+}  // namespace varnelo

@@ -1,0 +1,25 @@
+// Small journal steps the transfer paths share: reading the row of a path
+// and writing a row whose parent folders may be missing (a file uploaded
+// from a folder the remote pass has not recorded yet). Sync thread only,
+// like the journal itself.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "FileJournal.h"
+
+namespace varnelo {
+
+// The row of `journalPath`, or nothing when the journal has none.
+std::optional<sync::JournalEntry> journalRow(sync::FileJournal& journal,
+                                             std::string_view journalPath);
+
+// putPath; when a parent folder has no row, the missing folders are added
+// first with an all-zero signature (so the next remote pass lists them).
+// 0 or the journal's code.
+int putRowWithParents(sync::FileJournal& journal, std::string_view journalPath, int type,
+                      const sync::VersionSignature& sig, uint64_t size, uint64_t editTime);
+
+}  // namespace varnelo

@@ -1,0 +1,76 @@
+#include "LocalRemoval.h"
+
+#include <algorithm>
+
+#include "ChunkCache.h"
+#include "Log.h"
+#include "SyncPaths.h"
+
+namespace varnelo {
+
+namespace files = platform::files;
+
+int readJournalTree(sync::FileJournal& journal, int64_t id, JournalNode& out) {
+  if (int rc = journal.getEntry(id, out.row); rc != 0) return rc;
+  out.children.clear();
+  if (!(out.row.type & sync::FileJournal::kTypeFolder)) return 0;
+  std::vector<sync::JournalEntry> rows;
+  if (int rc = journal.listChildren(id, rows); rc != 0) return rc;
+  out.children.resize(rows.size());
+  for (size_t i = 0; i < rows.size(); ++i) {
+    if (int rc = readJournalTree(journal, rows[i].id, out.children[i]); rc != 0) return rc;
+  }
+  return 0;
+}
+
+bool matchesRow(const files::EntryInfo& info, const sync::JournalEntry& row) {
+  if (row.type & sync::FileJournal::kTypeFolder) return info.type == files::EntryType::Directory;
+  return info.type == files::EntryType::File && info.size == static_cast<uint64_t>(row.fileSize) &&
+         info.lastWrite == static_cast<uint64_t>(row.editTime);
+}
+
+bool removeUnchanged(const std::string& localPath, const JournalNode& node,
+                     std::vector<std::string>& kept, chunkcache::ChunkCache* cache) {
+  files::EntryInfo info;
+  if (files::stat(localPath, info)) return !files::exists(localPath);
+  if (!matchesRow(info, node.row)) {
+    kept.push_back(localPath);
+    return false;
+  }
+  if (info.type == files::EntryType::File) {
+    if (auto ec = files::removeFile(localPath)) {
+      log_write(kLogError, kModuleSync, "cannot delete file:[%s], error:[%d]", localPath.c_str(),
+                ec.value());
+      return false;
+    }
+    if (cache) cache->onRemove(localPath);
+    return true;
+  }
+  // A folder: entries the journal knows are compared; unknown ones are new
+  // local work and stay.
+  std::vector<files::DirEntry> entries;
+  if (files::listDirectory(localPath, entries)) return false;
+  std::sort(entries.begin(), entries.end(),
+            [](const auto& a, const auto& b) { return a.name < b.name; });
+  const size_t folderSlot = kept.size();
+  kept.push_back(localPath);  // provisional: dropped again when the folder goes
+  for (const auto& e : entries) {
+    const std::string child = files::joinPath(localPath, e.name);
+    const std::string key = nameKey(e.name);
+    auto it = std::find_if(node.children.begin(), node.children.end(),
+                           [&](const JournalNode& n) { return n.row.name == key; });
+    if (it == node.children.end()) {
+      if (e.info.type == files::EntryType::File || e.info.type == files::EntryType::Directory)
+        kept.push_back(child);
+      continue;
+    }
+    removeUnchanged(child, *it, kept, cache);
+  }
+  if (!files::removeDirectory(localPath)) {
+    kept.erase(kept.begin() + static_cast<std::ptrdiff_t>(folderSlot));
+    return true;
+  }
+  return false;
+}
+
+}  // namespace varnelo

@@ -1,0 +1,41 @@
+// Removing local entries on the service's word without losing local work:
+// a file is deleted only while its size and last-write time still match
+// the journal row of the last sync; anything changed or new since then is
+// kept (and handed back so it can be uploaded again). Used by the download
+// path on the sync thread for remote deletions and for entries whose kind
+// changed on the service.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "FileJournal.h"
+#include "platform/files.h"
+
+namespace chunkcache {
+class ChunkCache;
+}
+
+namespace varnelo {
+
+// A copy of one journal row and the rows below it, read before the journal
+// is changed so that the local clean-up can run after it.
+struct JournalNode {
+  sync::JournalEntry row;
+  std::vector<JournalNode> children;
+};
+
+// 0, or the journal's code when a row cannot be read.
+int readJournalTree(sync::FileJournal& journal, int64_t id, JournalNode& out);
+
+// True when the local entry is what the journal row recorded: a folder for
+// a folder row; a file of the same size and last-write time for a file row.
+bool matchesRow(const platform::files::EntryInfo& info, const sync::JournalEntry& row);
+
+// Deletes `localPath` and what is below it where it matches `node`. Kept
+// entries are appended to `kept` with every folder before what it holds.
+// Returns true when `localPath` no longer exists afterwards.
+bool removeUnchanged(const std::string& localPath, const JournalNode& node,
+                     std::vector<std::string>& kept, chunkcache::ChunkCache* cache);
+
+}  // namespace varnelo

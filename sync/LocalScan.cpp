@@ -1,0 +1,105 @@
+#include "LocalScan.h"
+
+#include <algorithm>
+
+#include "FileJournal.h"
+#include "Log.h"
+#include "SortedMerge.h"
+#include "SyncFilter.h"
+#include "SyncPaths.h"
+#include "TempNames.h"
+#include "TransferCodes.h"
+#include "platform/files.h"
+
+namespace varnelo::uploader {
+
+namespace files = platform::files;
+
+namespace {
+
+class Scan {
+ public:
+  explicit Scan(Context& context) : context_(context) {}
+
+  // Compares one local folder with the journal's children of `folderId`.
+  bool walk(const std::string& folder, int64_t folderId) {
+    LocalListing local;
+    if (auto ec = listLocalFolder(folder, local)) {
+      log_write(kLogError, kModuleSync, "cannot list folder:[%s], error:[%d]", folder.c_str(),
+                ec.value());
+      return true;  // the folder went away meanwhile: its parent's scan or an event covers it
+    }
+    for (const auto& twin : local.twins) {
+      const std::string path = files::joinPath(folder, twin);
+      log_write(kLogInfo, kModuleSync, "Unsupported path:[%s]", path.c_str());
+      context_.reportResult(codes::kUnsupported, path);
+    }
+    std::vector<sync::JournalEntry> rows;
+    context_.journal().listChildren(folderId, rows);
+    std::sort(rows.begin(), rows.end(),
+              [](const auto& a, const auto& b) { return a.name < b.name; });
+    std::vector<std::pair<std::string, int64_t>> subfolders;
+    const bool finished = mergeSorted(
+        local.entries, rows, [](const files::DirEntry& e) { return nameKey(e.name); },
+        [](const sync::JournalEntry& r) -> std::string_view { return r.name; },
+        [&](const files::DirEntry* l, const sync::JournalEntry* r) {
+          const std::string path = files::joinPath(folder, l ? l->name : r->name);
+          if (!takesPart(path)) return;
+          if (!l || !r) {
+            queue(path);
+            return;
+          }
+          const bool localFolder = l->info.type == files::EntryType::Directory;
+          const bool rowFolder = (r->type & sync::FileJournal::kTypeFolder) != 0;
+          if (localFolder != rowFolder) {
+            queue(path);
+          } else if (localFolder) {
+            subfolders.emplace_back(path, r->id);
+          } else if (l->info.size != static_cast<uint64_t>(r->fileSize) ||
+                     l->info.lastWrite != static_cast<uint64_t>(r->editTime)) {
+            queue(path);
+          }
+        },
+        [&] { return context_.isStopping(); });
+    if (!finished) return false;
+    for (const auto& [path, id] : subfolders) {
+      if (!walk(path, id)) return false;
+    }
+    return true;
+  }
+
+ private:
+  bool takesPart(const std::string& path) {
+    if (files::fileName(path) == kTempFolderName) return false;
+    return context_.filter().accept(path);
+  }
+  void queue(const std::string& path) { context_.updating().add(path); }
+
+  Context& context_;
+};
+
+}  // namespace
+
+int syncLocalFiles(Context& context) {
+  if (!files::isDirectory(context.localRoot())) {
+    log_write(kLogError, kModuleSync, "sync folder missing:[%s], local scan skipped",
+              context.localRoot().c_str());
+    context.reportResult(codes::kSyncRootMissing, context.localRoot());
+    return codes::kSyncRootMissing;
+  }
+  sync::FileJournal& journal = context.journal();
+  int64_t homeId = 0;
+  int rc = journal.lookupPath(kRemoteRoot, homeId);
+  if (rc == sync::FileJournal::kNotFound) {
+    journal.put(sync::FileJournal::kRootId, kRemoteRoot, sync::FileJournal::kTypeFolder,
+                sync::VersionSignature{}, 0, 0);
+    rc = journal.lookupPath(kRemoteRoot, homeId);
+  }
+  if (rc != 0) {
+    log_write(kLogInfo, kModuleSync, "syncLocalFiles sqlite fail:%d", rc);
+    return rc;
+  }
+  return Scan(context).walk(context.localRoot(), homeId) ? codes::kOk : codes::kStopped;
+}
+
+}  // namespace varnelo::uploader

@@ -1,0 +1,15 @@
+// The local scan: after every start and resume the sync thread walks the
+// sync folder against the journal and queues every difference (new, gone,
+// or changed in kind, size or time) in the updating set, folder by folder in
+// name order. Sync thread only.
+#pragma once
+
+#include "Context.h"
+
+namespace varnelo::uploader {
+
+// 200 when the walk completed; -103 when it stopped for a pause; -120 (and
+// nothing queued) when the sync folder is missing; a journal code otherwise.
+int syncLocalFiles(Context& context);
+
+}  // namespace varnelo::uploader

@@ -1,0 +1,176 @@
+#include "Upload.h"
+
+#include "ChunkCache.h"
+#include "FileJournal.h"
+#include "IoUpload.h"
+#include "JournalRows.h"
+#include "Log.h"
+#include "MetaApi.h"
+#include "SyncFilter.h"
+#include "SyncPaths.h"
+#include "TransferCodes.h"
+#include "platform/files.h"
+
+namespace varnelo::uploader {
+
+namespace files = platform::files;
+
+namespace {
+
+// True when another entry of the same folder has this name in another letter
+// case: the remote entry (and journal row) under that name belong to it.
+bool caseSiblingExists(const std::string& localPath) {
+  LocalListing listing;
+  if (listLocalFolder(files::parentPath(localPath), listing)) return false;
+  return listing.find(files::fileName(localPath)) != nullptr;
+}
+
+}  // namespace
+
+int prepareUploading(Context& context, const std::string& localPath) {
+  bool unsupported = false;
+  if (!context.filter().accept(localPath, &unsupported)) {
+    log_write(kLogInfo, kModuleSync, "excluded path:[%s] by filter", localPath.c_str());
+    return codes::kUnsupported;
+  }
+  // An unmounted or deleted sync folder must never read as "everything was
+  // deleted": nothing is sent until it is back.
+  if (!files::isDirectory(context.localRoot())) {
+    log_write(kLogError, kModuleSync, "sync folder missing:[%s], path skipped:[%s]",
+              context.localRoot().c_str(), localPath.c_str());
+    context.reportResult(codes::kSyncRootMissing, localPath);
+    return codes::kSyncRootMissing;
+  }
+  auto remote = remotePathOf(context.localRoot(), localPath);
+  if (!remote || *remote == kRemoteRoot) {
+    log_write(kLogError, kModuleSync, "path outside the sync folder:[%s]", localPath.c_str());
+    return codes::kLocalFailure;
+  }
+  if (context.caseTwins().isShadowed(context.localRoot(), localPath)) {
+    log_write(kLogInfo, kModuleSync, "Unsupported path:[%s]", localPath.c_str());
+    context.reportResult(codes::kUnsupported, localPath);
+    return codes::kUnsupported;
+  }
+  files::EntryInfo info;
+  files::stat(localPath, info);
+  if (info.type == files::EntryType::File) {
+    log_write(kLogInfo, kModuleSync, "prepare uploading file:[%s], ", localPath.c_str());
+    return uploadFile(context, localPath, *remote);
+  }
+  if (info.type == files::EntryType::Directory) {
+    log_write(kLogInfo, kModuleSync, "prepare uploading dir:[%s], ", localPath.c_str());
+    return uploadFolder(context, localPath, *remote);
+  }
+  if (info.type == files::EntryType::Other) return codes::kUnsupported;
+  if (caseSiblingExists(localPath)) {
+    // "a.txt" went away while "A.txt" stays: the remote entry is A.txt's.
+    log_write(kLogInfo, kModuleSync, "case twin of [%s] remains, nothing to delete",
+              localPath.c_str());
+    return codes::kOk;
+  }
+  log_write(kLogInfo, kModuleSync, "prepare (uploading) delete path:[%s], ", localPath.c_str());
+  return deleteRemote(context, localPath, *remote);
+}
+
+int uploadFile(Context& context, const std::string& localPath, const std::string& remotePath) {
+  if (context.isStopping()) return codes::kStopped;
+  context.uploadStarted(localPath);
+  files::EntryInfo info;
+  if (auto ec = files::stat(localPath, info); ec || info.type != files::EntryType::File) {
+    log_write(kLogError, kModuleSync, "cannot read file:[%s], error:[%d]", localPath.c_str(),
+              ec.value());
+    context.uploadDone(codes::kLocalFailure, localPath);
+    return codes::kLocalFailure;
+  }
+  UploadJob job;
+  job.localPath = localPath;
+  job.remotePath = remotePath;
+  job.journalPath = sync::journalPathOf(remotePath);
+  job.fileSize = info.size;
+  job.lastWrite = info.lastWrite;
+  if (auto row = journalRow(context.journal(), job.journalPath)) {
+    if (row->type & sync::FileJournal::kTypeFolder) {
+      job.journalKnowsFolder = true;
+    } else {
+      if (static_cast<uint64_t>(row->fileSize) == info.size &&
+          static_cast<uint64_t>(row->editTime) == info.lastWrite) {
+        context.uploadDone(codes::kUnchanged, localPath);
+        return codes::kUnchanged;
+      }
+      job.journalKnowsFile = true;
+      job.base = row->signature;
+    }
+  }
+  UploadFile(context, job).run();
+  return codes::kOk;
+}
+
+int uploadFolder(Context& context, const std::string& localPath, const std::string& remotePath) {
+  if (context.isStopping()) return codes::kStopped;
+  const std::string journalPath = sync::journalPathOf(remotePath);
+  auto row = journalRow(context.journal(), journalPath);
+  if (row && (row->type & sync::FileJournal::kTypeFolder)) return codes::kUnchanged;
+
+  context.uploadStarted(localPath);
+  int code = codes::kOk;
+  if (row) {
+    // A synced file became a folder: the file goes first.
+    code =
+        http::meta_delete(context.credentials(), remotePath, context.settings().requestTimeoutMs);
+    if (code == codes::kOk || code == codes::kPartial) {
+      code = context.journal().removePath(journalPath) == 0 ? codes::kOk : codes::kLocalFailure;
+    } else {
+      log_write(kLogError, kModuleRemove, "remove remote fs entry %s, error:[%d]",
+                remotePath.c_str(), code);
+    }
+  }
+  if (code == codes::kOk) {
+    files::EntryInfo info;
+    files::stat(localPath, info);
+    const std::string editTime = std::to_string(info.lastWrite);
+    varnelo_meta_entry entry{};
+    code = http::meta_mkdir(context.credentials(), remotePath, editTime.c_str(), &entry);
+    if (code == codes::kOk || code == codes::kConflict) {
+      // The folder's own signature stays zero until a remote pass has listed
+      // it: what is inside is not uploaded yet.
+      code = putRowWithParents(context.journal(), journalPath, sync::FileJournal::kTypeFolder,
+                               sync::VersionSignature{}, 0, 0) == 0
+                 ? codes::kOk
+                 : codes::kLocalFailure;
+      LocalListing listing;
+      if (code == codes::kOk && !listLocalFolder(localPath, listing)) {
+        for (const auto& e : listing.entries) {
+          context.updating().add(files::joinPath(localPath, e.name));
+        }
+        for (const auto& twin : listing.twins) {
+          context.updating().add(files::joinPath(localPath, twin));
+        }
+      }
+    } else {
+      log_write(kLogError, kModuleSync, "varnelo_meta_mkdir return code:[%d]", code);
+    }
+  }
+  context.uploadDone(code, localPath);
+  return code;
+}
+
+int deleteRemote(Context& context, const std::string& localPath, const std::string& remotePath) {
+  if (context.isStopping()) return codes::kStopped;
+  const std::string journalPath = sync::journalPathOf(remotePath);
+  int64_t id = 0;
+  if (context.journal().lookupPath(journalPath, id) != 0) return codes::kOk;
+  context.uploadStarted(localPath);
+  int code =
+      http::meta_delete(context.credentials(), remotePath, context.settings().requestTimeoutMs);
+  if (code == codes::kOk || code == codes::kPartial) {
+    code = context.journal().removePath(journalPath) == 0 ? codes::kOk : codes::kLocalFailure;
+    if (chunkcache::ChunkCache* cache = context.chunkCache()) cache->onRemove(localPath);
+  } else {
+    log_write(kLogError, kModuleRemove, "remove remote fs entry %s, error:[%d]", remotePath.c_str(),
+              code);
+  }
+  context.uploadDone(code, localPath);
+  return code;
+}
+
+}  // namespace varnelo::uploader

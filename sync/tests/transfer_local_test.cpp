@@ -1,0 +1,273 @@
+// The transfer paths' local halves against a real journal, filter and chunk
+// index: the local scan, remote deletions, classification of queued paths,
+// and chunk tasks that never need the service.
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "ChunkKeys.h"
+#include "ChunkTasks.h"
+#include "Download.h"
+#include "LocalScan.h"
+#include "RecordingSink.h"
+#include "TransferCodes.h"
+#include "TransferFixture.h"
+#include "Upload.h"
+
+using namespace varnelo;
+namespace files = platform::files;
+
+namespace {
+
+std::vector<std::string> drain(PathQueue& q) {
+  return q.takeAll();
+}
+
+// Counts progress; never stopping unless told.
+class CountingCallback : public IoCallback {
+ public:
+  void start(uint64_t) override {}
+  bool isStopping() override { return stopping; }
+  void progress(uint64_t, int64_t bytes) override { done += bytes; }
+  bool verifyConflict() override { return false; }
+  std::atomic<bool> stopping{false};
+  std::atomic<int64_t> done{0};
+};
+
+// Nothing listens here: any request sent to it fails at once.
+constexpr const char* kDeadUrl = "http://127.0.0.1:9/data";
+
+}  // namespace
+
+TEST(LocalScan, QueuesEveryDifferenceInNameOrderAndWalksSyncedFoldersOnly) {
+  test::RecordingSink sink;
+  test::LocalContext local(&sink);
+  local.synced("same.txt", "1");
+  local.synced("changed.txt", "1");
+  local.synced("gone.txt", "1");
+  ASSERT_FALSE(files::createDirectory(local.path("Docs")));
+  local.record("Docs");
+  local.synced("Docs/inner.txt", "1");
+  local.synced("kind", "was a file");
+  ASSERT_FALSE(files::writeFile(local.path("changed.txt"), "22"));
+  ASSERT_FALSE(files::removeFile(local.path("gone.txt")));
+  ASSERT_FALSE(files::writeFile(local.path("Docs/new.txt"), "n"));
+  ASSERT_FALSE(files::removeFile(local.path("kind")));
+  ASSERT_FALSE(files::createDirectory(local.path("kind")));
+  ASSERT_FALSE(files::createDirectories(local.path("NewFolder/deep")));
+  ASSERT_FALSE(files::writeFile(local.path("a-new.txt"), "n"));
+  ASSERT_FALSE(files::writeFile(local.path("A-NEW.txt"), "twin"));
+  ASSERT_FALSE(files::writeFile(local.path("x.tmp"), "ignored"));
+  ASSERT_FALSE(files::createDirectories(local.path(".varnelo-temp")));
+
+  EXPECT_EQ(uploader::syncLocalFiles(local.context()), codes::kOk);
+  EXPECT_EQ(drain(local.context().updating()),
+            (std::vector<std::string>{local.path("A-NEW.txt"), local.path("changed.txt"),
+                                      local.path("gone.txt"), local.path("kind"),
+                                      local.path("NewFolder"), local.path("Docs/new.txt")}));
+  EXPECT_TRUE(sink.has("result -113 " + local.path("a-new.txt")));
+}
+
+TEST(LocalScan, AMissingSyncFolderQueuesNothing) {
+  test::RecordingSink sink;
+  test::LocalContext local(&sink);
+  local.synced("a.txt", "1");
+  local.synced("b/c.txt", "1");
+  ASSERT_FALSE(files::removeTree(local.root()));
+  EXPECT_EQ(uploader::syncLocalFiles(local.context()), codes::kSyncRootMissing);
+  EXPECT_TRUE(local.context().updating().empty());
+  EXPECT_TRUE(sink.has("result -120 " + local.root()));
+  // A queued deletion is refused as well while the folder is away.
+  EXPECT_EQ(uploader::prepareUploading(local.context(), local.path("a.txt")),
+            codes::kSyncRootMissing);
+  int64_t id = 0;
+  EXPECT_EQ(local.journal().lookupPath("home/a.txt", id), 0);
+}
+
+TEST(LocalScan, PausingStopsTheWalk) {
+  test::LocalContext local;
+  ASSERT_FALSE(files::writeFile(local.path("a.txt"), "1"));
+  local.context().setPaused(true);
+  EXPECT_EQ(uploader::syncLocalFiles(local.context()), codes::kStopped);
+  EXPECT_TRUE(local.context().updating().empty());
+}
+
+TEST(RemoveLocal, UnchangedEntriesGoChangedAndNewOnesStayAndAreQueued) {
+  test::LocalContext local;
+  local.synced("Project/keep-me.txt", "old");
+  local.synced("Project/plain.txt", "plain");
+  local.synced("Project/sub/deep.txt", "deep");
+  local.record("Project/sub");
+  local.record("Project");
+  ASSERT_FALSE(files::writeFile(local.path("Project/keep-me.txt"), "edited locally"));
+  ASSERT_FALSE(files::writeFile(local.path("Project/sub/brand-new.txt"), "new"));
+
+  EXPECT_EQ(downloader::removePath(local.context(), local.path("Project"), "home/project"),
+            codes::kOk);
+  EXPECT_FALSE(files::exists(local.path("Project/plain.txt")));
+  EXPECT_FALSE(files::exists(local.path("Project/sub/deep.txt")));
+  EXPECT_TRUE(files::exists(local.path("Project/keep-me.txt")));
+  EXPECT_TRUE(files::exists(local.path("Project/sub/brand-new.txt")));
+  int64_t id = 0;
+  EXPECT_EQ(local.journal().lookupPath("home/project", id), sync::FileJournal::kNotFound);
+  // Folders come before what they hold, so they are created first.
+  EXPECT_EQ(drain(local.context().updating()),
+            (std::vector<std::string>{local.path("Project"), local.path("Project/keep-me.txt"),
+                                      local.path("Project/sub"),
+                                      local.path("Project/sub/brand-new.txt")}));
+}
+
+TEST(RemoveLocal, AnUntouchedTreeGoesEntirely) {
+  test::LocalContext local;
+  local.synced("Old/a.txt", "a");
+  local.record("Old");
+  EXPECT_EQ(downloader::removePath(local.context(), local.path("Old"), "home/old"), codes::kOk);
+  EXPECT_FALSE(files::exists(local.path("Old")));
+  EXPECT_TRUE(local.context().updating().empty());
+}
+
+TEST(PrepareUploading, CaseTwinsAndFilteredNamesNeverReachTheService) {
+  test::RecordingSink sink;
+  test::LocalContext local(&sink);
+  local.synced("Report.txt", "synced");
+  ASSERT_FALSE(files::writeFile(local.path("report.txt"), "twin"));
+  // No credentials are set: any request would fail, so these codes prove
+  // that none was tried.
+  EXPECT_EQ(uploader::prepareUploading(local.context(), local.path("report.txt")),
+            codes::kUnsupported);
+  EXPECT_TRUE(sink.has("result -113 " + local.path("report.txt")));
+  EXPECT_EQ(uploader::prepareUploading(local.context(), local.path("notes.tmp")),
+            codes::kUnsupported);
+  // The twin goes away: the remote Report.txt belongs to the file that stays.
+  ASSERT_FALSE(files::removeFile(local.path("report.txt")));
+  EXPECT_EQ(uploader::prepareUploading(local.context(), local.path("report.txt")), codes::kOk);
+  int64_t id = 0;
+  EXPECT_EQ(local.journal().lookupPath("home/report.txt", id), 0);
+  EXPECT_EQ(uploader::prepareUploading(local.context(), local.dir() / "elsewhere.txt"),
+            codes::kLocalFailure);
+}
+
+TEST(ChunkKeys, ShortLastChunkAndEmptyFile) {
+  test::TempDir dir;
+  std::string data(10000, 'x');
+  data[9999] = 'y';
+  ASSERT_FALSE(files::writeFile(dir / "f", data));
+  std::vector<ChunkKey> keys;
+  ASSERT_EQ(computeChunkKeys(dir / "f", data.size(), 4096, keys), codes::kOk);
+  ASSERT_EQ(keys.size(), 3u);
+  EXPECT_EQ(keys[0], sha1Of(data.data(), 4096));
+  EXPECT_EQ(keys[2], sha1Of(data.data() + 8192, 10000 - 8192));
+  ASSERT_EQ(computeChunkKeys(dir / "f", 0, 4096, keys), codes::kOk);
+  EXPECT_TRUE(keys.empty());
+  EXPECT_EQ(computeChunkKeys(dir / "f", data.size() + 1, 4096, keys), codes::kLocalFailure);
+  EXPECT_EQ(chunkCountOf(10ULL << 20, 4ULL << 20), 3u);
+  EXPECT_EQ(chunkLengthOf(2, 10ULL << 20, 4ULL << 20), 2ULL << 20);
+}
+
+TEST(DownloadChunkTask, ChunkFoundInALocalFileIsCopiedWithoutARequest) {
+  test::LocalContext local;
+  const uint64_t chunk = 4096;
+  std::string source(3 * chunk - 100, '\0');
+  for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<char>(i * 7 + i / 251);
+  ASSERT_FALSE(files::writeFile(local.path("source.bin"), source));
+  std::vector<ChunkKey> keys;
+  ASSERT_EQ(computeChunkKeys(local.path("source.bin"), source.size(), chunk, keys), codes::kOk);
+  ASSERT_EQ(local.cache().recordFile(local.path("source.bin"), source.size(), chunk, keys), 0);
+
+  platform::File target;
+  ASSERT_FALSE(target.open(local.dir() / "target.part", platform::File::Mode::CreateTruncate));
+  CountingCallback cb;
+  TransferGroup group;
+  group.callback = &cb;
+  group.chunkSize = chunk;
+  group.cache = &local.cache();
+  group.addPending();
+  DownloadChunkTask task(group, keys[1], target, chunk, chunk, kDeadUrl);
+  task.run();
+  EXPECT_EQ(task.result(), codes::kOk);
+  EXPECT_EQ(group.pending(), 0);
+  EXPECT_EQ(cb.done.load(), static_cast<int64_t>(chunk));
+  std::string written;
+  ASSERT_FALSE(files::readRange(local.dir() / "target.part", chunk, chunk, written));
+  EXPECT_EQ(written, source.substr(chunk, chunk));
+
+  // The source changed since it was indexed: its bytes no longer hash to the
+  // key, the task falls back to the (dead) network and fails with no bytes
+  // left counted.
+  source[chunk] ^= 1;
+  ASSERT_FALSE(files::writeFile(local.path("source.bin"), source));
+  CountingCallback cb2;
+  group.callback = &cb2;
+  group.addPending();
+  DownloadChunkTask stale(group, keys[1], target, chunk, chunk, kDeadUrl);
+  stale.run();
+  EXPECT_NE(stale.result(), codes::kOk);
+  EXPECT_EQ(cb2.done.load(), 0);
+  EXPECT_EQ(group.failures.load(), 1);
+}
+
+TEST(UploadDataTask, StoppingOrAChangedFileEndsWithoutARequestOrRetry) {
+  test::TempDir dir;
+  ASSERT_FALSE(files::writeFile(dir / "f", std::string(5000, 'a')));
+  files::EntryInfo info;
+  ASSERT_FALSE(files::stat(dir / "f", info));
+  CountingCallback cb;
+  TransferGroup group;
+  group.callback = &cb;
+  group.lastWrite = info.lastWrite + 1;  // planned against another version
+  group.addPending();
+  UploadChunkTask changed(group, ChunkKey{});
+  changed.path = dir / "f";
+  changed.length = 5000;
+  changed.url = kDeadUrl;
+  changed.run();
+  EXPECT_EQ(changed.result(), codes::kFileChanged);
+  EXPECT_EQ(changed.attempts, 0);  // not retried
+  EXPECT_EQ(group.failures.load(), 1);
+
+  // Once a sibling failed, later chunks give up at once.
+  group.lastWrite = info.lastWrite;
+  group.addPending();
+  UploadChunkTask later(group, ChunkKey{});
+  later.path = dir / "f";
+  later.length = 5000;
+  later.url = kDeadUrl;
+  later.run();
+  EXPECT_EQ(later.result(), codes::kStopped);
+
+  TransferGroup fresh;
+  fresh.callback = &cb;
+  fresh.lastWrite = info.lastWrite;
+  cb.stopping = true;
+  fresh.addPending();
+  UploadChunkTask stopped(fresh, ChunkKey{});
+  stopped.path = dir / "f";
+  stopped.length = 5000;
+  stopped.url = kDeadUrl;
+  stopped.run();
+  EXPECT_EQ(stopped.result(), codes::kStopped);
+  EXPECT_EQ(fresh.pending(), 0);
+  EXPECT_EQ(cb.done.load(), 0);
+}
+
+TEST(UploadDataTask, NetworkFailuresAreRetriedUpToTheAttemptLimit) {
+  test::TempDir dir;
+  ASSERT_FALSE(files::writeFile(dir / "f", std::string(100, 'a')));
+  files::EntryInfo info;
+  ASSERT_FALSE(files::stat(dir / "f", info));
+  CountingCallback cb;
+  TransferGroup group;
+  group.callback = &cb;
+  group.lastWrite = info.lastWrite;
+  group.attempts = 3;
+  group.addPending();
+  UploadChunkTask task(group, ChunkKey{});
+  task.path = dir / "f";
+  task.length = 100;
+  task.url = kDeadUrl;
+  task.run();
+  EXPECT_GT(task.result(), 0);  // a libcurl code
+  EXPECT_LT(task.result(), 100);
+  EXPECT_EQ(task.attempts, 3);
+  EXPECT_EQ(cb.done.load(), 0);
+}
