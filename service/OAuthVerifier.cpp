@@ -6,6 +6,7 @@
 
 #include "Base64.h"
 #include "Crypto.h"
+#include "Log.h"
 
 namespace varnelo::service {
 namespace {
@@ -17,8 +18,10 @@ std::string lower(std::string text) {
   return text;
 }
 
-// Parses `OAuth a="1", b="2"`; values are percent-decoded (a "+" is a blank,
-// as the client's form escaping writes one).
+// Parses `OAuth a="1", b="2"`; values are percent-decoded. cpp-httplib has
+// already decoded %XX in header values, and a "+" stays a "+" (signatures
+// carry it), so decoding again only matters for servers that do not, and is
+// harmless here: OAuth values hold no "%" once decoded.
 bool parseAuthorization(const std::string& header, std::vector<QueryParam>* out) {
   size_t pos = 0;
   while (pos < header.size() && header[pos] == ' ') ++pos;
@@ -45,7 +48,7 @@ bool parseAuthorization(const std::string& header, std::vector<QueryParam>* out)
     }
     // The realm is not a signed parameter.
     if (lower(name) != "realm")
-      out->emplace_back(percentDecode(name, true), percentDecode(value, true));
+      out->emplace_back(percentDecode(name, false), percentDecode(value, false));
   }
   return true;
 }
@@ -169,7 +172,10 @@ OAuthResult OAuthVerifier::verify(const SignedRequest& request, TokenRequirement
                  std::move(signedParams));
   std::string key = oauthEncode(consumerSecret) + "&" + oauthEncode(tokenSecret);
   std::string expected = base64Encode(hmacSha1(key, base), false);
-  if (!constantTimeEqual(expected, signature)) return OAuthResult::kBadSignature;
+  if (!constantTimeEqual(expected, signature)) {
+    logLine(LogLevel::kDebug, "signature mismatch over base string [%s]", base.c_str());
+    return OAuthResult::kBadSignature;
+  }
 
   int64_t now = clock_();
   if (timestamp < now - kWindowSeconds || timestamp > now + kWindowSeconds) {

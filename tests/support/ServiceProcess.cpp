@@ -112,7 +112,8 @@ void ServiceProcess::start(const Options& options) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  if (!options.inheritStderr) {
+  // VARNELO_TEST_SERVICE_STDERR=1 shows the service's log in the test output.
+  if (!options.inheritStderr && !getenv("VARNELO_TEST_SERVICE_STDERR")) {
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, logPath().c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
   }

@@ -1,0 +1,71 @@
+// Fault injection: the same seed gives the same failures in the same order;
+// flipped bytes and dropped connections show up where the plan says.
+#include <gtest/gtest.h>
+
+#include "TestClient.h"
+
+namespace varnelo::test {
+namespace {
+
+std::vector<int> listStatuses(TestClient& client, int count) {
+  std::vector<int> out;
+  for (int i = 0; i < count; ++i) {
+    out.push_back(client.call("/device/list", Json::Value()).status);
+  }
+  return out;
+}
+
+TEST(FaultTest, SameSeedRepeatsTheSameFailures) {
+  ServiceProcess service(ServiceProcess::Options{.faults = "seed=7;/device/list:error=0.5"});
+  ASSERT_TRUE(service.started()) << service.error();
+  ASSERT_TRUE(service.addUser("f", "pw"));
+  TestClient client(service);
+  ASSERT_TRUE(client.signIn("f", "pw"));
+  std::vector<int> first = listStatuses(client, 40);
+  EXPECT_GT(std::count(first.begin(), first.end(), 500), 5);
+  EXPECT_GT(std::count(first.begin(), first.end(), 200), 5);
+
+  ASSERT_TRUE(service.setFaults("seed=7;/device/list:error=0.5"));
+  EXPECT_EQ(listStatuses(client, 40), first);
+  ASSERT_TRUE(service.setFaults("seed=8;/device/list:error=0.5"));
+  EXPECT_NE(listStatuses(client, 40), first);
+  ASSERT_TRUE(service.setFaults(""));
+  std::vector<int> clean = listStatuses(client, 10);
+  EXPECT_EQ(std::count(clean.begin(), clean.end(), 200), 10);
+  EXPECT_FALSE(service.setFaults("seed=1;/get:explode=1")) << "unknown fault kind";
+}
+
+TEST(FaultTest, FlipAndDropCorruptDataBodies) {
+  ServiceProcess service;
+  ASSERT_TRUE(service.started()) << service.error();
+  ASSERT_TRUE(service.addUser("f", "pw"));
+  TestClient client(service);
+  ASSERT_TRUE(client.signIn("f", "pw"));
+  std::string content(200000, 'a');
+  for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7);
+  ASSERT_EQ(client.upload("home/f", content, 65536).status, 200);
+  Json::Value body;
+  body["path"] = "home/f";
+  body["list"] = 0;
+  std::string url = client.call("/get", body).json["dataurl"].asString();
+
+  ASSERT_TRUE(service.setFaults("seed=3;/data:flip=1"));
+  Reply flipped = client.plain("GET", url, "");
+  ASSERT_EQ(flipped.status, 200);
+  ASSERT_EQ(flipped.body.size(), content.size());
+  size_t differences = 0;
+  for (size_t i = 0; i < content.size(); ++i) differences += flipped.body[i] != content[i];
+  EXPECT_EQ(differences, 1u);
+  ASSERT_TRUE(service.setFaults("seed=3;/data:flip=1"));
+  EXPECT_TRUE(client.plain("GET", url, "").body == flipped.body) << "same byte again";
+
+  ASSERT_TRUE(service.setFaults("seed=3;/data:drop=1"));
+  Reply dropped = client.plain("GET", url, "");
+  EXPECT_NE(dropped.curlCode, 0) << "the connection ends before the announced length";
+  EXPECT_LT(dropped.body.size(), content.size());
+  ASSERT_TRUE(service.setFaults(""));
+  EXPECT_TRUE(client.plain("GET", url, "").body == content);
+}
+
+}  // namespace
+}  // namespace varnelo::test

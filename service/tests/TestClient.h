@@ -1,0 +1,77 @@
+// A libcurl client for the service tests with its own OAuth 1.0 signing,
+// written apart from the service's verifier so that a shared mistake cannot
+// make both sides agree. One object per test thread.
+#pragma once
+
+#include <json/json.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ServiceProcess.h"
+
+namespace varnelo::test {
+
+struct Reply {
+  int status = 0;  // 0: transport failure (see curlCode)
+  int curlCode = 0;
+  std::string body;
+  Json::Value json;  // parsed body, null when it is not JSON
+};
+
+// Everything that goes into one signature; tests corrupt single fields.
+struct Signing {
+  std::string consumerKey = VARNELO_TEST_CONSUMER_KEY;
+  std::string consumerSecret = VARNELO_TEST_CONSUMER_SECRET;
+  std::string token;
+  std::string tokenSecret;
+  int64_t timestamp = 0;  // 0: now
+  std::string nonce;      // empty: random
+  bool corruptSignature = false;
+  bool inQuery = false;  // oauth_* in the query (token requests) instead of the header
+};
+
+std::string rfc3986(const std::string& text);
+std::string urlSafeBase64(const std::string& bytes);
+std::string sha1Bytes(const std::string& data);
+
+class TestClient {
+ public:
+  explicit TestClient(ServiceProcess& service) : service_(service) {}
+
+  // Signs method + url (+ oauth parameters) and sends the body.
+  Reply send(const std::string& method, const std::string& url, const std::string& body,
+             const Signing& signing, const std::vector<std::string>& headers = {});
+  Reply plain(const std::string& method, const std::string& url, const std::string& body,
+              const std::vector<std::string>& headers = {});
+
+  // Password sign-in over HTTPS; on 200 keeps the access token for call().
+  Reply quickToken(const std::string& user, const std::string& password,
+                   const std::string& provider = "native");
+  bool signIn(const std::string& user, const std::string& password);
+
+  // Signed POST of a JSON body to the file or device base (HTTP).
+  Reply call(const std::string& path, const Json::Value& body);
+  Signing accessSigning() const;
+
+  // prepare_put, a plain PUT of every required chunk, commit_put; returns the
+  // commit reply (or the first failing one). chunkPuts counts the PUTs sent.
+  Reply upload(const std::string& path, const std::string& content, int64_t chunkSize,
+               const std::string& base = "", int* chunkPuts = nullptr);
+  // The 20-byte keys of content cut into chunks.
+  static std::vector<std::string> chunkKeys(const std::string& content, int64_t chunkSize);
+
+  const std::string& token() const { return token_; }
+  const std::string& tokenSecret() const { return tokenSecret_; }
+
+ private:
+  ServiceProcess& service_;
+  std::string token_;
+  std::string tokenSecret_;
+};
+
+// Parses "a=1&b=2" into its values.
+std::string formValue(const std::string& form, const std::string& name);
+
+}  // namespace varnelo::test
