@@ -76,6 +76,9 @@ void apply_connection_settings(CURL* handle, const ConnectionSettings& s) {
   if (s.caBundle) {
     curl_easy_setopt(handle, CURLOPT_SSL_CTX_FUNCTION, &add_extra_ca);
     curl_easy_setopt(handle, CURLOPT_SSL_CTX_DATA, &*s.caBundle);
+    // The callback adds to the CA store; a cached store would keep trusting
+    // the bundle after the variable changes, so each connection builds its own.
+    curl_easy_setopt(handle, CURLOPT_CA_CACHE_TIMEOUT, 0L);
   }
   if (s.proxy) {
     curl_easy_setopt(handle, CURLOPT_PROXY, s.proxy->c_str());
