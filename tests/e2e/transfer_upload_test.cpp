@@ -1,0 +1,159 @@
+// The upload path against the reference service: small files in one request,
+// larger ones in chunks the service lacks, folders, unchanged files, chunk
+// reuse across names, and files that change while they are sent.
+#include <openssl/sha.h>
+
+#include "ChunkKeys.h"
+#include "IoUpload.h"
+#include "TransferCodes.h"
+#include "transfer_harness.h"
+
+using namespace varnelo;
+using namespace varnelo::e2e;
+
+namespace {
+
+std::string sha1Hex(const std::string& bytes) {
+  unsigned char d[20];
+  SHA1(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), d);
+  static const char* hex = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : d) out += {hex[c >> 4], hex[c & 15]};
+  return out;
+}
+
+std::string fileEntry(const std::string& content) {
+  return "1 " + std::to_string(content.size()) + " " + sha1Hex(content);
+}
+
+}  // namespace
+
+TEST_F(TransferTest, FilesOfEverySizeClassAndAFolderArriveIntact) {
+  Pc pc(credentials());
+  const std::string empty, one = "x", limit = patternBytes(16384, 1), over = patternBytes(16385, 2);
+  const std::string multi = patternBytes(3 * 65536 + 1234, 3);  // short last chunk
+  pc.write("empty.bin", empty);
+  pc.write("one.txt", one);
+  pc.write("limit.bin", limit);
+  pc.write("over.bin", over);
+  pc.write("Folder/multi.bin", multi);
+  ASSERT_FALSE(platform::files::createDirectories(pc.path("Folder/Empty Sub")));
+  service().resetCounters();
+
+  pc.push();
+
+  auto tree = remoteTree();
+  EXPECT_EQ(tree["home/empty.bin"], fileEntry(empty));
+  EXPECT_EQ(tree["home/one.txt"], fileEntry(one));
+  EXPECT_EQ(tree["home/limit.bin"], fileEntry(limit));
+  EXPECT_EQ(tree["home/over.bin"], fileEntry(over));
+  EXPECT_EQ(tree["home/Folder/multi.bin"], fileEntry(multi));
+  EXPECT_EQ(tree["home/Folder/Empty Sub"].substr(0, 2), "2 ");
+  // 1 and 16384 bytes went up in one request each; 16385 bytes and more in
+  // chunks (one for over.bin, four for multi.bin); the empty file has none.
+  EXPECT_EQ(counts("/2/put").requests, 2);
+  EXPECT_EQ(counts("/chunk").requests, 5);
+  EXPECT_EQ(counts("/chunk").bytesIn, static_cast<int64_t>(over.size() + multi.size()));
+  EXPECT_EQ(counts("/commit_put").requests, 3);
+  EXPECT_TRUE(pc.sink().has("uploaded " + pc.path("Folder/multi.bin")));
+  EXPECT_TRUE(pc.sink().has("result -108 " + pc.path("one.txt")));  // sent as a small file
+
+  // Nothing changed: nothing is sent again, not even a prepare.
+  service().resetCounters();
+  pc.sink().clear();
+  pc.push();
+  EXPECT_EQ(counts("/2/put").requests, 0);
+  EXPECT_EQ(counts("/prepare_put").requests, 0);
+  EXPECT_EQ(counts("/commit_put").requests, 0);
+  EXPECT_EQ(pc.upload("Folder/multi.bin"), codes::kUnchanged);
+}
+
+TEST_F(TransferTest, SameContentUnderAnotherNameSendsNoChunkBytes) {
+  Pc pc(credentials());
+  const std::string content = patternBytes(5 * 65536 + 17, 4);
+  pc.write("a.bin", content);
+  EXPECT_EQ(pc.upload("a.bin"), codes::kOk);
+  service().resetCounters();
+  pc.write("copy/b.bin", content);
+  pc.push();
+  EXPECT_EQ(counts("/chunk").bytesIn, 0);
+  EXPECT_EQ(counts("/chunk").requests, 0);
+  EXPECT_EQ(remoteTree()["home/copy/b.bin"], fileEntry(content));
+  EXPECT_TRUE(pc.sink().has("uploaded " + pc.path("copy/b.bin")));
+}
+
+TEST_F(TransferTest, ChangedFileReplacesTheRemoteVersion) {
+  Pc pc(credentials());
+  pc.write("doc.txt", patternBytes(20000, 5));
+  EXPECT_EQ(pc.upload("doc.txt"), codes::kOk);
+  const std::string edited = patternBytes(30000, 6);
+  pc.write("doc.txt", edited);
+  platform::files::setLastWriteTime(pc.path("doc.txt"), platform::currentFileTime() + 10000000);
+  pc.sink().clear();
+  pc.push();
+  EXPECT_EQ(remoteTree()["home/doc.txt"], fileEntry(edited));
+  EXPECT_TRUE(pc.sink().has("result -112 " + pc.path("doc.txt")));
+}
+
+TEST_F(TransferTest, FileChangedDuringUploadFailsAndNothingIsCommitted) {
+  Pc pc(credentials());
+  const std::string content = patternBytes(4 * 65536, 7);
+  pc.write("moving.bin", content);
+  platform::files::EntryInfo info;
+  ASSERT_FALSE(platform::files::stat(pc.path("moving.bin"), info));
+
+  // The upload was planned against the file as it was a moment ago; the
+  // chunk tasks find another last-write time and give up without retrying.
+  UploadJob job;
+  job.localPath = pc.path("moving.bin");
+  job.remotePath = "home/moving.bin";
+  job.journalPath = "home/moving.bin";
+  job.fileSize = info.size;
+  job.lastWrite = info.lastWrite - 1;
+  service().resetCounters();
+  pc.context().uploadStarted(job.localPath);
+  UploadFile(pc.context(), job).run();
+
+  EXPECT_TRUE(pc.sink().has("result -109 " + job.localPath));
+  EXPECT_TRUE(pc.sink().has("file " + job.localPath + " 4"));  // in use, retried later
+  EXPECT_EQ(counts("/commit_put").requests, 0);
+  EXPECT_EQ(counts("/chunk").requests, 0);
+  EXPECT_EQ(remoteTree().count("home/moving.bin"), 0u);
+  EXPECT_EQ(pc.context().retry().takeAll(), std::vector<std::string>{job.localPath});
+}
+
+TEST_F(TransferTest, FolderAndFileSwapPlacesOnTheService) {
+  Pc pc(credentials());
+  pc.write("thing/inside.txt", "inside");
+  pc.write("other", "a file first");
+  pc.push();
+  ASSERT_EQ(remoteTree()["home/thing/inside.txt"], fileEntry("inside"));
+
+  ASSERT_FALSE(platform::files::removeTree(pc.path("thing")));
+  pc.write("thing", "now a file");
+  ASSERT_FALSE(platform::files::removeFile(pc.path("other")));
+  pc.write("other/nested.txt", "now a folder");
+  pc.push();
+
+  auto tree = remoteTree();
+  EXPECT_EQ(tree["home/thing"], fileEntry("now a file"));
+  EXPECT_EQ(tree.count("home/thing/inside.txt"), 0u);
+  EXPECT_EQ(tree["home/other"].substr(0, 2), "2 ");
+  EXPECT_EQ(tree["home/other/nested.txt"], fileEntry("now a folder"));
+}
+
+TEST_F(TransferTest, DeletedLocalPathsAreDeletedRemotely) {
+  Pc pc(credentials());
+  pc.write("keep.txt", "k");
+  pc.write("old/a.txt", "a");
+  pc.write("gone.txt", "g");
+  pc.push();
+  ASSERT_FALSE(platform::files::removeTree(pc.path("old")));
+  ASSERT_FALSE(platform::files::removeFile(pc.path("gone.txt")));
+  pc.push();
+  auto tree = remoteTree();
+  EXPECT_EQ(tree.count("home/old"), 0u);
+  EXPECT_EQ(tree.count("home/old/a.txt"), 0u);
+  EXPECT_EQ(tree.count("home/gone.txt"), 0u);
+  EXPECT_EQ(tree["home/keep.txt"], fileEntry("k"));
+}
