@@ -23,14 +23,6 @@ bool ChunkStore::open(const std::string& dataDir) {
             strerror(errno));
     return false;
   }
-  static const char kDigits[] = "0123456789abcdef";
-  for (int i = 0; i < 256; ++i) {
-    std::string sub = root_ + "/" + kDigits[i >> 4] + kDigits[i & 15];
-    if (!makeDir(sub)) {
-      logLine(LogLevel::kError, "cannot create %s: %s", sub.c_str(), strerror(errno));
-      return false;
-    }
-  }
   return true;
 }
 
@@ -95,7 +87,10 @@ Status ChunkStore::Writer::finish(const std::string& key) {
   fd_ = -1;
   // Another upload of the same bytes may have won the race; the rename then
   // replaces identical content, which is harmless.
-  if (rename(tempPath_.c_str(), store_.pathFor(key).c_str()) != 0) {
+  // The folder of a key prefix is made when its first chunk arrives.
+  std::string target = store_.pathFor(key);
+  mkdir(target.substr(0, target.rfind('/')).c_str(), 0700);
+  if (rename(tempPath_.c_str(), target.c_str()) != 0) {
     logLine(LogLevel::kError, "chunk rename failed: %s", strerror(errno));
     return kServerError;
   }

@@ -1,5 +1,5 @@
 // The content-addressed chunk store on disk: one file per chunk, named by the
-// hex SHA-1 of its bytes, under <data>/chunks/<2 hex>/. A chunk is written to
+// hex SHA-1 of its bytes, under <data>/chunks/<2 hex>/ (made on first use). A chunk is written to
 // a temporary file while its bytes stream in, hashed on the way, fsynced and
 // renamed into place only when it hashes to its key, so a reader never sees a
 // partial or wrong chunk. Safe for concurrent use: files are immutable once

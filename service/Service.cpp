@@ -8,10 +8,12 @@
 
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "Crypto.h"
@@ -34,6 +36,10 @@ namespace {
 // Threads per listener: enough for 16+ clients that each keep a connection
 // open plus parallel chunk transfers.
 constexpr size_t kThreadsPerListener = 48;
+// An idle keep-alive connection holds a listener thread this long, and so
+// bounds how long a stop waits for idle clients.
+constexpr time_t kKeepAliveSeconds = 2;
+constexpr int kStopGraceSeconds = 5;
 
 bool makeDirs(const std::string& path) {
   for (size_t pos = 1; pos <= path.size(); ++pos) {
@@ -119,7 +125,7 @@ void installFrontDoor(httplib::Server& server, ServiceContext& ctx) {
 void configure(httplib::Server& server, ServiceContext& ctx, bool secure) {
   server.new_task_queue = [] { return new httplib::ThreadPool(kThreadsPerListener); };
   server.set_keep_alive_max_count(10000);
-  server.set_keep_alive_timeout(10);
+  server.set_keep_alive_timeout(kKeepAliveSeconds);
   server.set_read_timeout(60);
   server.set_write_timeout(60);
   server.set_tcp_nodelay(true);
@@ -182,10 +188,17 @@ int serve(const ServeOptions& options) {
   }
 
   std::atomic<bool> stopping{false};
+  // Guards listenersDone, which counts listener threads that have returned.
+  std::mutex doneMutex;
+  std::condition_variable doneChanged;
+  int listenersDone = 0;
   auto run = [&](httplib::Server& server) {
     server.listen_after_bind();
     // A listener that ends on its own wakes the main thread to stop the other.
     if (!stopping.load()) kill(getpid(), SIGTERM);
+    std::lock_guard<std::mutex> lock(doneMutex);
+    ++listenersDone;
+    doneChanged.notify_all();
   };
   std::thread httpThread(run, std::ref(plain));
   std::thread httpsThread(run, std::ref(static_cast<httplib::Server&>(secure)));
@@ -201,6 +214,19 @@ int serve(const ServeOptions& options) {
   logLine(LogLevel::kInfo, "stopping on signal %d", signalNumber);
   plain.stop();
   secure.stop();
+  // Requests in flight get a few seconds to finish; idle keep-alive
+  // connections end within the keep-alive timeout. A client that holds a
+  // request open longer does not keep the service from stopping: the process
+  // then ends without joining (SQLite's WAL keeps the database consistent).
+  std::unique_lock<std::mutex> lock(doneMutex);
+  if (!doneChanged.wait_for(lock, std::chrono::seconds(kStopGraceSeconds),
+                            [&] { return listenersDone == 2; })) {
+    logLine(LogLevel::kWarning, "requests still running after %d s; exiting without them",
+            kStopGraceSeconds);
+    fflush(stderr);
+    std::_Exit(0);
+  }
+  lock.unlock();
   httpThread.join();
   httpsThread.join();
   logLine(LogLevel::kInfo, "stopped");

@@ -48,10 +48,12 @@ std::string percentDecode(const std::string& text) {
   return out;
 }
 
-Reply perform(const std::string& method, const std::string& url, const std::string& body,
-              const std::vector<std::string>& headers, const std::string& caPath) {
+Reply perform(CURL* curl, const std::string& method, const std::string& url,
+              const std::string& body, const std::vector<std::string>& headers,
+              const std::string& caPath) {
   Reply reply;
-  CURL* curl = curl_easy_init();
+  // Reset keeps the handle's connection cache, so requests reuse connections.
+  curl_easy_reset(curl);
   curl_slist* list = nullptr;
   for (const auto& h : headers) list = curl_slist_append(list, h.c_str());
   list = curl_slist_append(list, "Expect:");
@@ -74,7 +76,6 @@ Reply perform(const std::string& method, const std::string& url, const std::stri
   if (reply.curlCode == CURLE_OK) curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
   reply.status = static_cast<int>(status);
   curl_slist_free_all(list);
-  curl_easy_cleanup(curl);
   Json::CharReaderBuilder builder;
   std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
   std::string errors;
@@ -194,12 +195,12 @@ Reply TestClient::send(const std::string& method, const std::string& url, const 
     }
     allHeaders.insert(allHeaders.begin(), header);
   }
-  return perform(method, target, body, allHeaders, service_.caPath());
+  return perform(curl_.get(), method, target, body, allHeaders, service_.caPath());
 }
 
 Reply TestClient::plain(const std::string& method, const std::string& url, const std::string& body,
                         const std::vector<std::string>& headers) {
-  return perform(method, url, body, headers, service_.caPath());
+  return perform(curl_.get(), method, url, body, headers, service_.caPath());
 }
 
 Reply TestClient::quickToken(const std::string& user, const std::string& password,
