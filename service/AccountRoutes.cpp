@@ -111,7 +111,7 @@ void installAccountRoutes(httplib::Server& server, ServiceContext& ctx, bool sec
   });
 
   server.Get("/oauth/authorize", [&ctx](const Request& req, Response& res) {
-    std::string token = req.get_param_value("oauth_token");
+    std::string token = http::queryParam(req, "oauth_token");
     TokenInfo info;
     if (!ctx.tokens.lookup(token, &info) || info.kind != TokenKind::kRequest) {
       http::sendHtml(ctx, res, 404, "Unknown request",
@@ -120,7 +120,7 @@ void installAccountRoutes(httplib::Server& server, ServiceContext& ctx, bool sec
       return;
     }
     http::sendHtml(ctx, res, 200, "Sign in to Varnelo",
-                   authorizeForm(token, req.get_param_value("provider"), ""));
+                   authorizeForm(token, http::queryParam(req, "provider"), ""));
   });
 
   server.Post("/oauth/authorize", [&ctx](const Request& req, Response& res) {

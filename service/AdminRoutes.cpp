@@ -79,7 +79,7 @@ void installAdminRoutes(httplib::Server& server, ServiceContext& ctx, bool) {
   });
 
   server.Put("/admin/update", [&ctx](const Request& req, Response& res) {
-    if (!ctx.updates.publish(req.get_param_value("version"), req.body)) {
+    if (!ctx.updates.publish(http::queryParam(req, "version"), req.body)) {
       return http::sendError(ctx, res, 400, "invalid version or cannot store the installer");
     }
     http::sendJson(ctx, res, 200, okReply());
@@ -118,7 +118,7 @@ void installAdminRoutes(httplib::Server& server, ServiceContext& ctx, bool) {
 
   server.Get("/admin/tree", [&ctx](const Request& req, Response& res) {
     User user;
-    if (!ctx.accounts.findUserByName(req.get_param_value("user"), &user)) {
+    if (!ctx.accounts.findUserByName(http::queryParam(req, "user"), &user)) {
       return http::sendError(ctx, res, 404, "no such user");
     }
     Json::Value v;

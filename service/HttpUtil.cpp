@@ -93,6 +93,12 @@ bool authenticate(ServiceContext& ctx, const httplib::Request& req, httplib::Res
   return false;
 }
 
+std::string queryParam(const httplib::Request& req, const std::string& name) {
+  size_t q = req.target.find('?');
+  if (q == std::string::npos) return {};
+  return queryValue(parseQuery(std::string_view(req.target).substr(q + 1)), name);
+}
+
 bool isLoopback(const std::string& address) {
   return address.rfind("127.", 0) == 0 || address == "::1" || address == "::ffff:127.0.0.1";
 }

@@ -43,4 +43,8 @@ bool authenticate(ServiceContext& ctx, const httplib::Request& req, httplib::Res
 
 bool isLoopback(const std::string& address);
 
+// A query parameter of the raw request target, decoded by our own rules
+// (cpp-httplib's parser mangles values that hold "=").
+std::string queryParam(const httplib::Request& req, const std::string& name);
+
 }  // namespace varnelo::service::http

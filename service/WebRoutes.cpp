@@ -55,7 +55,7 @@ const Page kPages[] = {
 // Link ids are 32 hex digits; the client glues "from=pc" straight after the
 // id, so only the first 32 characters count.
 std::string linkId(const Request& req) {
-  return req.get_param_value("id").substr(0, kLinkIdLength);
+  return http::queryParam(req, "id").substr(0, kLinkIdLength);
 }
 
 }  // namespace

@@ -55,8 +55,12 @@ Reply perform(CURL* curl, const std::string& method, const std::string& url,
   // Reset keeps the handle's connection cache, so requests reuse connections.
   curl_easy_reset(curl);
   curl_slist* list = nullptr;
-  for (const auto& h : headers) list = curl_slist_append(list, h.c_str());
-  list = curl_slist_append(list, "Expect:");
+  bool expect = false;
+  for (const auto& h : headers) {
+    list = curl_slist_append(list, h.c_str());
+    expect = expect || h.rfind("Expect:", 0) == 0;
+  }
+  if (!expect) list = curl_slist_append(list, "Expect:");
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
   if (method == "GET") {

@@ -158,9 +158,30 @@ TEST_F(TransferTest, ChunkBytesMustMatchTheirKey) {
       << "forged capability";
   Reply again = client_->call("/prepare_put", putBody("home/x", content, ""));
   EXPECT_EQ(again.json["required"].size(), 2u) << "refused bytes stored nothing";
-  EXPECT_EQ(client_->plain("PUT", url, content.substr(0, kChunk)).status, 200);
+  // libcurl asks for "100 Continue" before large PUT bodies.
+  EXPECT_EQ(client_->plain("PUT", url, content.substr(0, kChunk), {"Expect: 100-continue"}).status,
+            200);
   EXPECT_EQ(client_->call("/prepare_put", putBody("home/x", content, "")).json["required"].size(),
             1u);
+}
+
+TEST_F(TransferTest, ShareLinksOpenAPageWithTheFile) {
+  ASSERT_EQ(client_->upload("home/shared/report.txt", "quarterly numbers", kChunk).status, 200);
+  Json::Value body;
+  body["path"] = "home/shared/report.txt";
+  Reply link = client_->call("/makelink", body);
+  ASSERT_EQ(link.status, 200);
+  std::string id = link.json["linkid"].asString();
+  ASSERT_FALSE(id.empty());
+  // The application appends "from=pc" straight after the id.
+  Reply page = client_->plain("GET", service_->httpBase() + "/link?id=" + id + "from=pc", "");
+  EXPECT_EQ(page.status, 200);
+  EXPECT_NE(page.body.find("report.txt"), std::string::npos);
+  EXPECT_EQ(client_->plain("GET", service_->httpBase() + "/link/download?id=" + id, "").body,
+            "quarterly numbers");
+  body["path"] = "home/shared/none.txt";
+  EXPECT_EQ(client_->call("/makelink", body).status, 404);
+  EXPECT_EQ(client_->plain("GET", service_->httpBase() + "/link?id=0123", "").status, 404);
 }
 
 TEST_F(TransferTest, SmallPutIsSignedAndChecked) {
