@@ -1,0 +1,169 @@
+// The download path against the reference service: two computers on one
+// account. New, changed and replaced files and folders, kind swaps both
+// ways, chunks copied from local files, resumed part files and corrupted
+// chunks.
+#include "ChunkKeys.h"
+#include "TempNames.h"
+#include "TransferCodes.h"
+#include "transfer_harness.h"
+
+using namespace varnelo;
+using namespace varnelo::e2e;
+namespace files = platform::files;
+
+TEST_F(TransferTest, NewChangedAndReplacedFilesAndFoldersReachTheOtherPc) {
+  Pc a(credentials()), b(credentials());
+  a.write("top.txt", "top");
+  a.write("Docs/report.bin", patternBytes(150000, 1));
+  a.write("Docs/Deep/small.txt", "small");
+  ASSERT_FALSE(files::createDirectories(a.path("EmptyFolder")));
+  a.push();
+
+  EXPECT_EQ(b.pull(), codes::kOk);
+  EXPECT_EQ(b.read("top.txt"), "top");
+  EXPECT_EQ(b.read("Docs/report.bin"), a.read("Docs/report.bin"));
+  EXPECT_EQ(b.read("Docs/Deep/small.txt"), "small");
+  EXPECT_TRUE(files::isDirectory(b.path("EmptyFolder")));
+  EXPECT_TRUE(b.sink().has("downloaded " + b.path("Docs/report.bin")));
+  // What was downloaded is in step: a local scan finds nothing to send.
+  b.push();
+  EXPECT_TRUE(b.context().updating().empty());
+  EXPECT_FALSE(b.sink().has("uploaded " + b.path("top.txt")));
+
+  // Changes on A: an edited file, a file replaced by another, a new one in
+  // a folder B already has.
+  a.write("Docs/report.bin", patternBytes(150000, 2));
+  files::setLastWriteTime(a.path("Docs/report.bin"), platform::currentFileTime() + 20000000);
+  a.write("Docs/Deep/new.txt", "new");
+  a.push();
+  b.sink().clear();
+  EXPECT_EQ(b.pull(), codes::kOk);
+  EXPECT_EQ(b.read("Docs/report.bin"), a.read("Docs/report.bin"));
+  EXPECT_EQ(b.read("Docs/Deep/new.txt"), "new");
+  EXPECT_TRUE(b.sink().has("result -111 " + b.path("Docs/report.bin")));
+  // The remote modification time is carried over.
+  files::EntryInfo ai, bi;
+  files::stat(a.path("Docs/report.bin"), ai);
+  files::stat(b.path("Docs/report.bin"), bi);
+  EXPECT_EQ(ai.lastWrite, bi.lastWrite);
+
+  // An unchanged tree costs one listing.
+  service().resetCounters();
+  EXPECT_EQ(b.pull(), codes::kOk);
+  EXPECT_EQ(counts("/get").requests, 1);
+}
+
+TEST_F(TransferTest, FolderAndFileReplaceEachOtherBothWays) {
+  Pc a(credentials()), b(credentials());
+  a.write("swap1/inner.txt", "inner");
+  a.write("swap2", "was a file");
+  a.push();
+  ASSERT_EQ(b.pull(), codes::kOk);
+  ASSERT_EQ(b.read("swap1/inner.txt"), "inner");
+
+  ASSERT_FALSE(files::removeTree(a.path("swap1")));
+  a.write("swap1", "now a file");
+  ASSERT_FALSE(files::removeFile(a.path("swap2")));
+  a.write("swap2/child.txt", "now a folder");
+  a.push();
+
+  EXPECT_EQ(b.pull(), codes::kOk);
+  EXPECT_EQ(b.read("swap1"), "now a file");
+  EXPECT_EQ(b.read("swap2/child.txt"), "now a folder");
+  b.push();
+  EXPECT_FALSE(b.sink().has("uploaded " + b.path("swap1")));
+}
+
+TEST_F(TransferTest, FolderReplacedByAFileKeepsLocalChangesInside) {
+  Pc a(credentials()), b(credentials());
+  a.write("proj/plain.txt", "plain");
+  a.write("proj/edited.txt", "v1");
+  a.push();
+  ASSERT_EQ(b.pull(), codes::kOk);
+  b.write("proj/edited.txt", "edited on B");
+  files::setLastWriteTime(b.path("proj/edited.txt"), platform::currentFileTime() + 20000000);
+
+  ASSERT_FALSE(files::removeTree(a.path("proj")));
+  a.write("proj", "a file now");
+  a.push();
+  EXPECT_EQ(b.pull(), codes::kOk);
+  EXPECT_EQ(b.read("proj"), "a file now");
+  // B's edit survives in the folder moved aside, which is queued for upload.
+  std::vector<files::DirEntry> entries;
+  files::listDirectory(b.root(), entries);
+  std::string aside;
+  for (const auto& e : entries) {
+    if (e.name.rfind("proj (Conflicted copy ", 0) == 0) aside = e.name;
+  }
+  ASSERT_FALSE(aside.empty());
+  EXPECT_EQ(b.read(aside + "/edited.txt"), "edited on B");
+  EXPECT_FALSE(b.exists(aside + "/plain.txt"));
+  b.drain();
+  EXPECT_EQ(remoteTree().count("home/" + aside + "/edited.txt"), 1u);
+}
+
+TEST_F(TransferTest, ChunkHeldByALocalFileIsCopiedWithoutARequest) {
+  Pc a(credentials()), b(credentials());
+  const std::string content = patternBytes(4 * 65536 + 999, 9);
+  a.write("original.bin", content);
+  a.push();
+  ASSERT_EQ(b.pull(), codes::kOk);
+  a.write("elsewhere/copy.bin", content);
+  a.push();
+  service().resetCounters();
+  EXPECT_EQ(b.pull(), codes::kOk);
+  EXPECT_EQ(b.read("elsewhere/copy.bin"), content);
+  EXPECT_EQ(counts("/data").requests, 0);
+  EXPECT_EQ(counts("/data").bytesOut, 0);
+}
+
+TEST_F(TransferTest, InterruptedDownloadResumesFromItsPartFile) {
+  Pc a(credentials()), b(credentials());
+  const uint64_t chunk = 65536;
+  const std::string content = patternBytes(6 * chunk + 500, 11);
+  a.write("big.bin", content);
+  a.push();
+
+  // The service drops every data reply: the download fails, the file is not
+  // created, and the part file stays in the temporary folder.
+  ASSERT_TRUE(service().setFaults("seed=1;/data:drop=1"));
+  b.pull();
+  EXPECT_FALSE(b.exists("big.bin"));
+  ASSERT_TRUE(service().setFaults(""));
+
+  // Pretend the interrupted run got the first four chunks (and garbage in the
+  // fifth): only the last three are fetched again.
+  std::vector<files::DirEntry> parts;
+  files::listDirectory(tempFolderPath(b.root()), parts);
+  ASSERT_EQ(parts.size(), 1u);
+  const std::string part = tempFolderPath(b.root()) + parts[0].name;
+  std::string prefix = content.substr(0, 4 * chunk) + std::string(chunk, 'g');
+  ASSERT_FALSE(files::writeFile(part, prefix));
+
+  service().resetCounters();
+  EXPECT_EQ(b.pull(), codes::kOk);
+  EXPECT_EQ(b.read("big.bin"), content);
+  EXPECT_EQ(counts("/data").requests, 3);
+  EXPECT_EQ(counts("/data").bytesOut, static_cast<int64_t>(content.size() - 4 * chunk));
+  EXPECT_FALSE(files::exists(part));
+}
+
+TEST_F(TransferTest, CorruptedChunksAreRetriedAndNeverBecomeTheFile) {
+  Pc a(credentials()), b(credentials());
+  const std::string content = patternBytes(3 * 65536, 12);
+  a.write("data.bin", content);
+  a.push();
+
+  // Every data body has a flipped byte: each chunk fails its key check on
+  // every attempt and the file is never written.
+  ASSERT_TRUE(service().setFaults("seed=3;/data:flip=1"));
+  b.pull();
+  EXPECT_FALSE(b.exists("data.bin"));
+  EXPECT_TRUE(b.sink().has("result -106 " + b.path("data.bin")));
+
+  // Some bodies corrupted: retries fetch clean copies and the file is right.
+  ASSERT_TRUE(service().setFaults("seed=5;/data:flip=0.4"));
+  b.sink().clear();
+  EXPECT_EQ(b.pull(), codes::kOk);
+  EXPECT_EQ(b.read("data.bin"), content);
+}
