@@ -6,10 +6,11 @@
 namespace platform {
 
 void Event::set() {
-  {
-    std::lock_guard lock(mutex_);
-    set_ = true;
-  }
+  // Notify while holding the lock: a waiter released by this set may destroy
+  // the event as soon as it returns (a transfer group's done event is freed
+  // by its waiter), so nothing here may touch it after the unlock.
+  std::lock_guard lock(mutex_);
+  set_ = true;
   if (manual_) {
     cv_.notify_all();
   } else {
