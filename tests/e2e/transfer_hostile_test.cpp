@@ -1,0 +1,116 @@
+// Listings the reference service never sends: names that would climb out of
+// the sync folder or cannot exist locally, and names that differ only in
+// letter case. Nothing may be written outside the sync folder.
+#include <set>
+
+#include "CannedServer.h"
+#include "TransferCodes.h"
+#include "transfer_harness.h"
+
+using namespace varnelo;
+using namespace varnelo::e2e;
+namespace files = platform::files;
+
+namespace {
+
+constexpr const char* kVer = "AAAAAAAAAAAAAAAAAAAAAA==";  // 16 zero bytes
+
+std::string entry(const std::string& pathJson, int type, const char* size = "5") {
+  return std::string(R"({"ver":")") + kVer + R"(","path":")" + pathJson + R"(","type":)" +
+         std::to_string(type) + R"(,"fileSize":")" + size + R"("})";
+}
+
+// Every file and folder below `folder`, as paths relative to it.
+void collect(const std::string& folder, const std::string& prefix, std::set<std::string>& out) {
+  std::vector<files::DirEntry> entries;
+  files::listDirectory(folder, entries);
+  for (const auto& e : entries) {
+    out.insert(prefix + e.name);
+    if (e.info.type == files::EntryType::Directory)
+      collect(files::joinPath(folder, e.name), prefix + e.name + "/", out);
+  }
+}
+
+class EnvironmentGuard {
+ public:
+  EnvironmentGuard() : old_(getenv("VARNELO_SERVICE") ? getenv("VARNELO_SERVICE") : "") {}
+  ~EnvironmentGuard() { setenv("VARNELO_SERVICE", old_.c_str(), 1); }
+
+ private:
+  std::string old_;
+};
+
+}  // namespace
+
+TEST_F(TransferTest, HostileNamesAreRefusedAndNothingIsWrittenOutside) {
+  test::CannedServer canned;
+  ASSERT_TRUE(canned.started());
+  const std::string listing = std::string(R"({"ver":")") + kVer +
+                              R"(","path":"home","type":2,"entries":[)" + entry("home/..", 2) +
+                              "," + entry("home/.", 2) + "," + entry("home/", 1) + "," +
+                              entry("home/a\\\\b", 1) + "," + entry("home/../../escape.txt", 1) +
+                              "," + entry("home/ok\\u0000/../../x", 1) + "," +
+                              entry("home/Dup.txt", 1) + "," + entry("home/dup.txt", 1) + "]}";
+  canned.set("/get", 200, listing);
+
+  Pc pc(credentials());
+  std::set<std::string> before;
+  collect(pc.dir().path(), "", before);
+  {
+    EnvironmentGuard restore;
+    const std::string port = std::to_string(canned.port());
+    setenv("VARNELO_SERVICE", ("127.0.0.1:" + port + ":" + port).c_str(), 1);
+    pc.pull();
+  }
+
+  for (const char* shown : {"home/..", "home/.", "home/", "home/a\\b"}) {
+    EXPECT_TRUE(pc.sink().has(std::string("result -113 ") + shown)) << shown;
+  }
+  EXPECT_TRUE(pc.sink().has("result -113 " + pc.path("dup.txt")));
+  // Only the temporary folder (with the part files of the refused downloads)
+  // may have appeared, and only inside the sync folder.
+  std::set<std::string> after;
+  collect(pc.dir().path(), "", after);
+  for (const auto& path : after) {
+    if (before.count(path)) continue;
+    EXPECT_EQ(path.rfind("Sync/.varnelo-temp", 0), 0u) << path;
+  }
+  EXPECT_FALSE(files::exists(files::parentPath(pc.dir().path()) + "/escape.txt"));
+  EXPECT_FALSE(files::exists(files::parentPath(pc.root()) + "/escape.txt"));
+}
+
+TEST_F(TransferTest, RemoteNameLandsOnTheExistingLocalNameOfAnotherCase) {
+  Pc a(credentials()), b(credentials());
+  a.write("Readme.txt", "from A");
+  a.push();
+  b.write("README.txt", "B's own file");
+  ASSERT_EQ(b.pull(), codes::kOk);
+  EXPECT_EQ(b.read("README.txt"), "from A");
+  EXPECT_FALSE(b.exists("Readme.txt"));
+  std::vector<files::DirEntry> entries;
+  files::listDirectory(b.root(), entries);
+  int copies = 0;
+  for (const auto& e : entries) {
+    if (e.name.rfind("README (Conflicted copy ", 0) == 0) {
+      ++copies;
+      EXPECT_EQ(b.read(e.name), "B's own file");
+    }
+  }
+  EXPECT_EQ(copies, 1);
+}
+
+TEST_F(TransferTest, LocalCaseTwinsNeverReachTheService) {
+  Pc pc(credentials());
+  pc.write("Photo.jpg", "first");
+  pc.write("photo.jpg", "second");
+  pc.push();
+  auto tree = remoteTree();
+  EXPECT_EQ(tree.count("home/Photo.jpg"), 1u);
+  EXPECT_EQ(tree.count("home/photo.jpg"), 0u);
+  EXPECT_TRUE(pc.sink().has("result -113 " + pc.path("photo.jpg")));
+  // Deleting the twin never deletes the remote file that belongs to the other.
+  ASSERT_FALSE(files::removeFile(pc.path("photo.jpg")));
+  pc.upload("photo.jpg");
+  EXPECT_EQ(remoteTree().count("home/Photo.jpg"), 1u);
+  EXPECT_EQ(pc.read("Photo.jpg"), "first");
+}
