@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "CasePath.h"
 #include "TempDir.h"
 #include "platform/files.h"
@@ -189,4 +192,35 @@ TEST(CasePath, ResolvesEachComponentIgnoringCase) {
             dir / "Alpha/Beta/File.Txt");
   EXPECT_EQ(chunkcache::resolvePathIgnoringCase(dir / "alpha/missing"), "");
   EXPECT_EQ(chunkcache::resolvePathIgnoringCase("relative/path"), "");
+}
+
+TEST_F(ChunkCacheTest, RecordLookupAndRenameFromSeveralThreadsAtOnce) {
+  constexpr int kFiles = 200;
+  std::atomic<bool> writing{true};
+  std::thread writer([&] {
+    for (int n = 0; n < kFiles; ++n) {
+      cache_.recordFile("/data/f" + std::to_string(n), 2 * kChunk, kChunk, keys(1000 + 2 * n, 2));
+    }
+    writing = false;
+  });
+  std::thread mover([&] {
+    for (int n = 0; n < kFiles; ++n) cache_.onRename("/data/f" + std::to_string(n), "/data/g");
+  });
+  std::vector<std::thread> readers;
+  for (int r = 0; r < 2; ++r) {
+    readers.emplace_back([&] {
+      std::vector<ChunkLocation> found;
+      while (writing) {
+        for (int n = 0; n < kFiles; n += 7) {
+          cache_.findChunk(key(1000 + 2 * n), found, 0);
+          for (const auto& f : found) EXPECT_EQ(f.offset, 0u);
+        }
+      }
+    });
+  }
+  writer.join();
+  mover.join();
+  for (auto& t : readers) t.join();
+  // Whatever the interleaving, every file has both of its rows or none.
+  EXPECT_EQ(rows() % 2, 0);
 }
