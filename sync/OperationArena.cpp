@@ -7,6 +7,8 @@
 
 namespace mthread {
 
+static_assert(alignof(std::max_align_t) <= OperationArena::kHeaderSize);
+
 struct alignas(OperationArena::kHeaderSize) OperationArena::Block {
   Block* previous;
   size_t size;  // whole block, header included
@@ -22,6 +24,7 @@ class BlockCache {
     static BlockCache cache;
     return cache;
   }
+  BlockCache() { blocks_.reserve(kMaxCached); }  // give() never allocates
   void* take() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (blocks_.empty()) return nullptr;
@@ -65,9 +68,11 @@ void* OperationArena::allocateLarge(size_t size) noexcept {
 }
 
 void* OperationArena::allocate(size_t size, size_t alignment) noexcept {
+  if (alignment == 0 || alignment > kHeaderSize || (alignment & (alignment - 1)) != 0) {
+    return nullptr;
+  }
   if (size == 0) size = 1;
-  if (size >= kLargeRequest) return allocateLarge(size);
-  if (alignment == 0 || alignment > kHeaderSize) alignment = kHeaderSize;
+  if (size >= kLargeRequest) return allocateLarge(size);  // aligned to kHeaderSize
   // Carve downward from the free end: the candidate start, aligned down.
   const auto carve = [&](Block* block, char* end) -> char* {
     char* base = reinterpret_cast<char*>(block) + kHeaderSize;

@@ -37,13 +37,14 @@ class OperationArena {
   OperationArena(const OperationArena&) = delete;
   OperationArena& operator=(const OperationArena&) = delete;
 
-  // `size` bytes aligned to `alignment` (a power of two up to
-  // alignof(std::max_align_t)); null only when memory is exhausted.
+  // `size` bytes aligned to `alignment` (a power of two up to kHeaderSize);
+  // null when memory is exhausted or the alignment is not supported.
   void* allocate(size_t size, size_t alignment = alignof(std::max_align_t)) noexcept;
 
   // Constructs a T in the arena; null when memory is exhausted.
   template <class T, class... Args>
   T* create(Args&&... args) {
+    static_assert(alignof(T) <= kHeaderSize, "over-aligned types do not fit the arena");
     void* p = allocate(sizeof(T), alignof(T));
     return p ? new (p) T(std::forward<Args>(args)...) : nullptr;
   }
