@@ -1,8 +1,7 @@
-// Drives the upload and download paths the way the sync thread will, against
-// a real varnelo-service: each Pc is one computer's engine state (sync
-// folder, journal, chunk index, filter, settings, context and event sink)
-// signed in to the same account. Used from the test thread only; chunk tasks
-// still run on the I/O channel's threads.
+// The fixture of the transfer scenarios: a real varnelo-service of their own,
+// a fresh signed-in user per test, and views of the account's tree and the
+// service's counters. Computers are Pc objects (transfer_pc.h). Used from
+// the test thread only.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,18 +12,9 @@
 #include <memory>
 #include <string>
 
-#include "ChunkCache.h"
 #include "Consumer.h"
-#include "Context.h"
-#include "Download.h"
-#include "FileJournal.h"
-#include "LocalScan.h"
-#include "RecordingSink.h"
 #include "ServiceProcess.h"
-#include "SyncFilter.h"
-#include "TempDir.h"
-#include "Upload.h"
-#include "platform/files.h"
+#include "transfer_pc.h"
 #include "varnelo/account.h"
 
 namespace varnelo::e2e {
@@ -36,86 +26,8 @@ inline test::ServiceProcess& transferService() {
   return service;
 }
 
-inline std::string patternBytes(size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  for (size_t i = 0; i < size; ++i)
-    bytes[i] = static_cast<char>((i * 131 + seed * 7 + i / 977) & 0xff);
-  return bytes;
-}
-
 struct EndpointCounts {
   int64_t requests = 0, bytesIn = 0, bytesOut = 0;
-};
-
-class Pc {
- public:
-  explicit Pc(const varnelo_credentials* credentials, uint32_t chunkSize = 65536) {
-    root_ = dir_ / "Sync";
-    platform::files::createDirectories(root_);
-    EXPECT_EQ(journal_.open(dir_ / "basefs.db"), 0);
-    EXPECT_EQ(cache_.open(dir_ / "chunks.db", dir_ / "cache"), 0);
-    filter_.setFolders(root_, {});
-    settings_.credentials = credentials;
-    settings_.chunkSize = chunkSize;
-    settings_.chunkCache = &cache_;
-    Context::Setup setup;
-    setup.settings = &settings_;
-    setup.localRoot = root_;
-    setup.filter = &filter_;
-    setup.journal = &journal_;
-    setup.sink = &sink_;
-    context_ = std::make_unique<Context>(std::move(setup));
-  }
-
-  Context& context() { return *context_; }
-  sync::FileJournal& journal() { return journal_; }
-  chunkcache::ChunkCache& cache() { return cache_; }
-  SyncSettings& settings() { return settings_; }
-  test::RecordingSink& sink() { return sink_; }
-  const std::string& root() const { return root_; }
-  std::string path(const std::string& rel) const { return platform::files::joinPath(root_, rel); }
-  const test::TempDir& dir() const { return dir_; }
-
-  void write(const std::string& rel, const std::string& content) {
-    platform::files::createDirectories(platform::files::parentPath(path(rel)));
-    ASSERT_FALSE(platform::files::writeFile(path(rel), content));
-  }
-  std::string read(const std::string& rel) const {
-    std::string out;
-    platform::files::readFile(path(rel), out);
-    return out;
-  }
-  bool exists(const std::string& rel) const { return platform::files::exists(path(rel)); }
-
-  // One queued path through the upload path.
-  int upload(const std::string& rel) { return uploader::prepareUploading(*context_, path(rel)); }
-
-  // Local scan, then every queued path (and what uploading queues in turn).
-  void push() {
-    uploader::syncLocalFiles(*context_);
-    drain();
-  }
-  void drain() {
-    for (int guard = 0; guard < 100000; ++guard) {
-      auto next = context_->updating().take();
-      if (!next) return;
-      uploader::prepareUploading(*context_, *next);
-    }
-    ADD_FAILURE() << "the updating set never ran dry";
-  }
-
-  // One remote pass.
-  int pull(bool fullRecheck = false) { return downloader::syncDir(*context_, fullRecheck); }
-
- private:
-  test::TempDir dir_;
-  std::string root_;
-  sync::FileJournal journal_;
-  chunkcache::ChunkCache cache_;
-  sync::SyncFilter filter_;
-  SyncSettings settings_;
-  test::RecordingSink sink_;
-  std::unique_ptr<Context> context_;
 };
 
 class TransferTest : public ::testing::Test {
