@@ -90,12 +90,16 @@ std::unique_ptr<ServiceContext> openData(const std::string& dataDir) {
 void installFrontDoor(httplib::Server& server, ServiceContext& ctx) {
   server.set_pre_routing_handler([&ctx](const httplib::Request& req, httplib::Response& res) {
     http::currentFaults() = FaultDecision{};
+    // Replies made here come before the request body is read; closing the
+    // connection keeps that body from being taken for the next request.
     if (req.path.rfind("/admin/", 0) == 0) {
       if (!http::isLoopback(req.remote_addr)) {
+        res.set_header("Connection", "close");
         http::sendError(ctx, res, 403, "the admin API answers on loopback only");
         return httplib::Server::HandlerResponse::Handled;
       }
       if (!constantTimeEqual(req.get_header_value("X-Admin-Token"), ctx.adminToken)) {
+        res.set_header("Connection", "close");
         http::sendError(ctx, res, 401, "missing or wrong X-Admin-Token");
         return httplib::Server::HandlerResponse::Handled;
       }
@@ -106,6 +110,7 @@ void installFrontDoor(httplib::Server& server, ServiceContext& ctx) {
     if (decision.delayMs > 0)
       std::this_thread::sleep_for(std::chrono::milliseconds(decision.delayMs));
     if (decision.error) {
+      res.set_header("Connection", "close");
       http::sendError(ctx, res, 500, "injected failure");
       return httplib::Server::HandlerResponse::Handled;
     }
@@ -129,7 +134,8 @@ void configure(httplib::Server& server, ServiceContext& ctx, bool secure) {
   server.set_read_timeout(60);
   server.set_write_timeout(60);
   server.set_tcp_nodelay(true);
-  server.set_payload_max_length(ServiceContext::kChunkSize * 16 + (1 << 20));
+  // The largest chunk (64 MiB, Tree::validChunkSize) plus room for headers.
+  server.set_payload_max_length((int64_t{64} << 20) + (1 << 20));
   installFrontDoor(server, ctx);
   installAdminRoutes(server, ctx, secure);
   installAccountRoutes(server, ctx, secure);

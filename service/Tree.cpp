@@ -250,7 +250,8 @@ Status Tree::parsePath(const std::string& path, std::vector<std::string>* parts)
 }
 
 bool Tree::validChunkSize(int64_t chunkSize) {
-  for (int n = 0; n < 16; ++n) {
+  // 64 KiB to 64 MiB: what the descriptor can say and a request body may hold.
+  for (int n = 0; n <= 10; ++n) {
     if (chunkSize == (int64_t{1} << (n + 16))) return true;
   }
   return false;

@@ -75,7 +75,7 @@ class Tree {
   // Splits "home", "/home", "home/a" or "/home/a" into components; kBadRequest
   // for an empty, "." or ".." component, a NUL byte or a root other than home.
   static Status parsePath(const std::string& path, std::vector<std::string>* parts);
-  // True for a power of two the data URL descriptor can express.
+  // True for a power of two from 64 KiB to 64 MiB.
   static bool validChunkSize(int64_t chunkSize);
 
   Status get(int64_t account, const std::string& path, bool list, Entry* out,

@@ -2,6 +2,8 @@
 // flipped bytes and dropped connections show up where the plan says.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "TestClient.h"
 
 namespace varnelo::test {
@@ -65,6 +67,40 @@ TEST(FaultTest, FlipAndDropCorruptDataBodies) {
   EXPECT_LT(dropped.body.size(), content.size());
   ASSERT_TRUE(service.setFaults(""));
   EXPECT_TRUE(client.plain("GET", url, "").body == content);
+}
+
+TEST(FaultTest, RefusedUploadsLeaveTheConnectionUsable) {
+  ServiceProcess service(ServiceProcess::Options{.faults = "seed=5;/chunk:error=0.5"});
+  ASSERT_TRUE(service.started()) << service.error();
+  ASSERT_TRUE(service.addUser("f", "pw"));
+  TestClient client(service);
+  ASSERT_TRUE(client.signIn("f", "pw"));
+  std::string content(8 * 65536, 'q');
+  for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 13 + i / 65536);
+  Json::Value put;
+  put["path"] = "home/f";
+  for (const auto& key : TestClient::chunkKeys(content, 65536))
+    put["keys"].append(urlSafeBase64(key));
+  put["chunkSize"] = 65536;
+  put["fileSize"] = std::to_string(content.size());
+  put["base"] = "";
+  Reply prepared = client.call("/prepare_put", put);
+  ASSERT_EQ(prepared.json["required"].size(), 8u);
+  // Injected failures answer before the body is read; the next request on
+  // the same client must still get its own, proper answer.
+  std::map<int, int> statuses;
+  for (const auto& item : prepared.json["required"]) {
+    size_t offset = item["index"].asUInt64() * 65536;
+    std::string url = item["url"].asString();
+    ++statuses[client.plain("PUT", url, content.substr(offset, 65536)).status];
+    ++statuses[client.plain("PUT", url + "x", content.substr(offset, 65536)).status];
+    ++statuses[client.call("/info", Json::Value()).status];
+  }
+  for (const auto& [status, count] : statuses) {
+    EXPECT_TRUE(status == 200 || status == 403 || status == 500) << status << " x" << count;
+  }
+  EXPECT_GT(statuses[500], 0);
+  EXPECT_EQ(statuses[200] + statuses[500] + statuses[403], 24);
 }
 
 }  // namespace
