@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <type_traits>
 
 #include "Log.h"
 
@@ -14,7 +15,12 @@ namespace varnelo::http {
 template <typename Body>
 auto api_guard(const char* function, Body&& body) noexcept -> decltype(body()) {
   try {
-    return body();
+    auto result = body();
+    if constexpr (std::is_same_v<decltype(result), int32_t>) {
+      if (result == 499)
+        log_write(kLogError, kModuleVarnelo, "%s: a required argument is NULL", function);
+    }
+    return result;
   } catch (const std::exception& e) {
     log_write(kLogError, kModuleVarnelo, "%s failed: %s", function, e.what());
   } catch (...) {

@@ -36,6 +36,8 @@ int32_t finish(const std::string& url, int curlCode, const StringSink& headers,
               url_for_log(url).c_str());
     return -1;
   }
+  if (status >= 300 && status != 298)
+    log_write(kLogInfo, kModuleVarnelo, "[%s] answered %d", url_for_log(url).c_str(), status);
   if (reply == nullptr) return status;
   std::string_view text = body.bytes;
   size_t first = text.find_first_not_of(" \t\r\n");

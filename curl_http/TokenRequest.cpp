@@ -90,6 +90,7 @@ int32_t token_post(const std::string& url, const varnelo_token_pair* consumer,
     return 200;
   }
   if (status == 409) return refusal_code(body.bytes);
+  if (status != -1) log_write(kLogInfo, kModuleVarnelo, "token request answered %d", status);
   if (status == -1) log_write(kLogError, kModuleVarnelo, "token reply has no status line");
   return status;
 }

@@ -60,12 +60,12 @@ class HandleLease {
     if (handle_ == nullptr) return;
     // A handle picks up a replaced share at its next transfer; it keeps a
     // reference so the old share is never cleaned up under it.
+    // Attached afresh for every transfer: libcurl detaches from the old share
+    // and takes the share's DNS cache and TLS session limits again (a reset
+    // handle would otherwise run with its own defaults).
     std::shared_ptr<Share> share = current_share();
-    std::shared_ptr<Share>& attached = kept_ ? t_handle.share : ownShare_;
-    if (attached != share) {
-      curl_easy_setopt(handle_, CURLOPT_SHARE, share->get());
-      attached = std::move(share);
-    }
+    curl_easy_setopt(handle_, CURLOPT_SHARE, share->get());
+    (kept_ ? t_handle.share : ownShare_) = std::move(share);
   }
   ~HandleLease() {
     if (handle_ == nullptr) return;
