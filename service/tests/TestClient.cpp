@@ -70,7 +70,7 @@ Reply perform(CURL* curl, const std::string& method, const std::string& url,
     curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
   }
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list);
-  curl_easy_setopt(curl, CURLOPT_CAINFO, caPath.c_str());
+  if (!caPath.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, caPath.c_str());
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendBody);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply.body);
   curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, 30000L);
@@ -137,6 +137,10 @@ std::string formValue(const std::string& form, const std::string& name) {
   return {};
 }
 
+std::string TestClient::caPath() const {
+  return service_ ? service_->caPath() : std::string();
+}
+
 Reply TestClient::send(const std::string& method, const std::string& url, const std::string& body,
                        const Signing& s, const std::vector<std::string>& headers) {
   // Split the URL into its base and decoded query parameters.
@@ -199,17 +203,17 @@ Reply TestClient::send(const std::string& method, const std::string& url, const 
     }
     allHeaders.insert(allHeaders.begin(), header);
   }
-  return perform(curl_.get(), method, target, body, allHeaders, service_.caPath());
+  return perform(curl_.get(), method, target, body, allHeaders, caPath());
 }
 
 Reply TestClient::plain(const std::string& method, const std::string& url, const std::string& body,
                         const std::vector<std::string>& headers) {
-  return perform(curl_.get(), method, url, body, headers, service_.caPath());
+  return perform(curl_.get(), method, url, body, headers, caPath());
 }
 
 Reply TestClient::quickToken(const std::string& user, const std::string& password,
                              const std::string& provider) {
-  std::string url = service_.httpsBase() + "/oauth/quick_token?username=" + rfc3986(user) +
+  std::string url = service_->httpsBase() + "/oauth/quick_token?username=" + rfc3986(user) +
                     "&password=" + rfc3986(password) + "&provider=" + provider;
   Signing signing;
   signing.inQuery = true;
@@ -233,7 +237,7 @@ Signing TestClient::accessSigning() const {
 }
 
 Reply TestClient::call(const std::string& path, const Json::Value& body) {
-  return send("POST", service_.httpBase() + path, compact(body), accessSigning(),
+  return send("POST", service_->httpBase() + path, compact(body), accessSigning(),
               {"Content-Type: application/octet-stream"});
 }
 

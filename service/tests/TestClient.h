@@ -41,7 +41,9 @@ std::string sha1Bytes(const std::string& data);
 
 class TestClient {
  public:
-  explicit TestClient(ServiceProcess& service) : service_(service), curl_(curl_easy_init()) {}
+  explicit TestClient(ServiceProcess& service) : service_(&service), curl_(curl_easy_init()) {}
+  // A client for plain requests to other servers (no signing helpers).
+  TestClient() : curl_(curl_easy_init()) {}
 
   // Signs method + url (+ oauth parameters) and sends the body.
   Reply send(const std::string& method, const std::string& url, const std::string& body,
@@ -69,10 +71,11 @@ class TestClient {
   const std::string& tokenSecret() const { return tokenSecret_; }
 
  private:
+  std::string caPath() const;
   struct Cleanup {
     void operator()(CURL* curl) const noexcept { curl_easy_cleanup(curl); }
   };
-  ServiceProcess& service_;
+  ServiceProcess* service_ = nullptr;
   std::unique_ptr<CURL, Cleanup> curl_;
   std::string token_;
   std::string tokenSecret_;

@@ -206,6 +206,15 @@ TEST_F(TransferTest, SmallPutIsSignedAndChecked) {
   EXPECT_EQ(meta.json["editTime"].asString(), "1234");
   EXPECT_EQ(meta.json["data"].asString(), urlSafeBase64(content)) << "small files come inline";
 
+  // The client's form escaping leaves UTF-8 bytes raw in the query.
+  std::string rawName = "\xe6\x8a\xa5\xe5\x91\x8a.txt";
+  Reply utf8 = client_->send("PUT",
+                             service_->httpBase() + "/2/put?path=home/" + rawName + "&key=" + key +
+                                 "&fileSize=15&base=&chunkSize=4194304&mimeType=&editTime=",
+                             content, client_->accessSigning());
+  EXPECT_EQ(utf8.status, 200) << utf8.body;
+  EXPECT_EQ(get("home/" + rawName).json["path"].asString(), "home/" + rawName);
+
   Signing unsignedPut = client_->accessSigning();
   unsignedPut.corruptSignature = true;
   EXPECT_EQ(client_
