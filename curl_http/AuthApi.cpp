@@ -19,11 +19,7 @@ int32_t varnelo_auth_quick_token(const char* username, const char* password,
   return api_guard(__func__, [&]() -> int32_t {
     if (out != nullptr) *out = nullptr;
     if (username == nullptr || password == nullptr) return 499;
-    std::string url = account_service_base() +
-                      "/oauth/quick_token?username=" + form_escape(username) +
-                      "&password=" + form_escape(password) +
-                      "&provider=" + (provider != nullptr ? provider : "smart");
-    return token_post(url, consumer, nullptr, out);
+    return token_post(quick_token_url(username, password, provider), consumer, nullptr, out);
   });
 }
 

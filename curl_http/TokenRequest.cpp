@@ -8,11 +8,13 @@
 #include <cstring>
 #include <memory>
 
+#include "FormEscape.h"
 #include "HttpStatus.h"
 #include "JsonAccess.h"
 #include "JsonRequest.h"
 #include "Log.h"
 #include "Records.h"
+#include "ServiceBases.h"
 #include "Transport.h"
 
 namespace varnelo::http {
@@ -61,6 +63,12 @@ int32_t refusal_code(const std::string& body) {
 }
 
 }  // namespace
+
+std::string quick_token_url(const char* username, const char* password, const char* provider) {
+  return account_service_base() + "/oauth/quick_token?username=" + form_escape(username) +
+         "&password=" + form_escape(password) +
+         "&provider=" + (provider != nullptr ? provider : "smart");
+}
 
 int32_t token_post(const std::string& url, const varnelo_token_pair* consumer,
                    const varnelo_token_pair* token, varnelo_token_pair** outToken) {

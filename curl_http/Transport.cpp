@@ -51,18 +51,17 @@ class HandleLease {
     kept_ = g_reuse.load() && !t_handle.busy;
     if (kept_) {
       if (!t_handle.easy) t_handle.easy.reset(curl_easy_init());
-      t_handle.busy = true;
       handle_ = t_handle.easy.get();
+      t_handle.busy = handle_ != nullptr;
     } else {
       own_.reset(curl_easy_init());
       handle_ = own_.get();
     }
     if (handle_ == nullptr) return;
-    // A handle picks up a replaced share at its next transfer; it keeps a
-    // reference so the old share is never cleaned up under it.
-    // Attached afresh for every transfer: libcurl detaches from the old share
-    // and takes the share's DNS cache and TLS session limits again (a reset
-    // handle would otherwise run with its own defaults).
+    // Attached afresh for every transfer, so a replaced share is picked up
+    // here and a reset handle takes the share's DNS cache and TLS session
+    // limits again. The lease keeps a reference: a share is never cleaned up
+    // while a handle is attached to it.
     std::shared_ptr<Share> share = current_share();
     curl_easy_setopt(handle_, CURLOPT_SHARE, share->get());
     (kept_ ? t_handle.share : ownShare_) = std::move(share);
@@ -103,16 +102,21 @@ size_t sink_callback(char* data, size_t size, size_t count, void* user) {
 
 size_t put_read_callback(char* buffer, size_t size, size_t count, void* user) {
   auto* block = static_cast<PutBlock*>(user);
-  if (block->isStopping && block->isStopping()) {
-    block->ok = false;
+  try {
+    if (block->isStopping && block->isStopping()) {
+      block->ok = false;
+      return CURL_READFUNC_ABORT;
+    }
+    size_t remaining = block->length > block->position ? block->length - block->position : 0;
+    size_t n = std::min(remaining, size * count);
+    std::copy_n(block->data + block->position, n, buffer);
+    block->position += n;
+    if (n > 0 && block->onSent) block->onSent(n);
+    return n;
+  } catch (...) {
+    block->ok = false;  // a throwing hook must not unwind through libcurl
     return CURL_READFUNC_ABORT;
   }
-  size_t remaining = block->length > block->position ? block->length - block->position : 0;
-  size_t n = std::min(remaining, size * count);
-  std::copy_n(block->data + block->position, n, buffer);
-  block->position += n;
-  if (n > 0 && block->onSent) block->onSent(n);
-  return n;
 }
 
 Slist copy_headers(HeaderList headers) {

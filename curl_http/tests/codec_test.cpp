@@ -13,6 +13,7 @@
 #include "KeyList.h"
 #include "MetaApi.h"
 #include "ServiceBases.h"
+#include "TokenRequest.h"
 
 using namespace varnelo::http;
 
@@ -145,4 +146,14 @@ TEST(KeyListTest, InlineFormChecksSizeAndCount) {
   EXPECT_EQ(decode_key_list("https://h/data?c=&x", k4MiB, 1, keys), -1);
   EXPECT_EQ(decode_key_list("https://h/data?c=FgAA", k4MiB, 1, keys), -1);  // no "&"
   EXPECT_EQ(decode_key_list("https://h/data?x=1", k4MiB, 1, keys), -1);
+}
+
+TEST(TokenUrlTest, QuickTokenEscapesCredentialsAndDefaultsTheProvider) {
+  varnelo::test::EnvGuard env;
+  env.set("VARNELO_SERVICE", "127.0.0.1:80:443");
+  EXPECT_EQ(quick_token_url("a@b.c", "p w&x", nullptr),
+            "https://127.0.0.1:443/oauth/quick_token?username=a%40b.c&password=p+w%26x"
+            "&provider=smart");
+  EXPECT_EQ(quick_token_url("u", "p", "kuv"),
+            "https://127.0.0.1:443/oauth/quick_token?username=u&password=p&provider=kuv");
 }
