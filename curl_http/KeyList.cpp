@@ -42,12 +42,21 @@ int32_t copy_inline_keys(const std::vector<uint8_t>& bytes, uint32_t chunkSize, 
   return 200;
 }
 
+// The "c=" parameter. One that starts a parameter ("?c=" or "&c=") wins over
+// a "c=" that merely ends another parameter's name ("sec=..."); without such
+// a parameter the first "c=" anywhere is taken, as before.
+size_t key_list_start(const std::string& url) {
+  for (size_t at = url.find("c="); at != std::string::npos; at = url.find("c=", at + 1))
+    if (at > 0 && (url[at - 1] == '?' || url[at - 1] == '&')) return at;
+  return url.find("c=");
+}
+
 }  // namespace
 
 int32_t decode_key_list(const std::string& dataUrl, uint32_t chunkSize, int32_t chunkCount,
                         uint8_t* keys) {
   if (keys == nullptr && chunkCount > 0) return 499;
-  size_t start = dataUrl.find("c=");
+  size_t start = key_list_start(dataUrl);
   size_t end = start == std::string::npos ? start : dataUrl.find('&', start + 2);
   if (end == std::string::npos || end == start + 2) {
     log_write(kLogError, kModuleSync, "data address without a key list");

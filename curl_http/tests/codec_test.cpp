@@ -146,6 +146,10 @@ TEST(KeyListTest, InlineFormChecksSizeAndCount) {
   EXPECT_EQ(decode_key_list("https://h/data?c=&x", k4MiB, 1, keys), -1);
   EXPECT_EQ(decode_key_list("https://h/data?c=FgAA", k4MiB, 1, keys), -1);  // no "&"
   EXPECT_EQ(decode_key_list("https://h/data?x=1", k4MiB, 1, keys), -1);
+  // A parameter whose name ends in "c" does not hide the key list.
+  std::string url = key_list_url(0x16, 40);
+  url.insert(url.find('?') + 1, "sec=zz&");
+  EXPECT_EQ(decode_key_list(url, k4MiB, 2, keys), 200);
 }
 
 TEST(TokenUrlTest, QuickTokenEscapesCredentialsAndDefaultsTheProvider) {
