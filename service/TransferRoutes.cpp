@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "Base64.h"
+#include "ChunkSpan.h"
 #include "Crypto.h"
 #include "HttpUtil.h"
 #include "Log.h"
@@ -39,38 +40,6 @@ int64_t parseNumber(const std::string& text) {
   long long v = strtoll(text.c_str(), &end, 10);
   return text.empty() || *end != '\0' ? -1 : v;
 }
-
-// The bytes of the files's chunks between offset and offset + length.
-class ChunkSpan {
- public:
-  ChunkSpan(ServiceContext& ctx, std::string keys, int64_t chunkSize)
-      : ctx_(ctx), keys_(std::move(keys)), chunkSize_(chunkSize) {}
-
-  bool read(uint64_t offset, char* out, size_t size) {
-    while (size > 0) {
-      uint64_t index = offset / static_cast<uint64_t>(chunkSize_);
-      uint64_t within = offset % static_cast<uint64_t>(chunkSize_);
-      if ((index + 1) * 20 > keys_.size()) return false;
-      if (index != openIndex_) {
-        reader_ = std::make_unique<ChunkReader>(ctx_.chunks.pathFor(keys_.substr(index * 20, 20)));
-        openIndex_ = index;
-      }
-      size_t n = static_cast<size_t>(std::min<uint64_t>(size, chunkSize_ - within));
-      if (!reader_->ok() || !reader_->readAt(within, out, n)) return false;
-      out += n;
-      offset += n;
-      size -= n;
-    }
-    return true;
-  }
-
- private:
-  ServiceContext& ctx_;
-  std::string keys_;
-  int64_t chunkSize_;
-  uint64_t openIndex_ = UINT64_MAX;
-  std::unique_ptr<ChunkReader> reader_;
-};
 
 void serveData(ServiceContext& ctx, const Request& req, Response& res) {
   DataGrant grant;
@@ -129,7 +98,7 @@ void serveData(ServiceContext& ctx, const Request& req, Response& res) {
       ranges.empty() ? size : static_cast<uint64_t>(ranges[0].second) - rangeStart + 1;
   uint64_t flipAt = rangeStart + faults.position % rangeLength;
   uint64_t cutAt = rangeStart + rangeLength / 2;
-  auto span = std::make_shared<ChunkSpan>(ctx, keys, chunkSize);
+  auto span = std::make_shared<ChunkSpan>(ctx.chunks, keys, chunkSize);
   auto buffer = std::make_shared<std::string>();
   res.set_content_provider(size, "application/octet-stream",
                            [&ctx, span, buffer, faults, flipAt, cutAt](size_t offset, size_t length,

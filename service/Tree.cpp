@@ -268,10 +268,10 @@ Status Tree::get(int64_t account, const std::string& path, bool list, Entry* out
   if (out->type == kTypeFolder) out->fileCount = ops.childCount(out->id);
   if (!list || out->type != kTypeFolder) return kOk;
   Statement& st = db.query(
-      "SELECT id, parent, name, type, ver, size, chunk_size, keys, edit_time, mime, "
+      "SELECT id, parent, name, type, ver, size, chunk_size, x'', edit_time, mime, "
       "(SELECT count(*) FROM entries c WHERE c.parent = e.id AND c.trashed = 0) "
-      "FROM entries e WHERE parent = ? AND trashed = 0 ORDER BY name_key");
-  st.bind(1, out->id);
+      "FROM entries e WHERE account = ? AND parent = ? AND trashed = 0 ORDER BY name_key");
+  st.bind(1, account).bind(2, out->id);
   while (st.step() == SQLITE_ROW) {
     children->emplace_back();
     Entry& kid = children->back();

@@ -2,9 +2,13 @@
 // (home, help, account, feedback, start, registration, password reset and
 // share links), the log upload at the root of the log base, and the update
 // manifest with its installer. Served on both listeners.
-#include <fstream>
-#include <sstream>
+#include <sys/stat.h>
 
+#include <algorithm>
+#include <fstream>
+#include <memory>
+
+#include "ChunkSpan.h"
 #include "HttpUtil.h"
 #include "Log.h"
 #include "Routes.h"
@@ -17,6 +21,7 @@ using httplib::Response;
 
 constexpr size_t kMaxLogUpload = 1 << 20;
 constexpr size_t kLinkIdLength = 32;
+constexpr size_t kBlock = 256 * 1024;
 
 struct Page {
   const char* path;
@@ -54,6 +59,21 @@ const Page kPages[] = {
 
 // Link ids are 32 hex digits; the client glues "from=pc" straight after the
 // id, so only the first 32 characters count.
+// Streams a stored file in blocks.
+void streamFile(ServiceContext& ctx, Response& res, std::shared_ptr<ChunkSpan> span,
+                uint64_t size) {
+  if (size == 0) {
+    http::sendText(ctx, res, 200, "", "application/octet-stream");
+    return;
+  }
+  res.set_content_provider(static_cast<size_t>(size), "application/octet-stream",
+                           [span](size_t offset, size_t length, httplib::DataSink& sink) {
+                             std::string block(std::min<size_t>(length, kBlock), '\0');
+                             return span->read(offset, block.data(), block.size()) &&
+                                    sink.write(block.data(), block.size());
+                           });
+}
+
 std::string linkId(const Request& req) {
   return http::queryParam(req, "id").substr(0, kLinkIdLength);
 }
@@ -109,15 +129,9 @@ void installWebRoutes(httplib::Server& server, ServiceContext& ctx, bool secure)
       http::sendError(ctx, res, 404, "no such shared file");
       return;
     }
-    std::string content;
-    for (size_t i = 0; i + 20 <= entry.keys.size(); i += 20) {
-      std::ifstream in(ctx.chunks.pathFor(entry.keys.substr(i, 20)), std::ios::binary);
-      std::stringstream chunk;
-      chunk << in.rdbuf();
-      content += chunk.str();
-    }
     res.set_header("Content-Disposition", "attachment");
-    http::sendText(ctx, res, 200, content, "application/octet-stream");
+    streamFile(ctx, res, std::make_shared<ChunkSpan>(ctx.chunks, entry.keys, entry.chunkSize),
+               static_cast<uint64_t>(entry.size));
   });
 
   server.Get("/update/varnelo-win/version.dat", [&ctx, secure](const Request& req, Response& res) {
@@ -134,14 +148,21 @@ void installWebRoutes(httplib::Server& server, ServiceContext& ctx, bool secure)
 
   server.Get(R"(/update/varnelo-win/([^/]+))", [&ctx](const Request& req, Response& res) {
     std::string path = ctx.updates.installerPath(req.matches[1]);
-    std::ifstream in(path, std::ios::binary);
-    if (path.empty() || !in) {
+    auto in = std::make_shared<std::ifstream>(path, std::ios::binary);
+    struct stat st {};
+    if (path.empty() || !*in || stat(path.c_str(), &st) != 0) {
       http::sendError(ctx, res, 404, "no such installer");
       return;
     }
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    http::sendText(ctx, res, 200, bytes.str(), "application/octet-stream");
+    res.set_content_provider(static_cast<size_t>(st.st_size), "application/octet-stream",
+                             [in](size_t offset, size_t length, httplib::DataSink& sink) {
+                               std::string block(std::min<size_t>(length, kBlock), '\0');
+                               in->clear();
+          in->seekg(static_cast<std::streamoff>(offset));
+                               in->read(block.data(), static_cast<std::streamsize>(block.size()));
+                               return in->gcount() == static_cast<std::streamsize>(block.size()) &&
+                                      sink.write(block.data(), block.size());
+                             });
   });
 }
 

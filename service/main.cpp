@@ -13,7 +13,7 @@ void usage() {
   fprintf(stderr,
           "usage:\n"
           "  varnelo-service serve --data DIR [--host 127.0.0.1] [--http-port 8080]\n"
-          "                        [--https-port 8443] [--faults SPEC]\n"
+          "                        [--https-port 8443] [--faults PLAN]\n"
           "  varnelo-service add-user --data DIR --user NAME --password PW\n"
           "                        [--provider native|kuv] [--state active|inactive|unbound]\n"
           "                        [--quota BYTES]\n");
