@@ -120,7 +120,11 @@ void installFrontDoor(httplib::Server& server, ServiceContext& ctx) {
   server.set_logger([&ctx](const httplib::Request& req, const httplib::Response& res) {
     if (req.path.rfind("/admin/", 0) != 0)
       ctx.counters.addBytes(req.path, req.body.size(), res.body.size());
-    logLine(LogLevel::kDebug, "%s %s -> %d", req.method.c_str(), req.path.c_str(), res.status);
+    // Every refusal gets a line; successes only at debug level.
+    LogLevel level = res.status >= 500   ? LogLevel::kWarning
+                     : res.status >= 400 ? LogLevel::kInfo
+                                         : LogLevel::kDebug;
+    logLine(level, "%s %s -> %d", req.method.c_str(), req.path.c_str(), res.status);
   });
   server.set_error_handler([&ctx](const httplib::Request&, httplib::Response& res) {
     if (res.body.empty()) http::sendError(ctx, res, res.status, "no such endpoint or bad request");
