@@ -33,10 +33,13 @@ const std::array<const char*, SyncFilter::kPatternCount>& SyncFilter::patterns()
 
 std::string SyncFilter::localPathOfServerFolder(std::string_view localRoot,
                                                 std::string_view serverPath) {
-  if (serverPath.starts_with("/home")) {
-    serverPath.remove_prefix(5);
-  } else if (serverPath.starts_with("home")) {
-    serverPath.remove_prefix(4);
+  // Only a whole leading "home" component goes ("homework/x" keeps its name).
+  for (std::string_view root : {"/home", "home"}) {
+    if (serverPath.starts_with(root) &&
+        (serverPath.size() == root.size() || serverPath[root.size()] == '/')) {
+      serverPath.remove_prefix(root.size());
+      break;
+    }
   }
   std::string local(withoutTrailingSlash(localRoot));
   if (!serverPath.empty() && serverPath.front() != '/') local += '/';

@@ -38,7 +38,9 @@ class SyncFilter {
 
   // Installs the sync folder and the user's excluded server folders
   // ("home/Photos" or "/home/Photos"), each turned into the local folder it
-  // names below `localRoot`. Replaces what was set before.
+  // names below `localRoot`. Replaces what was set before. Once the sync
+  // folder is known, the dot-folder rules look only at the part of a path
+  // below it.
   void setFolders(std::string_view localRoot,
                   const std::vector<std::string>& excludedServerFolders);
   std::vector<std::string> excludedFolders() const;

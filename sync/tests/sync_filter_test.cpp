@@ -101,6 +101,8 @@ TEST(SyncFilter, ExcludedFolderCoversItselfAndBelowButNotASiblingPrefix) {
 
   filter.setFolders("/home/u/Sync", {});
   EXPECT_TRUE(filter.accept("/home/u/Sync/Photos/a.jpg"));
+  EXPECT_EQ(SyncFilter::localPathOfServerFolder("/r", "homework/x"), "/r/homework/x");
+  EXPECT_EQ(SyncFilter::localPathOfServerFolder("/r/", "/home/a/b"), "/r/a/b");
 }
 
 TEST(SyncFilter, LinksAndSpecialFilesAreRefusedWithoutTheFlag) {
