@@ -370,3 +370,26 @@ TEST_F(CannedReplyTest, FetchedKeyListUsesMetaMode) {
   server.reply("200 OK", list);
   EXPECT_EQ(decode_key_list(server.url("/data?c=Jg==&s=1"), 4u << 20, 3, keys), -1);
 }
+
+TEST_F(CannedReplyTest, AutomaticProxyWithoutConfigurationConnectsDirectly) {
+  for (const char* name :
+       {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+    env.unset(name);
+  env.set("CURL_PROXY_SETTINGTYPE", "auto");
+  StringSink body, headers;
+  server.reply("200 OK", "direct");
+  ASSERT_EQ(http_get(server.url("/x"), nullptr, 5000, 0, 0, body, headers), 0);
+  EXPECT_EQ(body.bytes, "direct");
+  EXPECT_EQ(server.last().line(), "GET /x HTTP/1.1");  // not a proxy request line
+}
+
+TEST_F(CannedReplyTest, ManualProxyCarriesPlainRequestsWithCredentials) {
+  env.set("CURL_PROXY", "127.0.0.1:" + std::to_string(server.port()));
+  env.set("CURL_PROXYUSERPWD", "me:secret");
+  StringSink body, headers;
+  server.reply("200 OK", "via proxy");
+  ASSERT_EQ(http_get("http://service.invalid/x", nullptr, 5000, 0, 0, body, headers), 0);
+  EXPECT_EQ(body.bytes, "via proxy");
+  EXPECT_EQ(server.last().line(), "GET http://service.invalid/x HTTP/1.1");
+  EXPECT_TRUE(server.last().hasHeader("Proxy-Authorization: Basic bWU6c2VjcmV0"));
+}
