@@ -1,6 +1,6 @@
-// The three spellings of one synchronised path: the local path below the
-// sync folder, the remote path ("home/" + the relative path) and the journal
-// path (the remote path lower-cased), plus the checks that keep names sent by
+// The spellings of one synchronised path: the local path below the sync
+// folder and the remote path ("home/" + the relative path; the journal's is
+// the same lower-cased, sync::journalPathOf), plus the checks that keep names sent by
 // the service from ever forming a path outside the sync folder. Pure
 // functions, thread safe.
 #pragma once
@@ -23,9 +23,6 @@ std::optional<std::string> relativeToRoot(std::string_view localRoot, std::strin
 
 // "home" or "home/<relative>"; nothing when the path is outside the root.
 std::optional<std::string> remotePathOf(std::string_view localRoot, std::string_view localPath);
-
-// The journal's spelling of a remote path (letters A-Z lower-cased).
-std::string journalPathOf(std::string_view remotePath);
 
 // Joins a parent remote path and a child name with "/".
 std::string childPath(std::string_view parent, std::string_view name);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "Base64Url.h"
 #include "Digest.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -25,29 +26,6 @@ std::string cutUtf8(const std::string& text, size_t limit) {
 }
 
 }  // namespace
-
-std::string base64UrlEncode(const uint8_t* data, size_t length) {
-  static const char kTable[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-  std::string out;
-  out.reserve((length + 2) / 3 * 4);
-  size_t i = 0;
-  for (; i + 3 <= length; i += 3) {
-    uint32_t v = (data[i] << 16) | (data[i + 1] << 8) | data[i + 2];
-    out += kTable[(v >> 18) & 63];
-    out += kTable[(v >> 12) & 63];
-    out += kTable[(v >> 6) & 63];
-    out += kTable[v & 63];
-  }
-  if (i < length) {
-    uint32_t v = data[i] << 16;
-    if (i + 1 < length) v |= data[i + 1] << 8;
-    out += kTable[(v >> 18) & 63];
-    out += kTable[(v >> 12) & 63];
-    out += (i + 1 < length) ? kTable[(v >> 6) & 63] : '=';
-    out += '=';
-  }
-  return out;
-}
 
 std::string tempFolderPath(const std::string& localRoot) {
   return platform::files::joinPath(localRoot, kTempFolderName) + "/";
@@ -75,7 +53,7 @@ std::string partFileName(const std::string& localPath, const Signature& signatur
     material += static_cast<char>(c >> 8);
   }
   Md5Digest digest = md5Of(material);
-  std::string suffix = "." + base64UrlEncode(digest.data(), digest.size()) + ".v" +
+  std::string suffix = "." + http::base64url_encode(digest.data(), digest.size()) + ".v" +
                        std::to_string(partVersion) + ".part";
   std::string name = cutUtf8(platform::files::fileName(localPath), kMaxNameBytes - suffix.size());
   return name + suffix;

@@ -37,7 +37,4 @@ std::string partFileName(const std::string& localPath, const Signature& signatur
 // per-process counter, so every call gives a new name.
 std::string scratchFileName();
 
-// URL-safe base64 with "=" padding (the service's text form of versions and keys).
-std::string base64UrlEncode(const uint8_t* data, size_t length);
-
 }  // namespace varnelo

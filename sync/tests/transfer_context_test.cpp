@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <thread>
 #include <vector>
 
 #include "Context.h"
 #include "FolderJob.h"
 #include "TempDir.h"
+#include "TransferCallback.h"
 #include "TransferCodes.h"
+#include "TransferGroup.h"
 #include "platform/files.h"
 #include "varnelo/IVarneloEvent.h"
 
@@ -149,4 +152,47 @@ TEST(FolderJob, NothingIsWrittenWhileStoppingOrForTheRoot) {
   a->finish(true);
   EXPECT_TRUE(root->complete());
   EXPECT_TRUE(rec.written.empty());
+}
+
+TEST_F(ContextFixture, TransferProgressFeedsThePerThreadMetersAndTheCurrentRecord) {
+  class Callback final : public TransferCallback {
+   public:
+    using TransferCallback::TransferCallback;
+  };
+  Callback cb(*ctx, ctx->downloadMeters(), "/s/big.bin");
+  cb.start(3000);
+  const uint64_t second = 10000000ULL;
+  const uint64_t base = platform::currentFileTime() / second * second;
+  auto worker = [&] {
+    cb.progress(base - 2 * second, 0);
+    cb.progress(base - second, 1000);
+    cb.progress(base, 1000);
+  };
+  std::thread t1(worker), t2(worker);
+  t1.join();
+  t2.join();
+  // Each thread measured 2000 bytes over one second; the set sums them.
+  EXPECT_EQ(ctx->downloadMeters().speed(static_cast<int64_t>(base / second)), 4000u);
+  auto snap = ctx->current().snapshot();
+  EXPECT_EQ(snap.name, "/s/big.bin");
+  EXPECT_EQ(snap.total, 3000u);
+  EXPECT_EQ(snap.done, 4000u);
+  cb.progress(0, -1000);  // a failed attempt rolls its bytes back, no sample
+  EXPECT_EQ(ctx->current().snapshot().done, 3000u);
+  EXPECT_FALSE(cb.isStopping());
+  ctx->setPaused(true);
+  EXPECT_TRUE(cb.isStopping());
+}
+
+TEST(TransferGroup, TheLastTaskWakesTheWaiterWithTheFinalFailureCount) {
+  for (int round = 0; round < 50; ++round) {
+    auto group = std::make_unique<TransferGroup>();
+    for (int i = 0; i < 8; ++i) group->addPending();
+    std::vector<std::thread> tasks;
+    for (int i = 0; i < 8; ++i) tasks.emplace_back([&, i] { group->taskFinished(i % 3 != 0); });
+    group->wait();
+    EXPECT_EQ(group->failures.load(), 3);
+    group.reset();  // the waiter may free the group as soon as it wakes
+    for (auto& t : tasks) t.join();
+  }
 }

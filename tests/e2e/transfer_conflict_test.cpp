@@ -131,3 +131,48 @@ TEST_F(TransferTest, UploadOnAStaleBaseIsRefusedAsAConflict) {
   for (const auto& e : entries) copies += e.name.rfind("shared (Conflicted copy ", 0) == 0;
   EXPECT_EQ(copies, 1);
 }
+
+TEST_F(TransferTest, SameContentOnBothSidesIsNoConflict) {
+  Pc a(credentials()), b(credentials());
+  a.write("same.txt", "v1");
+  a.push();
+  ASSERT_EQ(b.pull(), codes::kOk);
+  a.write("same.txt", "both wrote this");
+  files::setLastWriteTime(a.path("same.txt"), platform::currentFileTime() + 20000000);
+  a.push();
+  b.write("same.txt", "both wrote this");
+  files::setLastWriteTime(b.path("same.txt"), platform::currentFileTime() + 30000000);
+  // The service refuses B's stale base, but both sides hold the same bytes.
+  b.upload("same.txt");
+  EXPECT_TRUE(b.sink().has("result -108 " + b.path("same.txt")));
+  EXPECT_FALSE(b.sink().has("result 409 " + b.path("same.txt")));
+  EXPECT_EQ(b.pull(), codes::kOk);
+  std::vector<files::DirEntry> entries;
+  files::listDirectory(b.root(), entries);
+  for (const auto& e : entries) EXPECT_EQ(e.name.find("Conflicted copy"), std::string::npos);
+}
+
+TEST_F(TransferTest, FileReplacedByAFolderRemotelyKeepsTheLocalEdit) {
+  Pc a(credentials()), b(credentials());
+  a.write("plan", "v1");
+  a.push();
+  ASSERT_EQ(b.pull(), codes::kOk);
+  b.write("plan", "edited on B");
+  files::setLastWriteTime(b.path("plan"), platform::currentFileTime() + 20000000);
+  ASSERT_FALSE(files::removeFile(a.path("plan")));
+  a.write("plan/step1.txt", "a folder now");
+  a.push();
+
+  EXPECT_EQ(b.pull(), codes::kOk);
+  EXPECT_EQ(b.read("plan/step1.txt"), "a folder now");
+  std::vector<files::DirEntry> entries;
+  files::listDirectory(b.root(), entries);
+  int copies = 0;
+  for (const auto& e : entries) {
+    if (e.name.rfind("plan (Conflicted copy ", 0) == 0) {
+      ++copies;
+      EXPECT_EQ(b.read(e.name), "edited on B");
+    }
+  }
+  EXPECT_EQ(copies, 1);
+}

@@ -157,3 +157,49 @@ TEST_F(TransferTest, DeletedLocalPathsAreDeletedRemotely) {
   EXPECT_EQ(tree.count("home/gone.txt"), 0u);
   EXPECT_EQ(tree["home/keep.txt"], fileEntry("k"));
 }
+
+TEST_F(TransferTest, LargeFileOverTheQuotaIsRefusedBeforeAnyChunkIsSent) {
+  Pc pc(credentials());
+  ASSERT_TRUE(service().setQuota(user(), 1 << 20));
+  const std::string content = patternBytes(128 * 65536, 8);  // 128 chunks: quota is checked first
+  pc.write("huge.bin", content);
+  service().resetCounters();
+  pc.upload("huge.bin");
+  EXPECT_TRUE(pc.sink().has("result 402 " + pc.path("huge.bin")));
+  EXPECT_EQ(counts("/prepare_put").requests, 0);
+  EXPECT_EQ(counts("/chunk").requests, 0);
+}
+
+TEST_F(TransferTest, CommitsCarryTheMimeTypeAndTheEditTime) {
+  Pc pc(credentials());
+  pc.write("page.html", patternBytes(20000, 9));  // chunked
+  pc.write("note.txt", "short");                  // one request
+  ASSERT_FALSE(platform::files::setLastWriteTime(pc.path("note.txt"),
+                                                 platform::fileTimeFromUnix(1336022521, 0)));
+  pc.push();
+  for (auto [name, mime] : {std::pair{"page.html", "text/html"}, {"note.txt", "text/plain"}}) {
+    varnelo_meta_get_result* got = nullptr;
+    ASSERT_EQ(
+        varnelo_meta_get(credentials(), (std::string("home/") + name).c_str(), &got, nullptr, 0, 0),
+        200);
+    EXPECT_STREQ(got->entry.mimeType, mime);
+    platform::files::EntryInfo info;
+    platform::files::stat(pc.path(name), info);
+    EXPECT_EQ(std::string(got->entry.editTime ? got->entry.editTime : ""),
+              std::to_string(info.lastWrite));
+    varnelo_meta_destroy_get_result(got);
+  }
+}
+
+TEST_F(TransferTest, UploadsAndDownloadsWorkOverHttps) {
+  setenv("USE_HTTPS", "true", 1);
+  Pc a(credentials()), b(credentials());
+  const std::string big = patternBytes(3 * 65536 + 7, 10);
+  a.write("secure/big.bin", big);
+  a.write("secure/small.txt", "tls");
+  a.push();
+  EXPECT_EQ(b.pull(), codes::kOk);
+  EXPECT_EQ(b.read("secure/big.bin"), big);
+  EXPECT_EQ(b.read("secure/small.txt"), "tls");
+  unsetenv("USE_HTTPS");
+}
