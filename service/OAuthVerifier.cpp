@@ -187,6 +187,21 @@ OAuthResult OAuthVerifier::verify(const SignedRequest& request, TokenRequirement
   return OAuthResult::kOk;
 }
 
+void OAuthVerifier::saveNonces() {
+  std::unordered_map<std::string, int64_t> copy;
+  {
+    std::lock_guard<std::mutex> lock(nonceMutex_);
+    copy = nonces_;
+  }
+  tokens_.saveNonces(copy);
+}
+
+void OAuthVerifier::loadNonces() {
+  auto loaded = tokens_.loadNonces();
+  std::lock_guard<std::mutex> lock(nonceMutex_);
+  nonces_.insert(loaded.begin(), loaded.end());
+}
+
 bool OAuthVerifier::rememberNonce(const std::string& key, int64_t timestamp, int64_t now) {
   std::lock_guard<std::mutex> lock(nonceMutex_);
   // A nonce older than twice the window can no longer come with an accepted

@@ -58,6 +58,10 @@ class OAuthVerifier {
 
   OAuthResult verify(const SignedRequest& request, TokenRequirement requirement, Caller* out);
 
+  // Moves the remembered nonces to and from the store across a restart.
+  void saveNonces();
+  void loadNonces();
+
   // The base string of a request, exposed for tests of the signing helper.
   static std::string baseString(const std::string& method, const std::string& baseUrl,
                                 std::vector<QueryParam> params);

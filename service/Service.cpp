@@ -168,6 +168,7 @@ int serve(const ServeOptions& options) {
   if (!ctx || !ctx->chunks.open(options.dataDir) || !ensureTlsIdentity(options.dataDir, &tls)) {
     return 1;
   }
+  ctx->verifier.loadNonces();
   if (!options.faults.empty()) {
     std::string error;
     if (!ctx->faults.configure(options.faults, &error)) {
@@ -233,12 +234,14 @@ int serve(const ServeOptions& options) {
                             [&] { return listenersDone == 2; })) {
     logLine(LogLevel::kWarning, "requests still running after %d s; exiting without them",
             kStopGraceSeconds);
+    ctx->verifier.saveNonces();
     fflush(stderr);
     std::_Exit(0);
   }
   lock.unlock();
   httpThread.join();
   httpsThread.join();
+  ctx->verifier.saveNonces();
   logLine(LogLevel::kInfo, "stopped");
   return 0;
 }

@@ -99,4 +99,26 @@ bool Tokens::exchange(const std::string& requestToken, const std::string& verifi
   return true;
 }
 
+void Tokens::saveNonces(const std::unordered_map<std::string, int64_t>& nonces) {
+  StoreLock lock(store_);
+  Database& db = store_.db();
+  Transaction tx(db);
+  db.exec("DELETE FROM nonces");
+  for (const auto& [key, time] : nonces) {
+    db.query("INSERT OR REPLACE INTO nonces(key, time) VALUES(?, ?)")
+        .bind(1, key)
+        .bind(2, time)
+        .run();
+  }
+  tx.commit();
+}
+
+std::unordered_map<std::string, int64_t> Tokens::loadNonces() {
+  StoreLock lock(store_);
+  Statement& st = store_.db().query("SELECT key, time FROM nonces");
+  std::unordered_map<std::string, int64_t> out;
+  while (st.step() == SQLITE_ROW) out.emplace(st.text(0), st.int64(1));
+  return out;
+}
+
 }  // namespace varnelo::service

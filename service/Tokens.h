@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 
 #include "Store.h"
 
@@ -47,6 +48,11 @@ class Tokens {
   // Consumes an authorised request token for an access token of the same
   // consumer and user. False when the verifier does not match.
   bool exchange(const std::string& requestToken, const std::string& verifier, TokenPair* access);
+
+  // Nonces seen recently, kept across a restart of the service (saved on a
+  // clean stop, loaded on start) so a replay cannot slip through a restart.
+  void saveNonces(const std::unordered_map<std::string, int64_t>& nonces);
+  std::unordered_map<std::string, int64_t> loadNonces();
 
  private:
   Store& store_;

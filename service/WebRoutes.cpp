@@ -158,7 +158,7 @@ void installWebRoutes(httplib::Server& server, ServiceContext& ctx, bool secure)
                              [in](size_t offset, size_t length, httplib::DataSink& sink) {
                                std::string block(std::min<size_t>(length, kBlock), '\0');
                                in->clear();
-          in->seekg(static_cast<std::streamoff>(offset));
+                               in->seekg(static_cast<std::streamoff>(offset));
                                in->read(block.data(), static_cast<std::streamsize>(block.size()));
                                return in->gcount() == static_cast<std::streamsize>(block.size()) &&
                                       sink.write(block.data(), block.size());

@@ -104,6 +104,39 @@ TEST_F(OAuthTest, EverySignatureFaultIsRefused) {
       << "replayed nonce";
 }
 
+TEST(OAuthRestartTest, NoncesSurviveARestart) {
+  ServiceProcess service;
+  ASSERT_TRUE(service.started()) << service.error();
+  ASSERT_TRUE(service.addUser("r", "pw"));
+  std::string token, secret;
+  {
+    TestClient client(service);
+    ASSERT_TRUE(client.signIn("r", "pw"));
+    token = client.token();
+    secret = client.tokenSecret();
+  }
+  Signing once;
+  once.token = token;
+  once.tokenSecret = secret;
+  once.nonce = "before-the-restart";
+  once.timestamp = time(nullptr);
+  const std::vector<std::string> json = {"Content-Type: application/octet-stream"};
+  {
+    TestClient client(service);
+    EXPECT_EQ(client.send("POST", service.httpBase() + "/device/list", "null", once, json).status,
+              200);
+  }
+  ASSERT_TRUE(service.restart()) << service.error();
+  TestClient client(service);
+  EXPECT_EQ(client.send("POST", service.httpBase() + "/device/list", "null", once, json).status,
+            401)
+      << "replayed after a restart";
+  once.nonce = "after-the-restart";
+  EXPECT_EQ(client.send("POST", service.httpBase() + "/device/list", "null", once, json).status,
+            200)
+      << "tokens and data survive the restart";
+}
+
 TEST_F(OAuthTest, AccountEndpointsAnswerOnlyOverHttps) {
   TestClient client(*service_);
   ASSERT_TRUE(client.signIn("alice", "pass word&1"));

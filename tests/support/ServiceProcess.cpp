@@ -70,8 +70,15 @@ const char* serviceBinary() {
 
 ServiceProcess::ServiceProcess() : ServiceProcess(Options{}) {}
 
-ServiceProcess::ServiceProcess(const Options& options) {
-  start(options);
+ServiceProcess::ServiceProcess(const Options& options) : options_(options) {
+  char pattern[] = "/tmp/varnelo-service-XXXXXX";
+  if (!mkdtemp(pattern)) {
+    error_ = std::string("mkdtemp: ") + strerror(errno);
+    return;
+  }
+  tempDir_ = pattern;
+  dataDir_ = tempDir_ + "/data";
+  start();
 }
 
 ServiceProcess::~ServiceProcess() {
@@ -95,15 +102,16 @@ std::string ServiceProcess::logTail() const {
   return text.size() > 2000 ? text.substr(text.size() - 2000) : text;
 }
 
-void ServiceProcess::start(const Options& options) {
-  char pattern[] = "/tmp/varnelo-service-XXXXXX";
-  if (!mkdtemp(pattern)) {
-    error_ = std::string("mkdtemp: ") + strerror(errno);
-    return;
-  }
-  tempDir_ = pattern;
-  dataDir_ = tempDir_ + "/data";
+bool ServiceProcess::restart() {
+  stop();
+  if (tempDir_.empty()) return false;
+  error_.clear();
+  start();
+  return started();
+}
 
+void ServiceProcess::start() {
+  const Options& options = options_;
   int out[2];
   if (pipe2(out, O_CLOEXEC) != 0) {
     error_ = std::string("pipe: ") + strerror(errno);
@@ -115,7 +123,7 @@ void ServiceProcess::start(const Options& options) {
   // VARNELO_TEST_SERVICE_STDERR=1 shows the service's log in the test output.
   if (!options.inheritStderr && !getenv("VARNELO_TEST_SERVICE_STDERR")) {
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, logPath().c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+                                     O_WRONLY | O_CREAT | O_APPEND, 0600);
   }
   std::vector<std::string> args = {serviceBinary(), "serve", "--data",       dataDir_,
                                    "--http-port",   "0",     "--https-port", "0"};

@@ -71,15 +71,19 @@ class ServiceProcess {
 
   // Stops the child now; true when it exited with status 0.
   bool stop();
+  // Stops and starts again on the same data folder (the ports change; call
+  // exportEnvironment again). True when the new child reported its ports.
+  bool restart();
 
   // One admin request; status 0 on a transport failure.
   int admin(const std::string& method, const std::string& pathAndQuery, const std::string& body,
             std::string* reply);
 
  private:
-  void start(const Options& options);
+  void start();
   std::string logTail() const;
 
+  Options options_;
   std::string tempDir_;
   std::string dataDir_;
   std::string adminToken_;
