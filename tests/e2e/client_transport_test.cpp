@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Transport.h"
+#include "client_connect_proxy.h"
 #include "client_fixture.h"
 
 using namespace varnelo::e2e;
@@ -91,4 +92,18 @@ TEST_F(TransportTest, ConcurrentThreadsAndShareRenewal) {
   for (std::thread& thread : threads) thread.join();
   for (int t = 0; t < kThreads; ++t) EXPECT_EQ(failures[t], 0) << "thread " << t;
   EXPECT_STREQ(getenv("CURL_RESHARE_HANDLE"), "");
+}
+
+TEST_F(TransportTest, HttpsThroughAProxyTunnelReportsTheServiceStatus) {
+  ConnectProxy proxy;
+  setenv("CURL_PROXY", ("127.0.0.1:" + std::to_string(proxy.port())).c_str(), 1);
+  release_thread_handle();
+  // The first request opens the tunnel. The proxy's own "200 Connection
+  // established" must not be taken for the service's answer: a move of a
+  // missing path is still 404.
+  EXPECT_EQ(varnelo_meta_move(credentials.get(), "home/none", "home/other"), 404);
+  EXPECT_EQ(proxy.tunnels(), 1);
+  EXPECT_EQ(info(), 200);
+  unsetenv("CURL_PROXY");
+  release_thread_handle();  // the tunnelled connection ends with the proxy
 }
