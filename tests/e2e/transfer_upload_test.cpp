@@ -192,7 +192,10 @@ TEST_F(TransferTest, CommitsCarryTheMimeTypeAndTheEditTime) {
 }
 
 TEST_F(TransferTest, UploadsAndDownloadsWorkOverHttps) {
-  setenv("USE_HTTPS", "true", 1);
+  struct HttpsForThisTest {
+    HttpsForThisTest() { setenv("USE_HTTPS", "true", 1); }
+    ~HttpsForThisTest() { unsetenv("USE_HTTPS"); }
+  } https;
   Pc a(credentials()), b(credentials());
   const std::string big = patternBytes(3 * 65536 + 7, 10);
   a.write("secure/big.bin", big);
@@ -201,5 +204,4 @@ TEST_F(TransferTest, UploadsAndDownloadsWorkOverHttps) {
   EXPECT_EQ(b.pull(), codes::kOk);
   EXPECT_EQ(b.read("secure/big.bin"), big);
   EXPECT_EQ(b.read("secure/small.txt"), "tls");
-  unsetenv("USE_HTTPS");
 }
