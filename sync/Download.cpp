@@ -56,6 +56,28 @@ std::error_code moveAside(Context& context, const std::string& localPath) {
   return {};
 }
 
+// Renames the finished part file over `target`. A folder of the sync folder
+// that is another file system's mount point cannot take a rename from the
+// temporary folder: the file is then copied beside the target first (flushed
+// to disk) and renamed from there, still replacing the target in one step.
+std::error_code placeFile(const std::string& part, const std::string& target) {
+  std::error_code ec = files::rename(part, target);
+  if (ec != std::errc::cross_device_link) return ec;
+  const std::string beside =
+      files::joinPath(files::parentPath(target), "." + files::fileName(target) + ".varnelo-part");
+  if ((ec = files::copyFile(part, beside))) return ec;
+  platform::File copy;
+  if (!(ec = copy.open(beside, platform::File::Mode::ReadWrite))) ec = copy.sync();
+  copy.close();
+  if (!ec) ec = files::rename(beside, target);
+  if (ec) {
+    files::removeFile(beside);
+    return ec;
+  }
+  files::removeFile(part);
+  return {};
+}
+
 // Completion of one download; also the callback its chunk tasks report to.
 class DownloadFileCallback final : public TransferCallback {
  public:
@@ -155,13 +177,17 @@ class DownloadFileCallback final : public TransferCallback {
     }
     files::createDirectories(files::parentPath(local));
     // One atomic rename: the path always holds either the old or the new file.
-    if (auto ec = files::rename(job_.tempPath, local)) {
+    if (auto ec = placeFile(job_.tempPath, local)) {
       log_write(kLogError, kModuleSync, "cannot move download into place:[%s], error:[%d]",
                 local.c_str(), ec.value());
       return codes::kLocalFailure;
     }
     files::EntryInfo placed;
     if (files::stat(local, placed)) return codes::kLocalFailure;
+    if (job_.remoteTime && placed.lastWrite != *job_.remoteTime &&
+        !files::setLastWriteTime(local, *job_.remoteTime)) {
+      placed.lastWrite = *job_.remoteTime;  // a copy across file systems got a new time
+    }
     if (putRowWithParents(context_.journal(), job_.journalPath, sync::FileJournal::kTypeFile,
                           job_.expected, placed.size, placed.lastWrite) != 0) {
       return codes::kLocalFailure;

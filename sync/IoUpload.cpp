@@ -187,7 +187,10 @@ int UploadFile::sendChunks(uploader::UploadFileCallback& callback) {
     return rc;
   }
   const int32_t required = varnelo_array_size(prepared.p->required);
-  if (required <= 0) return codes::kOk;
+  if (required <= 0) {
+    callback.progress(0, static_cast<int64_t>(job_.fileSize));  // the service has every chunk
+    return codes::kOk;
+  }
 
   // Every task is owned here and outlives the wait; the arena only holds the
   // work items that point at them.
@@ -214,6 +217,11 @@ int UploadFile::sendChunks(uploader::UploadFileCallback& callback) {
     task->url = item.url;
     tasks.push_back(std::move(task));
   }
+  // Chunks the service already holds count as done.
+  uint64_t held = job_.fileSize;
+  for (const auto& task : tasks) held -= task->length;
+  if (held > 0) callback.progress(0, static_cast<int64_t>(held));
+
   mthread::OperationArena arena;
   auto& channel = mthread::IoChannel::instance();
   for (auto& task : tasks) {
