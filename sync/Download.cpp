@@ -275,17 +275,18 @@ class Pass {
     });
     // Names that differ only in case cannot both live in one local folder
     // next to the journal: the first one wins.
-    auto twin = std::adjacent_find(out.begin(), out.end(),
-                                   [](const auto& a, const auto& b) { return a.key == b.key; });
-    while (twin != out.end()) {
-      auto next = twin + 1;
-      const std::string shown = files::joinPath(localFolder, next->name);
-      log_write(kLogInfo, kModuleSync, "Unsupported path:[%s]", shown.c_str());
-      context_.reportResult(codes::kUnsupported, shown);
-      out.erase(next);
-      twin = std::adjacent_find(twin, out.end(),
-                                [](const auto& a, const auto& b) { return a.key == b.key; });
+    size_t kept = 0;
+    for (size_t i = 0; i < out.size(); ++i) {
+      if (kept > 0 && out[i].key == out[kept - 1].key) {
+        const std::string shown = files::joinPath(localFolder, out[i].name);
+        log_write(kLogInfo, kModuleSync, "Unsupported path:[%s]", shown.c_str());
+        context_.reportResult(codes::kUnsupported, shown);
+        continue;
+      }
+      if (kept != i) out[kept] = std::move(out[i]);
+      ++kept;
     }
+    out.resize(kept);
     return codes::kOk;
   }
 
