@@ -54,11 +54,40 @@ struct CDirectoryChangeWatcher::Worker {
   std::thread thread;
 };
 
+// Marks an operation as under way for Shutdown.
+class CDirectoryChangeWatcher::BusyScope {
+ public:
+  explicit BusyScope(CDirectoryChangeWatcher& watcher) : watcher_(watcher) {
+    std::lock_guard lock(watcher_.mutex_);
+    ++watcher_.busy_;
+  }
+  ~BusyScope() {
+    // Notified under the lock: once Shutdown sees 0 the watcher may go.
+    std::lock_guard lock(watcher_.mutex_);
+    if (--watcher_.busy_ == 0) watcher_.idle_.notify_all();
+  }
+  BusyScope(const BusyScope&) = delete;
+  BusyScope& operator=(const BusyScope&) = delete;
+
+ private:
+  CDirectoryChangeWatcher& watcher_;
+};
+
 CDirectoryChangeWatcher::CDirectoryChangeWatcher(uint32_t filterOptions)
     : filterOptions_(normalizedFilterOptions(filterOptions)) {}
 
 CDirectoryChangeWatcher::~CDirectoryChangeWatcher() {
-  StopAllWatches();
+  Shutdown();
+}
+
+void CDirectoryChangeWatcher::Shutdown() {
+  for (;;) {
+    StopAllWatches();
+    std::unique_lock lock(mutex_);
+    idle_.wait(lock, [this] { return busy_ == 0; });
+    // An operation that ended meanwhile may have started a watch.
+    if (!worker_) return;
+  }
 }
 
 uint32_t CDirectoryChangeWatcher::SetFilterOptions(uint32_t filterOptions) {
@@ -94,6 +123,7 @@ std::error_code CDirectoryChangeWatcher::StartWatch(const std::string& directory
                                                     CDirectoryChangeHandler* handler,
                                                     bool watchSubtree, const char* includePatterns,
                                                     const char* excludePatterns) {
+  BusyScope busy(*this);
   if (directory.empty() || changeFilter == 0 || !handler) {
     log_write(kLogError, kModule, "watch refused: empty path, no filter or no handler");
     return std::make_error_code(std::errc::invalid_argument);
@@ -211,6 +241,7 @@ void CDirectoryChangeWatcher::destroyRecord(WatchRecord* record) {
 }
 
 bool CDirectoryChangeWatcher::stopMatching(RecordMatch match, const void* key) {
+  BusyScope busy(*this);
   bool any = false;
   // A receiver may start the same watch again while it is being stopped
   // (after a read error); go round until none is left.
@@ -242,6 +273,7 @@ bool CDirectoryChangeWatcher::StopWatchesOf(CDirectoryChangeHandler* handler) {
 }
 
 bool CDirectoryChangeWatcher::StopAllWatches() {
+  BusyScope busy(*this);
   bool hadWorker = false;
   for (;;) {
     std::vector<WatchRecord*> taken;

@@ -12,6 +12,7 @@
 // into the watcher cannot deadlock it.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -28,7 +29,7 @@ class CDirectoryChangeWatcher {
  public:
   // `filterOptions`: WF_* bits for the watches it starts (0: WF_NAME_ONLY).
   explicit CDirectoryChangeWatcher(uint32_t filterOptions = 0);
-  // Runs StopAllWatches.
+  // Runs Shutdown.
   virtual ~CDirectoryChangeWatcher();
   CDirectoryChangeWatcher(const CDirectoryChangeWatcher&) = delete;
   CDirectoryChangeWatcher& operator=(const CDirectoryChangeWatcher&) = delete;
@@ -50,6 +51,11 @@ class CDirectoryChangeWatcher {
   bool StopWatchesOf(CDirectoryChangeHandler* handler);
   // Stops every watch and ends the worker; false when there was no worker.
   bool StopAllWatches();
+  // Stops every watch and waits until no other thread is inside an operation
+  // of this watcher (a receiver may be stopping or restarting a watch on the
+  // dispatch thread), so that the watcher can be destroyed. Not to be called
+  // from inside one of its own operations.
+  void Shutdown();
   // Whether a watch of exactly this path exists (paths are case-sensitive
   // here; no other normalisation).
   bool IsWatched(const std::string& directory) const;
@@ -69,6 +75,7 @@ class CDirectoryChangeWatcher {
  private:
   struct WatchRecord;
   struct Worker;
+  class BusyScope;
   using RecordMatch = bool (*)(const WatchRecord&, const void*);
 
   bool stopMatching(RecordMatch match, const void* key);
@@ -78,7 +85,11 @@ class CDirectoryChangeWatcher {
   void runWorker(Worker* worker);
   void readChanges(WatchRecord& record, std::vector<platform::DirChange>& changes);
 
-  mutable std::mutex mutex_;           // the watcher lock: guards records_, worker_, filterOptions_
+  // The watcher lock: guards records_, worker_, filterOptions_ and busy_.
+  // Never held while waiting for another thread.
+  mutable std::mutex mutex_;
+  std::condition_variable idle_;       // signalled when busy_ drops to 0
+  int busy_ = 0;                       // operations under way (they wait outside the lock)
   std::vector<WatchRecord*> records_;  // a stopped watch leaves a null slot for the next one
   std::unique_ptr<Worker> worker_;
   uint32_t filterOptions_;

@@ -17,10 +17,10 @@ namespace varnelo::test {
 class EventLog {
  public:
   void push(std::string entry) {
-    {
-      std::lock_guard lock(mutex_);
-      entries_.push_back(std::move(entry));
-    }
+    // Notified under the lock, so that a waiter that saw the entry may
+    // destroy the log at once.
+    std::lock_guard lock(mutex_);
+    entries_.push_back(std::move(entry));
     changed_.notify_all();
   }
   std::vector<std::string> entries() const {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <fstream>
 #include <memory>
 
@@ -19,6 +20,19 @@ namespace {
 
 struct Releaser {
   void operator()(WinMonitor* monitor) const { monitor->release(); }
+};
+
+// Stops the monitor from inside its first event.
+struct StoppingSink : RecordingSink {
+  void onPathAdded(const char* path) override {
+    if (!stopped.exchange(true)) {
+      monitor->stop();
+      log.push("stop returned");
+    }
+    RecordingSink::onPathAdded(path);
+  }
+  std::atomic<bool> stopped{false};
+  WinMonitor* monitor = nullptr;
 };
 
 class Monitor : public ::testing::Test {
@@ -44,6 +58,7 @@ class Monitor : public ::testing::Test {
   TempDir dir_;
   TempDir outside_;
   RecordingSink sink_;
+  StoppingSink stopping_;
   std::unique_ptr<WinMonitor, Releaser> monitor_;
 };
 
@@ -221,18 +236,11 @@ TEST_F(Monitor, StopWhileEventsAreQueuedEndsDeliveryAndDoesNotDeadlock) {
 }
 
 TEST_F(Monitor, ASinkMayStopTheMonitorFromInsideAnEvent) {
-  struct StoppingSink : RecordingSink {
-    void onPathAdded(const char* path) override {
-      monitor->stop();
-      RecordingSink::onPathAdded(path);
-    }
-    WinMonitor* monitor = nullptr;
-  } stopping;
-  stopping.monitor = monitor_.get();
-  monitor_->setEventSink(&stopping);
+  stopping_.monitor = monitor_.get();
+  monitor_->setEventSink(&stopping_);
   startWatching();
   for (int i = 0; i < 20; ++i) ASSERT_FALSE(files::writeFile(p("f" + std::to_string(i)), ""));
-  ASSERT_TRUE(stopping.log.waitFor([](const auto& e) { return !e.empty(); }));
+  ASSERT_TRUE(stopping_.log.waitForEntry("stop returned"));
   EXPECT_FALSE(monitor_->watcher().IsWatched(dir_.path()));
   // Started again from this thread afterwards, it works as before.
   monitor_->setEventSink(&sink_);
