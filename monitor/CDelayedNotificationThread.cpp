@@ -62,10 +62,6 @@ bool CDelayedNotificationThread::Post(NotificationPtr notification) {
   return false;
 }
 
-bool CDelayedNotificationThread::IsDispatchThread() {
-  return tlsDispatchQueue != nullptr;
-}
-
 void CDelayedNotificationThread::DispatchUntil(platform::Event& done) {
   if (!tlsDispatchQueue) {
     done.wait();

@@ -3,7 +3,7 @@
 // were posted. The thread starts with the first notification and runs until
 // the process exits (it is joined then, after draining its queue).
 //
-// Thread safety: Post and IsDispatchThread are safe from any thread.
+// Thread safety: Post is safe from any thread.
 // DispatchUntil is for a thread that must wait for a notification it has
 // just posted: on the dispatch thread itself it delivers queued
 // notifications meanwhile (waiting there would deadlock), elsewhere it
@@ -19,7 +19,6 @@ class CDelayedNotificationThread final : public CDelayedNotifier {
  public:
   bool Post(NotificationPtr notification) override;
 
-  static bool IsDispatchThread();
   // Returns once `done` is set; `done` must be set by the dispatch of a
   // notification that is already queued.
   static void DispatchUntil(platform::Event& done);

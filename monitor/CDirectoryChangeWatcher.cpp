@@ -128,11 +128,13 @@ std::error_code CDirectoryChangeWatcher::StartWatch(const std::string& directory
     log_write(kLogError, kModule, "watch refused: empty path, no filter or no handler");
     return std::make_error_code(std::errc::invalid_argument);
   }
+  // An existing watch of the path goes first, even when the path is no
+  // longer a folder (a watch that ended because its folder went away).
+  StopWatch(directory);
   if (!platform::files::isDirectory(directory)) {
     log_write(kLogWarning, kModule, "watch refused, not a folder:[%s]", directory.c_str());
     return std::make_error_code(std::errc::not_a_directory);
   }
-  StopWatch(directory);
 
   auto record = std::make_unique<WatchRecord>();
   record->directory = directory;

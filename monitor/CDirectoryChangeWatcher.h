@@ -68,7 +68,8 @@ class CDirectoryChangeWatcher {
   bool InjectFault(const std::string& directory, platform::DirWatchFault fault);
 
  protected:
-  // Run first and last on the worker thread.
+  // Run first and last on the worker thread. A class that overrides them
+  // calls Shutdown in its own destructor, while it is still whole.
   virtual void OnWorkerStart() {}
   virtual void OnWorkerExit() {}
 

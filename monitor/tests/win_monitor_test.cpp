@@ -177,6 +177,17 @@ TEST_F(Monitor, OverflowOrWatchLimitRestartsTheWatchAndAsksForARescan) {
   ASSERT_TRUE(sink_.log.waitForEntry("added " + p("sub/inside"))) << sink_.log.text();
 }
 
+TEST_F(Monitor, AWatchedFolderThatGoesAwayIsReportedForARescan) {
+  // Folders cannot be locked against deletion here, so the watch ends; the
+  // receiver's scan then finds the folder missing.
+  ASSERT_FALSE(files::createDirectory(p("sync")));
+  ASSERT_EQ(monitor_->addDirectory(p("sync").c_str()), 200);
+  ASSERT_EQ(monitor_->start(), 200);
+  ASSERT_FALSE(files::rename(p("sync"), p("moved")));
+  ASSERT_TRUE(sink_.log.waitForEntry("rescan " + p("sync"))) << sink_.log.text();
+  EXPECT_FALSE(monitor_->watcher().IsWatched(p("sync")));
+}
+
 TEST_F(Monitor, DirectoriesAreRegisteredAsGivenAndWatchedOnce) {
   ASSERT_FALSE(files::writeFile(p("file"), ""));
   EXPECT_EQ(monitor_->addDirectory(p("file").c_str()), -101);
