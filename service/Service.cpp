@@ -155,6 +155,10 @@ int serve(const ServeOptions& options) {
   if (const char* level = getenv("VARNELO_SERVICE_LOG"); level && strcmp(level, "debug") == 0) {
     setLogThreshold(LogLevel::kDebug);
   }
+  // A shell starting us in the background may have set SIGINT to "ignore",
+  // which would discard it before sigwait could see it.
+  signal(SIGINT, SIG_DFL);
+  signal(SIGTERM, SIG_DFL);
   // Block the stop signals in every thread; this thread waits for them.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);

@@ -5,7 +5,7 @@
 #include <ftw.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,8 +17,6 @@
 #include <memory>
 #include <sstream>
 #include <thread>
-
-extern char** environ;
 
 namespace varnelo::test {
 namespace {
@@ -117,13 +115,10 @@ void ServiceProcess::start() {
     error_ = std::string("pipe: ") + strerror(errno);
     return;
   }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
   // VARNELO_TEST_SERVICE_STDERR=1 shows the service's log in the test output.
+  int logFd = -1;
   if (!options.inheritStderr && !getenv("VARNELO_TEST_SERVICE_STDERR")) {
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, logPath().c_str(),
-                                     O_WRONLY | O_CREAT | O_APPEND, 0600);
+    logFd = open(logPath().c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
   }
   std::vector<std::string> args = {serviceBinary(), "serve", "--data",       dataDir_,
                                    "--http-port",   "0",     "--https-port", "0"};
@@ -134,13 +129,25 @@ void ServiceProcess::start() {
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-  int rc = posix_spawn(&pid_, serviceBinary(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
+  pid_t parent = getpid();
+  pid_ = fork();
+  if (pid_ == 0) {
+    // The child ends with the test process, even when that one crashes or is
+    // killed. Only async-signal-safe calls until exec.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(127);
+    dup2(out[1], STDOUT_FILENO);
+    if (logFd >= 0) dup2(logFd, STDERR_FILENO);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int forkError = errno;
   close(out[1]);
-  if (rc != 0) {
+  if (logFd >= 0) close(logFd);
+  if (pid_ < 0) {
     close(out[0]);
     pid_ = -1;
-    error_ = std::string("cannot start ") + serviceBinary() + ": " + strerror(rc);
+    error_ = std::string("cannot start ") + serviceBinary() + ": " + strerror(forkError);
     return;
   }
 

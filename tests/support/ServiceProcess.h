@@ -2,8 +2,10 @@
 // temporary data folder on ephemeral loopback ports, with admin helpers over
 // libcurl (users, quotas, faults, counters, tree dump, update publishing, log
 // uploads). The destructor stops the child (SIGTERM, bounded wait, then
-// SIGKILL) and removes the folder. One object belongs to one test thread;
-// the admin helpers may be called from any thread once it has started.
+// SIGKILL) and removes the folder; if the test process dies first, the child
+// gets SIGTERM from the kernel. That signal is tied to the creating thread, so
+// create the object on a thread that outlives it (the test's main thread).
+// The admin helpers may be called from any thread once it has started.
 //
 //   varnelo::test::ServiceProcess service;
 //   ASSERT_TRUE(service.started()) << service.error();
