@@ -1,0 +1,333 @@
+#include "FileSyncer.h"
+
+#include <strings.h>
+#include <cinttypes>
+
+#include <cstdlib>
+
+#include "Context.h"
+#include "FileJournal.h"
+#include "JournalFiles.h"
+#include "Log.h"
+#include "StatusImpl.h"
+#include "TransferCodes.h"
+#include "platform/time.h"
+#include "varnelo/IVarnelo.h"
+#include "varnelo/meta.h"
+
+namespace varnelo::sync {
+namespace {
+
+// Chunk sizes the service may announce; anything else keeps the default
+// (a hostile size must not decide how much memory a transfer takes).
+constexpr uint32_t kMaxServiceChunkSize = 64u << 20;
+
+uint32_t envMillis(const char* name, uint32_t fallback) {
+  const char* text = std::getenv(name);
+  if (!text || !*text) return fallback;
+  char* end = nullptr;
+  const unsigned long value = std::strtoul(text, &end, 10);
+  if (*end != '\0' || value == 0 || value > 24ul * 3600 * 1000) return fallback;
+  return static_cast<uint32_t>(value);
+}
+
+std::string withoutTrailingSlash(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+// "/home/A/b" or "home/A/b" → "home/a/b".
+std::string journalPathOfServerFolder(const std::string& serverPath) {
+  std::string path = serverPath;
+  while (!path.empty() && path.front() == '/') path.erase(path.begin());
+  while (!path.empty() && path.back() == '/') path.pop_back();
+  return journalPathOf(path);
+}
+
+}  // namespace
+
+FileSyncer::~FileSyncer() {
+  stop(false);
+}
+
+bool FileSyncer::accepts(const char* path) const {
+  return path && filter_.accept(path);
+}
+
+void FileSyncer::queue(const char* path, const char* what) {
+  if (!accepts(path)) return;
+  std::lock_guard lock(lock_);
+  if (!context_) return;
+  log_write(kLogInfo, kModuleSync, "%s:[%s]", what, path);
+  context_->updating().add(path);
+}
+
+void FileSyncer::onPathAdded(const char* path) {
+  queue(path, "path added event");
+}
+
+void FileSyncer::onPathModified(const char* path) {
+  queue(path, "path modified event");
+}
+
+void FileSyncer::onPathRemoved(const char* path) {
+  queue(path, "path removed event");
+}
+
+void FileSyncer::onPathRenamed(const char* oldPath, const char* newPath) {
+  if (!oldPath || !newPath) return;
+  if (!accepts(oldPath) && !accepts(newPath)) return;
+  std::lock_guard lock(lock_);
+  if (!context_) return;
+  if (strcasecmp(oldPath, newPath) == 0) {
+    // The service and the journal ignore case: nothing to send.
+    log_write(kLogInfo, kModuleSync, "path case sensitive changed event, , from:[%s], to:[%s]",
+              oldPath, newPath);
+    return;
+  }
+  log_write(kLogInfo, kModuleSync, "path renamed event, from:[%s], to:[%s]", oldPath, newPath);
+  context_->updating().add(oldPath);
+  context_->updating().add(newPath);
+}
+
+void FileSyncer::onRescanNeeded(const char* directory) {
+  std::lock_guard lock(lock_);
+  if (!idle_) return;
+  log_write(kLogWarning, kModuleSync, "changes below [%s] were lost, scanning again",
+            directory ? directory : "");
+  idle_->requestRescan();
+}
+
+void FileSyncer::setConfiguration(SyncConfigInfo* config) {
+  std::vector<VolumeRecord> volumes;
+  std::vector<std::string> excludes;
+  if (config) {
+    config->listVolumes(volumes);
+    config->getExcludeDirs(excludes);
+  }
+  std::string root;
+  {
+    std::lock_guard lock(configMutex_);
+    volumes_ = std::move(volumes);
+    excludes_ = excludes;
+    root = volumes_.empty() ? std::string() : withoutTrailingSlash(volumes_.front().localPath);
+  }
+  filter_.setFolders(root, excludes);
+}
+
+void FileSyncer::setJournalPath(const std::string& path) {
+  std::lock_guard lock(configMutex_);
+  journalPath_ = path;
+}
+
+void FileSyncer::setWatchProbe(IdleTask::WatchProbe probe) {
+  std::lock_guard lock(configMutex_);
+  probe_ = std::move(probe);
+}
+
+std::string FileSyncer::localRoot() const {
+  std::lock_guard lock(configMutex_);
+  return volumes_.empty() ? std::string() : withoutTrailingSlash(volumes_.front().localPath);
+}
+
+void FileSyncer::start() {
+  if (thread_.joinable()) {
+    bool ending;
+    {
+      std::lock_guard lock(lock_);
+      ending = stopRequested_;
+    }
+    if (running_ && !ending) return;  // already syncing
+    thread_.join();                   // a forced stop still ending, or a run that ended
+  }
+  {
+    std::lock_guard lock(lock_);
+    stopRequested_ = false;
+  }
+  running_ = true;
+  thread_ = std::thread([this] { run(); });
+}
+
+void FileSyncer::stop(bool force) {
+  {
+    std::lock_guard lock(lock_);
+    stopRequested_ = true;
+    if (context_) context_->setPaused(true);
+    if (idle_) idle_->stop();
+  }
+  if (!force) join();
+}
+
+void FileSyncer::join() {
+  if (thread_.joinable()) thread_.join();
+}
+
+void FileSyncer::setPaused(bool paused, bool recheckAll) {
+  std::lock_guard lock(lock_);
+  if (!context_ || !idle_) return;
+  context_->setPaused(paused);
+  if (IVarneloEvent* sink = sink_) sink->statusChanged(paused ? kEnginePaused : kEngineIdle);
+  if (paused) {
+    idle_->paused();
+  } else {
+    idle_->resumed(recheckAll);
+  }
+}
+
+void FileSyncer::run() {
+  if (IVarneloEvent* sink = sink_) sink->statusChanged(kEngineIdle);
+  std::string journalPath;
+  {
+    std::lock_guard lock(configMutex_);
+    journalPath = journalPath_;
+  }
+  const uint64_t began = platform::monotonicMillis();
+  if (transformJournalDb(journalPath)) {
+    std::lock_guard lock(configMutex_);
+    journalPath_ = journalPath;
+  }
+  log_write(kLogInfo, kModuleSync, "transform db used: [%" PRIu64 "] seconds",
+            (platform::monotonicMillis() - began) / 1000);
+
+  FileJournal journal;
+  if (const int rc = journal.open(journalPath); rc != 0) {
+    log_write(kLogError, kModuleSync, "open journal [%s] failed:[%d]", journalPath.c_str(), rc);
+    log_location();
+    running_ = false;
+    return;
+  }
+  if (checkJournalVersion(journal) == kUnsupportedJournalVersion) {
+    log_write(kLogError, kModuleSync, "journal [%s] is of a newer version, not syncing",
+              journalPath.c_str());
+    if (IVarneloEvent* sink = sink_) sink->result(kEngineJournalTooNew, nullptr);
+  } else {
+    runWithJournal(journal);
+  }
+  journal.close();
+  running_ = false;
+}
+
+void FileSyncer::runWithJournal(FileJournal& journal) {
+  if (!settings_) settings_ = std::make_unique<SyncSettings>();
+  settings_->credentials = credentials_;
+  settings_->chunkCache = chunkCache_;
+  settings_->remotePollIntervalMs = envMillis("VARNELO_REMOTE_POLL_MS", 60000);
+  settings_->retryIntervalMs = envMillis("VARNELO_RETRY_INTERVAL_MS", 120000);
+
+  const std::string root = localRoot();
+  varnelo_meta_info_record info{};
+  if (const int rc = varnelo_meta_info(credentials_, &info); rc == codes::kOk) {
+    if (info.chunkSize > 0 && info.chunkSize <= kMaxServiceChunkSize) {
+      settings_->chunkSize = info.chunkSize;
+    }
+    if (info.dirty) {
+      repair_.start(credentials_, root, settings_->chunkSize, settings_->requestTimeoutMs);
+    }
+  } else {
+    log_write(kLogWarning, kModuleSync, "varnelo_meta_info failed:[%d], keeping defaults", rc);
+  }
+
+  Context::Setup setup;
+  setup.mode = mode_;
+  setup.settings = settings_.get();
+  setup.localRoot = root;
+  setup.filter = &filter_;
+  setup.journal = &journal;
+  setup.sink = sink_;
+  setup.uploadMeters = uploadMeters_;
+  setup.downloadMeters = downloadMeters_;
+  setup.current = current_;
+  Context context(std::move(setup));
+  IdleTask::WatchProbe probe;
+  {
+    std::lock_guard lock(configMutex_);
+    probe = probe_;
+  }
+  IdleTask idle(context, {settings_->remotePollIntervalMs, settings_->retryIntervalMs},
+                std::move(probe));
+  {
+    std::lock_guard lock(lock_);
+    if (stopRequested_) {
+      context.setPaused(true);
+      idle.stop();
+    }
+    context_ = &context;
+    idle_ = &idle;
+  }
+  idle.run();
+  {
+    std::lock_guard lock(lock_);
+    repair_.stop();
+    context_ = nullptr;
+    idle_ = nullptr;
+    settings_->credentials = nullptr;
+  }
+}
+
+int FileSyncer::applyExcludeChange(const std::vector<std::string>& oldDirs,
+                                   const std::vector<std::string>& newDirs) {
+  filter_.setFolders(localRoot(), newDirs);
+  {
+    std::lock_guard lock(configMutex_);
+    excludes_ = newDirs;
+  }
+  std::string path;
+  {
+    std::lock_guard lock(configMutex_);
+    path = journalPath_;
+  }
+  FileJournal journal;
+  if (path.empty() || journal.open(path, SQLITE_OPEN_READWRITE) != 0) {
+    log_write(kLogWarning, kModuleSync, "exclude change: journal [%s] not opened", path.c_str());
+    return codes::kLocalFailure;
+  }
+  const VersionSignature zero{};
+  for (const std::string& dir : oldDirs) {
+    // Folders that may be included again: every folder on the way down is
+    // listed again by the next remote pass.
+    const std::string full = journalPathOfServerFolder(dir);
+    size_t end = 0;
+    while (end != std::string::npos) {
+      end = full.find('/', end + 1);
+      const std::string prefix = full.substr(0, end);
+      int64_t id = 0;
+      if (journal.lookupPath(prefix, id) != 0 || !journal.isFolder(id)) break;
+      journal.setFolderSignature(prefix, zero);
+    }
+  }
+  for (const std::string& dir : newDirs) {
+    const std::string full = journalPathOfServerFolder(dir);
+    if (full.empty() || full == "home") continue;  // never forget the whole tree
+    const int rc = journal.removePath(full);
+    if (rc != 0 && rc != FileJournal::kNotFound) {
+      log_write(kLogWarning, kModuleSync, "exclude change: removing [%s] failed:[%d]", full.c_str(),
+                rc);
+    }
+  }
+  journal.close();
+  return codes::kOk;
+}
+
+IVarneloStatus* FileSyncer::newStatus() {
+  std::lock_guard lock(lock_);
+  if (!context_) return nullptr;
+  return new StatusImpl(uploadMeters_, downloadMeters_, current_);
+}
+
+void FileSyncer::syncState(varnelo_sync_state& out) {
+  out = {};
+  std::lock_guard lock(lock_);
+  out.running = running_ ? 1 : 0;
+  if (!context_ || !idle_) return;
+  out.paused = context_->isPaused() ? 1 : 0;
+  out.localScans = idle_->localScans();
+  out.remotePasses = idle_->remotePasses();
+  out.queued = context_->updating().size();
+  out.retrying = context_->retry().size();
+  out.inFlight = static_cast<uint64_t>(context_->uploadsInFlight() + context_->downloadsInFlight());
+  const bool remoteDone = !(context_->mode() & kSyncRemoteChanges) || out.remotePasses > 0;
+  out.converged = !out.paused && !idle_->busy() && out.localScans > 0 && remoteDone &&
+                  out.queued == 0 && out.retrying == 0 && out.inFlight == 0;
+}
+
+}  // namespace varnelo::sync

@@ -1,0 +1,130 @@
+#include "IdleTask.h"
+
+#include <chrono>
+
+#include "Download.h"
+#include "LocalScan.h"
+#include "Log.h"
+#include "TransferCodes.h"
+#include "Upload.h"
+#include "platform/time.h"
+#include "varnelo/IVarnelo.h"
+
+namespace varnelo::sync {
+namespace {
+
+// The root of every remote pass.
+constexpr bool kOrdinaryPass = false;
+
+// Unsigned tick difference: "more than `interval` since `last`", with 0 as
+// "never", which is always due.
+bool due(uint64_t now, uint64_t last, uint32_t interval) {
+  return last == 0 || now - last > interval;
+}
+
+}  // namespace
+
+IdleTask::IdleTask(Context& context, Intervals intervals, WatchProbe probe)
+    : context_(context),
+      intervals_(intervals),
+      probe_(std::move(probe)),
+      // A failure in the first minutes waits for the retry interval too.
+      lastRetryTick_(platform::monotonicMillis()) {}
+
+void IdleTask::resumed(bool recheckAll) {
+  rescanLocal_ = true;
+  lastRemoteTick_ = 0;
+  lastRetryTick_ = 0;
+  if (recheckAll) {
+    recheckAll_ = true;
+    recheckDeadline_ = 0;
+  }
+}
+
+void IdleTask::run() {
+  while (!stopEvent_.waitFor(std::chrono::milliseconds(kPassMs))) {
+    busy_ = true;
+    pass();
+    busy_ = false;
+  }
+}
+
+void IdleTask::pass() {
+  if (context_.isPaused()) return;
+  const uint64_t now = platform::monotonicMillis();
+  checkWatch(now);
+  if (rescanLocal_) scanLocal();
+  if ((context_.mode() & kSyncLocalChanges) && !context_.updating().empty()) uploadQueued();
+  if ((context_.mode() & kSyncLocalChanges) && !context_.retry().empty() &&
+      due(now, lastRetryTick_, intervals_.retryMs)) {
+    flushRetries(now);
+  }
+  if ((context_.mode() & kSyncRemoteChanges) && !context_.isPaused() &&
+      due(now, lastRemoteTick_, intervals_.remotePollMs)) {
+    remotePass(now);
+  }
+}
+
+void IdleTask::scanLocal() {
+  // Cleared before the walk, so that a notice arriving during it is kept.
+  rescanLocal_ = false;
+  context_.updating().clear();
+  const int rc = uploader::syncLocalFiles(context_);
+  if (rc == codes::kOk) {
+    ++localScans_;
+  } else if (rc == codes::kStopped) {
+    rescanLocal_ = true;  // interrupted by a pause; the resume scans anyway
+  }
+}
+
+void IdleTask::uploadQueued() {
+  while (!context_.isPaused()) {
+    auto path = context_.updating().take();
+    if (!path) break;
+    log_write(kLogInfo, kModuleSync, "fetch path from updating set:[%s], ", path->c_str());
+    uploader::prepareUploading(context_, *path);
+  }
+}
+
+void IdleTask::flushRetries(uint64_t now) {
+  for (const std::string& path : context_.retry().takeAll()) {
+    // Paths of a flush cut short by a pause are dropped; the local scan after
+    // the resume finds them again.
+    if (context_.isPaused()) break;
+    log_write(kLogInfo, kModuleSync, "fetch path from retry set:[%s], ", path.c_str());
+    uploader::prepareUploading(context_, path);
+  }
+  lastRetryTick_ = now ? now : 1;
+}
+
+void IdleTask::remotePass(uint64_t now) {
+  bool full = false;
+  if (recheckAll_ && now > recheckDeadline_) {
+    full = true;
+    recheckAll_ = false;
+  }
+  const int rc = downloader::syncDir(context_, full ? true : kOrdinaryPass);
+  if (rc == codes::kOk) ++remotePasses_;
+  lastRemoteTick_ = platform::monotonicMillis();
+}
+
+void IdleTask::checkWatch(uint64_t now) {
+  if (!probe_) return;
+  if (probe_()) {
+    watchReported_ = false;
+    return;
+  }
+  if (!watchReported_) {
+    watchReported_ = true;
+    log_write(kLogError, kModuleSync,
+              "sync folder cannot be watched:[%s], scanning it every %u ms instead",
+              context_.localRoot().c_str(), intervals_.remotePollMs);
+    context_.reportResult(kEngineWatchUnavailable, context_.localRoot());
+  }
+  if (due(now, lastWatchCheck_, intervals_.remotePollMs)) {
+    lastWatchCheck_ = now;
+    rescanLocal_ = true;
+  }
+}
+
+}  // namespace varnelo::sync

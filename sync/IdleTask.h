@@ -1,0 +1,77 @@
+// IdleTask: the sync thread's loop. Every pass (at most 500 ms apart) it
+// runs, in this order: a local scan when one is asked for, the queued local
+// changes, a flush of the retry set when the retry interval has passed, and
+// a remote pass when the poll interval has passed. When the local folder
+// cannot be watched it also scans the folder once every poll interval.
+//
+// run() belongs to the sync thread. stop(), the pause/resume hooks and the
+// counters may be used from any thread: flags and ticks are atomics.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+#include "Context.h"
+#include "platform/sync_primitives.h"
+
+namespace varnelo::sync {
+
+class IdleTask {
+ public:
+  static constexpr uint32_t kPassMs = 500;
+
+  struct Intervals {
+    uint32_t remotePollMs = 60000;
+    uint32_t retryMs = 120000;
+  };
+  // True while the sync folder is watched; false makes every poll interval
+  // bring a local scan. May be empty (always watched).
+  using WatchProbe = std::function<bool()>;
+
+  IdleTask(Context& context, Intervals intervals, WatchProbe probe);
+  IdleTask(const IdleTask&) = delete;
+  IdleTask& operator=(const IdleTask&) = delete;
+
+  // Passes until stop() (sync thread).
+  void run();
+  // Ends the loop within one pass; safe before run() starts.
+  void stop() { stopEvent_.set(); }
+
+  // Application thread, under the file syncer's lock.
+  void paused() { rescanLocal_ = false; }
+  void resumed(bool recheckAll);
+  // Changes were lost (monitor overflow): the next pass scans the folder.
+  void requestRescan() { rescanLocal_ = true; }
+
+  uint64_t localScans() const { return localScans_.load(); }
+  uint64_t remotePasses() const { return remotePasses_.load(); }
+  // True while a pass is doing work (between passes it is false).
+  bool busy() const { return busy_.load(); }
+
+ private:
+  void pass();
+  void scanLocal();
+  void uploadQueued();
+  void flushRetries(uint64_t now);
+  void remotePass(uint64_t now);
+  void checkWatch(uint64_t now);
+
+  Context& context_;
+  const Intervals intervals_;
+  const WatchProbe probe_;
+  platform::Event stopEvent_{platform::Event::Reset::Auto};
+
+  std::atomic<bool> rescanLocal_{true};  // the first pass of a run scans
+  std::atomic<bool> recheckAll_{false};
+  std::atomic<uint64_t> recheckDeadline_{0};
+  std::atomic<uint64_t> lastRemoteTick_{0};  // 0: due at the next pass
+  std::atomic<uint64_t> lastRetryTick_;      // 0: due at the next pass
+  uint64_t lastWatchCheck_ = 0;              // sync thread only
+  bool watchReported_ = false;               // sync thread only: logged once per run
+  std::atomic<uint64_t> localScans_{0};
+  std::atomic<uint64_t> remotePasses_{0};
+  std::atomic<bool> busy_{false};
+};
+
+}  // namespace varnelo::sync

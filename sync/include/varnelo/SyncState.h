@@ -1,0 +1,47 @@
+/* Whether a running engine has caught up: for front ends without an event
+ * loop (the command-line client) and for tests. Any thread may ask while the
+ * engine lives.
+ *
+ *   varnelo_sync_state state;
+ *   if (varnelo_get_sync_state(engine, &state) == 200 && state.converged) ...
+ */
+#ifndef VARNELO_SYNC_STATE_H
+#define VARNELO_SYNC_STATE_H
+
+#include <stdint.h>
+
+#include "varnelo/export.h"
+
+#ifdef __cplusplus
+namespace varnelo {
+class IVarnelo;
+class IVarnelo2;
+}  // namespace varnelo
+#endif
+
+typedef struct varnelo_sync_state {
+  int32_t running; /* a sync thread runs */
+  int32_t paused;
+  uint64_t localScans;   /* local scans completed in this run */
+  uint64_t remotePasses; /* remote passes completed in this run */
+  uint64_t queued;       /* paths waiting in the updating set */
+  uint64_t retrying;     /* paths waiting in the retry set */
+  uint64_t inFlight;     /* uploads and downloads in progress */
+  /* 1 when running and not paused, at least one local scan and one remote
+   * pass (when the mode fetches remote changes) have completed, the idle
+   * loop is between passes, and nothing is queued, in flight or waiting for
+   * a retry. Changes the monitor has not yet delivered are not counted: wait
+   * for a pass that started after the change (remotePasses or localScans
+   * growing) before trusting it. */
+  int32_t converged;
+} varnelo_sync_state;
+
+#ifdef __cplusplus
+/* 200 and the state; 499 for null arguments. */
+VARNELO_EXTERN_C VARNELO_API int32_t varnelo_get_sync_state(varnelo::IVarnelo* engine,
+                                                            varnelo_sync_state* out);
+VARNELO_EXTERN_C VARNELO_API int32_t varnelo_get_sync_state2(varnelo::IVarnelo2* engine,
+                                                             varnelo_sync_state* out);
+#endif
+
+#endif /* VARNELO_SYNC_STATE_H */
