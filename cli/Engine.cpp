@@ -1,0 +1,42 @@
+#include "Engine.h"
+
+namespace varnelo::cli {
+
+const varnelo_token_pair& consumer() {
+  static const varnelo_token_pair pair{VARNELO_CONSUMER_KEY, VARNELO_CONSUMER_SECRET};
+  return pair;
+}
+
+int32_t openEngine(const std::string& dataFolder, EnginePtr* out) {
+  IVarnelo2* engine = nullptr;
+  int32_t rc = varnelo_new2(dataFolder.c_str(), &engine);
+  if (rc != 200) return rc;
+  if (!engine) return -4;  // the factory could not allocate the engine
+  out->reset(engine);
+  return 200;
+}
+
+std::string mountedFolder(IVarnelo2& engine) {
+  IVolumes* raw = nullptr;
+  if (engine.getVolumes(&raw) != 200 || !raw) return "";
+  VolumesPtr volumes(raw);
+  // The engine syncs the first volume; the client mounts only one.
+  VolumeInfo info{nullptr, nullptr, nullptr};
+  if (volumes->count() == 0) return "";
+  volumes->at(0, info);
+  return info.localPath ? info.localPath : "";
+}
+
+std::vector<std::string> excludedFolders(IVarnelo2& engine) {
+  std::vector<std::string> result;
+  IExcludeDirs* raw = nullptr;
+  engine.getExcludeDirs(&raw);
+  if (!raw) return result;
+  ExcludeDirsPtr dirs(raw);
+  for (uint32_t i = 0; i < dirs->count(); ++i) {
+    if (const char* dir = dirs->at(i)) result.emplace_back(dir);
+  }
+  return result;
+}
+
+}  // namespace varnelo::cli

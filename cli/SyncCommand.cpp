@@ -1,0 +1,257 @@
+// sync: mounts the folder, starts the engine and stays in the foreground
+// until Ctrl-C, SIGTERM, the time limit or (with --once) convergence.
+#include <signal.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+
+#include "ClientState.h"
+#include "Commands.h"
+#include "Messages.h"
+#include "SignedIn.h"
+#include "SyncEvents.h"
+#include "SyncProgress.h"
+#include "platform/files.h"
+#include "varnelo/SyncState.h"
+
+namespace varnelo::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kTickMs = 250;
+constexpr size_t kStatusWidth = 100;
+constexpr auto kStartGrace = std::chrono::seconds(10);
+
+// SIGINT and SIGTERM are blocked in every thread (the engine's threads
+// inherit the mask from this one) and taken synchronously by the loop, so no
+// handler runs in the middle of the engine's work.
+class StopSignals {
+ public:
+  StopSignals() {
+    sigemptyset(&set_);
+    sigaddset(&set_, SIGINT);
+    sigaddset(&set_, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set_, &previous_);
+  }
+  ~StopSignals() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+
+  // Waits up to `ms` for a stop signal; its number, or 0.
+  int wait(int ms) {
+    struct timespec timeout {
+      ms / 1000, (ms % 1000) * 1000000L
+    };
+    int number = sigtimedwait(&set_, nullptr, &timeout);
+    return number > 0 ? number : 0;
+  }
+
+ private:
+  sigset_t set_;
+  sigset_t previous_;
+};
+
+std::string absoluteFolder(const std::string& folder) {
+  std::error_code ec;
+  std::string path = std::filesystem::absolute(folder, ec).lexically_normal().string();
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return ec ? folder : path;
+}
+
+std::string timestamp() {
+  time_t now = time(nullptr);
+  struct tm local {};
+  char text[32] = "";
+  if (localtime_r(&now, &local)) strftime(text, sizeof(text), "%H:%M:%S", &local);
+  return text;
+}
+
+ProgressSnapshot snapshot(IVarnelo2& engine, const SyncEvents& events, bool inStep) {
+  ProgressSnapshot s;
+  s.engineState = events.engineState();
+  s.inStep = inStep;
+  s.uploaded = events.uploadedCount();
+  s.downloaded = events.downloadedCount();
+  s.failed = events.failures().size();
+  IVarneloStatus* raw = nullptr;
+  if (engine.getStatus(&raw) == 200 && raw) {
+    StatusPtr status(raw);
+    s.uploadSpeed = status->uploadSpeed();
+    s.downloadSpeed = status->downloadSpeed();
+    if (const char* file = status->currentFile()) s.currentFile = file;
+    s.currentTotal = status->currentTotal();
+    s.currentDone = status->currentDone();
+  }
+  return s;
+}
+
+// The folder to sync, made when it is new. A folder that was synced before
+// and is now missing (an unmounted disk, a moved folder) is not recreated:
+// an empty folder would look like a deletion of everything.
+bool prepareFolder(const std::string& folder, const std::string& mounted) {
+  if (platform::files::isDirectory(folder)) return true;
+  if (platform::files::exists(folder)) {
+    fprintf(stderr, "varnelocmd: %s is not a folder\n", folder.c_str());
+    return false;
+  }
+  if (folder == mounted) {
+    fprintf(stderr,
+            "varnelocmd: the sync folder %s is missing (not mounted?); nothing was synced or "
+            "deleted. Mount or recreate it and run again.\n",
+            folder.c_str());
+    return false;
+  }
+  if (std::error_code ec = platform::files::createDirectories(folder)) {
+    fprintf(stderr, "varnelocmd: cannot create %s: %s\n", folder.c_str(), ec.message().c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int runSync(const Command& command, const std::string& dataFolder) {
+  std::string folder = absoluteFolder(command.folder);
+  StopSignals signals;
+  SyncEvents events(folder);
+
+  EnginePtr engine;
+  int32_t rc = openEngine(dataFolder, &engine);
+  if (rc != 200) {
+    fprintf(stderr, "varnelocmd: %s\n", failure("opening the engine", rc).c_str());
+    return 1;
+  }
+  engine->setEventSink(&events);
+  rc = engine->loginWithSavedToken(&consumer());
+  if (rc != 200) {
+    fprintf(stderr, "varnelocmd: %s\n",
+            isNotSignedIn(rc) ? "not signed in; run `varnelocmd login --user NAME --password PW`"
+                              : failure("signing in", rc).c_str());
+    return 1;
+  }
+  std::string mounted = mountedFolder(*engine);
+  if (!prepareFolder(folder, mounted)) return 1;
+  // The journal describes the folder it was made for; a different folder
+  // starts from a full comparison instead of taking every missing file for
+  // a deletion.
+  bool resync = !mounted.empty() && mounted != folder;
+  if ((rc = engine->mountVolume("/home", folder.c_str())) != 200) {
+    fprintf(stderr, "varnelocmd: %s\n", failure("setting up " + folder, rc).c_str());
+    return 1;
+  }
+  engine->setSyncMode(command.uploadOnly ? kEngineUploadOnly : kEngineTwoWay);
+  std::string cacheFolder = platform::files::joinPath(dataFolder, "cache");
+  platform::files::createDirectories(cacheFolder, 0700);
+  IChunkCache* cache = engine->getChunkCache();
+  bool cacheOpen = cache && cache->open(platform::files::joinPath(dataFolder, "chunk.db").c_str(),
+                                        cacheFolder.c_str()) == 200;
+  if (!cacheOpen) {
+    fprintf(stderr,
+            "varnelocmd: warning: the chunk index cannot be opened; downloads will not "
+            "reuse local data\n");
+  }
+  if ((rc = engine->startSync(resync)) != 200) {
+    fprintf(stderr, "varnelocmd: %s\n", failure("starting the sync", rc).c_str());
+    if (cacheOpen) cache->close();
+    return 1;
+  }
+  const bool terminal = isatty(STDOUT_FILENO);
+  printf("Syncing %s%s%s. %s\n", folder.c_str(), command.uploadOnly ? " (upload only)" : "",
+         resync ? " (new folder: full comparison)" : "",
+         command.once ? "Stops when both sides agree." : "Press Ctrl-C to stop.");
+  fflush(stdout);
+
+  const auto started = Clock::now();
+  bool inStep = false;
+  bool stuck = false;
+  bool timedOut = false;
+  int signal = 0;
+  bool wasInStep = false;
+  bool seenRunning = false;
+  bool engineEnded = false;
+  while (true) {
+    varnelo_sync_state state{};
+    bool known = varnelo_get_sync_state2(engine.get(), &state) == 200;
+    OnceProgress progress = known ? onceProgress(state, command.uploadOnly) : OnceProgress::Working;
+    inStep = progress == OnceProgress::InStep;
+    stuck = progress == OnceProgress::Stuck;
+
+    std::vector<std::string> lines = events.takeLines();
+    if (terminal) {
+      if (!lines.empty()) printf("\r\033[K");
+      for (const std::string& line : lines) printf("%s\n", line.c_str());
+      printf("\r\033[K%s",
+             formatStatusLine(snapshot(*engine, events, inStep), kStatusWidth).c_str());
+    } else {
+      for (const std::string& line : lines) printf("%s %s\n", timestamp().c_str(), line.c_str());
+      if (inStep && !wasInStep) {
+        printf("%s in step: %llu up, %llu down\n", timestamp().c_str(),
+               static_cast<unsigned long long>(events.uploadedCount()),
+               static_cast<unsigned long long>(events.downloadedCount()));
+      }
+    }
+    fflush(stdout);
+    wasInStep = inStep;
+
+    // The engine's sync ended by itself (a journal it cannot use, say). A
+    // thread that has not shown up within the grace period counts as ended.
+    if (known && state.running) seenRunning = true;
+    if (known && !state.running && (seenRunning || Clock::now() - started > kStartGrace)) {
+      engineEnded = true;
+      break;
+    }
+    if (command.once && (inStep || stuck)) break;
+    if (command.timeoutSeconds > 0 &&
+        Clock::now() - started >= std::chrono::seconds(command.timeoutSeconds)) {
+      timedOut = true;
+      break;
+    }
+    if ((signal = signals.wait(kTickMs)) != 0) break;
+  }
+  if (terminal) printf("\n");
+  printf("Stopping...\n");
+  fflush(stdout);
+  engine->stopSync(false);
+  for (const std::string& line : events.takeLines()) printf("%s\n", line.c_str());
+  if (cacheOpen) cache->close();
+
+  std::vector<std::string> failed = events.failures();
+  ClientState state = loadClientState(dataFolder);
+  state.last.finishedAt = static_cast<int64_t>(time(nullptr));
+  state.last.inStep = inStep && failed.empty();
+  state.last.uploaded = events.uploadedCount();
+  state.last.downloaded = events.downloadedCount();
+  state.last.failed = failed;
+  state.last.note = signal        ? "stopped by signal"
+                    : timedOut    ? "stopped after --timeout"
+                    : stuck       ? "files wait for a retry"
+                    : engineEnded ? "the engine ended the sync"
+                                  : "";
+  saveClientState(dataFolder, state);
+
+  printf("%llu up, %llu down, %zu failed.\n", static_cast<unsigned long long>(state.last.uploaded),
+         static_cast<unsigned long long>(state.last.downloaded), failed.size());
+  for (const std::string& f : failed) fprintf(stderr, "failed: %s\n", f.c_str());
+  if (!command.once) return failed.empty() ? 0 : 1;
+  if (inStep && failed.empty()) {
+    printf("In step.\n");
+    return 0;
+  }
+  if (timedOut) {
+    fprintf(stderr, "varnelocmd: not in step after %d s\n", command.timeoutSeconds);
+  } else if (signal) {
+    fprintf(stderr, "varnelocmd: stopped before both sides agreed\n");
+  } else if (engineEnded) {
+    fprintf(stderr,
+            "varnelocmd: the engine ended the sync before both sides agreed (see the log "
+            "in %s/log)\n",
+            dataFolder.c_str());
+  }
+  return 1;
+}
+
+}  // namespace varnelo::cli

@@ -1,0 +1,95 @@
+#include "SyncEvents.h"
+
+#include "Messages.h"
+
+namespace varnelo::cli {
+
+SyncEvents::SyncEvents(std::string root) : root_(std::move(root)) {}
+
+std::string SyncEvents::relative(const char* path) const {
+  if (!path) return "";
+  std::string text = path;
+  if (text.size() > root_.size() && text.compare(0, root_.size(), root_) == 0 &&
+      text[root_.size()] == '/') {
+    return text.substr(root_.size() + 1);
+  }
+  return text;
+}
+
+// Small files and folder changes end with a result but no uploaded()
+// report, so the counters follow the results, sorted by the direction that
+// the file's last "uploading" or "downloading" state named.
+void SyncEvents::downloaded(const char*) {}
+
+void SyncEvents::uploaded(const char*) {}
+
+void SyncEvents::statusChanged(int32_t state) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  state_ = state;
+}
+
+void SyncEvents::fileStateChanged(const char* path, int32_t state) {
+  std::string name = relative(path);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (state == kFileUploading || state == kFileDownloading) {
+    direction_[name] = state;
+  } else if (state == kFileConflict) {
+    lines_.push_back("conflict " + name + ": both sides changed; both versions were kept");
+  }
+}
+
+void SyncEvents::result(int32_t code, const char* path) {
+  std::string name = relative(path);
+  std::lock_guard<std::mutex> lock(mutex_);
+  lastResult_[name] = code;
+  int32_t direction = kFileUploading;
+  if (auto it = direction_.find(name); it != direction_.end()) {
+    direction = it->second;
+    direction_.erase(it);
+  }
+  if (isFileSuccess(code)) {
+    if (name.empty()) return;
+    if (direction == kFileDownloading) {
+      ++downloaded_;
+      lines_.push_back("down " + name);
+    } else {
+      ++uploaded_;
+      lines_.push_back("up   " + name);
+    }
+  } else {
+    lines_.push_back("failed " + (name.empty() ? std::string("sync") : name) + ": " + reason(code));
+  }
+}
+
+std::vector<std::string> SyncEvents::takeLines() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<std::string> out;
+  out.swap(lines_);
+  return out;
+}
+
+std::vector<std::string> SyncEvents::failures() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<std::string> out;
+  for (const auto& [name, code] : lastResult_) {
+    if (!isFileSuccess(code)) out.push_back((name.empty() ? "(sync)" : name) + ": " + reason(code));
+  }
+  return out;
+}
+
+int32_t SyncEvents::engineState() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return state_;
+}
+
+uint64_t SyncEvents::uploadedCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return uploaded_;
+}
+
+uint64_t SyncEvents::downloadedCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return downloaded_;
+}
+
+}  // namespace varnelo::cli

@@ -1,0 +1,50 @@
+// The client's event sink: records what the engine reports during a sync
+// (files sent and fetched, per-file results, the engine state) for the sync
+// command's loop to print and to judge the outcome by. The engine calls it
+// from its sync thread (and from the pausing thread); the command reads it
+// from the main thread. Every member is guarded by mutex_.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "varnelo/IVarneloEvent.h"
+
+namespace varnelo::cli {
+
+class SyncEvents final : public IVarneloEvent {
+ public:
+  // Files are named relative to `root` (the sync folder) in lines and lists.
+  explicit SyncEvents(std::string root);
+
+  void downloaded(const char* path) override;
+  void uploaded(const char* path) override;
+  void statusChanged(int32_t state) override;
+  void fileStateChanged(const char* path, int32_t state) override;
+  void result(int32_t code, const char* path) override;
+
+  // Log lines gathered since the last call, oldest first.
+  std::vector<std::string> takeLines();
+  // "path: reason" for every path whose latest result was a failure.
+  std::vector<std::string> failures() const;
+  int32_t engineState() const;
+  uint64_t uploadedCount() const;
+  uint64_t downloadedCount() const;
+
+ private:
+  std::string relative(const char* path) const;
+
+  const std::string root_;
+  mutable std::mutex mutex_;  // guards everything below
+  std::vector<std::string> lines_;
+  std::map<std::string, int32_t> lastResult_;  // path ("" for a whole pass) → code
+  std::map<std::string, int32_t> direction_;   // path → kFileUploading/kFileDownloading
+  int32_t state_ = 0;
+  uint64_t uploaded_ = 0;
+  uint64_t downloaded_ = 0;
+};
+
+}  // namespace varnelo::cli

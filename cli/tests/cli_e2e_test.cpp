@@ -1,0 +1,253 @@
+// varnelocmd end to end: the real program against a real varnelo-service in
+// temporary folders. Two data folders on one account are two computers.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <string>
+
+#include "CliProcess.h"
+#include "ServiceProcess.h"
+#include "platform/files.h"
+
+namespace varnelo::test {
+namespace {
+
+using Env = std::vector<std::pair<std::string, std::string>>;
+namespace files = platform::files;
+
+constexpr int kCommandMs = 60000;
+constexpr int kSyncMs = 180000;
+
+class TempFolder {
+ public:
+  TempFolder() {
+    char pattern[] = "/tmp/varnelocmd-e2e-XXXXXX";
+    path_ = mkdtemp(pattern) ? pattern : "";
+  }
+  ~TempFolder() { files::removeTree(path_); }
+  std::string operator/(const std::string& name) const { return files::joinPath(path_, name); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(service_.started()) << service_.error();
+    ASSERT_TRUE(service_.addUser("alice", "s3cret pw&"));
+    env_ = {{"VARNELO_SERVICE", "127.0.0.1:" + std::to_string(service_.httpPort()) + ":" +
+                                    std::to_string(service_.httpsPort())},
+            {"VARNELO_CA_BUNDLE", service_.caPath()},
+            {"HOME", temp_.path()},
+            {"XDG_DATA_HOME", temp_ / "xdg"}};
+  }
+
+  // varnelocmd --data <temp>/<computer> args...
+  RunResult cli(const std::string& computer, std::vector<std::string> args,
+                int timeoutMs = kCommandMs) {
+    args.insert(args.begin(), {VARNELOCMD_BINARY, "--data", temp_ / computer});
+    return runProgram(args, env_, timeoutMs);
+  }
+
+  void login(const std::string& computer, const std::string& name) {
+    RunResult r = cli(
+        computer, {"login", "--user", "alice", "--password", "s3cret pw&", "--device-name", name});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  }
+
+  ServiceProcess service_;
+  TempFolder temp_;
+  Env env_;
+};
+
+std::string bytes(size_t n, char seed) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>(seed + i * 7 + i / 251);
+  return s;
+}
+
+TEST_F(CliTest, ArgumentErrorsExitTwoWithTheReason) {
+  RunResult none = runProgram({VARNELOCMD_BINARY}, env_, kCommandMs);
+  EXPECT_EQ(none.exitCode, 2);
+  EXPECT_NE(none.err.find("varnelocmd: no command given"), std::string::npos) << none.err;
+  RunResult sync = cli("pc", {"sync", "--once"});
+  EXPECT_EQ(sync.exitCode, 2);
+  EXPECT_NE(sync.err.find("sync needs --folder DIR"), std::string::npos) << sync.err;
+  RunResult help = cli("pc", {"exclude", "--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.out.find("exclude add REMOTE_PATH"), std::string::npos) << help.out;
+  // --data defaults to $XDG_DATA_HOME/Varnelo.
+  RunResult status = runProgram({VARNELOCMD_BINARY, "status"}, env_, kCommandMs);
+  EXPECT_EQ(status.exitCode, 0) << status.err;
+  EXPECT_NE(status.out.find("Data folder: " + (temp_ / "xdg") + "/Varnelo"), std::string::npos)
+      << status.out;
+  EXPECT_NE(status.out.find("not signed in"), std::string::npos) << status.out;
+}
+
+TEST_F(CliTest, SignInFailuresAreExplained) {
+  ASSERT_TRUE(service_.addUser("bob", "pw", "native", "inactive"));
+  RunResult wrong = cli("pc", {"login", "--user", "alice", "--password", "nope"});
+  EXPECT_EQ(wrong.exitCode, 1);
+  EXPECT_NE(wrong.err.find("wrong user name or password (code 401)"), std::string::npos)
+      << wrong.err;
+  RunResult inactive = cli("pc", {"login", "--user", "bob", "--password", "pw"});
+  EXPECT_EQ(inactive.exitCode, 1);
+  EXPECT_NE(inactive.err.find("not activated"), std::string::npos) << inactive.err;
+
+  // A port nobody listens on: the service cannot be reached.
+  Env saved = env_;
+  env_[0].second = "127.0.0.1:1:1";
+  RunResult down = cli("pc", {"login", "--user", "alice", "--password", "s3cret pw&"});
+  env_ = saved;
+  EXPECT_EQ(down.exitCode, 1);
+  EXPECT_NE(down.err.find("cannot be reached"), std::string::npos) << down.err;
+
+  RunResult sync = cli("pc", {"sync", "--folder", temp_ / "V", "--once"});
+  EXPECT_EQ(sync.exitCode, 1);
+  EXPECT_NE(sync.err.find("not signed in"), std::string::npos) << sync.err;
+}
+
+TEST_F(CliTest, OnceConvergesBothWaysBetweenTwoComputers) {
+  login("pc1", "first");
+  std::string folder1 = temp_ / "V1";
+  ASSERT_FALSE(files::createDirectories(folder1 + "/docs/deep"));
+  const std::string small = "hello\n";
+  const std::string large = bytes(300 * 1024, 'a');  // several chunks' worth of keys
+  ASSERT_FALSE(files::writeFile(folder1 + "/note.txt", small));
+  ASSERT_FALSE(files::writeFile(folder1 + "/docs/deep/big.bin", large));
+
+  RunResult up = cli("pc1", {"sync", "--folder", folder1, "--once", "--timeout", "120"}, kSyncMs);
+  ASSERT_EQ(up.exitCode, 0) << up.out << up.err;
+  EXPECT_NE(up.out.find("In step."), std::string::npos) << up.out;
+  Json::Value tree;
+  ASSERT_TRUE(service_.dumpTree("alice", &tree));
+  std::string listing = tree.toStyledString();
+  EXPECT_NE(listing.find("note.txt"), std::string::npos) << listing;
+  EXPECT_NE(listing.find("big.bin"), std::string::npos) << listing;
+
+  // The second computer starts with an empty folder and receives both.
+  login("pc2", "second");
+  std::string folder2 = temp_ / "V2";
+  RunResult down = cli("pc2", {"sync", "--folder", folder2, "--once", "--timeout", "120"}, kSyncMs);
+  ASSERT_EQ(down.exitCode, 0) << down.out << down.err;
+  std::string got;
+  ASSERT_FALSE(files::readFile(folder2 + "/note.txt", got));
+  EXPECT_EQ(got, small);
+  ASSERT_FALSE(files::readFile(folder2 + "/docs/deep/big.bin", got));
+  EXPECT_TRUE(got == large) << "big.bin differs after the download";
+
+  // A change on the second computer travels back to the first.
+  ASSERT_FALSE(files::writeFile(folder2 + "/from-two.txt", "two\n"));
+  ASSERT_EQ(
+      cli("pc2", {"sync", "--folder", folder2, "--once", "--timeout", "120"}, kSyncMs).exitCode, 0);
+  RunResult back = cli("pc1", {"sync", "--folder", folder1, "--once", "--timeout", "120"}, kSyncMs);
+  ASSERT_EQ(back.exitCode, 0) << back.out << back.err;
+  ASSERT_FALSE(files::readFile(folder1 + "/from-two.txt", got));
+  EXPECT_EQ(got, "two\n");
+
+  RunResult status = cli("pc1", {"status"});
+  EXPECT_EQ(status.exitCode, 0) << status.err;
+  EXPECT_NE(status.out.find("Folder:      " + folder1), std::string::npos) << status.out;
+  EXPECT_NE(status.out.find("Mode:        two-way"), std::string::npos) << status.out;
+  EXPECT_NE(status.out.find("in step"), std::string::npos) << status.out;
+
+  RunResult devices = cli("pc1", {"devices"});
+  EXPECT_EQ(devices.exitCode, 0) << devices.err;
+  EXPECT_NE(devices.out.find("first"), std::string::npos) << devices.out;
+  EXPECT_NE(devices.out.find("second"), std::string::npos) << devices.out;
+  EXPECT_EQ(devices.out.find('*'), devices.out.rfind('*')) << "one device is this one";
+
+  RunResult link = cli("pc1", {"link", folder1 + "/note.txt"});
+  ASSERT_EQ(link.exitCode, 0) << link.err;
+  EXPECT_EQ(
+      link.out.rfind("http://127.0.0.1:" + std::to_string(service_.httpPort()) + "/link?id=", 0),
+      0u)
+      << link.out;
+  RunResult outside = cli("pc1", {"link", temp_ / "elsewhere.txt"});
+  EXPECT_EQ(outside.exitCode, 1);
+  EXPECT_NE(outside.err.find("not inside the sync folder"), std::string::npos) << outside.err;
+}
+
+TEST_F(CliTest, ExcludedFolderIsNotFetchedAndLogoutForgetsTheAccount) {
+  login("pc1", "first");
+  std::string folder1 = temp_ / "V1";
+  ASSERT_FALSE(files::createDirectories(folder1 + "/Photos"));
+  ASSERT_FALSE(files::writeFile(folder1 + "/Photos/p.jpg", "jpeg"));
+  ASSERT_FALSE(files::writeFile(folder1 + "/keep.txt", "keep"));
+  ASSERT_EQ(
+      cli("pc1", {"sync", "--folder", folder1, "--once", "--timeout", "120"}, kSyncMs).exitCode, 0);
+
+  login("pc2", "second");
+  RunResult add = cli("pc2", {"exclude", "add", "/Photos/"});
+  ASSERT_EQ(add.exitCode, 0) << add.err;
+  RunResult list = cli("pc2", {"exclude", "list"});
+  EXPECT_EQ(list.out, "home/Photos\n");
+  std::string folder2 = temp_ / "V2";
+  ASSERT_EQ(
+      cli("pc2", {"sync", "--folder", folder2, "--once", "--timeout", "120"}, kSyncMs).exitCode, 0);
+  EXPECT_TRUE(files::exists(folder2 + "/keep.txt"));
+  EXPECT_FALSE(files::exists(folder2 + "/Photos/p.jpg"));
+  ASSERT_EQ(cli("pc2", {"exclude", "remove", "home/photos"}).exitCode, 0);
+  EXPECT_EQ(cli("pc2", {"exclude", "list"}).out, "No folders are excluded.\n");
+
+  RunResult logout = cli("pc2", {"logout"});
+  ASSERT_EQ(logout.exitCode, 0) << logout.err;
+  RunResult devices = cli("pc1", {"devices"});
+  EXPECT_EQ(devices.out.find("second"), std::string::npos) << devices.out;
+  EXPECT_NE(cli("pc2", {"status"}).out.find("not signed in"), std::string::npos);
+  EXPECT_TRUE(files::exists(folder2 + "/keep.txt")) << "logout keeps the files";
+}
+
+TEST_F(CliTest, MissingSyncFolderIsNotRecreatedNorTakenForDeletions) {
+  login("pc1", "first");
+  std::string folder = temp_ / "V";
+  ASSERT_FALSE(files::createDirectories(folder));
+  ASSERT_FALSE(files::writeFile(folder + "/a.txt", "a"));
+  ASSERT_EQ(
+      cli("pc1", {"sync", "--folder", folder, "--once", "--timeout", "120"}, kSyncMs).exitCode, 0);
+  ASSERT_FALSE(files::removeTree(folder));  // an unmounted disk looks like this
+  RunResult r = cli("pc1", {"sync", "--folder", folder, "--once", "--timeout", "60"}, kSyncMs);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("is missing"), std::string::npos) << r.err;
+  EXPECT_FALSE(files::exists(folder));
+  Json::Value tree;
+  ASSERT_TRUE(service_.dumpTree("alice", &tree));
+  EXPECT_NE(tree.toStyledString().find("a.txt"), std::string::npos) << "the remote file stays";
+}
+
+// The README's first command, as a fresh user runs it, on binaries already
+// built: a temporary HOME, the service on any free ports.
+TEST(ScriptsRunTest, OnceStartsAServiceMakesTheDemoAccountAndSyncsHomeVarnelo) {
+  TempFolder home;
+  ASSERT_FALSE(files::createDirectories(home / "Varnelo"));
+  ASSERT_FALSE(files::writeFile(home / "Varnelo/hello.txt", "hello from a fresh clone\n"));
+  Env env = {{"HOME", home.path()},
+             {"XDG_DATA_HOME", home / ".local/share"},
+             {"XDG_CONFIG_HOME", home / ".config"},
+             {"VARNELO_SERVICE", ""},
+             {"VARNELO_CA_BUNDLE", ""},
+             {"VARNELO_USER", ""},
+             {"VARNELO_FOLDER", ""},
+             {"VARNELO_NO_SETUP", "1"},
+             {"VARNELO_BUILD_DIR", VARNELO_BUILD_DIR},
+             {"VARNELO_RUN_HTTP_PORT", "0"},
+             {"VARNELO_RUN_HTTPS_PORT", "0"}};
+  const std::string script = std::string(VARNELO_SOURCE_DIR) + "/scripts/run";
+  RunResult first = runProgram({script, "--once"}, env, kSyncMs);
+  ASSERT_EQ(first.exitCode, 0) << first.out << first.err;
+  EXPECT_NE(first.out.find("Your Varnelo folder is " + (home / "Varnelo")), std::string::npos)
+      << first.out;
+  EXPECT_NE(first.out.find("1 up, 0 down, 0 failed"), std::string::npos) << first.out;
+  EXPECT_NE(first.out.find("In step."), std::string::npos) << first.out;
+  EXPECT_TRUE(files::exists(home / ".local/share/varnelo-service/demo-account"));
+
+  // The second run reuses the service's data and the account: nothing to send.
+  RunResult second = runProgram({script, "--once"}, env, kSyncMs);
+  ASSERT_EQ(second.exitCode, 0) << second.out << second.err;
+  EXPECT_NE(second.out.find("0 up, 0 down, 0 failed"), std::string::npos) << second.out;
+}
+
+}  // namespace
+}  // namespace varnelo::test
