@@ -1,0 +1,134 @@
+// Crash safety: an engine process killed with SIGKILL in the middle of a
+// large upload or download is started again over the same folders; both
+// computers and the service converge, the file arrives whole, and no
+// unfinished part file is ever taken for the file's content.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "engine_harness.h"
+
+namespace varnelo::e2e {
+namespace {
+
+// One engine in a child process over an EngineComputer's folders.
+class ChildEngine {
+ public:
+  ChildEngine(const EngineComputer& pc, const std::string& user, const std::string& key,
+              const std::string& secret) {
+    std::vector<std::string> args{
+        VARNELO_ENGINE_CHILD, pc.dataFolder(), pc.root(), user, key, secret};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(fds[0], 0);
+      close(fds[0]);
+      close(fds[1]);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(fds[0]);
+    stdin_ = fds[1];
+  }
+  ~ChildEngine() { kill(); }
+  bool started() const { return pid_ > 0; }
+  void kill() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      int status = 0;
+      waitpid(pid_, &status, 0);
+      pid_ = -1;
+    }
+    if (stdin_ >= 0) close(stdin_);
+    stdin_ = -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int stdin_ = -1;
+};
+
+class EngineCrashTest : public EngineTest {
+ protected:
+  int64_t counted(const std::string& endpoint, const char* field) {
+    Json::Value all;
+    if (!service().counters(&all)) return 0;
+    return all["endpoints"][endpoint][field].asInt64();
+  }
+  ::testing::AssertionResult converged(EngineComputer& a, EngineComputer& b) {
+    Tree remote;
+    if (waitFor(
+            [&] {
+              remote = remoteTree();
+              return a.tree() == remote && b.tree() == remote;
+            },
+            120000)) {
+      return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "remote has " << remote.size() << " entries, a "
+                                         << a.tree().size() << ", b " << b.tree().size();
+  }
+};
+
+TEST_F(EngineCrashTest, KilledDuringALargeUploadThenRestarted) {
+  const std::string big = std::string(40u << 20, 'u') + "end of the upload";
+  auto a = computer();
+  auto b = computer();
+  a->write("big.bin", big);
+  a->write("small.txt", "small");
+  ASSERT_TRUE(service().resetCounters());
+  setenv("CURL_UPLOAD_SPEEDLIMIT", "1024", 1);  // inherited by the child only
+  ChildEngine child(*a, user(), tokenKey(), tokenSecret());
+  unsetenv("CURL_UPLOAD_SPEEDLIMIT");
+  ASSERT_TRUE(child.started());
+  // Killed once part of the file's chunks have reached the service.
+  ASSERT_TRUE(waitFor([&] { return counted("/chunk", "bytesIn") > (4 << 20); }, 60000));
+  child.kill();
+  EXPECT_EQ(remoteTree().count("big.bin"), 0u);
+
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_EQ(b->start(), 200);
+  ASSERT_TRUE(converged(*a, *b));
+  EXPECT_EQ(remoteTree()["big.bin"], fileEntry(big));
+  EXPECT_EQ(b->read("big.bin"), big);
+  EXPECT_EQ(b->read("small.txt"), "small");
+}
+
+TEST_F(EngineCrashTest, KilledDuringALargeDownloadThenRestarted) {
+  std::string big(40u << 20, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 7 + i / 4093) & 0xff);
+  auto a = computer();
+  auto b = computer();
+  a->write("big.bin", big);
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return remoteTree()["big.bin"] == fileEntry(big); }, 60000));
+  // B's engine dies half-way through the download.
+  ASSERT_TRUE(service().resetCounters());
+  setenv("CURL_DOWNLOAD_SPEEDLIMIT", "1024", 1);
+  {
+    ChildEngine child(*b, user(), tokenKey(), tokenSecret());
+    unsetenv("CURL_DOWNLOAD_SPEEDLIMIT");
+    ASSERT_TRUE(child.started());
+    ASSERT_TRUE(waitFor([&] { return counted("/data", "bytesOut") > (4 << 20); }, 60000));
+    child.kill();
+  }
+  // What is under the final name is never the unfinished part file.
+  if (b->exists("big.bin")) {
+    EXPECT_EQ(b->read("big.bin"), big);
+  }
+  ASSERT_EQ(b->start(), 200);
+  ASSERT_TRUE(converged(*a, *b));
+  EXPECT_EQ(b->read("big.bin"), big);
+  // Nothing changed on the service because of the crash.
+  EXPECT_EQ(remoteTree()["big.bin"], fileEntry(big));
+  EXPECT_EQ(remoteTree().size(), 1u);
+}
+
+}  // namespace
+}  // namespace varnelo::e2e
