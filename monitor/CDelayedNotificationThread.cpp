@@ -48,7 +48,11 @@ class Dispatcher {
   }
 
  private:
-  Dispatcher() : thread_(runDispatchThread, &queue_) {}
+  Dispatcher() : thread_(runDispatchThread, &queue_) {
+    // The thread may log until it is joined at exit: make sure the logger
+    // exists first, so that it is destroyed after this.
+    Logger::instance();
+  }
 
   Queue queue_;         // declared first: the thread uses it until joined
   std::thread thread_;  // the dispatch thread
