@@ -217,6 +217,24 @@ TEST_F(CliTest, MissingSyncFolderIsNotRecreatedNorTakenForDeletions) {
   EXPECT_NE(tree.toStyledString().find("a.txt"), std::string::npos) << "the remote file stays";
 }
 
+TEST_F(CliTest, OnceListsWhatCouldNotBeSyncedAndExitsOne) {
+  login("pc1", "first");
+  ASSERT_TRUE(service_.setQuota("alice", 64 * 1024));
+  std::string folder = temp_ / "V";
+  ASSERT_FALSE(files::createDirectories(folder));
+  ASSERT_FALSE(files::writeFile(folder + "/fits.txt", "small"));
+  ASSERT_FALSE(files::writeFile(folder + "/too-big.bin", bytes(512 * 1024, 'q')));
+  RunResult r = cli("pc1", {"sync", "--folder", folder, "--once", "--timeout", "120"}, kSyncMs);
+  EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+  EXPECT_NE(r.err.find("failed: too-big.bin: the account's storage quota is exceeded"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find("fits.txt"), std::string::npos) << r.err;
+  RunResult status = cli("pc1", {"status"});
+  EXPECT_NE(status.out.find("not in step"), std::string::npos) << status.out;
+  EXPECT_NE(status.out.find("failed: too-big.bin"), std::string::npos) << status.out;
+}
+
 // The README's first command, as a fresh user runs it, on binaries already
 // built: a temporary HOME, the service on any free ports.
 TEST(ScriptsRunTest, OnceStartsAServiceMakesTheDemoAccountAndSyncsHomeVarnelo) {
