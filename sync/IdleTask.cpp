@@ -13,9 +13,6 @@
 namespace varnelo::sync {
 namespace {
 
-// The root of every remote pass.
-constexpr bool kOrdinaryPass = false;
-
 // Unsigned tick difference: "more than `interval` since `last`", with 0 as
 // "never", which is always due.
 bool due(uint64_t now, uint64_t last, uint32_t interval) {
@@ -103,7 +100,7 @@ void IdleTask::remotePass(uint64_t now) {
     full = true;
     recheckAll_ = false;
   }
-  const int rc = downloader::syncDir(context_, full ? true : kOrdinaryPass);
+  const int rc = downloader::syncDir(context_, full);
   if (rc == codes::kOk) ++remotePasses_;
   lastRemoteTick_ = platform::monotonicMillis();
 }

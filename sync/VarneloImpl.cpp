@@ -239,9 +239,12 @@ int32_t VarneloImpl::setExcludeDirs(const char* const* dirs, uint32_t count) {
   std::vector<std::string> newDirs;
   for (uint32_t i = 0; i < count; ++i) {
     // "|" separates stored entries; a name holding it cannot be stored.
-    if (dirs[i] && std::string_view(dirs[i]).find('|') == std::string_view::npos) {
-      newDirs.emplace_back(dirs[i]);
+    if (!dirs[i]) continue;
+    if (std::string_view(dirs[i]).find('|') != std::string_view::npos) {
+      log_write(kLogError, kModuleVarnelo, "exclude dir refused (holds \"|\"): [%s]", dirs[i]);
+      continue;
     }
+    newDirs.emplace_back(dirs[i]);
   }
   const int rc = config_.putExcludeDirs(newDirs);
   if (rc == kEngineOk) syncer_.applyExcludeChange(oldDirs, newDirs);

@@ -7,6 +7,9 @@
 // syncer's thread and the monitor's dispatch thread run underneath.
 // release() stops the sync and waits for its thread, also one a forced stop
 // left ending, so the engine is never destroyed under a running thread.
+// The process-wide I/O channel is not shut down with the last engine: a
+// later engine in the same process (a new sign-in, the tests) would find it
+// closed. Its own shutdown runs when the library is unloaded.
 #pragma once
 
 #include <memory>

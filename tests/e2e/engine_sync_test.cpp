@@ -186,19 +186,49 @@ TEST_F(EngineSyncTest, UploadOnlyModeNeverDownloads) {
   EXPECT_EQ(b->state().remotePasses, 0u);
 }
 
-TEST_F(EngineSyncTest, PauseHoldsLocalChangesAndResumeRechecksEverything) {
+TEST_F(EngineSyncTest, PauseStopsAfterTheCurrentFileAndResumeCatchesUp) {
   auto pc = computer();
   ASSERT_EQ(pc->start(), 200);
   ASSERT_TRUE(pc->settle());
+  // A long queue, paused once part of it has gone up.
+  for (int i = 0; i < 300; ++i) pc->write("queue/q" + std::to_string(i) + ".txt", "queued");
+  ASSERT_TRUE(waitFor([&] { return remoteTree().size() > 10; }));
   ASSERT_EQ(pc->engine()->pauseSync(), 200);
   EXPECT_TRUE(pc->sink().has("state 4"));
+  // The file in hand finishes (or gives up); then nothing more is taken.
+  ASSERT_TRUE(waitFor([&] {
+    const varnelo_sync_state s = pc->state();
+    return s.paused == 1 && s.inFlight == 0 && !s.converged;
+  }));
+  EXPECT_LT(remoteTree().size(), pc->tree().size());  // the rest was held back
   pc->write("while-paused.txt", "held");
-  EXPECT_TRUE(waitFor([&] { return pc->state().paused == 1; }));
-  // Nothing moves while paused: the monitor's event is dropped by the
-  // idle loop, and the scan after the resume finds the file.
-  ASSERT_EQ(pc->engine()->resumeSync(true), 200);
-  EXPECT_TRUE(remoteHas("while-paused.txt", fileEntry("held")));
-  EXPECT_TRUE(pc->settle());
+  ASSERT_EQ(pc->engine()->resumeSync(false), 200);
+  EXPECT_TRUE(converged({pc.get()}));
+  EXPECT_EQ(remoteTree()["while-paused.txt"], fileEntry("held"));
+}
+
+TEST_F(EngineSyncTest, ResumeWithRecheckAllListsEveryFolderAgain) {
+  auto pc = computer();
+  for (int i = 0; i < 30; ++i) pc->write("f" + std::to_string(i) + "/x.txt", "x");
+  ASSERT_EQ(pc->start(), 200);
+  ASSERT_TRUE(converged({pc.get()}));
+  auto listings = [&] {
+    Json::Value all;
+    service().counters(&all);
+    return all["endpoints"]["/get"]["requests"].asInt64();
+  };
+  // An ordinary resume lists what changed (nothing): far fewer than 30 folders.
+  pc->engine()->pauseSync();
+  int64_t before = listings();
+  pc->engine()->resumeSync(false);
+  ASSERT_TRUE(pc->settle());
+  EXPECT_LT(listings() - before, 30);
+  // A full recheck lists every folder once more.
+  pc->engine()->pauseSync();
+  before = listings();
+  pc->engine()->resumeSync(true);
+  ASSERT_TRUE(pc->settle());
+  EXPECT_GE(listings() - before, 31);
 }
 
 TEST_F(EngineSyncTest, ExcludedFolderLeavesTheJournalAndKeepsItsFiles) {

@@ -1,0 +1,156 @@
+// The running engine against a local varnelo-service: how long a local edit
+// takes to reach the service (median and 95th percentile over 100 edits of
+// one file, each waited for before the next), and the engine's CPU use while
+// idle over 60 s with 10,000 files in its folder. Not a test: figures
+// depend on the machine.
+//
+//   build/bench/engine_bench [--edits N] [--files N] [--idle-seconds N]
+#include <openssl/sha.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Consumer.h"
+#include "ServiceProcess.h"
+#include "platform/files.h"
+#include "varnelo/IVarnelo2.h"
+#include "varnelo/SyncState.h"
+#include "varnelo/account.h"
+
+using namespace varnelo;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+std::string sha1Hex(const std::string& bytes) {
+  unsigned char d[SHA_DIGEST_LENGTH];
+  SHA1(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), d);
+  static const char* hex = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : d) out += {hex[c >> 4], hex[c & 15]};
+  return out;
+}
+
+double cpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// SHA-1 of the remote "home/<name>", or "" when absent.
+std::string remoteSha1(test::ServiceProcess& service, const std::string& user,
+                       const std::string& path) {
+  Json::Value dump;
+  if (!service.dumpTree(user, &dump)) return "";
+  for (const auto& e : dump["entries"]) {
+    if (e["path"].asString() == path) return e["sha1"].asString();
+  }
+  return "";
+}
+
+int64_t remoteCount(test::ServiceProcess& service, const std::string& user) {
+  Json::Value dump;
+  return service.dumpTree(user, &dump) ? static_cast<int64_t>(dump["entries"].size()) : -1;
+}
+
+struct Engine {
+  IVarnelo2* engine = nullptr;
+  ~Engine() {
+    if (engine) engine->release();
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int edits = 100, files = 10000, idleSeconds = 60;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (!std::strcmp(argv[i], "--edits")) edits = std::atoi(argv[i + 1]);
+    if (!std::strcmp(argv[i], "--files")) files = std::atoi(argv[i + 1]);
+    if (!std::strcmp(argv[i], "--idle-seconds")) idleSeconds = std::atoi(argv[i + 1]);
+  }
+  test::ServiceProcess service;
+  if (!service.started()) {
+    std::fprintf(stderr, "service: %s\n", service.error().c_str());
+    return 1;
+  }
+  service.exportEnvironment();
+  const std::string user = "bench";
+  service.addUser(user, "pw");
+  varnelo_token_pair* token = nullptr;
+  if (varnelo_auth_quick_token(user.c_str(), "pw", &http::client_consumer(), &token, nullptr) !=
+      200) {
+    return 1;
+  }
+  char dataTemplate[] = "/tmp/varnelo-engine-bench-XXXXXX";
+  const std::string base = mkdtemp(dataTemplate);
+  const std::string data = base + "/data/", root = base + "/Sync";
+  platform::files::createDirectories(data);
+  platform::files::createDirectories(root);
+  for (int i = 0; i < files; ++i) {
+    const std::string folder = root + "/f" + std::to_string(i / 100);
+    if (i % 100 == 0) platform::files::createDirectories(folder);
+    platform::files::writeFile(folder + "/n" + std::to_string(i) + ".txt",
+                               "file " + std::to_string(i));
+  }
+
+  Engine e;
+  varnelo_new2(data.c_str(), &e.engine);
+  e.engine->login(user.c_str(), &http::client_consumer(), token);
+  varnelo_destroy_inner_token(token);
+  e.engine->getChunkCache()->open((data + "chunks.db").c_str(), (data + "cache").c_str());
+  e.engine->mountVolume("home", root.c_str());
+  auto start = Clock::now();
+  if (e.engine->startSync(false) != 200) return 1;
+  const int64_t expected = files + files / 100 + (files % 100 ? 1 : 0);
+  while (remoteCount(service, user) < expected)
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  std::printf("initial upload of %d files: %.1f s\n", files,
+              std::chrono::duration<double>(Clock::now() - start).count());
+
+  // Idle: the engine's own process time (the service runs in another process).
+  varnelo_sync_state state{};
+  do {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    varnelo_get_sync_state2(e.engine, &state);
+  } while (!state.converged);
+  const double cpuBefore = cpuSeconds();
+  std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
+  const double cpu = cpuSeconds() - cpuBefore;
+  std::printf("idle over %d s with %d files: %.3f s CPU (%.2f%% of one core)\n", idleSeconds, files,
+              cpu, 100.0 * cpu / idleSeconds);
+
+  // Latency: write, then poll the service until the new content is there.
+  std::vector<double> ms;
+  for (int i = 0; i < edits; ++i) {
+    const std::string content = "edit number " + std::to_string(i);
+    const std::string want = sha1Hex(content);
+    const std::string temp = base + "/incoming";
+    platform::files::writeFile(temp, content);
+    const auto began = Clock::now();
+    platform::files::rename(temp, root + "/edited.txt");
+    while (remoteSha1(service, user, "home/edited.txt") != want) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      if (Clock::now() - began > std::chrono::seconds(30)) break;
+    }
+    ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - began).count());
+  }
+  std::sort(ms.begin(), ms.end());
+  if (!ms.empty()) {
+    std::printf("change to service over %d edits: median %.0f ms, p95 %.0f ms, max %.0f ms\n",
+                edits, ms[ms.size() / 2], ms[std::min(ms.size() - 1, ms.size() * 95 / 100)],
+                ms.back());
+  }
+  e.engine->release();
+  e.engine = nullptr;
+  platform::files::removeTree(base);
+  return 0;
+}
