@@ -130,16 +130,20 @@ std::string FileSyncer::localRoot() const {
   return volumes_.empty() ? std::string() : withoutTrailingSlash(volumes_.front().localPath);
 }
 
-void FileSyncer::start() {
-  if (thread_.joinable()) {
-    bool ending;
-    {
-      std::lock_guard lock(lock_);
-      ending = stopRequested_;
-    }
-    if (running_ && !ending) return;  // already syncing
-    thread_.join();                   // a forced stop still ending, or a run that ended
+bool FileSyncer::joinIfEnding() {
+  if (!thread_.joinable()) return true;
+  bool ending;
+  {
+    std::lock_guard lock(lock_);
+    ending = stopRequested_;
   }
+  if (running_ && !ending) return false;
+  thread_.join();  // a forced stop still ending, or a run that ended by itself
+  return true;
+}
+
+void FileSyncer::start() {
+  if (!joinIfEnding()) return;  // already syncing
   {
     std::lock_guard lock(lock_);
     stopRequested_ = false;
@@ -163,15 +167,19 @@ void FileSyncer::join() {
 }
 
 void FileSyncer::setPaused(bool paused, bool recheckAll) {
-  std::lock_guard lock(lock_);
-  if (!context_ || !idle_) return;
-  context_->setPaused(paused);
-  if (IVarneloEvent* sink = sink_) sink->statusChanged(paused ? kEnginePaused : kEngineIdle);
-  if (paused) {
-    idle_->paused();
-  } else {
-    idle_->resumed(recheckAll);
+  {
+    std::lock_guard lock(lock_);
+    if (!context_ || !idle_) return;
+    context_->setPaused(paused);
+    if (paused) {
+      idle_->paused();
+    } else {
+      idle_->resumed(recheckAll);
+    }
   }
+  // Outside the lock: a sink that asks the engine for its status at once
+  // must not wait on it.
+  if (IVarneloEvent* sink = sink_) sink->statusChanged(paused ? kEnginePaused : kEngineIdle);
 }
 
 void FileSyncer::run() {

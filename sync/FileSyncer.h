@@ -76,6 +76,9 @@ class FileSyncer final : public IMonitorEvent {
   // join, destruction), so the engine never goes before it.
   void stop(bool force);
   void join();
+  // Joins a thread that has ended or is ending after a stop; true when no
+  // sync thread runs afterwards (false: a sync is running and goes on).
+  bool joinIfEnding();
   void setPaused(bool paused, bool recheckAll);
   bool isRunning() const { return running_.load(); }
 

@@ -122,10 +122,14 @@ int32_t VarneloImpl::startSync(bool resyncAll) {
   const std::string oldJournal = dataFolder_ + kOldJournalName;
   const std::string journal = dataFolder_ + kJournalName;
   if (resyncAll) {
-    // A thread a forced stop left ending must not hold the files meanwhile.
-    syncer_.join();
-    removeJournalFile(oldJournal);
-    removeJournalFile(journal);
+    // Never under a running sync's open journal: a thread a forced stop left
+    // ending is waited for; a sync that runs on keeps its journal.
+    if (syncer_.joinIfEnding()) {
+      removeJournalFile(oldJournal);
+      removeJournalFile(journal);
+    } else {
+      log_write(kLogWarning, kModuleVarnelo, "sync is running, journal kept despite resyncAll");
+    }
   }
   log_write(kLogInfo, kModuleVarnelo, "start sync with resyncAll = [%d]", resyncAll ? 1 : 0);
   syncer_.setJournalPath(platform::files::isRegularFile(oldJournal) ? oldJournal : journal);

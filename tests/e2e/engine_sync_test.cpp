@@ -269,6 +269,23 @@ TEST_F(EngineSyncTest, ARestartContinuesWhereItStopped) {
   EXPECT_EQ(remoteTree()["offline.txt"], fileEntry("made while stopped"));
 }
 
+TEST_F(EngineSyncTest, ResyncAllStartsFromAnEmptyJournalWithoutDuplicates) {
+  auto pc = computer();
+  pc->write("kept/a.txt", "same on both sides");
+  ASSERT_EQ(pc->start(), 200);
+  ASSERT_TRUE(converged({pc.get()}));
+  const Tree before = pc->tree();
+  // While the sync runs, resyncAll neither starts a second thread nor pulls
+  // the journal from under it.
+  ASSERT_EQ(pc->engine()->startSync(true), 200);
+  ASSERT_TRUE(pc->settle());
+  ASSERT_EQ(pc->engine()->stopSync(false), 200);
+  ASSERT_EQ(pc->start(3, true), 200);
+  ASSERT_TRUE(pc->settle());
+  EXPECT_TRUE(converged({pc.get()}));
+  EXPECT_EQ(pc->tree(), before);  // identical content is no conflict
+}
+
 TEST_F(EngineSyncTest, UnlinkEmptiesTheDataFolderDatabases) {
   auto pc = computer();
   pc->write("x.txt", "x");
