@@ -95,6 +95,16 @@ TEST_F(CliTest, SignInFailuresAreExplained) {
   RunResult inactive = cli("pc", {"login", "--user", "bob", "--password", "pw"});
   EXPECT_EQ(inactive.exitCode, 1);
   EXPECT_NE(inactive.err.find("not activated"), std::string::npos) << inactive.err;
+  RunResult unknown = cli("pc", {"login", "--user", "nobody", "--password", "pw"});
+  EXPECT_EQ(unknown.exitCode, 1);
+  EXPECT_NE(unknown.err.find("not registered; register it on the web site first (code -116)"),
+            std::string::npos)
+      << unknown.err;
+  ASSERT_TRUE(service_.addUser("carol", "pw", "kuv", "unbound"));
+  RunResult unbound =
+      cli("pc", {"login", "--user", "carol", "--password", "pw", "--provider", "kuv"});
+  EXPECT_EQ(unbound.exitCode, 1);
+  EXPECT_NE(unbound.err.find("not bound to a Varnelo account"), std::string::npos) << unbound.err;
 
   // A port nobody listens on: the service cannot be reached.
   Env saved = env_;
