@@ -1,5 +1,6 @@
 // login, logout and devices: the account and this computer's registration.
 #include <cstdio>
+#include <iostream>
 #include <memory>
 
 #include "ClientState.h"
@@ -19,9 +20,28 @@ struct DeviceListRelease {
   }
 };
 
+// "-" reads the password from the first line of standard input, so that it
+// does not show in the process list.
+bool readPassword(const Command& command, std::string* out) {
+  if (command.password != "-") {
+    *out = command.password;
+    return true;
+  }
+  std::string line;
+  if (!std::getline(std::cin, line)) return false;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  *out = line;
+  return !line.empty();
+}
+
 }  // namespace
 
 int runLogin(const Command& command, const std::string& dataFolder) {
+  std::string password;
+  if (!readPassword(command, &password)) {
+    fprintf(stderr, "varnelocmd: --password - expects the password on standard input\n");
+    return 2;
+  }
   ClientState state = loadClientState(dataFolder);
   ensureDeviceId(state);
   std::string deviceName = !command.deviceName.empty() ? command.deviceName
@@ -29,7 +49,7 @@ int runLogin(const Command& command, const std::string& dataFolder) {
                                                        : hostName();
 
   varnelo_token_pair* rawToken = nullptr;
-  int32_t rc = varnelo_auth_quick_token(command.user.c_str(), command.password.c_str(), &consumer(),
+  int32_t rc = varnelo_auth_quick_token(command.user.c_str(), password.c_str(), &consumer(),
                                         &rawToken, command.provider.c_str());
   std::unique_ptr<varnelo_token_pair, TokenRelease> token(rawToken);
   if (rc != 200 || !token) {

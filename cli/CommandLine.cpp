@@ -35,7 +35,8 @@ const char kLoginUsage[] =
     "\n"
     "Signs in, stores the access token (never the password) in the data folder and\n"
     "registers this computer as a device of the account. The device name defaults\n"
-    "to the host name.\n";
+    "to the host name. With --password - the password is read from standard input,\n"
+    "which keeps it out of the process list.\n";
 
 const char kLogoutUsage[] =
     "usage: varnelocmd [--data DIR] logout\n"
