@@ -1,11 +1,13 @@
 // varnelocmd: the headless Varnelo client. Parses the command line, finds
 // the data folder and runs one command (see Commands.h).
 #include <cstdio>
+#include <memory>
 
 #include "ClientState.h"
 #include "CommandLine.h"
 #include "Commands.h"
 #include "DataFolder.h"
+#include "DataFolderLock.h"
 
 int main(int argc, char** argv) {
   using namespace varnelo::cli;
@@ -23,6 +25,17 @@ int main(int argc, char** argv) {
   if (std::string error = prepareDataFolder(dataFolder); !error.empty()) {
     fprintf(stderr, "varnelocmd: %s\n", error.c_str());
     return 1;
+  }
+  // Commands that change the engine's state run one at a time per folder.
+  std::unique_ptr<DataFolderLock> lock;
+  if (command.kind == CommandKind::Login || command.kind == CommandKind::Logout ||
+      command.kind == CommandKind::Sync ||
+      (command.kind == CommandKind::Exclude && command.excludeAction != ExcludeAction::List)) {
+    lock = std::make_unique<DataFolderLock>(dataFolder);
+    if (!lock->held()) {
+      fprintf(stderr, "varnelocmd: %s\n", lock->error().c_str());
+      return 1;
+    }
   }
   switch (command.kind) {
     case CommandKind::Login:

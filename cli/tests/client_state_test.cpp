@@ -8,6 +8,7 @@
 
 #include "ClientState.h"
 #include "DataFolder.h"
+#include "DataFolderLock.h"
 #include "Messages.h"
 #include "RemotePaths.h"
 #include "ServiceAddress.h"
@@ -90,6 +91,22 @@ TEST(DataFolderTest, XdgRulesAndPrivateCreation) {
   ASSERT_EQ(stat(folder.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0700u);
   EXPECT_NE(prepareDataFolder(""), "");
+}
+
+TEST(DataFolderLockTest, OneHolderAtATimeAndFreedOnDestruction) {
+  TempFolder dir;
+  {
+    DataFolderLock first(dir.path());
+    ASSERT_TRUE(first.held()) << first.error();
+    DataFolderLock second(dir.path());
+    EXPECT_FALSE(second.held());
+    EXPECT_NE(second.error().find("another varnelocmd"), std::string::npos) << second.error();
+  }
+  DataFolderLock again(dir.path());
+  EXPECT_TRUE(again.held()) << again.error();
+  DataFolderLock missing(dir.path() + "/no/such/folder");
+  EXPECT_FALSE(missing.held());
+  EXPECT_NE(missing.error().find("cannot open"), std::string::npos);
 }
 
 TEST(RemotePathsTest, ExcludedFoldersAreSpelledBelowHome) {
