@@ -1,8 +1,9 @@
-// The running engine against a local varnelo-service: how long a local edit
+// The running engine against a local varnelo-service: how long a local change
 // takes to reach the service (median and 95th percentile over 100 edits of
-// one file, each waited for before the next), and the engine's CPU use while
-// idle over 60 s with 10,000 files in its folder. Not a test: figures
-// depend on the machine.
+// one file, each waited for before the next, and over 20 each of new files,
+// renames, deletes and new folders), and the engine's CPU use while idle
+// over 60 s with 10,000 files in its folder. Not a test: figures depend on
+// the machine.
 //
 //   build/bench/engine_bench [--edits N] [--files N] [--idle-seconds N]
 #include <openssl/sha.h>
@@ -61,6 +62,31 @@ int64_t remoteCount(test::ServiceProcess& service, const std::string& user) {
   return service.dumpTree(user, &dump) ? static_cast<int64_t>(dump["entries"].size()) : -1;
 }
 
+// Median, 95th percentile and maximum of `ms` (sorted here).
+void reportLatency(const char* what, std::vector<double>& ms) {
+  if (ms.empty()) return;
+  std::sort(ms.begin(), ms.end());
+  std::printf("%-12s x%-4zu median %5.0f ms   p95 %5.0f ms   max %5.0f ms\n", what, ms.size(),
+              ms[ms.size() / 2], ms[std::min(ms.size() - 1, ms.size() * 95 / 100)], ms.back());
+}
+
+// Makes a change, then polls the service until `arrived` holds (30 s at most).
+template <class Change, class Arrived>
+double timeChange(Change change, Arrived arrived) {
+  // A pause of 0 to 499 ms first, so that changes do not fall in step with
+  // the idle loop (each would otherwise come just after a pass).
+  static unsigned seed = 12345;
+  seed = seed * 1103515245 + 12345;
+  std::this_thread::sleep_for(std::chrono::milliseconds((seed >> 16) % 500));
+  const auto began = Clock::now();
+  change();
+  while (!arrived()) {
+    if (Clock::now() - began > std::chrono::seconds(30)) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return std::chrono::duration<double, std::milli>(Clock::now() - began).count();
+}
+
 struct Engine {
   IVarnelo2* engine = nullptr;
   ~Engine() {
@@ -77,6 +103,7 @@ int main(int argc, char** argv) {
     if (!std::strcmp(argv[i], "--files")) files = std::atoi(argv[i + 1]);
     if (!std::strcmp(argv[i], "--idle-seconds")) idleSeconds = std::atoi(argv[i + 1]);
   }
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   test::ServiceProcess service;
   if (!service.started()) {
     std::fprintf(stderr, "service: %s\n", service.error().c_str());
@@ -95,12 +122,6 @@ int main(int argc, char** argv) {
   const std::string data = base + "/data/", root = base + "/Sync";
   platform::files::createDirectories(data);
   platform::files::createDirectories(root);
-  for (int i = 0; i < files; ++i) {
-    const std::string folder = root + "/f" + std::to_string(i / 100);
-    if (i % 100 == 0) platform::files::createDirectories(folder);
-    platform::files::writeFile(folder + "/n" + std::to_string(i) + ".txt",
-                               "file " + std::to_string(i));
-  }
 
   Engine e;
   varnelo_new2(data.c_str(), &e.engine);
@@ -108,47 +129,77 @@ int main(int argc, char** argv) {
   varnelo_destroy_inner_token(token);
   e.engine->getChunkCache()->open((data + "chunks.db").c_str(), (data + "cache").c_str());
   e.engine->mountVolume("home", root.c_str());
-  auto start = Clock::now();
   if (e.engine->startSync(false) != 200) return 1;
-  const int64_t expected = files + files / 100 + (files % 100 ? 1 : 0);
-  while (remoteCount(service, user) < expected)
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  std::printf("initial upload of %d files: %.1f s\n", files,
-              std::chrono::duration<double>(Clock::now() - start).count());
+  auto waitConverged = [&] {
+    varnelo_sync_state state{};
+    do {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      varnelo_get_sync_state2(e.engine, &state);
+    } while (!state.converged);
+  };
+  waitConverged();
 
-  // Idle: the engine's own process time (the service runs in another process).
-  varnelo_sync_state state{};
-  do {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    varnelo_get_sync_state2(e.engine, &state);
-  } while (!state.converged);
+  // Change to service, measured while the account is small (each poll
+  // dumps the account's tree). Files are written beside and moved in.
+  const std::string temp = base + "/incoming";
+  auto has = [&](const std::string& path, const std::string& sha1) {
+    return remoteSha1(service, user, "home/" + path) == sha1;
+  };
+  std::vector<double> edited, created, renamed, removed, folders;
+  for (int i = 0; i < edits; ++i) {
+    const std::string content = "edit number " + std::to_string(i);
+    platform::files::writeFile(temp, content);
+    edited.push_back(timeChange([&] { platform::files::rename(temp, root + "/edited.txt"); },
+                                [&] { return has("edited.txt", sha1Hex(content)); }));
+  }
+  const int rounds = std::max(1, edits / 5);
+  for (int i = 0; i < rounds; ++i) {
+    const std::string n = std::to_string(i), content = "new file " + n;
+    platform::files::writeFile(temp, content);
+    created.push_back(timeChange([&] { platform::files::rename(temp, root + "/new" + n); },
+                                 [&] { return has("new" + n, sha1Hex(content)); }));
+    renamed.push_back(
+        timeChange([&] { platform::files::rename(root + "/new" + n, root + "/moved" + n); },
+                   [&] { return has("moved" + n, sha1Hex(content)) && has("new" + n, ""); }));
+    removed.push_back(timeChange([&] { platform::files::removeFile(root + "/moved" + n); },
+                                 [&] { return has("moved" + n, ""); }));
+    folders.push_back(timeChange([&] { platform::files::createDirectory(root + "/dir" + n); },
+                                 [&] {
+                                   Json::Value dump;
+                                   if (!service.dumpTree(user, &dump)) return false;
+                                   for (const auto& entry : dump["entries"]) {
+                                     if (entry["path"].asString() == "home/dir" + n) return true;
+                                   }
+                                   return false;
+                                 }));
+  }
+  std::printf("change to service (idle loop every 500 ms):\n");
+  reportLatency("edit", edited);
+  reportLatency("new file", created);
+  reportLatency("rename", renamed);
+  reportLatency("delete", removed);
+  reportLatency("new folder", folders);
+
+  // Idle with many files: the engine's own process time (the service runs
+  // in another process), at the default remote poll interval.
+  auto start = Clock::now();
+  for (int i = 0; i < files; ++i) {
+    const std::string folder = root + "/tree/f" + std::to_string(i / 100);
+    if (i % 100 == 0) platform::files::createDirectories(folder);
+    platform::files::writeFile(folder + "/n" + std::to_string(i) + ".txt",
+                               "file " + std::to_string(i));
+  }
+  while (remoteCount(service, user) < files) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  }
+  waitConverged();
+  std::printf("%d files written and uploaded: %.1f s\n", files,
+              std::chrono::duration<double>(Clock::now() - start).count());
   const double cpuBefore = cpuSeconds();
   std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
   const double cpu = cpuSeconds() - cpuBefore;
   std::printf("idle over %d s with %d files: %.3f s CPU (%.2f%% of one core)\n", idleSeconds, files,
               cpu, 100.0 * cpu / idleSeconds);
-
-  // Latency: write, then poll the service until the new content is there.
-  std::vector<double> ms;
-  for (int i = 0; i < edits; ++i) {
-    const std::string content = "edit number " + std::to_string(i);
-    const std::string want = sha1Hex(content);
-    const std::string temp = base + "/incoming";
-    platform::files::writeFile(temp, content);
-    const auto began = Clock::now();
-    platform::files::rename(temp, root + "/edited.txt");
-    while (remoteSha1(service, user, "home/edited.txt") != want) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-      if (Clock::now() - began > std::chrono::seconds(30)) break;
-    }
-    ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - began).count());
-  }
-  std::sort(ms.begin(), ms.end());
-  if (!ms.empty()) {
-    std::printf("change to service over %d edits: median %.0f ms, p95 %.0f ms, max %.0f ms\n",
-                edits, ms[ms.size() / 2], ms[std::min(ms.size() - 1, ms.size() * 95 / 100)],
-                ms.back());
-  }
   e.engine->release();
   e.engine = nullptr;
   platform::files::removeTree(base);

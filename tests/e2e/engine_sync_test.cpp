@@ -286,6 +286,25 @@ TEST_F(EngineSyncTest, ResyncAllStartsFromAnEmptyJournalWithoutDuplicates) {
   EXPECT_EQ(pc->tree(), before);  // identical content is no conflict
 }
 
+TEST_F(EngineSyncTest, AFailedUploadIsRetriedFromTheRetrySet) {
+  auto pc = computer();
+  ASSERT_EQ(pc->start(), 200);
+  ASSERT_TRUE(pc->settle());
+  ASSERT_TRUE(service().setFaults("*:error=1"));
+  pc->write("flaky.txt", "sent on the second try");
+  ASSERT_TRUE(waitFor([&] { return pc->sink().has("file " + pc->path("flaky.txt") + " 256"); }))
+      << ::testing::PrintToString(pc->sink().lines());
+  EXPECT_TRUE(waitFor([&] { return pc->state().retrying == 1; }));
+  ASSERT_TRUE(service().setFaults(""));
+  EXPECT_TRUE(remoteHas("flaky.txt", fileEntry("sent on the second try")));
+  // The last word on the file is "in step".
+  std::string last;
+  for (const std::string& line : pc->sink().lines()) {
+    if (line.rfind("file " + pc->path("flaky.txt") + " ", 0) == 0) last = line;
+  }
+  EXPECT_EQ(last, "file " + pc->path("flaky.txt") + " 0");
+}
+
 TEST_F(EngineSyncTest, UnlinkEmptiesTheDataFolderDatabases) {
   auto pc = computer();
   pc->write("x.txt", "x");
