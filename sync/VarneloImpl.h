@@ -59,6 +59,8 @@ class VarneloImpl final : public IVarnelo, public IVarnelo2, private IChunkCache
 
   const std::string& dataFolder() const { return dataFolder_; }
   void syncState(varnelo_sync_state& out) { syncer_.syncState(out); }
+  // The change monitor, for tests and diagnostics.
+  WinMonitor& monitor() { return *watcher_; }
 
  private:
   ~VarneloImpl();

@@ -5,6 +5,8 @@
 #include "ChunkCache.h"
 #include "ConfigInfo.h"
 #include "FileSyncer.h"
+#include "VarneloImpl.h"
+#include "WinMonitor.h"
 #include "engine_harness.h"
 
 namespace varnelo::e2e {
@@ -101,6 +103,19 @@ TEST_F(EngineStatusTest, ARescanNoticeFindsChangesWhoseEventsWereLost) {
   bare.syncer().onRescanNeeded(bare.root().c_str());
   EXPECT_TRUE(waitFor([&] { return remoteTree()["lost.txt"] == fileEntry("event lost"); }));
   EXPECT_GT(bare.state().localScans, scans);
+}
+
+TEST_F(EngineStatusTest, TheMonitorsOverflowNoticeBringsALocalScan) {
+  auto pc = computer();
+  ASSERT_EQ(pc->start(), 200);
+  ASSERT_TRUE(pc->settle());
+  const uint64_t scans = pc->state().localScans;
+  auto* engine = static_cast<sync::VarneloImpl*>(pc->engine());
+  ASSERT_TRUE(
+      engine->monitor().watcher().InjectFault(pc->root(), platform::DirWatchFault::QueueOverflow));
+  pc->write("after-overflow.txt", "found");
+  EXPECT_TRUE(waitFor([&] { return pc->state().localScans > scans; }));
+  EXPECT_TRUE(waitFor([&] { return remoteTree()["after-overflow.txt"] == fileEntry("found"); }));
 }
 
 TEST_F(EngineStatusTest, AnUnwatchableFolderIsReportedOnceAndScannedEveryPollInterval) {
