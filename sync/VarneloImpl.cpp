@@ -146,13 +146,14 @@ int32_t VarneloImpl::startSync(bool resyncAll) {
       dirs.push_back(volume.localPath);
     }
   }
-  {
-    std::lock_guard lock(watchedMutex_);
-    watchedDirs_ = std::move(dirs);
-  }
   const auto& patterns = SyncFilter::patterns();
   monitor_->setExcludes(patterns.data(), static_cast<uint32_t>(patterns.size()));
   monitor_->start();
+  {
+    // Asked about only once the watches had their chance to start.
+    std::lock_guard lock(watchedMutex_);
+    watchedDirs_ = std::move(dirs);
+  }
   return kEngineOk;
 }
 
@@ -166,6 +167,12 @@ bool VarneloImpl::watching() const {
 
 int32_t VarneloImpl::stopSync(bool force) {
   log_write(kLogInfo, kModuleVarnelo, "stoping sync with force = [%d]", force ? 1 : 0);
+  {
+    // Folders no longer watched on purpose: the sync thread's last passes
+    // must not take the stopped monitor for a watch that failed.
+    std::lock_guard lock(watchedMutex_);
+    watchedDirs_.clear();
+  }
   monitor_->stop();
   syncer_.stop(force);
   return kEngineOk;

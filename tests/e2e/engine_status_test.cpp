@@ -169,6 +169,10 @@ TEST_F(EngineStatusTest, ReleaseWaitsForTheThreadAForcedStopLeftEnding) {
   ASSERT_TRUE(pc->settle());
   ASSERT_EQ(pc->engine()->stopSync(true), 200);
   pc->shutdown();  // release joins the thread that is still ending
+  // A watched folder is never reported unwatchable around starts and stops.
+  for (const std::string& line : pc->sink().lines()) {
+    EXPECT_EQ(line.rfind("result -121", 0), std::string::npos) << line;
+  }
 }
 
 }  // namespace
