@@ -5,6 +5,7 @@
 #pragma once
 
 #include <curl/curl.h>
+#include <gtest/gtest.h>
 #include <json/json.h>
 
 #include <cstdint>
@@ -83,5 +84,38 @@ class TestClient {
 
 // Parses "a=1&b=2" into its values.
 std::string formValue(const std::string& form, const std::string& name);
+
+// One service for the whole suite and a fresh signed-in account per test,
+// named after the test.
+class AccountTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    service_ = new ServiceProcess();
+    ASSERT_TRUE(service_->started()) << service_->error();
+  }
+  static void TearDownTestSuite() {
+    delete service_;
+    service_ = nullptr;
+  }
+  void SetUp() override {
+    user_ = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    ASSERT_TRUE(service_->addUser(user_, "pw"));
+    client_ = std::make_unique<TestClient>(*service_);
+    ASSERT_TRUE(client_->signIn(user_, "pw"));
+  }
+  // The entry at `path`, or its listing.
+  Reply get(const std::string& path, bool list = false) {
+    Json::Value body;
+    body["path"] = path;
+    body["base"] = "";
+    body["list"] = list ? 1 : 0;
+    body["showType"] = 0;
+    return client_->call("/get", body);
+  }
+
+  static inline ServiceProcess* service_ = nullptr;
+  std::string user_;
+  std::unique_ptr<TestClient> client_;
+};
 
 }  // namespace varnelo::test

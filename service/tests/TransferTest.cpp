@@ -33,41 +33,14 @@ Json::Value putBody(const std::string& path, const std::string& content, const s
   return body;
 }
 
-class TransferTest : public ::testing::Test {
+class TransferTest : public AccountTest {
  protected:
-  static void SetUpTestSuite() {
-    service_ = new ServiceProcess();
-    ASSERT_TRUE(service_->started()) << service_->error();
-  }
-  static void TearDownTestSuite() {
-    delete service_;
-    service_ = nullptr;
-  }
-  void SetUp() override {
-    user_ = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    ASSERT_TRUE(service_->addUser(user_, "pw"));
-    client_ = std::make_unique<TestClient>(*service_);
-    ASSERT_TRUE(client_->signIn(user_, "pw"));
-  }
-  Reply get(const std::string& path) {
-    Json::Value body;
-    body["path"] = path;
-    body["base"] = "";
-    body["list"] = 0;
-    body["showType"] = 0;
-    return client_->call("/get", body);
-  }
   uint64_t counter(const char* endpoint, const char* field) {
     Json::Value c;
     EXPECT_TRUE(service_->counters(&c));
     return c["endpoints"][endpoint][field].asUInt64();
   }
-
-  static ServiceProcess* service_;
-  std::string user_;
-  std::unique_ptr<TestClient> client_;
 };
-ServiceProcess* TransferTest::service_ = nullptr;
 
 TEST_F(TransferTest, OnlyMissingChunksAreRequiredAndSent) {
   std::string content = randomBytes(3 * kChunk + 100, 1);

@@ -10,31 +10,8 @@ namespace {
 
 constexpr int64_t kChunk = 64 * 1024;
 
-class TreeTest : public ::testing::Test {
+class TreeTest : public AccountTest {
  protected:
-  static void SetUpTestSuite() {
-    service_ = new ServiceProcess();
-    ASSERT_TRUE(service_->started()) << service_->error();
-  }
-  static void TearDownTestSuite() {
-    delete service_;
-    service_ = nullptr;
-  }
-  // A fresh account per test.
-  void SetUp() override {
-    user_ = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    ASSERT_TRUE(service_->addUser(user_, "pw"));
-    client_ = std::make_unique<TestClient>(*service_);
-    ASSERT_TRUE(client_->signIn(user_, "pw"));
-  }
-  Reply get(const std::string& path, bool list = false) {
-    Json::Value body;
-    body["path"] = path;
-    body["base"] = "";
-    body["list"] = list ? 1 : 0;
-    body["showType"] = 0;
-    return client_->call("/get", body);
-  }
   std::string ver(const std::string& path) { return get(path).json["ver"].asString(); }
   int mkdir(const std::string& path) {
     Json::Value body;
@@ -61,12 +38,7 @@ class TreeTest : public ::testing::Test {
   int upload(const std::string& path, const std::string& content) {
     return client_->upload(path, content, kChunk).status;
   }
-
-  static ServiceProcess* service_;
-  std::string user_;
-  std::unique_ptr<TestClient> client_;
 };
-ServiceProcess* TreeTest::service_ = nullptr;
 
 TEST_F(TreeTest, NamesIgnoreCaseButKeepTheirCase) {
   ASSERT_EQ(mkdir("home/Photos"), 200);
