@@ -4,13 +4,23 @@
 #include <thread>
 
 namespace varnelo::desktop {
+namespace {
+
+// False when the retries should end now.
+bool pause(const BusyRetry& retry) {
+  if (retry.cancel) return !retry.cancel->waitFor(retry.pause);
+  std::this_thread::sleep_for(retry.pause);
+  return true;
+}
+
+}  // namespace
 
 int stepRetrying(sqlite::Statement& s, const BusyRetry& retry) {
   int rc = SQLITE_BUSY;
   for (int attempt = 0; attempt < retry.attempts; ++attempt) {
     // A statement that answered SQLITE_BUSY rewinds itself on the next
     // step and keeps its bindings.
-    if (attempt > 0) std::this_thread::sleep_for(retry.pause);
+    if (attempt > 0 && !pause(retry)) break;
     rc = s.step();
     if (rc != SQLITE_BUSY) break;
   }
@@ -20,7 +30,7 @@ int stepRetrying(sqlite::Statement& s, const BusyRetry& retry) {
 int execRetrying(sqlite::Database& db, const char* sql, const BusyRetry& retry) {
   int rc = SQLITE_BUSY;
   for (int attempt = 0; attempt < retry.attempts; ++attempt) {
-    if (attempt > 0) std::this_thread::sleep_for(retry.pause);
+    if (attempt > 0 && !pause(retry)) break;
     rc = db.exec(sql);
     if (rc != SQLITE_BUSY) break;
   }

@@ -9,14 +9,17 @@
 #include <string>
 
 #include "Sqlite.h"
+#include "platform/sync_primitives.h"
 
 namespace varnelo::desktop {
 
-// How often a statement is tried again while another process holds the
-// database (SQLITE_BUSY), and how long to wait in between.
+// How often a statement is tried in all while another process holds the
+// database (SQLITE_BUSY), how long to wait in between, and an event that
+// ends the waiting early (a stopping worker).
 struct BusyRetry {
   int attempts = 1;
   std::chrono::milliseconds pause{0};
+  platform::Event* cancel = nullptr;
 };
 
 // Steps `s` once, again while it answers SQLITE_BUSY, up to the policy's
