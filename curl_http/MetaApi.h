@@ -16,6 +16,11 @@ namespace varnelo::http {
 
 int32_t meta_get(const varnelo_credentials* credentials, std::string_view path,
                  varnelo_meta_get_result** out, const uint8_t* base, bool list, int32_t showType);
+// meta_get with list set, for callers that merge the children: 200 only when
+// the reply is a folder whose "entries" is an array of exactly "fileCount"
+// elements; -1 (logged) otherwise, with *out NULL.
+int32_t meta_list(const varnelo_credentials* credentials, std::string_view path,
+                  varnelo_meta_get_result** out);
 int32_t meta_move(const varnelo_credentials* credentials, std::string_view from,
                   std::string_view to);
 int32_t meta_copy(const varnelo_credentials* credentials, std::string_view from,

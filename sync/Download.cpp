@@ -243,7 +243,7 @@ class Pass {
   int list(const std::string& remotePath, const std::string& localFolder,
            std::vector<RemoteEntry>& out, Signature& listed) {
     GetResult result;
-    int rc = http::meta_get(context_.credentials(), remotePath, &result.p, nullptr, true, 0);
+    int rc = http::meta_list(context_.credentials(), remotePath, &result.p);
     if (rc != codes::kOk) return rc < -1024 ? (rc & 0x7fffffff) : rc;
     std::memcpy(listed.data(), result.p->entry.ver, listed.size());
     const int32_t count = varnelo_array_size(result.p->entries);

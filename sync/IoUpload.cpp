@@ -16,6 +16,7 @@
 #include "MetaApi.h"
 #include "MimeTypes.h"
 #include "OAuthHeader.h"
+#include "RemoteRemoval.h"
 #include "TransferCodes.h"
 #include "platform/file.h"
 #include "platform/files.h"
@@ -262,13 +263,11 @@ int UploadFile::send(uploader::UploadFileCallback& callback) {
   // A synced folder that became a file goes away on the service first, so the
   // file can take its name.
   if (job_.journalKnowsFolder) {
-    rc = http::meta_delete(context_.credentials(), job_.remotePath, settings.requestTimeoutMs);
-    if (rc != codes::kOk && rc != codes::kPartial) {
-      log_write(kLogError, kModuleRemove, "remove remote fs entry %s, error:[%d]",
-                job_.remotePath.c_str(), rc);
-      return rc;
-    }
-    if (context_.journal().removePath(job_.journalPath) != 0) return codes::kLocalFailure;
+    rc = uploader::deleteIfUnchanged(context_, job_.remotePath);
+    // A folder changed on the service meanwhile stays; the remote pass keeps
+    // this file beside it under a conflicted-copy name.
+    if (rc == codes::kUnchanged) return codes::kConflict;
+    if (rc != codes::kOk) return rc;
     job_.base.reset();
   }
 

@@ -28,4 +28,15 @@ int putRowWithParents(sync::FileJournal& journal, std::string_view journalPath, 
                          static_cast<int64_t>(editTime));
 }
 
+int markFoldersOutOfStep(sync::FileJournal& journal, std::string_view journalPath) {
+  for (size_t slash = journalPath.find('/'); slash != std::string_view::npos;
+       slash = journalPath.find('/', slash + 1)) {
+    const std::string_view folder = journalPath.substr(0, slash);
+    int64_t id = 0;
+    if (journal.lookupPath(folder, id) != 0 || !journal.isFolder(id)) continue;
+    if (int rc = journal.setFolderSignature(folder, sync::VersionSignature{}); rc != 0) return rc;
+  }
+  return 0;
+}
+
 }  // namespace varnelo

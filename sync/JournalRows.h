@@ -22,4 +22,9 @@ std::optional<sync::JournalEntry> journalRow(sync::FileJournal& journal,
 int putRowWithParents(sync::FileJournal& journal, std::string_view journalPath, int type,
                       const sync::VersionSignature& sig, uint64_t size, uint64_t editTime);
 
+// Gives every folder row above `journalPath` an all-zero signature, so the
+// next remote pass lists each of them again (rows that are missing are
+// skipped). 0 or the journal's code.
+int markFoldersOutOfStep(sync::FileJournal& journal, std::string_view journalPath);
+
 }  // namespace varnelo

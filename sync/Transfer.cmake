@@ -17,6 +17,7 @@ target_sources(varnelo_sync PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/LocalRemoval.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LocalScan.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MimeTypes.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/RemoteRemoval.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SyncPaths.cpp
   ${CMAKE_CURRENT_LIST_DIR}/TempNames.cpp
   ${CMAKE_CURRENT_LIST_DIR}/TransferCallback.cpp

@@ -6,6 +6,7 @@
 #include "JournalRows.h"
 #include "Log.h"
 #include "MetaApi.h"
+#include "RemoteRemoval.h"
 #include "SyncFilter.h"
 #include "SyncPaths.h"
 #include "TransferCodes.h"
@@ -23,6 +24,16 @@ bool caseSiblingExists(const std::string& localPath) {
   LocalListing listing;
   if (listLocalFolder(files::parentPath(localPath), listing)) return false;
   return listing.find(files::fileName(localPath)) != nullptr;
+}
+
+// True when the service holds a folder at `remotePath`.
+bool remoteIsFolder(Context& context, const std::string& remotePath) {
+  varnelo_meta_get_result* result = nullptr;
+  const bool folder =
+      http::meta_get(context.credentials(), remotePath, &result, nullptr, false, 0) == codes::kOk &&
+      (result->entry.type & 2) != 0;
+  varnelo_meta_destroy_get_result(result);
+  return folder;
 }
 
 }  // namespace
@@ -114,14 +125,14 @@ int uploadFolder(Context& context, const std::string& localPath, const std::stri
   context.uploadStarted(localPath);
   int code = codes::kOk;
   if (row) {
-    // A synced file became a folder: the file goes first.
-    code =
-        http::meta_delete(context.credentials(), remotePath, context.settings().requestTimeoutMs);
-    if (code == codes::kOk || code == codes::kPartial) {
-      code = context.journal().removePath(journalPath) == 0 ? codes::kOk : codes::kLocalFailure;
-    } else {
-      log_write(kLogError, kModuleRemove, "remove remote fs entry %s, error:[%d]",
-                remotePath.c_str(), code);
+    // A synced file became a folder: the file goes first, unless it changed
+    // on the service meanwhile. Then it stays, its row is forgotten, and the
+    // next remote pass brings it back beside this folder (which is kept
+    // under a conflicted-copy name).
+    code = deleteIfUnchanged(context, remotePath);
+    if (code == codes::kUnchanged) {
+      context.uploadDone(code, localPath);
+      return code;
     }
   }
   if (code == codes::kOk) {
@@ -130,7 +141,11 @@ int uploadFolder(Context& context, const std::string& localPath, const std::stri
     const std::string editTime = std::to_string(info.lastWrite);
     varnelo_meta_entry entry{};
     code = http::meta_mkdir(context.credentials(), remotePath, editTime.c_str(), &entry);
-    if (code == codes::kOk || code == codes::kConflict) {
+    if (code == codes::kConflict && !remoteIsFolder(context, remotePath)) {
+      // 409 says only that the name is taken: by a file it is no folder of ours.
+      log_write(kLogError, kModuleSync, "a remote file holds the folder's name:[%s]",
+                remotePath.c_str());
+    } else if (code == codes::kOk || code == codes::kConflict) {
       // The folder's own signature stays zero until a remote pass has listed
       // it: what is inside is not uploaded yet.
       code = putRowWithParents(context.journal(), journalPath, sync::FileJournal::kTypeFolder,
@@ -160,16 +175,18 @@ int deleteRemote(Context& context, const std::string& localPath, const std::stri
   int64_t id = 0;
   if (context.journal().lookupPath(journalPath, id) != 0) return codes::kOk;
   context.uploadStarted(localPath);
-  int code =
-      http::meta_delete(context.credentials(), remotePath, context.settings().requestTimeoutMs);
-  if (code == codes::kOk || code == codes::kPartial) {
-    code = context.journal().removePath(journalPath) == 0 ? codes::kOk : codes::kLocalFailure;
+  const int code = deleteIfUnchanged(context, remotePath);
+  if (code == codes::kOk) {
     if (chunkcache::ChunkCache* cache = context.chunkCache()) cache->onRemove(localPath);
-  } else {
-    log_write(kLogError, kModuleRemove, "remove remote fs entry %s, error:[%d]", remotePath.c_str(),
-              code);
   }
   context.uploadDone(code, localPath);
+  if (code != codes::kOk && code != codes::kUnchanged && !context.isStopping()) {
+    // The path is gone, so uploadDone does not keep it; a deletion that
+    // failed is tried again like any failed upload.
+    context.retry().add(localPath);
+    log_write(kLogError, kModuleRemove, "remote delete failed:[%s], retry it later",
+              localPath.c_str());
+  }
   return code;
 }
 

@@ -45,12 +45,12 @@ class EnvironmentGuard {
 TEST_F(TransferTest, HostileNamesAreRefusedAndNothingIsWrittenOutside) {
   test::CannedServer canned;
   ASSERT_TRUE(canned.started());
-  const std::string listing = std::string(R"({"ver":")") + kVer +
-                              R"(","path":"home","type":2,"entries":[)" + entry("home/..", 2) +
-                              "," + entry("home/.", 2) + "," + entry("home/", 1) + "," +
-                              entry("home/a\\\\b", 1) + "," + entry("home/../../escape.txt", 1) +
-                              "," + entry("home/ok\\u0000/../../x", 1) + "," +
-                              entry("home/Dup.txt", 1) + "," + entry("home/dup.txt", 1) + "]}";
+  const std::string listing =
+      std::string(R"({"ver":")") + kVer + R"(","path":"home","type":2,"fileCount":8,"entries":[)" +
+      entry("home/..", 2) + "," + entry("home/.", 2) + "," + entry("home/", 1) + "," +
+      entry("home/a\\\\b", 1) + "," + entry("home/../../escape.txt", 1) + "," +
+      entry("home/ok\\u0000/../../x", 1) + "," + entry("home/Dup.txt", 1) + "," +
+      entry("home/dup.txt", 1) + "]}";
   canned.set("/get", 200, listing);
 
   Pc pc(credentials());
@@ -113,4 +113,33 @@ TEST_F(TransferTest, LocalCaseTwinsNeverReachTheService) {
   pc.upload("photo.jpg");
   EXPECT_EQ(remoteTree().count("home/Photo.jpg"), 1u);
   EXPECT_EQ(pc.read("Photo.jpg"), "first");
+}
+
+TEST_F(TransferTest, MalformedListingsFailTheFolderAndNeverDelete) {
+  Pc pc(credentials());
+  ASSERT_TRUE(pc.write("kept.txt", "synced content"));
+  ASSERT_TRUE(pc.write("docs/inner.txt", "synced too"));
+  ASSERT_TRUE(pc.push());
+  ASSERT_EQ(pc.pull(), codes::kOk);
+  const std::string head = std::string(R"({"ver":")") + kVer + R"(","path":"home",)";
+  const std::string bad[] = {
+      head + R"("type":2,"fileCount":2})",               // no entries at all
+      head + R"("type":2,"fileCount":2,"entries":{}})",  // entries of the wrong type
+      head + R"("type":2,"fileCount":2,"entries":[]})",  // count differs from fileCount
+      head + R"("type":2,"entries":[]})",                // no fileCount to check against
+      head + R"("type":1,"fileCount":0,"entries":[]})",  // a file where a folder was listed
+  };
+  test::CannedServer canned;
+  ASSERT_TRUE(canned.started());
+  EnvironmentGuard restore;
+  const std::string port = std::to_string(canned.port());
+  setenv("VARNELO_SERVICE", ("127.0.0.1:" + port + ":" + port).c_str(), 1);
+  for (const std::string& reply : bad) {
+    canned.set("/get", 200, reply);
+    EXPECT_NE(pc.pull(), codes::kOk) << reply;
+    EXPECT_EQ(pc.read("kept.txt"), "synced content") << reply;
+    EXPECT_EQ(pc.read("docs/inner.txt"), "synced too") << reply;
+    int64_t id = 0;
+    EXPECT_EQ(pc.journal().lookupPath("home/docs/inner.txt", id), 0) << reply;
+  }
 }

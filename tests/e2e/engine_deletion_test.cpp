@@ -1,0 +1,105 @@
+// Two computers on one account where one deletes what the other changed
+// meanwhile: a remote change the deleting side never saw wins over the
+// deletion, in files and in folders (files added or moved into a folder
+// that is deleted elsewhere come back; only what was as last synced goes).
+#include "engine_harness.h"
+
+namespace varnelo::e2e {
+namespace {
+
+namespace files = platform::files;
+
+class EngineDeletionTest : public EngineTest {
+ protected:
+  // Waits until the service and every computer hold `want`.
+  ::testing::AssertionResult holdEverywhere(std::initializer_list<EngineComputer*> pcs,
+                                            const Tree& want, int timeoutMs = 60000) {
+    Tree remote;
+    const bool ok = waitFor(
+        [&] {
+          remote = remoteTree();
+          if (remote != want) return false;
+          for (EngineComputer* pc : pcs) {
+            if (pc->tree() != want) return false;
+          }
+          return true;
+        },
+        timeoutMs);
+    if (ok) return ::testing::AssertionSuccess();
+    auto failure = ::testing::AssertionFailure() << "remote:";
+    for (const auto& [path, what] : remote) failure << "\n  " << path << " " << what;
+    for (EngineComputer* pc : pcs) {
+      failure << "\nlocal " << pc->root() << ":";
+      for (const auto& [path, what] : pc->tree()) failure << "\n  " << path << " " << what;
+    }
+    return failure;
+  }
+  bool remoteIs(const Tree& want) {
+    return waitFor([&] { return remoteTree() == want; }, 30000);
+  }
+};
+
+TEST_F(EngineDeletionTest, AnEditMadeElsewhereWinsOverALocalDelete) {
+  auto a = computer();
+  auto b = computer();
+  a->write("report.txt", "first draft");
+  a->write("plain.txt", "untouched");
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_EQ(b->start(), 200);
+  const Tree synced{{"plain.txt", fileEntry("untouched")},
+                    {"report.txt", fileEntry("first draft")}};
+  ASSERT_TRUE(holdEverywhere({a.get(), b.get()}, synced));
+
+  // A is off while B edits; A then deletes both files before it sees the edit.
+  a->engine()->stopSync(false);
+  b->write("report.txt", "final version from b");
+  ASSERT_TRUE(remoteIs(
+      {{"plain.txt", fileEntry("untouched")}, {"report.txt", fileEntry("final version from b")}}));
+  ASSERT_FALSE(files::removeFile(a->path("report.txt")));
+  ASSERT_FALSE(files::removeFile(a->path("plain.txt")));
+  ASSERT_EQ(a->start(), 200);
+
+  // The unchanged file is deleted everywhere; the edit comes back to A.
+  EXPECT_TRUE(
+      holdEverywhere({a.get(), b.get()}, {{"report.txt", fileEntry("final version from b")}}));
+}
+
+TEST_F(EngineDeletionTest, FilesAddedOrMovedIntoAFolderDeletedElsewhereComeBack) {
+  auto a = computer();
+  auto b = computer();
+  a->write("docs/old.txt", "as synced");
+  a->write("docs/sub/deep.txt", "deep and unchanged");
+  a->write("moved.txt", "moved by b");
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_EQ(b->start(), 200);
+  ASSERT_TRUE(
+      holdEverywhere({a.get(), b.get()}, {{"docs", "D"},
+                                          {"docs/old.txt", fileEntry("as synced")},
+                                          {"docs/sub", "D"},
+                                          {"docs/sub/deep.txt", fileEntry("deep and unchanged")},
+                                          {"moved.txt", fileEntry("moved by b")}}));
+
+  a->engine()->stopSync(false);
+  b->write("docs/new.txt", "added by b");
+  ASSERT_FALSE(files::rename(b->path("moved.txt"), b->path("docs/sub/moved.txt")));
+  ASSERT_TRUE(remoteIs({{"docs", "D"},
+                        {"docs/new.txt", fileEntry("added by b")},
+                        {"docs/old.txt", fileEntry("as synced")},
+                        {"docs/sub", "D"},
+                        {"docs/sub/deep.txt", fileEntry("deep and unchanged")},
+                        {"docs/sub/moved.txt", fileEntry("moved by b")}}));
+  ASSERT_TRUE(b->settle());
+  // A deletes the whole folder (a rename of it would delete it the same way).
+  ASSERT_FALSE(files::removeTree(a->path("docs")));
+  ASSERT_EQ(a->start(), 200);
+
+  // What A saw as synced goes; what B added or moved in stays, and A gets it back.
+  EXPECT_TRUE(
+      holdEverywhere({a.get(), b.get()}, {{"docs", "D"},
+                                          {"docs/new.txt", fileEntry("added by b")},
+                                          {"docs/sub", "D"},
+                                          {"docs/sub/moved.txt", fileEntry("moved by b")}}));
+}
+
+}  // namespace
+}  // namespace varnelo::e2e
