@@ -4,6 +4,7 @@
 #include <QtGlobal>
 #include <algorithm>
 #include <iterator>
+#include <vector>
 
 namespace varnelo::desktop {
 namespace {
@@ -118,6 +119,95 @@ constexpr Entry kTable[] = {
     // %1 the other program, %2 its process id, %3 the data folder.
     {10004, QT_TRANSLATE_NOOP("Strings", "%1（进程 %2）正在使用数据目录 %3，请先退出它。")},
     {10005, QT_TRANSLATE_NOOP("Strings", "Varnelo已在运行")},
+    // The windows' texts without a resource id (14000 and up); the tray
+    // menu's items use their command ids.
+    {14000, QT_TRANSLATE_NOOP("Strings", "帐号注册")},
+    {14001, QT_TRANSLATE_NOOP("Strings", "忘记密码?")},
+    {14002, QT_TRANSLATE_NOOP("Strings", "使用Google帐号登录")},
+    {14003, QT_TRANSLATE_NOOP("Strings", "使用Tolmar通行证登录")},
+    {14004, QT_TRANSLATE_NOOP("Strings", "输入通过Web得到的验证码:")},
+    {14005, QT_TRANSLATE_NOOP("Strings", "高级设置(&A)")},
+    {14006, QT_TRANSLATE_NOOP("Strings", "密码:")},
+    {14007, QT_TRANSLATE_NOOP("Strings", "主机名:")},
+    {14008, QT_TRANSLATE_NOOP("Strings", "帐号类型:")},
+    {14009, QT_TRANSLATE_NOOP("Strings", "选择同步目录")},
+    {14010, QT_TRANSLATE_NOOP("Strings", "Varnelo 将把此目录与您的网盘保持同步：")},
+    {14011, QT_TRANSLATE_NOOP("Strings", "浏览(&B)...")},
+    {14012, QT_TRANSLATE_NOOP("Strings", "Varnelo 设置向导")},
+    {14013, QT_TRANSLATE_NOOP("Strings", "同步模式")},
+    {14014, QT_TRANSLATE_NOOP("Strings", "选择性同步")},
+    {14015, QT_TRANSLATE_NOOP("Strings", "上一步(&B)")},
+    {14016, QT_TRANSLATE_NOOP("Strings", "取消")},
+    {14100, QT_TRANSLATE_NOOP("Strings", "Varnelo 设置")},
+    {14101, QT_TRANSLATE_NOOP("Strings", "开机自动启动Varnelo(&S)")},
+    {14102, QT_TRANSLATE_NOOP("Strings", "允许弹出托盘消息(&N)")},
+    {14103, QT_TRANSLATE_NOOP("Strings", "启用 HTTPS 数据传输(&T)")},
+    {14104, QT_TRANSLATE_NOOP("Strings",
+                              "启用 HTTPS 数据传输后，客户端与服务器传输数据时会更安全，"
+                              "但是启用此设置可能会使 Varnelo 的同步速度变慢。")},
+    {14105, QT_TRANSLATE_NOOP("Strings", "本机关联帐户信息")},
+    {14106, QT_TRANSLATE_NOOP("Strings", "主机名:")},
+    {14107, QT_TRANSLATE_NOOP("Strings", "断开关联帐户(&U)")},
+    {14108, QT_TRANSLATE_NOOP("Strings", "不使用代理(&N)")},
+    {14109, QT_TRANSLATE_NOOP("Strings", "使用Internet Explorer的代理设置(I)")},
+    {14110, QT_TRANSLATE_NOOP("Strings", "定义代理设置(M)")},
+    {14111, QT_TRANSLATE_NOOP("Strings", "代理服务器需要用户名密码(&R)")},
+    {14112, QT_TRANSLATE_NOOP("Strings", "类型:")},
+    {14113, QT_TRANSLATE_NOOP("Strings", "地址:")},
+    {14114, QT_TRANSLATE_NOOP("Strings", "端口:")},
+    {14115, QT_TRANSLATE_NOOP("Strings", "用户名:")},
+    {14116, QT_TRANSLATE_NOOP("Strings", "密码:")},
+    {14117, QT_TRANSLATE_NOOP("Strings", "不限制上传速度")},
+    {14118, QT_TRANSLATE_NOOP("Strings", "上传速度设置为:")},
+    {14119, QT_TRANSLATE_NOOP("Strings", "不限制下载速度")},
+    {14120, QT_TRANSLATE_NOOP("Strings", "下载速度设置为:")},
+    {14121, QT_TRANSLATE_NOOP("Strings", "KB/s")},
+    {14122, QT_TRANSLATE_NOOP("Strings", "上传速度")},
+    {14123, QT_TRANSLATE_NOOP("Strings", "下载速度")},
+    {14124, QT_TRANSLATE_NOOP("Strings", "同步目录位置")},
+    {14125, QT_TRANSLATE_NOOP("Strings", "更改(&C)...")},
+    {14126, QT_TRANSLATE_NOOP("Strings", "选择(&S)...")},
+    {14127, QT_TRANSLATE_NOOP("Strings", "双向同步(&A)")},
+    {14128, QT_TRANSLATE_NOOP("Strings", "只上传不下载(&U)")},
+    {14129, QT_TRANSLATE_NOOP("Strings", "选择性同步")},
+    {14130, QT_TRANSLATE_NOOP("Strings", "Varnelo 只同步选中的目录：")},
+    {14131, QT_TRANSLATE_NOOP("Strings", "Varnelo")},
+    {14132, QT_TRANSLATE_NOOP("Strings", "同步模式")},
+    {14133, QT_TRANSLATE_NOOP("Strings", "正在复制文件...")},
+    {14134, QT_TRANSLATE_NOOP("Strings", "确定")},
+    {14135, QT_TRANSLATE_NOOP("Strings", "取消")},
+    {14136, QT_TRANSLATE_NOOP("Strings", "应用(&A)")},
+    {14137, QT_TRANSLATE_NOOP("Strings", "代理服务器")},
+    {14200, QT_TRANSLATE_NOOP("Strings", "同步目录不可用，同步已暂停")},
+    {14201, QT_TRANSLATE_NOOP("Strings",
+                              "同步目录\"%s\"不可用（可能所在磁盘未挂载或目录已被移走），"
+                              "Varnelo 不会删除任何文件，目录恢复后将自动继续同步")},
+    {14202, QT_TRANSLATE_NOOP("Strings", "有删除操作等待您确认")},
+    {14203, QT_TRANSLATE_NOOP("Strings",
+                              "本次同步将删除大量文件，Varnelo 已暂缓这些删除，请确认后再继续")},
+    {14204, QT_TRANSLATE_NOOP("Strings", "无法监视同步目录的变化，将定期扫描")},
+    {14205, QT_TRANSLATE_NOOP("Strings",
+                              "系统的文件监视数量已达上限，Varnelo 将定期扫描同步目录以发现变化")},
+    {14206, QT_TRANSLATE_NOOP("Strings", "确认删除")},
+    {14207,
+     QT_TRANSLATE_NOOP("Strings", "本次同步将删除以下 %d 个文件或目录。确认删除，还是保留它们？")},
+    {14208, QT_TRANSLATE_NOOP("Strings", "删除(&D)")},
+    {14209, QT_TRANSLATE_NOOP("Strings", "保留(&K)")},
+    {14210, QT_TRANSLATE_NOOP("Strings", "本地删除，将从网盘删除")},
+    {14211, QT_TRANSLATE_NOOP("Strings", "网盘删除，将从本地删除")},
+    {14212, QT_TRANSLATE_NOOP("Strings", "查看暂缓的删除(&V)...")},
+    {14213, QT_TRANSLATE_NOOP("Strings", "路径")},
+    {14214, QT_TRANSLATE_NOOP("Strings", "操作")},
+    {32771, QT_TRANSLATE_NOOP("Strings", "打开Varnelo主页(&W)")},
+    {32774, QT_TRANSLATE_NOOP("Strings", "暂停同步(&P)")},
+    {32775, QT_TRANSLATE_NOOP("Strings", "帮助(&H)")},
+    {32778, QT_TRANSLATE_NOOP("Strings", "退出(&X)")},
+    {32783, QT_TRANSLATE_NOOP("Strings", "打开Varnelo文件夹(&O)")},
+    {32785, QT_TRANSLATE_NOOP("Strings", "设置(&S)")},
+    {32791, QT_TRANSLATE_NOOP("Strings", "关于(&A)")},
+    {32797, QT_TRANSLATE_NOOP("Strings", "意见反馈(&F)")},
+    {32798, QT_TRANSLATE_NOOP("Strings", "同步完成后关机(&U)")},
+    {32799, QT_TRANSLATE_NOOP("Strings", "获取更多空间(&M)")},
 };
 
 constexpr bool sortedById() {
@@ -143,6 +233,13 @@ QString str(int id) {
     return QString();
   }
   return QCoreApplication::translate("Strings", e->text);
+}
+
+std::vector<int> allStringIds() {
+  std::vector<int> ids;
+  ids.reserve(std::size(kTable));
+  for (const Entry& e : kTable) ids.push_back(e.id);
+  return ids;
 }
 
 const char* sourceText(int id) {

@@ -14,6 +14,8 @@
 
 #include <QString>
 
+#include <vector>
+
 namespace varnelo::desktop {
 
 // Ids used by the application core itself.
@@ -38,5 +40,8 @@ QString str(int id);
 
 // The untranslated source text of `id`, or null.
 const char* sourceText(int id);
+
+// Every id of the table, in ascending order (for the translation checks).
+std::vector<int> allStringIds();
 
 }  // namespace varnelo::desktop

@@ -1,0 +1,74 @@
+// The notification-area icon: a QSystemTrayIcon (a StatusNotifierItem where
+// the desktop runs a watcher, an XEmbed icon otherwise) with the popup menu
+// of the application's commands, a two-frame animation and balloons. UI
+// thread only. Clicks become `command` signals that the main window carries
+// out.
+#pragma once
+
+#include <QIcon>
+#include <QObject>
+#include <QPointer>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <map>
+#include <memory>
+
+#include "ITrayView.h"
+
+class QMenu;
+class QAction;
+
+namespace varnelo::desktop {
+
+class CTrayNotifyIcon : public QObject, public ITrayView {
+  Q_OBJECT
+ public:
+  explicit CTrayNotifyIcon(QObject* parent = nullptr);
+  ~CTrayNotifyIcon() override;
+
+  // Adds the icon with its tooltip; the menu is built once, here.
+  void create(int iconId, const QString& tooltip);
+  void remove();
+  bool added() const { return added_; }
+
+  void setIcon(int iconId) override;
+  void animate(int firstIconId, int secondIconId) override;
+  void setTooltip(const QString& text) override;
+  void showBalloon(int kind, const QString& text, const QString& title, int timeoutMs) override;
+  void setPauseItemText(const QString& text) override;
+  void showUsageItem(const QString& text) override;
+  void hideUsageItem() override;
+  void setShutdownChecked(bool checked) override;
+  void showHeldDeletionsItem(bool shown) override;
+
+  QMenu* menu() const { return menu_.get(); }
+  // The menu item of a command, or null (the usage item while hidden).
+  QAction* action(int commandId) const;
+  QString tooltip() const { return tooltip_; }
+  int currentIconId() const { return iconId_; }
+  QSystemTrayIcon* trayIcon() const { return tray_.get(); }
+
+ signals:
+  // A menu command (TrayIds.h), also for clicks on the icon.
+  void command(int commandId);
+  void balloonClicked();
+
+ private:
+  void buildMenu();
+  QAction* addCommand(int commandId);
+  void onActivated(QSystemTrayIcon::ActivationReason reason);
+  void nextFrame();
+
+  std::unique_ptr<QMenu> menu_;  // owned here: QSystemTrayIcon does not own its menu
+  std::unique_ptr<QSystemTrayIcon> tray_;
+  std::map<int, QAction*> actions_;  // owned by menu_
+  QTimer animation_;
+  int frames_[2] = {0, 0};
+  int frame_ = 0;
+  int iconId_ = 0;
+  QString tooltip_;
+  bool added_ = false;
+};
+
+}  // namespace varnelo::desktop

@@ -1,0 +1,37 @@
+// The engine's conditions that the tray announces beyond the state table:
+// the sync folder is unavailable (an unmounted disk, a moved folder: nothing
+// is deleted, sync waits), deletions are held until the user confirms them,
+// and the folder cannot be watched (changes are found by periodic scans).
+// Each has a state line, an icon and a balloon. Pure data, any thread.
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+#include "varnelo/IVarnelo.h"
+
+namespace varnelo::desktop {
+
+// The engine's result codes for the three conditions.
+inline constexpr int32_t kNoticeWatchUnavailable = varnelo::kEngineWatchUnavailable;
+inline constexpr int32_t kNoticeFolderUnavailable = -122;
+inline constexpr int32_t kNoticeDeletionsHeld = -123;
+
+bool isEngineNoticeCode(int32_t code);
+
+struct NoticeView {
+  QString stateLine;
+  int iconId = 0;
+  // Whether the notice replaces the state line and icon (sync is held up) or
+  // only adds its line below them (sync goes on).
+  bool replacesState = false;
+  int balloonKind = 0;
+  QString balloonTitle;
+  QString balloonText;
+};
+
+// `path` is the folder or file the engine named (may be empty).
+NoticeView noticeViewFor(int32_t code, const QString& path);
+
+}  // namespace varnelo::desktop
