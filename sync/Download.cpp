@@ -20,6 +20,7 @@
 #include "SyncPaths.h"
 #include "TempNames.h"
 #include "TransferCodes.h"
+#include "TwinBinding.h"
 #include "platform/files.h"
 
 namespace varnelo::downloader {
@@ -204,7 +205,8 @@ class DownloadFileCallback final : public TransferCallback {
 // One remote pass.
 class Pass {
  public:
-  Pass(Context& context, bool fullRecheck) : context_(context), full_(fullRecheck) {
+  Pass(Context& context, bool fullRecheck)
+      : context_(context), full_(fullRecheck), chooser_(journalTwinChooser(context)) {
     hooks_.stopping = [this] { return context_.isStopping(); };
     hooks_.writeSignature = [this](const std::string& path, const Signature& sig) {
       context_.journal().setFolderSignature(path, sig);
@@ -224,9 +226,10 @@ class Pass {
       job = FolderJob::make(journalPath, expected, parent, &hooks_);
       Signature listed{};
       std::vector<RemoteEntry> entries;
-      code = list(remotePath, localFolder, entries, listed);
+      std::vector<std::string> dropped;
+      code = list(remotePath, localFolder, entries, listed, dropped);
       if (code == codes::kOk) {
-        merge(remotePath, localFolder, folderId, entries, job);
+        merge(remotePath, localFolder, folderId, entries, dropped, job);
         if (expected && !sameSignature(listed, *expected)) code = codes::kConflict;
       }
       job->finish(code == codes::kOk);
@@ -240,8 +243,10 @@ class Pass {
   }
 
  private:
+  // Lists the folder; `dropped` gets the lower-cased names of entries
+  // refused as unsafe, whose journal rows must not read as deleted.
   int list(const std::string& remotePath, const std::string& localFolder,
-           std::vector<RemoteEntry>& out, Signature& listed) {
+           std::vector<RemoteEntry>& out, Signature& listed, std::vector<std::string>& dropped) {
     GetResult result;
     int rc = http::meta_list(context_.credentials(), remotePath, &result.p);
     if (rc != codes::kOk) return rc < -1024 ? (rc & 0x7fffffff) : rc;
@@ -262,6 +267,7 @@ class Pass {
         const std::string shown = childPath(remotePath, entry.name);
         log_write(kLogInfo, kModuleSync, "Unsupported path:[%s]", shown.c_str());
         context_.reportResult(codes::kUnsupported, shown);
+        dropped.push_back(nameKey(entry.name));
         continue;
       }
       entry.key = nameKey(entry.name);
@@ -291,9 +297,10 @@ class Pass {
   }
 
   void merge(const std::string& remotePath, const std::string& localFolder, int64_t folderId,
-             const std::vector<RemoteEntry>& remote, const std::shared_ptr<FolderJob>& job) {
+             const std::vector<RemoteEntry>& remote, const std::vector<std::string>& dropped,
+             const std::shared_ptr<FolderJob>& job) {
     LocalListing local;
-    listLocalFolder(localFolder, local);  // a missing folder lists as empty
+    listLocalFolder(localFolder, local, chooser_);  // a missing folder lists as empty
     std::vector<sync::JournalEntry> rows;
     context_.journal().listChildren(folderId, rows);
     std::sort(rows.begin(), rows.end(),
@@ -306,7 +313,17 @@ class Pass {
         [&](const RemoteEntry* r, const sync::JournalEntry* j) {
           // An existing local entry keeps its own letter case.
           const std::string& wanted = r ? r->name : j->name;
+          if (!r && std::find(dropped.begin(), dropped.end(), j->name) != dropped.end()) {
+            return;  // listed, but under a name refused here: not deleted
+          }
           const files::DirEntry* existing = local.find(wanted);
+          if (!existing && local.isHeld(wanted)) {
+            // Local case twins of which none is known to be the synced one.
+            const std::string shown = files::joinPath(localFolder, wanted);
+            log_write(kLogInfo, kModuleSync, "Unsupported path:[%s]", shown.c_str());
+            context_.reportResult(codes::kUnsupported, shown);
+            return;
+          }
           const std::string localPath =
               files::joinPath(localFolder, existing ? existing->name : wanted);
           bool unsupported = false;
@@ -412,6 +429,7 @@ class Pass {
 
   Context& context_;
   const bool full_;
+  const TwinChooser chooser_;
   FolderJobHooks hooks_;
 };
 

@@ -15,7 +15,13 @@ const platform::files::DirEntry* LocalListing::find(std::string_view name) const
   return &*it;
 }
 
-std::error_code listLocalFolder(const std::string& folder, LocalListing& out) {
+bool LocalListing::isHeld(std::string_view name) const {
+  const std::string key = nameKey(name);
+  return std::find(held.begin(), held.end(), key) != held.end();
+}
+
+std::error_code listLocalFolder(const std::string& folder, LocalListing& out,
+                                const TwinChooser& choose) {
   out = {};
   std::vector<platform::files::DirEntry> all;
   if (auto ec = platform::files::listDirectory(folder, all)) return ec;
@@ -31,17 +37,33 @@ std::error_code listLocalFolder(const std::string& folder, LocalListing& out) {
     return all[a.second].name < all[b.second].name;
   });
   out.entries.reserve(all.size());
-  for (size_t i = 0; i < keyed.size(); ++i) {
-    if (i > 0 && keyed[i].first == keyed[i - 1].first) {
-      out.twins.push_back(std::move(all[keyed[i].second].name));
-    } else {
-      out.entries.push_back(std::move(all[keyed[i].second]));
+  std::vector<const platform::files::DirEntry*> group;
+  for (size_t i = 0; i < keyed.size();) {
+    size_t end = i + 1;
+    while (end < keyed.size() && keyed[end].first == keyed[i].first) ++end;
+    int chosen = 0;
+    if (end - i > 1 && choose) {
+      group.clear();
+      for (size_t j = i; j < end; ++j) group.push_back(&all[keyed[j].second]);
+      chosen = choose(folder, group);
+      if (chosen < -1 || chosen >= static_cast<int>(group.size())) chosen = -1;
+      if (chosen == -1) out.held.push_back(keyed[i].first);
     }
+    for (size_t j = i; j < end; ++j) {
+      auto& entry = all[keyed[j].second];
+      if (static_cast<int>(j - i) == chosen) {
+        out.entries.push_back(std::move(entry));
+      } else {
+        out.twins.push_back(std::move(entry.name));
+      }
+    }
+    i = end;
   }
   return {};
 }
 
-const CaseTwinCache::Folder* CaseTwinCache::folder(const std::string& path) {
+const CaseTwinCache::Folder* CaseTwinCache::folder(const std::string& path,
+                                                   const TwinChooser& choose) {
   platform::files::EntryInfo info;
   if (platform::files::stat(path, info) || info.type != platform::files::EntryType::Directory)
     return nullptr;
@@ -59,12 +81,16 @@ const CaseTwinCache::Folder* CaseTwinCache::folder(const std::string& path) {
   f.modified = info.lastWrite;
   f.listedAt = platform::currentFileTime();
   LocalListing listing;
-  if (listLocalFolder(path, listing)) return nullptr;
+  if (listLocalFolder(path, listing, choose)) return nullptr;
   f.shadowed.insert(listing.twins.begin(), listing.twins.end());
+  // An undecided twin group (the service could not be asked) is asked again
+  // next time rather than kept.
+  if (!listing.held.empty()) f.listedAt = 0;
   return &(folders_[path] = std::move(f));
 }
 
-bool CaseTwinCache::isShadowed(const std::string& localRoot, const std::string& localPath) {
+bool CaseTwinCache::isShadowed(const std::string& localRoot, const std::string& localPath,
+                               const TwinChooser& choose) {
   auto rel = relativeToRoot(localRoot, localPath);
   if (!rel || rel->empty()) return false;
   std::string parent = localRoot;
@@ -73,7 +99,7 @@ bool CaseTwinCache::isShadowed(const std::string& localRoot, const std::string& 
     size_t end = rel->find('/', start);
     std::string name =
         rel->substr(start, end == std::string::npos ? std::string::npos : end - start);
-    const Folder* f = folder(parent);
+    const Folder* f = folder(parent, choose);
     if (f && f->shadowed.count(name)) return true;
     if (end == std::string::npos) break;
     parent = platform::files::joinPath(parent, name);

@@ -1,11 +1,14 @@
 // One local folder's entries as the transfer paths see them: sorted by their
 // lower-cased name, with names that differ only in letter case split off.
 // The service and the journal compare names without case, so of such twins
-// only the first in byte order takes part; the others are reported as
-// unsupported and never uploaded, overwritten or deleted. Used on the sync
-// thread; pure apart from reading the folder.
+// only one takes part: the one a chooser names (the sync paths' chooser
+// keeps the twin the journal knows, TwinBinding.h), else the first in byte
+// order. The others are reported as unsupported and never uploaded,
+// overwritten or deleted. Used on the sync thread; pure apart from reading
+// the folder and what the chooser does.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -19,15 +22,27 @@ namespace varnelo {
 
 struct LocalListing {
   std::vector<platform::files::DirEntry> entries;  // sorted by nameKey, one per key
-  std::vector<std::string> twins;                  // names shadowed by an earlier twin
+  std::vector<std::string> twins;                  // names shadowed by another twin
+  // Lower-cased names of which no twin takes part (the chooser could not
+  // tell which one is synced): their journal rows must be left alone.
+  std::vector<std::string> held;
 
   // The entry whose name equals `name` without regard to case, or null.
   const platform::files::DirEntry* find(std::string_view name) const;
+  // True when `name`, without regard to case, is one of the held names.
+  bool isHeld(std::string_view name) const;
 };
 
+// Picks, of two or more entries of `folder` whose names differ only in case
+// (given in byte order), the one that takes part: its index, or -1 for none.
+using TwinChooser = std::function<int(const std::string& folder,
+                                      const std::vector<const platform::files::DirEntry*>& twins)>;
+
 // Lists `folder`. Entries that are neither files nor folders (links, sockets,
-// devices) are left out: they never take part.
-std::error_code listLocalFolder(const std::string& folder, LocalListing& out);
+// devices) are left out: they never take part. Without a chooser the first
+// twin in byte order takes part.
+std::error_code listLocalFolder(const std::string& folder, LocalListing& out,
+                                const TwinChooser& choose = {});
 
 // Answers, for single paths handed to the upload path, whether the path or
 // one of its folders is a shadowed case twin. Folder listings are kept while
@@ -36,7 +51,8 @@ std::error_code listLocalFolder(const std::string& folder, LocalListing& out);
 // listing, not one per file. Used by the sync thread only.
 class CaseTwinCache {
  public:
-  bool isShadowed(const std::string& localRoot, const std::string& localPath);
+  bool isShadowed(const std::string& localRoot, const std::string& localPath,
+                  const TwinChooser& choose = {});
 
  private:
   struct Folder {
@@ -44,7 +60,7 @@ class CaseTwinCache {
     platform::FileTime listedAt = 0;
     std::unordered_set<std::string> shadowed;  // names that lost to an earlier twin
   };
-  const Folder* folder(const std::string& path);
+  const Folder* folder(const std::string& path, const TwinChooser& choose);
 
   std::unordered_map<std::string, Folder> folders_;
 };

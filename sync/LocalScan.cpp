@@ -9,6 +9,7 @@
 #include "SyncPaths.h"
 #include "TempNames.h"
 #include "TransferCodes.h"
+#include "TwinBinding.h"
 #include "platform/files.h"
 
 namespace varnelo::uploader {
@@ -19,20 +20,19 @@ namespace {
 
 class Scan {
  public:
-  explicit Scan(Context& context) : context_(context) {}
+  explicit Scan(Context& context) : context_(context), chooser_(journalTwinChooser(context)) {}
 
   // Compares one local folder with the journal's children of `folderId`.
   bool walk(const std::string& folder, int64_t folderId) {
     LocalListing local;
-    if (auto ec = listLocalFolder(folder, local)) {
+    if (auto ec = listLocalFolder(folder, local, chooser_)) {
       log_write(kLogError, kModuleSync, "cannot list folder:[%s], error:[%d]", folder.c_str(),
                 ec.value());
       return true;  // the folder went away meanwhile: its parent's scan or an event covers it
     }
     for (const auto& twin : local.twins) {
       const std::string path = files::joinPath(folder, twin);
-      log_write(kLogInfo, kModuleSync, "Unsupported path:[%s]", path.c_str());
-      context_.reportResult(codes::kUnsupported, path);
+      reportUnsupported(path);
     }
     std::vector<sync::JournalEntry> rows;
     context_.journal().listChildren(folderId, rows);
@@ -45,6 +45,13 @@ class Scan {
         [&](const files::DirEntry* l, const sync::JournalEntry* r) {
           const std::string path = files::joinPath(folder, l ? l->name : r->name);
           if (!takesPart(path)) return;
+          // Twins of which none is known to be the synced one: the row stays.
+          if (!l && local.isHeld(r->name)) return;
+          if (!isSafeRemoteName(l ? l->name : r->name)) {
+            // The download side refuses such a name, so it never goes up.
+            if (l) reportUnsupported(path);
+            return;
+          }
           if (!l || !r) {
             queue(path);
             return;
@@ -74,8 +81,13 @@ class Scan {
     return context_.filter().accept(path);
   }
   void queue(const std::string& path) { context_.updating().add(path); }
+  void reportUnsupported(const std::string& path) {
+    log_write(kLogInfo, kModuleSync, "Unsupported path:[%s]", path.c_str());
+    context_.reportResult(codes::kUnsupported, path);
+  }
 
   Context& context_;
+  const TwinChooser chooser_;
 };
 
 }  // namespace

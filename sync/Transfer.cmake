@@ -21,6 +21,7 @@ target_sources(varnelo_sync PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/SyncPaths.cpp
   ${CMAKE_CURRENT_LIST_DIR}/TempNames.cpp
   ${CMAKE_CURRENT_LIST_DIR}/TransferCallback.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/TwinBinding.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Upload.cpp
 )
 target_link_libraries(varnelo_sync PUBLIC OpenSSL::Crypto)

@@ -10,6 +10,7 @@
 #include "SyncFilter.h"
 #include "SyncPaths.h"
 #include "TransferCodes.h"
+#include "TwinBinding.h"
 #include "platform/files.h"
 
 namespace varnelo::uploader {
@@ -24,6 +25,21 @@ bool caseSiblingExists(const std::string& localPath) {
   LocalListing listing;
   if (listLocalFolder(files::parentPath(localPath), listing)) return false;
   return listing.find(files::fileName(localPath)) != nullptr;
+}
+
+// True when every name below the sync folder is one the download side
+// accepts too (no "\", valid UTF-8, ...): a name the service would hand back
+// and the other side refuse must never go up.
+bool namesAreSafe(const std::string& localRoot, const std::string& localPath) {
+  auto rel = relativeToRoot(localRoot, localPath);
+  if (!rel) return false;
+  for (size_t start = 0; start < rel->size();) {
+    size_t end = rel->find('/', start);
+    if (end == std::string::npos) end = rel->size();
+    if (!isSafeRemoteName(std::string_view(*rel).substr(start, end - start))) return false;
+    start = end + 1;
+  }
+  return true;
 }
 
 // True when the service holds a folder at `remotePath`.
@@ -57,7 +73,8 @@ int prepareUploading(Context& context, const std::string& localPath) {
     log_write(kLogError, kModuleSync, "path outside the sync folder:[%s]", localPath.c_str());
     return codes::kLocalFailure;
   }
-  if (context.caseTwins().isShadowed(context.localRoot(), localPath)) {
+  if (!namesAreSafe(context.localRoot(), localPath) ||
+      context.caseTwins().isShadowed(context.localRoot(), localPath, journalTwinChooser(context))) {
     log_write(kLogInfo, kModuleSync, "Unsupported path:[%s]", localPath.c_str());
     context.reportResult(codes::kUnsupported, localPath);
     return codes::kUnsupported;

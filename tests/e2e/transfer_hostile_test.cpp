@@ -143,3 +143,27 @@ TEST_F(TransferTest, MalformedListingsFailTheFolderAndNeverDelete) {
     EXPECT_EQ(pc.journal().lookupPath("home/docs/inner.txt", id), 0) << reply;
   }
 }
+
+TEST_F(TransferTest, ARowWhoseListedNameIsRefusedIsNotTakenAsDeleted) {
+  // A row from an older version that uploaded a name holding "\".
+  Pc pc(credentials());
+  ASSERT_TRUE(pc.write("a\\b", "kept"));
+  files::EntryInfo info;
+  ASSERT_FALSE(files::stat(pc.path("a\\b"), info));
+  ASSERT_EQ(pc.journal().putPath("home", sync::FileJournal::kTypeFolder, {}, 0, 0), 0);
+  ASSERT_EQ(pc.journal().putPath("home/a\\b", sync::FileJournal::kTypeFile, {}, info.size,
+                                 info.lastWrite),
+            0);
+  test::CannedServer canned;
+  ASSERT_TRUE(canned.started());
+  canned.set("/get", 200,
+             std::string(R"({"ver":")") + kVer + R"(","path":"home","type":2,"fileCount":1,)" +
+                 R"("entries":[)" + entry("home/a\\\\b", 1, "4") + "]}");
+  EnvironmentGuard restore;
+  const std::string port = std::to_string(canned.port());
+  setenv("VARNELO_SERVICE", ("127.0.0.1:" + port + ":" + port).c_str(), 1);
+  pc.pull();
+  EXPECT_EQ(pc.read("a\\b"), "kept");
+  int64_t id = 0;
+  EXPECT_EQ(pc.journal().lookupPath("home/a\\b", id), 0);
+}

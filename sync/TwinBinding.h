@@ -1,0 +1,21 @@
+// Which of a folder's case twins keeps the binding to the journal row and
+// the remote entry of their shared lower-cased name. The twin the journal
+// knows keeps it: for a file row, the one twin whose size and last-write
+// time are the row's; otherwise the twin spelled exactly as the service
+// holds the entry. A newcomer twin therefore never uploads over the synced
+// entry nor turns the synced twin's content into deletions. Byte order
+// decides only while the journal has no row; when the synced twin cannot be
+// told (the service cannot be asked), none takes part until it can.
+// Sync thread only (reads the journal, may ask the service once per group).
+#pragma once
+
+#include "Context.h"
+#include "LocalListing.h"
+
+namespace varnelo {
+
+// The chooser for listLocalFolder and CaseTwinCache; it uses `context`,
+// which must outlive it.
+TwinChooser journalTwinChooser(Context& context);
+
+}  // namespace varnelo
