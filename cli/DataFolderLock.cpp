@@ -1,34 +1,25 @@
 #include "DataFolderLock.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-
 #include "platform/files.h"
 
 namespace varnelo::cli {
 
 DataFolderLock::DataFolderLock(const std::string& dataFolder) {
-  std::string path = platform::files::joinPath(dataFolder, "varnelocmd.lock");
-  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd_ < 0) {
-    error_ = "cannot open " + path + ": " + strerror(errno);
+  const std::string path = platform::files::joinPath(dataFolder, "varnelocmd.lock");
+  const std::error_code ec = lock_.tryAcquireFile(path);
+  if (!ec) return;
+  if (ec != std::errc::resource_unavailable_try_again) {
+    error_ = (ec == std::errc::no_such_file_or_directory ? "cannot open " : "cannot lock ") + path +
+             ": " + ec.message();
     return;
   }
-  if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-    error_ = errno == EWOULDBLOCK
-                 ? "another varnelocmd (a running sync?) is using the data folder " + dataFolder
-                 : "cannot lock " + path + ": " + strerror(errno);
-    ::close(fd_);
-    fd_ = -1;
+  const platform::LockHolder& holder = lock_.holder();
+  if (holder.program.empty() || holder.program == "varnelocmd") {
+    error_ = "another varnelocmd (a running sync?) is using the data folder " + dataFolder;
+    if (holder.pid > 0) error_ += " (pid " + std::to_string(holder.pid) + ")";
+  } else {
+    error_ = holder.describe() + " is using the data folder " + dataFolder;
   }
-}
-
-DataFolderLock::~DataFolderLock() {
-  if (fd_ >= 0) ::close(fd_);  // closing releases the lock
 }
 
 }  // namespace varnelo::cli
