@@ -1,0 +1,101 @@
+#include "PipeServer.h"
+
+#include <platform/text.h>
+
+#include <cstdio>
+
+#include "Log.h"
+#include "PipeTransport.h"
+
+namespace varnelo::shellext {
+
+namespace {
+
+constexpr int kFirstNumber = 1;
+constexpr int kLastNumber = 99;
+
+}  // namespace
+
+std::string pipeName(int number) {
+  char name[64];
+  std::snprintf(name, sizeof name, VARNELO_SHELLEXT_PIPE_FORMAT, number);
+  return name;
+}
+
+bool sendPipeCommand(const std::string& name, std::string_view message) {
+  return pipeSend(name, message);
+}
+
+void PipeServer::start() {
+  if (thread_.joinable()) return;
+  ready_ = false;
+  thread_ = std::thread([this] { run(); });
+}
+
+void PipeServer::stop() {
+  if (!thread_.joinable()) return;
+  // The thread leaves its loop on "2"; while it is still claiming a number
+  // it ends by itself soon after. Joined either way: a thread left running
+  // would execute code of a module that is about to go.
+  while (!ready_.load()) std::this_thread::yield();
+  if (const int own = number_.load()) sendPipeCommand(pipeName(own), std::string_view("2", 2));
+  thread_.join();
+}
+
+void PipeServer::run() {
+  PipeListener listener;
+  for (int n = kFirstNumber; n <= kLastNumber && !listener.listening(); ++n) {
+    if (listener.listen(pipeName(n))) number_ = n;
+  }
+  if (!listener.listening()) logLine("no free pipe number: the implementation cannot be replaced");
+  state_.load();
+  ready_ = true;
+  if (!listener.listening()) return;
+
+  for (;;) {
+    std::string message;
+    bool tooLong = false;
+    if (!listener.receive(message, VARNELO_SHELLEXT_PIPE_MAX_MESSAGE, tooLong)) break;
+    if (tooLong) {
+      logLine("pipe command longer than %d bytes ignored", VARNELO_SHELLEXT_PIPE_MAX_MESSAGE);
+      continue;
+    }
+    if (!message.empty() && message[0] == '2') break;
+    handle(message);
+  }
+  number_ = 0;
+  state_.unload();
+}
+
+void PipeServer::handle(std::string_view message) {
+  if (message.empty()) return;
+  switch (message[0]) {
+    case '0': {
+      // The path runs to the first NUL (or the end of the message).
+      std::string_view path = message.substr(1);
+      if (const size_t nul = path.find('\0'); nul != std::string_view::npos)
+        path = path.substr(0, nul);
+      if (path.empty() || !platform::isValidUtf8(path)) {
+        logLine("pipe command \"0\" without a usable path ignored");
+        return;
+      }
+      if (state_.replaceFrom(std::string(path))) tellOthers();
+      return;
+    }
+    case '1':
+      state_.load();
+      return;
+    default:
+      return;  // anything else is not ours
+  }
+}
+
+void PipeServer::tellOthers() {
+  const int own = number_.load();
+  for (int n = kFirstNumber; n <= kLastNumber; ++n) {
+    if (n == own) continue;
+    sendPipeCommand(pipeName(n), std::string_view("1", 2));
+  }
+}
+
+}  // namespace varnelo::shellext
