@@ -3,6 +3,8 @@
 // DllGetClassObject / DllCanUnloadNow. Initialising stands for the process
 // attach: the implementation beside the module is loaded and the pipe
 // thread started; shutting down stops the pipe (which unloads it).
+// The implementation is looked for as varnelo/libvarneloShellProc.so beside
+// the module.
 #include <dlfcn.h>
 
 // The header declares the module entry points without C linkage; GLib's
@@ -25,7 +27,9 @@ extern "C" {
 namespace varnelo::shellext {
 namespace {
 
-constexpr const char* kImplementationName = "libvarneloShellProc.so";
+// In a folder of its own beside the module: the file manager would try a
+// library directly in its extension folder as an extension.
+constexpr const char* kImplementationName = "varnelo/libvarneloShellProc.so";
 
 PipeServer* gPipe = nullptr;  // the loader record's pipe thread, while attached
 GType gTypes[1];

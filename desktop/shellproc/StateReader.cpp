@@ -1,0 +1,156 @@
+#include "StateReader.h"
+
+#include <sys/stat.h>
+
+#include <platform/text.h>
+
+namespace varnelo::shellproc {
+
+std::string StateReader::normalise(const std::string& path, bool folder) {
+  std::string n = platform::asciiLower(path);
+  if (folder && (n.empty() || n.back() != '/')) n += '/';
+  return n;
+}
+
+bool StateReader::running() {
+  std::lock_guard lock(mutex_);
+  refreshLocked();
+  return running_;
+}
+
+std::vector<std::string> StateReader::roots() {
+  std::lock_guard lock(mutex_);
+  refreshLocked();
+  return roots_;
+}
+
+std::optional<int> StateReader::state(const std::string& normalised) {
+  std::lock_guard lock(mutex_);
+  refreshLocked();
+  if (auto hit = cache_.find(normalised); hit != cache_.end()) return hit->second;
+  if (!stateQuery_) return std::nullopt;
+  std::optional<int> found;
+  sqlite3_stmt* s = stateQuery_.get();
+  sqlite3_bind_text(s, 1, normalised.data(), static_cast<int>(normalised.size()), SQLITE_TRANSIENT);
+  const int rc = sqlite3_step(s);
+  if (rc == SQLITE_ROW) found = sqlite3_column_int(s, 0);
+  sqlite3_reset(s);
+  sqlite3_clear_bindings(s);
+  // A busy answer is not remembered: the next call asks again.
+  if (rc == SQLITE_ROW || rc == SQLITE_DONE) {
+    if (cache_.size() >= kMaxCached) cache_.clear();
+    cache_.emplace(normalised, found);
+  }
+  return found;
+}
+
+void StateReader::refreshLocked() {
+  const auto now = std::chrono::steady_clock::now();
+  if (haveSnapshot_ && now - checked_ < kCheckInterval) return;
+  checked_ = now;
+
+  // A file that appeared, vanished or was replaced needs a new connection:
+  // the old one would go on reading the old file.
+  struct stat st;
+  const bool exists = ::stat(path_.c_str(), &st) == 0;
+  if (!exists || static_cast<uint64_t>(st.st_dev) != device_ ||
+      static_cast<uint64_t>(st.st_ino) != inode_) {
+    closeLocked();
+    if (exists) {
+      device_ = st.st_dev;
+      inode_ = st.st_ino;
+    }
+  }
+  if (!db_ && (!exists || !openLocked())) {
+    haveSnapshot_ = true;  // nothing to show until the file is there
+    running_ = false;
+    roots_.clear();
+    cache_.clear();
+    return;
+  }
+
+  int64_t version = -1;
+  if (sqlite3_step(versionQuery_.get()) == SQLITE_ROW)
+    version = sqlite3_column_int64(versionQuery_.get(), 0);
+  sqlite3_reset(versionQuery_.get());
+  if (haveSnapshot_ && version == dataVersion_ && version != -1) return;
+
+  cache_.clear();
+  // Tables that were missing at open (a file still being created) may be
+  // there now.
+  if (!stateQuery_ || !runningQuery_ || !rootsQuery_) prepareQueriesLocked();
+  bool running = false;
+  std::vector<std::string> roots;
+  bool complete = true;
+  sqlite3_stmt* r = runningQuery_.get();
+  int rc = r ? sqlite3_step(r) : SQLITE_ERROR;
+  if (rc == SQLITE_ROW) {
+    const auto* text = sqlite3_column_text(r, 0);
+    running = text && std::string(reinterpret_cast<const char*>(text)) == "1";
+  } else if (rc != SQLITE_DONE) {
+    complete = false;
+  }
+  if (r) sqlite3_reset(r);
+  sqlite3_stmt* q = rootsQuery_.get();
+  while (q && (rc = sqlite3_step(q)) == SQLITE_ROW) {
+    const auto* text = sqlite3_column_text(q, 0);
+    if (text) roots.emplace_back(reinterpret_cast<const char*>(text), sqlite3_column_bytes(q, 0));
+  }
+  if (!q || rc != SQLITE_DONE) complete = false;
+  if (q) sqlite3_reset(q);
+
+  running_ = running;
+  roots_ = std::move(roots);
+  haveSnapshot_ = true;
+  // Busy or not readable: show nothing now and read again at the next check.
+  dataVersion_ = complete ? version : -1;
+  if (!complete) running_ = false;
+}
+
+bool StateReader::openLocked() {
+  sqlite3* db = nullptr;
+  const int rc =
+      sqlite3_open_v2(path_.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+  db_.reset(db);
+  if (rc != SQLITE_OK) {
+    db_.reset();
+    return false;
+  }
+  sqlite3_busy_timeout(db, static_cast<int>(kBusyTimeout.count()));
+  versionQuery_ = prepareLocked("PRAGMA data_version;");
+  prepareQueriesLocked();
+  if (!versionQuery_) {
+    closeLocked();
+    return false;
+  }
+  dataVersion_ = -1;
+  return true;
+}
+
+void StateReader::prepareQueriesLocked() {
+  // Missing tables leave a statement empty: nothing is shown for it.
+  stateQuery_ = prepareLocked("SELECT sync_state FROM file_state_cache WHERE local_path = ?;");
+  runningQuery_ = prepareLocked("SELECT value FROM config WHERE key = 'running';");
+  rootsQuery_ = prepareLocked("SELECT local_path FROM file_state_cache WHERE parent_id = 0;");
+}
+
+void StateReader::closeLocked() {
+  stateQuery_.reset();
+  runningQuery_.reset();
+  rootsQuery_.reset();
+  versionQuery_.reset();
+  db_.reset();
+  device_ = inode_ = 0;
+  dataVersion_ = -1;
+}
+
+StateReader::Statement StateReader::prepareLocked(const char* sql) {
+  sqlite3_stmt* s = nullptr;
+  if (sqlite3_prepare_v2(db_.get(), sql, -1, &s, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(s);
+    return Statement();
+  }
+  return Statement(s);
+}
+
+}  // namespace varnelo::shellproc
