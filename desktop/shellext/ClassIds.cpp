@@ -6,15 +6,15 @@ namespace varnelo::shellext {
 
 const std::array<ClassInfo, 6> kClasses = {{
     {VARNELO_CLSID_OVERLAY_EDITING, ClassRole::Overlay, "!VarneloShellExtEditing",
-     "varnelo-emblem-editing"},
+     "varnelo-editing"},
     {VARNELO_CLSID_OVERLAY_NORMAL, ClassRole::Overlay, "!VarneloShellExtNormal",
-     "varnelo-emblem-normal"},
+     "varnelo-normal"},
     {VARNELO_CLSID_OVERLAY_SYNCING, ClassRole::Overlay, "!VarneloShellExtSyncing",
-     "varnelo-emblem-syncing"},
+     "varnelo-syncing"},
     {VARNELO_CLSID_OVERLAY_IGNORED, ClassRole::Overlay, "!VarneloShellExtIgnored",
-     "varnelo-emblem-ignored"},
+     "varnelo-ignored"},
     {VARNELO_CLSID_OVERLAY_CONFLICTED, ClassRole::Overlay, "!VarneloShellExtConflicted",
-     "varnelo-emblem-conflicted"},
+     "varnelo-conflicted"},
     {VARNELO_CLSID_CONTEXT_MENU, ClassRole::ContextMenu, "Varnelo", ""},
 }};
 

@@ -18,8 +18,9 @@ struct ClassInfo {
   // The overlay's registration name ("!VarneloShellExtEditing"); the menu's
   // handler name ("Varnelo").
   std::string_view name;
-  // The emblem the extension installs for this overlay into the icon theme,
-  // shown when the implementation leaves the icon to the extension.
+  // The extension's own emblem for this overlay, shown when the
+  // implementation leaves the icon to the extension. The file manager shows
+  // the theme icon "emblem-" + name, which the extension installs.
   std::string_view emblem;
 };
 

@@ -164,8 +164,9 @@ typedef struct IShellIconOverlayIdentifierVtbl {
                               uint32_t attributes);
   /* `iconFile` (`size` bytes) arrives holding the extension's own path; an
    * implementation that leaves it so gets the extension's own emblem for
-   * its class. Otherwise it writes an icon name of the desktop's icon theme
-   * there (a name, not a path) and sets VARNELO_ISIOI_ICONFILE. */
+   * its class. Otherwise it writes an emblem name there (a name, not a
+   * path: the file manager shows the theme icon "emblem-" + name) and sets
+   * VARNELO_ISIOI_ICONFILE. */
   VarneloResult (*GetOverlayInfo)(IShellIconOverlayIdentifier* self, char* iconFile, int32_t size,
                                   int32_t* index, uint32_t* flags);
   /* 0 (shown first) to 100 (shown last). */
