@@ -1,5 +1,6 @@
 #include "KeyList.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -52,6 +53,21 @@ size_t key_list_start(const std::string& url) {
 }
 
 }  // namespace
+
+int32_t key_list_chunk_size(const std::string& dataUrl, uint32_t& chunkSize) {
+  size_t start = key_list_start(dataUrl);
+  size_t end = start == std::string::npos ? start : dataUrl.find('&', start + 2);
+  if (end == std::string::npos || end == start + 2) return -1;
+  std::vector<uint8_t> bytes;
+  // The first four characters hold the descriptor byte.
+  base64url_decode(
+      std::string_view(dataUrl).substr(start + 2, std::min<size_t>(4, end - start - 2)), bytes);
+  if (bytes.empty()) return -1;
+  const unsigned shift = (bytes[0] & 0x0f) + 16;
+  if (shift > 26) return -1;  // above 64 MiB no chunk buffer is allowed
+  chunkSize = uint32_t{1} << shift;
+  return 200;
+}
 
 int32_t decode_key_list(const std::string& dataUrl, uint32_t chunkSize, int32_t chunkCount,
                         uint8_t* keys) {

@@ -16,4 +16,9 @@ namespace varnelo::http {
 int32_t decode_key_list(const std::string& dataUrl, uint32_t chunkSize, int32_t chunkCount,
                         uint8_t* keys);
 
+// The chunk size a data address's descriptor announces (the size the file
+// was stored with, which may differ from what the service announces now).
+// 200, or -1 when there is no key list or its size is outside 64 KiB..64 MiB.
+int32_t key_list_chunk_size(const std::string& dataUrl, uint32_t& chunkSize);
+
 }  // namespace varnelo::http

@@ -57,12 +57,16 @@ std::error_code moveAside(Context& context, const std::string& localPath) {
   return {};
 }
 
-// Renames the finished part file over `target`. A folder of the sync folder
+// Renames the finished part file to `target`: over it, or, with
+// `noReplace`, only while nothing stands there. A folder of the sync folder
 // that is another file system's mount point cannot take a rename from the
 // temporary folder: the file is then copied beside the target first (flushed
-// to disk) and renamed from there, still replacing the target in one step.
-std::error_code placeFile(const std::string& part, const std::string& target) {
-  std::error_code ec = files::rename(part, target);
+// to disk) and renamed from there, still placing it in one step.
+std::error_code placeFile(const std::string& part, const std::string& target, bool noReplace) {
+  auto move = [noReplace](const std::string& from, const std::string& to) {
+    return noReplace ? files::renameNoReplace(from, to) : files::rename(from, to);
+  };
+  std::error_code ec = move(part, target);
   if (ec != std::errc::cross_device_link) return ec;
   const std::string beside =
       files::joinPath(files::parentPath(target), "." + files::fileName(target) + ".varnelo-part");
@@ -70,13 +74,17 @@ std::error_code placeFile(const std::string& part, const std::string& target) {
   platform::File copy;
   if (!(ec = copy.open(beside, platform::File::Mode::ReadWrite))) ec = copy.sync();
   copy.close();
-  if (!ec) ec = files::rename(beside, target);
+  if (!ec) ec = move(beside, target);
   if (ec) {
     files::removeFile(beside);
     return ec;
   }
   files::removeFile(part);
   return {};
+}
+
+bool sameState(const files::EntryInfo& a, const files::EntryInfo& b) {
+  return a.type == b.type && a.size == b.size && a.lastWrite == b.lastWrite;
 }
 
 // Completion of one download; also the callback its chunk tasks report to.
@@ -94,8 +102,7 @@ class DownloadFileCallback final : public TransferCallback {
     if (info.size == 0) return true;
     std::vector<ChunkKey> keys;
     return !job_.keys.empty() &&
-           computeChunkKeys(job_.localPath, info.size, context_.settings().chunkSize, keys) ==
-               codes::kOk &&
+           computeChunkKeys(job_.localPath, info.size, job_.chunkSize, keys) == codes::kOk &&
            keys == job_.keys;
   }
 
@@ -151,50 +158,71 @@ class DownloadFileCallback final : public TransferCallback {
     bool replaced = false;
     files::EntryInfo info;
     files::stat(local, info);
+    if (row && (row->type & sync::FileJournal::kTypeFolder) &&
+        info.type != files::EntryType::Directory) {
+      // The synced folder is gone here already; only its rows were left, and
+      // they would refuse the file's row for ever.
+      if (context_.journal().removePath(job_.journalPath) != 0) return codes::kLocalFailure;
+      row.reset();
+    }
     if (info.type == files::EntryType::Directory) {
       if (int rc = clearFolder(row); rc != codes::kOk) return rc;
+      info = files::EntryInfo{};  // removed or moved aside
     } else if (info.type == files::EntryType::File) {
       replaced = row && (row->type & sync::FileJournal::kTypeFile);
       const bool changed = replaced ? !matchesRow(info, *row)
                                     : (info.size != job_.remoteSize || !job_.remoteTime ||
                                        info.lastWrite != *job_.remoteTime);
       if (changed && !verifyConflict()) {
-        // Both sides changed: the local version is kept as a conflicted copy
-        // (a copy, so the path never goes missing), the remote one takes the
-        // name.
-        const std::string copy = conflictedCopyPath(local);
-        if (auto ec = files::copyFile(local, copy)) {
+        // Both sides changed: the local version moves aside under its
+        // conflicted-copy name (a rename: its inode, and whoever still
+        // writes to it, go along) and the remote one takes the name.
+        if (auto ec = moveAside(context_, local)) {
           log_write(kLogError, kModuleSync, "cannot keep conflicted copy of:[%s], error:[%d]",
                     local.c_str(), ec.value());
           return codes::kLocalFailure;
         }
-        files::setLastWriteTime(copy, info.lastWrite);
-        log_write(kLogInfo, kModuleSync, "conflicted copy made:[%s]", copy.c_str());
-        context_.updating().add(copy);
+        info = files::EntryInfo{};  // the name is free now, and must still be when placed
       }
     } else if (info.type == files::EntryType::Other) {
       log_write(kLogError, kModuleSync, "special file in the way:[%s]", local.c_str());
       return codes::kUnsupported;
     }
-    files::createDirectories(files::parentPath(local));
+    if (!files::isDirectory(files::parentPath(local))) {
+      log_write(kLogError, kModuleSync, "folder of the download is gone:[%s]", local.c_str());
+      return codes::kLocalFailure;
+    }
+    // What was decided on must still hold: a file written or created at the
+    // name meanwhile is never replaced (the next remote pass tries again).
+    files::EntryInfo now;
+    files::stat(local, now);
+    if (!sameState(now, info)) {
+      log_write(kLogInfo, kModuleSync, "changed while downloading, tried again later:[%s]",
+                local.c_str());
+      return codes::kFileChanged;
+    }
     // One atomic rename: the path always holds either the old or the new file.
-    if (auto ec = placeFile(job_.tempPath, local)) {
+    if (auto ec = placeFile(job_.tempPath, local, info.type == files::EntryType::None)) {
       log_write(kLogError, kModuleSync, "cannot move download into place:[%s], error:[%d]",
                 local.c_str(), ec.value());
-      return codes::kLocalFailure;
+      return ec == std::errc::file_exists ? codes::kFileChanged : codes::kLocalFailure;
     }
     files::EntryInfo placed;
     if (files::stat(local, placed)) return codes::kLocalFailure;
     if (job_.remoteTime && placed.lastWrite != *job_.remoteTime &&
         !files::setLastWriteTime(local, *job_.remoteTime)) {
-      placed.lastWrite = *job_.remoteTime;  // a copy across file systems got a new time
+      // A copy across file systems got a new time. What the file system
+      // stored is recorded, not what was asked for: a coarse clock (FAT,
+      // network mounts) rounds it, and the journal must match what a later
+      // scan will read.
+      if (files::stat(local, placed)) return codes::kLocalFailure;
     }
     if (putRowWithParents(context_.journal(), job_.journalPath, sync::FileJournal::kTypeFile,
                           job_.expected, placed.size, placed.lastWrite) != 0) {
       return codes::kLocalFailure;
     }
     if (chunkcache::ChunkCache* cache = context_.chunkCache(); cache && !job_.keys.empty()) {
-      cache->recordFile(local, placed.size, context_.settings().chunkSize, job_.keys);
+      cache->recordFile(local, placed.size, job_.chunkSize, job_.keys);
     }
     return replaced ? codes::kReplacedLocal : codes::kOk;
   }

@@ -221,6 +221,7 @@ void FileSyncer::runWithJournal(FileJournal& journal) {
   settings_->chunkCache = chunkCache_;
   settings_->remotePollIntervalMs = envMillis("VARNELO_REMOTE_POLL_MS", 60000);
   settings_->retryIntervalMs = envMillis("VARNELO_RETRY_INTERVAL_MS", 120000);
+  settings_->localScanIntervalMs = envMillis("VARNELO_LOCAL_SCAN_MS", 600000);
 
   const std::string root = localRoot();
   varnelo_meta_info_record info{};
@@ -251,8 +252,10 @@ void FileSyncer::runWithJournal(FileJournal& journal) {
     std::lock_guard lock(configMutex_);
     probe = probe_;
   }
-  IdleTask idle(context, {settings_->remotePollIntervalMs, settings_->retryIntervalMs},
-                std::move(probe));
+  IdleTask idle(
+      context,
+      {settings_->remotePollIntervalMs, settings_->retryIntervalMs, settings_->localScanIntervalMs},
+      std::move(probe));
   {
     std::lock_guard lock(lock_);
     if (stopRequested_) {

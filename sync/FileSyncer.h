@@ -11,8 +11,9 @@
 // so an event racing a stop is either queued or dropped.
 //
 // Test settings (read at every start, for end-to-end tests and benchmarks
-// that cannot wait a minute): VARNELO_REMOTE_POLL_MS (default 60000) and
-// VARNELO_RETRY_INTERVAL_MS (default 120000).
+// that cannot wait a minute): VARNELO_REMOTE_POLL_MS (default 60000),
+// VARNELO_RETRY_INTERVAL_MS (default 120000) and VARNELO_LOCAL_SCAN_MS
+// (default 600000, the full local scan that catches what the monitor missed).
 #pragma once
 
 #include <atomic>

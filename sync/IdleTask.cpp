@@ -50,7 +50,12 @@ void IdleTask::pass() {
   if (context_.isPaused()) return;
   const uint64_t now = platform::monotonicMillis();
   checkWatch(now);
-  if (rescanLocal_) scanLocal();
+  if (!rescanLocal_ && intervals_.localScanMs && lastLocalScan_ &&
+      now - lastLocalScan_ > intervals_.localScanMs) {
+    rescanLocal_ = true;
+    periodicScan_ = true;
+  }
+  if (rescanLocal_) scanLocal(now);
   if ((context_.mode() & kSyncLocalChanges) && !context_.updating().empty()) uploadQueued();
   if ((context_.mode() & kSyncLocalChanges) && !context_.retry().empty() &&
       due(now, lastRetryTick_, intervals_.retryMs)) {
@@ -62,10 +67,13 @@ void IdleTask::pass() {
   }
 }
 
-void IdleTask::scanLocal() {
+void IdleTask::scanLocal(uint64_t now) {
   // Cleared before the walk, so that a notice arriving during it is kept.
   rescanLocal_ = false;
-  context_.updating().clear();
+  lastLocalScan_ = now ? now : 1;
+  // A periodic scan only adds: what is queued stays queued.
+  if (!periodicScan_) context_.updating().clear();
+  periodicScan_ = false;
   const int rc = uploader::syncLocalFiles(context_);
   if (rc == codes::kOk) {
     ++localScans_;

@@ -1,8 +1,9 @@
 // IdleTask: the sync thread's loop. Every pass (at most 500 ms apart) it
 // runs, in this order: a local scan when one is asked for, the queued local
 // changes, a flush of the retry set when the retry interval has passed, and
-// a remote pass when the poll interval has passed. When the local folder
-// cannot be watched it also scans the folder once every poll interval.
+// a remote pass when the poll interval has passed. A full local scan runs
+// every local scan interval (and once every poll interval when the local
+// folder cannot be watched).
 //
 // run() belongs to the sync thread. stop(), the pause/resume hooks and the
 // counters may be used from any thread: flags and ticks are atomics.
@@ -24,6 +25,9 @@ class IdleTask {
   struct Intervals {
     uint32_t remotePollMs = 60000;
     uint32_t retryMs = 120000;
+    // A full local scan at least this often, for changes the monitor missed
+    // or suppressed (0: only after starts, resumes and overflows).
+    uint32_t localScanMs = 600000;
   };
   // True while the sync folder is watched; false makes every poll interval
   // bring a local scan. May be empty (always watched).
@@ -51,7 +55,7 @@ class IdleTask {
 
  private:
   void pass();
-  void scanLocal();
+  void scanLocal(uint64_t now);
   void uploadQueued();
   void flushRetries(uint64_t now);
   void remotePass(uint64_t now);
@@ -68,6 +72,8 @@ class IdleTask {
   std::atomic<uint64_t> lastRemoteTick_{0};  // 0: due at the next pass
   std::atomic<uint64_t> lastRetryTick_;      // 0: due at the next pass
   uint64_t lastWatchCheck_ = 0;              // sync thread only
+  uint64_t lastLocalScan_ = 0;               // sync thread only: start of the last scan
+  bool periodicScan_ = false;                // sync thread only: the pending scan is periodic
   bool watchReported_ = false;               // sync thread only: logged once per run
   std::atomic<uint64_t> localScans_{0};
   std::atomic<uint64_t> remotePasses_{0};

@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "ChunkKeys.h"
 #include "ChunkTasks.h"
@@ -15,6 +16,9 @@
 namespace varnelo {
 
 namespace {
+
+// 2^22 chunks: 16 TiB at the service's 4 MiB chunks; 80 MiB of keys.
+constexpr uint64_t kMaxChunks = uint64_t{1} << 22;
 
 struct GetResult {
   varnelo_meta_get_result* p = nullptr;
@@ -36,23 +40,24 @@ std::optional<platform::FileTime> parseEditTime(const char* text) {
 
 int DownloadFile::fetchChunks(platform::File& temp, const std::string& dataUrl) {
   SyncSettings& settings = context_.settings();
-  const uint64_t chunkSize = settings.chunkSize;
-  const uint64_t count = chunkCountOf(job_.remoteSize, chunkSize);
-  if (count == 0 || count > INT32_MAX) return codes::kOtherFailure;
-  std::vector<uint8_t> raw(count * 20);
-  int rc = http::decode_key_list(dataUrl, static_cast<uint32_t>(chunkSize),
-                                 static_cast<int32_t>(count), raw.data());
-  if (rc != codes::kOk) {
-    log_write(kLogError, kModuleSync, "decode_key_list return code:[%d]", rc);
-    return rc;
+  // The file's own chunk size: a file stored before the service changed its
+  // chunk size keeps the size it was cut with.
+  uint32_t fileChunkSize = 0;
+  if (http::key_list_chunk_size(dataUrl, fileChunkSize) != codes::kOk) {
+    log_write(kLogError, kModuleSync, "data address without a chunk size:[%s]",
+              job_.remotePath.c_str());
+    return codes::kOtherFailure;
   }
-  job_.keys.resize(count);
-  std::memcpy(job_.keys.data(), raw.data(), raw.size());
-
-  // What an interrupted download already wrote is kept: a chunk whose bytes
-  // already hash to its key is not fetched again.
-  uint64_t have = 0;
-  temp.size(have);
+  const uint64_t chunkSize = fileChunkSize;
+  job_.chunkSize = fileChunkSize;
+  const uint64_t count = chunkCountOf(job_.remoteSize, chunkSize);
+  // The size comes from the service: a count beyond any real file is refused
+  // before anything is allocated for it.
+  if (count == 0 || count > kMaxChunks) {
+    log_write(kLogError, kModuleSync, "remote size of [%s] out of range: %llu chunks",
+              job_.remotePath.c_str(), static_cast<unsigned long long>(count));
+    return codes::kOtherFailure;
+  }
   std::vector<uint8_t> buffer;
   TransferGroup group;
   group.callback = &callback_;
@@ -61,20 +66,42 @@ int DownloadFile::fetchChunks(platform::File& temp, const std::string& dataUrl) 
   group.chunkSize = chunkSize;
   group.cache = context_.chunkCache();
   std::vector<std::unique_ptr<DownloadChunkTask>> tasks;
-  for (uint64_t i = 0; i < count; ++i) {
-    const uint64_t offset = i * chunkSize;
-    const uint64_t length = chunkLengthOf(i, job_.remoteSize, chunkSize);
-    if (offset + length <= have && !context_.isStopping()) {
-      buffer.resize(length);
-      size_t got = 0;
-      if (!temp.readAt(offset, buffer.data(), length, got) && got == length &&
-          sha1Of(buffer.data(), got) == job_.keys[i]) {
-        callback_.progress(0, static_cast<int64_t>(length));
-        continue;
-      }
+  try {
+    std::vector<uint8_t> raw(count * 20);
+    int rc = http::decode_key_list(dataUrl, static_cast<uint32_t>(chunkSize),
+                                   static_cast<int32_t>(count), raw.data());
+    if (rc != codes::kOk) {
+      log_write(kLogError, kModuleSync, "decode_key_list return code:[%d]", rc);
+      return rc;
     }
-    tasks.push_back(
-        std::make_unique<DownloadChunkTask>(group, job_.keys[i], temp, offset, length, dataUrl));
+    job_.keys.resize(count);
+    std::memcpy(job_.keys.data(), raw.data(), raw.size());
+
+    // What an interrupted download already wrote is kept: a chunk whose
+    // bytes already hash to its key is not fetched again.
+    uint64_t have = 0;
+    temp.size(have);
+    for (uint64_t i = 0; i < count; ++i) {
+      const uint64_t offset = i * chunkSize;
+      const uint64_t length = chunkLengthOf(i, job_.remoteSize, chunkSize);
+      if (offset + length <= have && !context_.isStopping()) {
+        buffer.resize(length);
+        size_t got = 0;
+        if (!temp.readAt(offset, buffer.data(), length, got) && got == length &&
+            sha1Of(buffer.data(), got) == job_.keys[i]) {
+          callback_.progress(0, static_cast<int64_t>(length));
+          continue;
+        }
+      }
+      tasks.push_back(
+          std::make_unique<DownloadChunkTask>(group, job_.keys[i], temp, offset, length, dataUrl));
+    }
+  } catch (const std::bad_alloc&) {
+    // Nothing is posted yet: the file fails and the pass goes on.
+    log_write(kLogError, kModuleSync, "out of memory preparing the download of:[%s]",
+              job_.remotePath.c_str());
+    job_.keys.clear();
+    return codes::kOtherFailure;
   }
   std::vector<uint8_t>().swap(buffer);
   mthread::OperationArena arena;
@@ -126,7 +153,8 @@ int DownloadFile::run(platform::File& temp) {
     if (temp.truncate(0) || temp.writeAt(0, remote.p->data, job_.remoteSize))
       return codes::kLocalFailure;
     job_.keys.assign(1, sha1Of(remote.p->data, job_.remoteSize));
-    if (job_.remoteSize > context_.settings().chunkSize) job_.keys.clear();
+    job_.chunkSize = context_.settings().chunkSize;
+    if (job_.remoteSize > job_.chunkSize) job_.keys.clear();
     callback_.progress(platform::currentFileTime(), static_cast<int64_t>(job_.remoteSize));
     return codes::kOk;
   }

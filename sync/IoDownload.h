@@ -30,6 +30,7 @@ struct DownloadJob {
   uint64_t remoteSize = 0;
   std::optional<platform::FileTime> remoteTime;
   std::vector<ChunkKey> keys;
+  uint32_t chunkSize = 0;  // the size the keys were cut with (the stored file's)
 };
 
 class DownloadFile {

@@ -175,5 +175,19 @@ TEST_F(EngineStatusTest, ReleaseWaitsForTheThreadAForcedStopLeftEnding) {
   }
 }
 
+TEST_F(EngineStatusTest, APeriodicLocalScanFindsChangesNoEventReported) {
+  setenv("VARNELO_LOCAL_SCAN_MS", "800", 1);
+  BareSyncer bare(user(), tokenKey(), tokenSecret(), {});  // no monitor: no events at all
+  bare.syncer().start();
+  const bool started = waitFor([&] { return bare.state().converged == 1; });
+  unsetenv("VARNELO_LOCAL_SCAN_MS");  // read by the start, after which it is no longer needed
+  ASSERT_TRUE(started);
+  const uint64_t scans = bare.state().localScans;
+  ASSERT_FALSE(platform::files::writeFile(bare.path("unseen.txt"), "no event for this"));
+  EXPECT_TRUE(
+      waitFor([&] { return remoteTree()["unseen.txt"] == fileEntry("no event for this"); }));
+  EXPECT_GT(bare.state().localScans, scans);
+}
+
 }  // namespace
 }  // namespace varnelo::e2e

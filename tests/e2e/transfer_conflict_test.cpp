@@ -1,5 +1,9 @@
 // Edits on both sides: conflicted copies, remote deletions of locally edited
 // files, and uploads refused for a stale base version.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 
 #include "TransferCodes.h"
@@ -175,4 +179,34 @@ TEST_F(TransferTest, FileReplacedByAFolderRemotelyKeepsTheLocalEdit) {
     }
   }
   EXPECT_EQ(copies, 1);
+}
+
+TEST_F(TransferTest, TheLocalVersionOfAConflictMovesAsideWithItsOpenWriter) {
+  TimeZone utc("UTC");
+  Pc a(credentials()), b(credentials());
+  a.write("log.txt", "v1");
+  a.push();
+  ASSERT_EQ(b.pull(), codes::kOk);
+  b.write("log.txt", "B's lines");
+  ASSERT_FALSE(
+      files::setLastWriteTime(b.path("log.txt"), platform::fileTimeFromUnix(1336022521, 0)));
+  struct stat before {};
+  ASSERT_EQ(::stat(b.path("log.txt").c_str(), &before), 0);
+  // A program still holds B's version open for appending.
+  const int writer = ::open(b.path("log.txt").c_str(), O_WRONLY | O_APPEND);
+  ASSERT_GE(writer, 0);
+  a.write("log.txt", "A's version");
+  a.push();
+
+  EXPECT_EQ(b.pull(), codes::kOk);
+  const std::string copy = "log (Conflicted copy 2012-05-03_05-22-01).txt";
+  EXPECT_EQ(b.read("log.txt"), "A's version");
+  struct stat moved {};
+  ASSERT_EQ(::stat(b.path(copy).c_str(), &moved), 0);
+  EXPECT_EQ(moved.st_ino, before.st_ino);  // the same file, not a copy of it
+  // What the writer adds later lands in the kept version, not in A's.
+  ASSERT_EQ(::write(writer, " and more", 9), 9);
+  ::close(writer);
+  EXPECT_EQ(b.read(copy), "B's lines and more");
+  EXPECT_EQ(b.read("log.txt"), "A's version");
 }

@@ -167,3 +167,31 @@ TEST_F(TransferTest, CorruptedChunksAreRetriedAndNeverBecomeTheFile) {
   EXPECT_EQ(b.pull(), codes::kOk);
   EXPECT_EQ(b.read("data.bin"), content);
 }
+
+TEST_F(TransferTest, AFileReplacingAFolderThatIsGoneLocallyIsDownloaded) {
+  Pc a(credentials()), b(credentials());
+  ASSERT_TRUE(a.write("x/inside.txt", "in the folder"));
+  ASSERT_TRUE(a.push());
+  ASSERT_EQ(b.pull(), codes::kOk);
+  // B's folder goes away before B syncs; A makes x a file meanwhile.
+  ASSERT_FALSE(files::removeTree(b.path("x")));
+  ASSERT_FALSE(files::removeTree(a.path("x")));
+  ASSERT_TRUE(a.write("x", "now a file"));
+  ASSERT_TRUE(a.push());
+  EXPECT_EQ(b.pull(), codes::kOk);
+  EXPECT_EQ(b.read("x"), "now a file");
+  EXPECT_TRUE(b.sink().has("result 200 " + b.path("x")));
+  int64_t id = 0;
+  ASSERT_EQ(b.journal().lookupPath("home/x", id), 0);
+  EXPECT_TRUE(b.journal().isFile(id));
+}
+
+TEST_F(TransferTest, FilesStoredWithAnotherChunkSizeStillDownload) {
+  Pc a(credentials(), 65536);
+  Pc b(credentials(), 4194304);  // the service announces another size now
+  const std::string bytes = patternBytes(300000, 5);
+  ASSERT_TRUE(a.write("cut-small.bin", bytes));
+  ASSERT_TRUE(a.push());
+  EXPECT_EQ(b.pull(), codes::kOk);
+  EXPECT_EQ(b.read("cut-small.bin"), bytes);
+}
