@@ -7,8 +7,7 @@ namespace varnelo::shellext {
 const std::array<ClassInfo, 6> kClasses = {{
     {VARNELO_CLSID_OVERLAY_EDITING, ClassRole::Overlay, "!VarneloShellExtEditing",
      "varnelo-editing"},
-    {VARNELO_CLSID_OVERLAY_NORMAL, ClassRole::Overlay, "!VarneloShellExtNormal",
-     "varnelo-normal"},
+    {VARNELO_CLSID_OVERLAY_NORMAL, ClassRole::Overlay, "!VarneloShellExtNormal", "varnelo-normal"},
     {VARNELO_CLSID_OVERLAY_SYNCING, ClassRole::Overlay, "!VarneloShellExtSyncing",
      "varnelo-syncing"},
     {VARNELO_CLSID_OVERLAY_IGNORED, ClassRole::Overlay, "!VarneloShellExtIgnored",

@@ -1,11 +1,8 @@
 #include "PipeServer.h"
 
-#include <platform/text.h>
-
 #include <cstdio>
 
 #include "Log.h"
-#include "PipeTransport.h"
 
 namespace varnelo::shellext {
 
@@ -23,7 +20,7 @@ std::string pipeName(int number) {
 }
 
 bool sendPipeCommand(const std::string& name, std::string_view message) {
-  return pipeSend(name, message);
+  return !platform::pipeSend(name, message);
 }
 
 void PipeServer::start() {
@@ -39,29 +36,32 @@ void PipeServer::stop() {
   // would execute code of a module that is about to go.
   while (!ready_.load()) std::this_thread::yield();
   if (const int own = number_.load()) sendPipeCommand(pipeName(own), std::string_view("2", 2));
+  pipe_.stop();
   thread_.join();
 }
 
 void PipeServer::run() {
-  PipeListener listener;
-  for (int n = kFirstNumber; n <= kLastNumber && !listener.listening(); ++n) {
-    if (listener.listen(pipeName(n))) number_ = n;
+  pipe_.setLog([](std::string_view line) {
+    logLine("pipe: %.*s", static_cast<int>(line.size()), line.data());
+  });
+  platform::PipeOptions options;
+  options.maxMessage = VARNELO_SHELLEXT_PIPE_MAX_MESSAGE;
+  options.requireUtf8 = true;
+  for (int n = kFirstNumber; n <= kLastNumber; ++n) {
+    if (!pipe_.listen(pipeName(n), options)) {
+      number_ = n;
+      break;
+    }
   }
-  if (!listener.listening()) logLine("no free pipe number: the implementation cannot be replaced");
+  if (!number_) logLine("no free pipe number: the implementation cannot be replaced");
   state_.load();
   ready_ = true;
-  if (!listener.listening()) return;
-
-  for (;;) {
-    std::string message;
-    bool tooLong = false;
-    if (!listener.receive(message, VARNELO_SHELLEXT_PIPE_MAX_MESSAGE, tooLong)) break;
-    if (tooLong) {
-      logLine("pipe command longer than %d bytes ignored", VARNELO_SHELLEXT_PIPE_MAX_MESSAGE);
-      continue;
-    }
-    if (!message.empty() && message[0] == '2') break;
-    handle(message);
+  if (number_) {
+    pipe_.serve([this](std::string_view message, std::string&) {
+      if (!message.empty() && message[0] == '2') return false;
+      handle(message);
+      return true;
+    });
   }
   number_ = 0;
   state_.unload();
@@ -75,7 +75,7 @@ void PipeServer::handle(std::string_view message) {
       std::string_view path = message.substr(1);
       if (const size_t nul = path.find('\0'); nul != std::string_view::npos)
         path = path.substr(0, nul);
-      if (path.empty() || !platform::isValidUtf8(path)) {
+      if (path.empty()) {
         logLine("pipe command \"0\" without a usable path ignored");
         return;
       }

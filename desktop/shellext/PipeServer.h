@@ -5,12 +5,14 @@
 // varnelo/shellproc.h for the message format.
 //
 // Messages from another user never arrive (the pipe admits only this
-// user); a message longer than 2,048 bytes, or whose path is not valid
-// UTF-8, is ignored.
+// user); a message longer than 2,048 bytes, or one that is not valid UTF-8,
+// is ignored (the platform's pipe drops and logs them).
 //
 // Threads: start() and stop() from one owner thread; the pipe thread is the
 // only other thread and is always joined by stop() (or the destructor).
 #pragma once
+
+#include <platform/local_pipe.h>
 
 #include <string>
 #include <thread>
@@ -34,8 +36,9 @@ class PipeServer {
   // Starts the pipe thread unless it runs. It loads the implementation
   // whether or not a number was free.
   void start();
-  // Sends "2" to the own pipe and joins the thread; unloads the
-  // implementation on the way out.
+  // Sends "2" to the own pipe (and stops the pipe directly, should that not
+  // arrive) and joins the thread, which unloads the implementation on its
+  // way out.
   void stop();
 
   // The number this process serves, 0 while none (not yet, or all taken).
@@ -49,6 +52,7 @@ class PipeServer {
   void tellOthers();
 
   ShellExtState& state_;
+  platform::PipeServer pipe_;  // listened on and served by the pipe thread
   std::thread thread_;
   std::atomic<int> number_{0};
   std::atomic<bool> ready_{false};

@@ -10,9 +10,9 @@
 #include <mutex>
 #include <vector>
 
+#include <platform/local_pipe.h>
 #include "Fixture.h"
 #include "PipeServer.h"
-#include "PipeTransport.h"
 
 extern char** environ;
 
@@ -100,10 +100,10 @@ TEST_F(PipeTest, FailedCopyLeavesProxiesFailingUntilALoad) {
 TEST_F(PipeTest, StopUnloadsAndFreesTheNumber) {
   install("v1");
   startServer();
-  EXPECT_TRUE(pipeServed(pipeName(1)));
+  EXPECT_TRUE(platform::pipeServed(pipeName(1)));
   server_.stop();
   EXPECT_FALSE(state_.loaded());
-  EXPECT_FALSE(pipeServed(pipeName(1)));
+  EXPECT_FALSE(platform::pipeServed(pipeName(1)));
   // The number is free for the next one.
   PipeServer again(state_);
   again.start();

@@ -10,7 +10,9 @@ struct TestFileInfoClass {
 
 GObjectClass* gParent = nullptr;
 
-TestFileInfo* self(NautilusFileInfo* info) { return reinterpret_cast<TestFileInfo*>(info); }
+TestFileInfo* self(NautilusFileInfo* info) {
+  return reinterpret_cast<TestFileInfo*>(info);
+}
 
 void initInterface(gpointer iface, gpointer) {
   auto* i = static_cast<NautilusFileInfoInterface*>(iface);
@@ -25,9 +27,7 @@ void initInterface(gpointer iface, gpointer) {
   i->get_file_type = [](NautilusFileInfo* f) {
     return self(f)->directory ? G_FILE_TYPE_DIRECTORY : G_FILE_TYPE_REGULAR;
   };
-  i->add_emblem = [](NautilusFileInfo* f, const char* name) {
-    self(f)->emblems->push_back(name);
-  };
+  i->add_emblem = [](NautilusFileInfo* f, const char* name) { self(f)->emblems->push_back(name); };
   i->invalidate_extension_info = [](NautilusFileInfo* f) { ++self(f)->invalidated; };
 }
 

@@ -110,9 +110,8 @@ class HostTest : public ::testing::Test {
     ::setenv("LANGUAGE", "zh_CN", 1);
     // The recorder the menu starts instead of the application: one line
     // per start, its arguments separated by "|".
-    ASSERT_FALSE(files::writeFile(d + "/recorder",
-                                  "#!/bin/sh\nIFS='|'\necho \"$*\" >> \"" + d + "/record\"\n",
-                                  0755));
+    ASSERT_FALSE(files::writeFile(
+        d + "/recorder", "#!/bin/sh\nIFS='|'\necho \"$*\" >> \"" + d + "/record\"\n", 0755));
     ::setenv("VARNELO_PROGRAM", (d + "/recorder").c_str(), 1);
 
     // The module and its implementation, copied: the replacement test
@@ -175,8 +174,7 @@ class HostTest : public ::testing::Test {
     GList* list = nullptr;
     for (const std::string& p : paths)
       list = g_list_append(list, newTestFileInfo(p, files::isDirectory(p)));
-    GList* items =
-        nautilus_menu_provider_get_file_items(NAUTILUS_MENU_PROVIDER(provider_), list);
+    GList* items = nautilus_menu_provider_get_file_items(NAUTILUS_MENU_PROVIDER(provider_), list);
     g_list_free_full(list, g_object_unref);
     return items;
   }
@@ -266,8 +264,8 @@ TEST_F(HostTest, MenusOfferShareLinkInsideAndSendToOutside) {
 
   // Background of a folder inside: its share link; outside: nothing.
   TestFileInfo* sub = newTestFileInfo(path("sync/sub"), true);
-  GList* background = nautilus_menu_provider_get_background_items(
-      NAUTILUS_MENU_PROVIDER(provider_), NAUTILUS_FILE_INFO(sub));
+  GList* background = nautilus_menu_provider_get_background_items(NAUTILUS_MENU_PROVIDER(provider_),
+                                                                  NAUTILUS_FILE_INFO(sub));
   EXPECT_EQ(labels(background), std::vector<std::string>{"获取分享链接"});
   nautilus_menu_item_list_free(background);
   g_object_unref(sub);
@@ -294,8 +292,7 @@ TEST_F(HostTest, ZReplacingTheImplementationWhileLoaded) {
   // The fake answers "member" for such names with every emblem, in the
   // factory's order (one priority for all).
   ASSERT_TRUE(sendPipeCommand(pipeName(1), "0" + std::string(FAKE_V2_FILE) + '\0'));
-  const Emblems all = {"varnelo-editing", "varnelo-normal",
-                       "varnelo-syncing", "varnelo-ignored",
+  const Emblems all = {"varnelo-editing", "varnelo-normal", "varnelo-syncing", "varnelo-ignored",
                        "varnelo-conflicted"};
   EXPECT_TRUE(waitFor([&] { return emblems(member) == all; }));
   // And back to the real one.
