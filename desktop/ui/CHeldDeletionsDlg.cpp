@@ -1,0 +1,48 @@
+#include "CHeldDeletionsDlg.h"
+
+#include <QDialogButtonBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "Strings.h"
+#include "TextFormat.h"
+#include "TrayIcons.h"
+
+namespace varnelo::desktop {
+
+CHeldDeletionsDlg::CHeldDeletionsDlg(const std::vector<HeldDeletion>& held, QWidget* parent)
+    : QDialog(parent), list_(new QTreeWidget(this)) {
+  setWindowTitle(str(14206));
+  setWindowIcon(applicationIcon());
+  auto* layout = new QVBoxLayout(this);
+  auto* text = new QLabel(formatText(str(14207), {static_cast<long long>(held.size())}), this);
+  text->setWordWrap(true);
+  layout->addWidget(text);
+  list_->setColumnCount(2);
+  list_->setHeaderLabels({str(14213), str(14214)});
+  list_->setRootIsDecorated(false);
+  for (const HeldDeletion& d : held)
+    new QTreeWidgetItem(list_, QStringList{d.path, str(d.remote ? 14210 : 14211)});
+  list_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+  list_->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+  layout->addWidget(list_, 1);
+  auto* buttons = new QDialogButtonBox(this);
+  QPushButton* keep = buttons->addButton(str(14209), QDialogButtonBox::RejectRole);
+  QPushButton* del = buttons->addButton(str(14208), QDialogButtonBox::DestructiveRole);
+  keep->setDefault(true);  // keeping is the safe answer
+  connect(keep, &QPushButton::clicked, this, [this] {
+    answer_ = kKeep;
+    accept();
+  });
+  connect(del, &QPushButton::clicked, this, [this] {
+    answer_ = kDelete;
+    accept();
+  });
+  layout->addWidget(buttons);
+  resize(560, 380);
+}
+
+}  // namespace varnelo::desktop

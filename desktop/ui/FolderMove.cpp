@@ -1,0 +1,67 @@
+#include "FolderMove.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+
+namespace varnelo::desktop {
+
+namespace {
+
+QString clean(const QString& p) {
+  QString c = QDir::cleanPath(p);
+  while (c.size() > 1 && c.endsWith(QLatin1Char('/'))) c.chop(1);
+  return c;
+}
+
+bool inside(const QString& inner, const QString& outer) {
+  return inner.startsWith(outer == QLatin1String("/") ? outer : outer + QLatin1Char('/'));
+}
+
+}  // namespace
+
+MoveTarget classifyMoveTarget(const QString& current, const QString& chosen) {
+  const QString a = clean(current);
+  const QString b = clean(chosen);
+  if (a == b) return MoveTarget::Same;
+  if (inside(a, b) || inside(b, a)) return MoveTarget::Nested;
+  const QDir dir(b);
+  if (!dir.exists() ||
+      dir.isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System))
+    return MoveTarget::Empty;
+  return MoveTarget::NotEmpty;
+}
+
+int copyFolderContents(const QString& from, const QString& to,
+                       const std::function<bool(int, int)>& progress) {
+  const QString source = clean(from);
+  const QString target = clean(to);
+  QStringList entries;
+  QDirIterator it(source, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                  QDirIterator::Subdirectories);
+  while (it.hasNext()) entries << it.next();
+  if (!QDir().mkpath(target)) return -1;
+  const int total = static_cast<int>(entries.size());
+  int done = 0;
+  bool failed = false;
+  for (const QString& path : entries) {
+    if (progress && !progress(done, total)) return kCopyCancelled;
+    const QFileInfo info(path);
+    const QString dest = target + path.mid(source.size());
+    if (info.isSymLink()) {
+      // never followed
+    } else if (info.isDir()) {
+      failed |= !QDir().mkpath(dest);
+    } else if (info.isFile()) {
+      if (QFileInfo::exists(dest)) QFile::remove(dest);  // the user agreed to overwrite
+      failed |= !QFile::copy(path, dest);
+    }
+    ++done;
+  }
+  if (progress && !progress(done, total)) return kCopyCancelled;
+  return failed ? -1 : 0;
+}
+
+}  // namespace varnelo::desktop

@@ -1,0 +1,78 @@
+#include "LoginErrors.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include "Strings.h"
+#include "TextFormat.h"
+
+namespace varnelo::desktop {
+
+QString loginErrorText(int result, bool proxySet, int loginType, const QString& host) {
+  switch (result) {
+    case 5:
+      return str(proxySet ? 189 : 208);
+    case 6:
+      return str(proxySet ? 189 : 190);
+    case 7:
+      return str(proxySet ? 189 : 188);
+    case 28:
+      return str(proxySet ? 189 : 187);
+    case -116:
+      return formatText(str(loginType == kLoginPassport ? 203 : 204), {host});
+    case -115:
+      return str(186);
+    default:
+      break;
+  }
+  if (result >= 0 && result < 100) return str(proxySet ? 189 : 188);
+  return QString();
+}
+
+QString loginFailureText(int result, bool proxySet, int loginType, const QString& host) {
+  const QString text = loginErrorText(result, proxySet, loginType, host);
+  if (!text.isEmpty()) return text;
+  if (loginType == kLoginVerifier) return str(134);
+  if (loginType == kLoginPassport) return str(185);
+  return str(116);
+}
+
+FolderCheck validateSyncFolder(const QString& typed) {
+  FolderCheck check;
+  const QString text = typed.trimmed();
+  if (!text.startsWith(QLatin1Char('/'))) {
+    check.message = formatText(str(202), {text});
+    return check;
+  }
+  check.path = QDir::cleanPath(text);
+  const QFileInfo info(check.path);
+  if (info.isDir() || (!info.exists() && QDir().mkpath(check.path))) {
+    check.ok = true;
+  } else {
+    check.message = formatText(str(201), {check.path});
+  }
+  return check;
+}
+
+QString defaultSyncFolder(const QString& last, const QString& home) {
+  if (!last.isEmpty() && last.startsWith(QLatin1Char('/'))) {
+    const QFileInfo info(last);
+    if (info.isDir()) return QDir::cleanPath(last);
+    if (!info.exists() && QFileInfo(info.absolutePath()).isDir()) return QDir::cleanPath(last);
+  }
+  return QDir::cleanPath(home + QStringLiteral("/Varnelo"));
+}
+
+QString chunkCacheFolder(const QString& stored) {
+  if (!stored.isEmpty() && stored.startsWith(QLatin1Char('/')) &&
+      (QFileInfo(stored).isDir() || QDir().mkpath(stored)))
+    return stored;
+  QString base = qEnvironmentVariable("XDG_CACHE_HOME");
+  if (base.isEmpty() || !base.startsWith(QLatin1Char('/')))
+    base = QDir::homePath() + QStringLiteral("/.cache");
+  const QString folder = base + QStringLiteral("/varnelo/");
+  return QDir().mkpath(folder) ? folder : QString();
+}
+
+}  // namespace varnelo::desktop

@@ -1,0 +1,42 @@
+// The message for a failed sign-in, by result code, login type and whether a
+// proxy is configured; and the sync folder rules of the finish page (the
+// default folder, the validation, the chunk cache folder). Pure functions.
+#pragma once
+
+#include <QString>
+
+namespace varnelo::desktop {
+
+// Login types, as the wizard's account combo box lists them.
+enum LoginType : int {
+  kLoginNative = 0,    // "Varnelo帐号"
+  kLoginPassport = 1,  // "Tolmar通行证" (provider "kuv")
+  kLoginWeb = 2,       // another provider through the web
+  kLoginVerifier = 3,  // the verification code obtained on the web
+};
+
+// The table's text, or an empty text when the table gives none.
+QString loginErrorText(int result, bool proxySet, int loginType, const QString& webSiteHost);
+// The text the status label shows: the table's, else the type's default.
+QString loginFailureText(int result, bool proxySet, int loginType, const QString& webSiteHost);
+
+struct FolderCheck {
+  bool ok = false;
+  QString path;     // the cleaned absolute path
+  QString message;  // for a refusal: string 202 or 201 with the path
+};
+
+// The finish page's check: an absolute path (starting with "/") that is a
+// directory or can be created (it is created).
+FolderCheck validateSyncFolder(const QString& typed);
+
+// "lastSyncFolder" when it is a directory or can be made below an existing
+// folder, else ~/Varnelo. Nothing is created.
+QString defaultSyncFolder(const QString& lastSyncFolder, const QString& home);
+
+// The chunk cache folder: the stored "dataCacheDir" when it exists or can be
+// created, else $XDG_CACHE_HOME/varnelo/ (~/.cache/varnelo/), created.
+// Empty when neither can be made.
+QString chunkCacheFolder(const QString& stored);
+
+}  // namespace varnelo::desktop

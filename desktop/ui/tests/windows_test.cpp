@@ -1,0 +1,425 @@
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include "qstring_print.h"
+
+#include "CHeldDeletionsDlg.h"
+#include "CMainWizardDialog.h"
+#include "CSettingDlg.h"
+#include "CTriStateTree.h"
+#include "FakeBackend.h"
+#include "FolderMove.h"
+#include "LoginErrors.h"
+#include "SettingsStore.h"
+#include "Strings.h"
+
+using namespace varnelo::desktop;
+using varnelo::desktop::test::FakeBackend;
+
+namespace {
+
+QString u(const char* s) {
+  return QString::fromUtf8(s);
+}
+
+// Answers the next modal message box with its first button and returns its
+// text through `seen`.
+void answerNextBox(QString* seen, QMessageBox::StandardButton which = QMessageBox::NoButton) {
+  QTimer::singleShot(0, [seen, which] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) {
+      answerNextBox(seen, which);
+      return;
+    }
+    *seen = box->text();
+    if (which != QMessageBox::NoButton && box->button(which))
+      box->button(which)->click();
+    else
+      box->buttons().first()->click();
+  });
+}
+
+}  // namespace
+
+TEST(LoginErrorTest, TableWithAndWithoutAProxy) {
+  struct Row {
+    int result;
+    const char* noProxy;
+    const char* withProxy;
+  };
+  const Row rows[] = {
+      {5, "解析代理地址失败,请检查您的代理设置!", "连接服务器失败,请检查您的代理设置!"},
+      {6, "解析服务器地址失败,请检查您的网络设置!", "连接服务器失败,请检查您的代理设置!"},
+      {7, "连接服务器失败,请检查您的网络连接!", "连接服务器失败,请检查您的代理设置!"},
+      {28, "连接服务器超时,请检查您的网络连接!", "连接服务器失败,请检查您的代理设置!"},
+      {35, "连接服务器失败,请检查您的网络连接!", "连接服务器失败,请检查您的代理设置!"},
+      {-115, "帐户未激活,请到注册邮箱查收激活邮件!", "帐户未激活,请到注册邮箱查收激活邮件!"},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(loginErrorText(r.result, false, kLoginNative, "w"), u(r.noProxy)) << r.result;
+    EXPECT_EQ(loginErrorText(r.result, true, kLoginNative, "w"), u(r.withProxy)) << r.result;
+  }
+  // -116: the passport is not bound; a service account is not registered.
+  EXPECT_EQ(loginErrorText(-116, false, kLoginPassport, "www.example"),
+            u("未绑定Varnelo，请到www.example绑定"));
+  EXPECT_EQ(loginErrorText(-116, true, kLoginNative, "www.example"),
+            u("帐户未注册，请先到www.example注册"));
+  // No text of the table: the type's own.
+  for (int rc : {401, 404, -1, -105}) EXPECT_TRUE(loginErrorText(rc, false, 0, "w").isEmpty());
+  EXPECT_EQ(loginFailureText(401, false, kLoginPassport, "w"),
+            u("登录失败,请检查您的Tolmar通行证或密码!"));
+  EXPECT_EQ(loginFailureText(401, false, kLoginNative, "w"), u("登录失败,请检查您的用户名或密码!"));
+  EXPECT_EQ(loginFailureText(-105, false, kLoginVerifier, "w"),
+            u("登录失败,请检查您的OAuth验证码!"));
+}
+
+TEST(SyncFolderTest, ValidationDefaultAndChunkCache) {
+  QTemporaryDir tmp;
+  const FolderCheck relative = validateSyncFolder("Varnelo");
+  EXPECT_FALSE(relative.ok);
+  EXPECT_EQ(relative.message, u("不能使用相对路径作为同步目录，请重新指定!\n    Varnelo"));
+  const FolderCheck blocked = validateSyncFolder("/proc/varnelo/x");
+  EXPECT_FALSE(blocked.ok);
+  EXPECT_EQ(blocked.message, u("创建同步目录失败，请重新指定!\n    /proc/varnelo/x"));
+  const FolderCheck made = validateSyncFolder(tmp.path() + "/a//b/");
+  EXPECT_TRUE(made.ok);
+  EXPECT_EQ(made.path, tmp.path() + "/a/b");
+  EXPECT_TRUE(QFileInfo(made.path).isDir());
+
+  EXPECT_EQ(defaultSyncFolder("", "/home/u"), "/home/u/Varnelo");
+  EXPECT_EQ(defaultSyncFolder(tmp.path() + "/a/b", "/home/u"), tmp.path() + "/a/b");
+  EXPECT_EQ(defaultSyncFolder("/nonexistent/deep/x", "/home/u"), "/home/u/Varnelo");
+  EXPECT_EQ(defaultSyncFolder("relative", "/home/u"), "/home/u/Varnelo");
+
+  EXPECT_EQ(chunkCacheFolder(tmp.path() + "/cache"), tmp.path() + "/cache");
+  qputenv("XDG_CACHE_HOME", (tmp.path() + "/xdg").toUtf8());
+  EXPECT_EQ(chunkCacheFolder(""), tmp.path() + "/xdg/varnelo/");
+  EXPECT_EQ(chunkCacheFolder("/proc/nope"), tmp.path() + "/xdg/varnelo/");
+  EXPECT_TRUE(QFileInfo(tmp.path() + "/xdg/varnelo").isDir());
+  qunsetenv("XDG_CACHE_HOME");
+}
+
+TEST(WizardTest, PassportLoginRegistersTheDeviceAndMovesOn) {
+  FakeBackend backend;
+  CMainWizardDialog wizard(backend);
+  wizard.show();
+  CLoginPage* login = wizard.loginPage();
+  EXPECT_EQ(login->type(), kLoginPassport);
+  EXPECT_EQ(login->accountType()->currentText(), u("Tolmar通行证"));
+  EXPECT_EQ(login->normalPanel()->accountLabel->text(), u("Tolmar通行证:"));
+  EXPECT_EQ(login->normalPanel()->hostName->text(), "laptop");
+  EXPECT_TRUE(login->normalPanel()->registerLink->text().contains(
+      "http://acct.example/login/register_kuv?from=varnelo-pc"));
+  EXPECT_EQ(login->title(), u("登录 Varnelo"));
+
+  login->normalPanel()->account->setText("alice");
+  login->normalPanel()->password->setText("pw");
+  login->normalPanel()->hostName->setText("desk");
+  wizard.next();
+  EXPECT_TRUE(login->busy());
+  EXPECT_EQ(login->statusLabel()->text(), u("正在连接服务器..."));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return wizard.currentPage() == wizard.finishPage(); }, 5000));
+  EXPECT_EQ(backend.lastType, kLoginPassport);
+  EXPECT_EQ(backend.lastUser, "alice");
+  EXPECT_EQ(backend.registeredHost, "desk");
+  EXPECT_EQ(backend.states, (std::vector<int>{32, 64}));
+}
+
+TEST(WizardTest, RejectedLoginStaysWithTheTypesMessage) {
+  FakeBackend backend;
+  backend.loginResult = -116;
+  CMainWizardDialog wizard(backend);
+  wizard.show();
+  CLoginPage* login = wizard.loginPage();
+  login->accountType()->setCurrentIndex(1);  // the service's own account
+  EXPECT_EQ(login->type(), kLoginNative);
+  EXPECT_FALSE(login->normalPanel()->registerLink->isVisibleTo(login));
+  EXPECT_TRUE(login->normalPanel()->forgotLink->text().contains(
+      "http://acct.example/forget_password?from=pc"));
+  wizard.next();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !login->busy(); }, 5000));
+  EXPECT_EQ(wizard.currentPage(), login);
+  EXPECT_EQ(login->statusLabel()->text(), u("帐户未注册，请先到www.example注册"));
+  EXPECT_EQ(login->statusLabel()->palette().color(QPalette::WindowText), QColor(Qt::red));
+  EXPECT_EQ(backend.state, 16);
+  EXPECT_TRUE(backend.registeredHost.empty());
+}
+
+TEST(WizardTest, ExternalAccountWithoutNetworkShowsTheBoxAndResets) {
+  FakeBackend backend;
+  backend.requestTokenResult = 7;
+  CMainWizardDialog wizard(backend);
+  wizard.show();
+  CLoginPage* login = wizard.loginPage();
+  QString seen;
+  answerNextBox(&seen);
+  login->accountType()->setCurrentIndex(2);
+  EXPECT_EQ(seen, u("连接服务器失败,请检查您的网络连接!"));
+  EXPECT_EQ(login->accountType()->currentIndex(), 0);
+  EXPECT_EQ(login->type(), kLoginPassport);
+
+  // With the network: two links; following one opens it and asks for the code.
+  backend.requestTokenResult = 200;
+  login->accountType()->setCurrentIndex(2);
+  EXPECT_EQ(login->type(), kLoginWeb);
+  EXPECT_EQ(login->title(), u("登录 Varnelo (OAuth)"));
+  EXPECT_TRUE(login->webPanel()->googleLink->text().contains(
+      "http://acct.example/oauth/authorize?oauth_token=reqkey&amp;provider=google"));
+  emit login->webPanel()->passportLink->linkActivated(
+      "http://acct.example/oauth/authorize?oauth_token=reqkey&provider=kuv");
+  EXPECT_EQ(backend.opened.last(),
+            "http://acct.example/oauth/authorize?oauth_token=reqkey&provider=kuv");
+  EXPECT_EQ(login->type(), kLoginVerifier);
+  login->codePanel()->code->setText("123456");
+  wizard.next();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return wizard.currentPage() == wizard.finishPage(); }, 5000));
+  EXPECT_EQ(backend.lastCode, "123456");
+}
+
+TEST(WizardTest, AdvancedSettingsMakeFinishATwoStepAction) {
+  QTemporaryDir tmp;
+  FakeBackend backend;
+  backend.last = tmp.path() + "/Sync";
+  backend.mode = 3;
+  CMainWizardDialog wizard(backend);
+  wizard.show();
+  wizard.loginPage()->normalPanel()->account->setText("a");
+  wizard.next();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return wizard.currentPage() == wizard.finishPage(); }, 5000));
+  CFinishPage* finish = wizard.finishPage();
+  EXPECT_EQ(finish->folderEdit()->text(), tmp.path() + "/Sync");
+  EXPECT_TRUE(finish->twoWay()->isChecked());
+  EXPECT_EQ(wizard.button(QWizard::FinishButton)->text(), u("完成"));
+  finish->advancedBox()->setChecked(true);
+  EXPECT_EQ(wizard.button(QWizard::FinishButton)->text(), u("下一步(&N) >"));
+  wizard.button(QWizard::FinishButton)->click();
+  EXPECT_TRUE(finish->advancedShowing());
+  EXPECT_TRUE(wizard.isVisible());
+  EXPECT_TRUE(backend.calls.isEmpty());
+  EXPECT_EQ(wizard.button(QWizard::FinishButton)->text(), u("完成"));
+  finish->uploadOnly()->setChecked(true);
+
+  // A relative folder is refused and the page stays.
+  finish->folderEdit()->setText("Varnelo");
+  QString seen;
+  answerNextBox(&seen);
+  wizard.button(QWizard::FinishButton)->click();
+  EXPECT_EQ(seen, u("不能使用相对路径作为同步目录，请重新指定!\n    Varnelo"));
+  EXPECT_TRUE(wizard.isVisible());
+
+  finish->folderEdit()->setText(tmp.path() + "/Sync/");
+  wizard.button(QWizard::FinishButton)->click();
+  EXPECT_FALSE(wizard.isVisible());
+  EXPECT_EQ(backend.calls,
+            (QStringList{"mode 1", "folder " + tmp.path() + "/Sync", "start wizard"}));
+  EXPECT_TRUE(QFileInfo(tmp.path() + "/Sync").isDir());
+}
+
+namespace {
+
+std::map<QString, QStringList> sampleTree() {
+  return {{"home", {"Photos", "Music", "Docs"}},
+          {"home/Photos", {"2023", "2024"}},
+          {"home/Photos/2023", {}},
+          {"home/Photos/2024", {}},
+          {"home/Music", {}},
+          {"home/Docs", {"Work"}},
+          {"home/Docs/Work", {}}};
+}
+
+}  // namespace
+
+TEST(TriStateTreeTest, ToggleAndOrRules) {
+  const auto tree = sampleTree();
+  CTriStateTree view([&](const QString& p, QStringList* names) {
+    const auto it = tree.find(p);
+    if (it == tree.end()) return false;
+    *names = it->second;
+    return true;
+  });
+  view.setExcluded({});
+  QTreeWidgetItem* photos = view.nodeFor("home/Photos");
+  ASSERT_NE(photos, nullptr);
+  EXPECT_EQ(photos->text(0), "Photos");
+  EXPECT_EQ(view.root()->text(0), "Varnelo");
+
+  // One of two sub-folders: the parent is partly checked.
+  view.toggle(view.nodeFor("home/Photos/2023"));
+  EXPECT_EQ(CTriStateTree::stateOf(photos), CTriStateTree::kPartly);
+  EXPECT_EQ(CTriStateTree::stateOf(view.root()), CTriStateTree::kPartly);
+  EXPECT_EQ(photos->checkState(0), Qt::PartiallyChecked);
+  EXPECT_EQ(view.excluded(), QStringList{"home/Photos/2023"});
+
+  // Every sub-folder: still partly checked, and each one is listed.
+  view.toggle(view.nodeFor("home/Photos/2024"));
+  EXPECT_EQ(CTriStateTree::stateOf(photos), CTriStateTree::kPartly);
+  EXPECT_EQ(view.excluded(), (QStringList{"home/Photos/2023", "home/Photos/2024"}));
+
+  // A partly checked folder clicked becomes unchecked with its subtree: one entry.
+  view.toggle(photos);
+  EXPECT_EQ(CTriStateTree::stateOf(photos), CTriStateTree::kUnchecked);
+  EXPECT_EQ(view.excluded(), QStringList{"home/Photos"});
+  // ... and clicked again, checked with its subtree.
+  view.toggle(photos);
+  EXPECT_TRUE(view.excluded().isEmpty());
+  EXPECT_EQ(CTriStateTree::stateOf(view.root()), CTriStateTree::kChecked);
+
+  // A click on the box (not our call) follows the same rule.
+  QTreeWidgetItem* music = view.nodeFor("/home/Music");
+  music->setCheckState(0, Qt::Unchecked);
+  EXPECT_EQ(view.excluded(), QStringList{"home/Music"});
+}
+
+TEST(TriStateTreeTest, ExcludedListIsRestoredAndChildrenInheritOnLoad) {
+  const auto tree = sampleTree();
+  int listings = 0;
+  CTriStateTree view([&](const QString& p, QStringList* names) {
+    ++listings;
+    const auto it = tree.find(p);
+    if (it == tree.end()) return false;
+    *names = it->second;
+    return true;
+  });
+  view.setExcluded({"/home/Docs", "home/Photos/2024", "home/Gone"});
+  EXPECT_EQ(view.excluded(), (QStringList{"home/Photos/2024", "home/Docs"}));
+  // Loaded lazily: Docs' children are loaded only when it is expanded.
+  const int before = listings;
+  QTreeWidgetItem* docs = view.nodeFor("home/Docs");
+  docs->setExpanded(true);
+  EXPECT_EQ(listings, before + 1);
+  EXPECT_EQ(CTriStateTree::stateOf(docs->child(0)), CTriStateTree::kUnchecked);
+  EXPECT_EQ(CTriStateTree::stateOf(view.nodeFor("home/Photos/2023")), CTriStateTree::kChecked);
+  // A listing that fails leaves the node without children.
+  EXPECT_EQ(view.nodeFor("home/Music/x"), nullptr);
+}
+
+TEST(SettingsTest, ApplyWritesOnlyWhatChanged) {
+  QTemporaryDir tmp;
+  SettingsStore settings;
+  ASSERT_TRUE(settings.open((tmp.path() + "/appconfig.db").toStdString()));
+  FakeBackend backend;
+  backend.state = 0;
+  backend.account =
+      R"({"user":{"username":"bob","nickname":"Bobby","accounts":[{"type":"kuv","login":"bob@kuv"}]}})";
+  CSettingDlg sheet(backend, settings);
+  EXPECT_EQ(sheet.tabs()->count(), 5);
+  EXPECT_EQ(sheet.tabs()->tabText(0), u("一般"));
+  EXPECT_EQ(sheet.tabs()->tabText(4), u("高级"));
+  EXPECT_EQ(sheet.account->labels[0]->text(), u("昵称:"));
+  EXPECT_EQ(sheet.account->values[0]->text(), "Bobby");
+  EXPECT_EQ(sheet.account->values[1]->text(), "bob@kuv");
+  EXPECT_EQ(sheet.account->values[2]->text(), "laptop");
+
+  sheet.apply();
+  EXPECT_TRUE(backend.calls.isEmpty());
+  std::string value;
+  EXPECT_EQ(settings.get("limitUpload", value), 404);
+  EXPECT_EQ(settings.get("proxySettingType", value), 404);
+
+  sheet.general->balloons->setChecked(false);
+  sheet.apply();
+  EXPECT_EQ(backend.calls, (QStringList{"balloons 0", "reload balloons"}));
+  backend.calls.clear();
+  sheet.apply();
+  EXPECT_TRUE(backend.calls.isEmpty());
+
+  // An upload limit left empty is saved as 200.
+  sheet.bandwidth->upLimited->setChecked(true);
+  sheet.bandwidth->upSpeed->clear();
+  sheet.apply();
+  EXPECT_EQ(sheet.bandwidth->upSpeed->text(), "200");
+  EXPECT_TRUE(settings.speed().limitUpload);
+  EXPECT_EQ(settings.speed().uploadKBps, 200u);
+  EXPECT_EQ(backend.calls, QStringList{"push"});
+
+  // The manual proxy fields follow the radio and the authentication box.
+  EXPECT_FALSE(sheet.proxy->address->isEnabled());
+  EXPECT_EQ(sheet.proxy->address->text(), "0.0.0.0");
+  sheet.proxy->manual->setChecked(true);
+  EXPECT_TRUE(sheet.proxy->address->isEnabled());
+  EXPECT_FALSE(sheet.proxy->user->isEnabled());
+  sheet.proxy->auth->setChecked(true);
+  EXPECT_TRUE(sheet.proxy->user->isEnabled());
+  sheet.proxy->address->setText("10.0.0.1");
+  sheet.proxy->type->setCurrentIndex(2);
+  sheet.apply();
+  EXPECT_EQ(settings.proxy().settingType, 2);
+  EXPECT_EQ(settings.proxy().proxyType, "SOCKS5");
+  EXPECT_EQ(settings.proxy().address, "10.0.0.1");
+
+  // The sync mode: stop, set, start.
+  backend.calls.clear();
+  sheet.advanced->uploadOnly->setChecked(true);
+  sheet.apply();
+  EXPECT_EQ(backend.calls, (QStringList{"stop", "mode 1", "start"}));
+}
+
+TEST(SettingsTest, UploadOnlyHidesTheDownloadLimitAndStateGatesSelection) {
+  QTemporaryDir tmp;
+  SettingsStore settings;
+  ASSERT_TRUE(settings.open((tmp.path() + "/appconfig.db").toStdString()));
+  FakeBackend backend;
+  backend.mode = 1;
+  backend.state = 16;
+  CSettingDlg sheet(backend, settings);
+  EXPECT_FALSE(sheet.bandwidth->downGroup->isVisibleTo(&sheet));
+  EXPECT_FALSE(sheet.advanced->select->isEnabled());
+  EXPECT_TRUE(sheet.advanced->uploadOnly->isChecked());
+}
+
+TEST(FolderMoveTest, TargetsAndCopy) {
+  QTemporaryDir tmp;
+  const QString cur = tmp.path() + "/Varnelo";
+  QDir().mkpath(cur + "/sub");
+  QFile f(cur + "/sub/a.txt");
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write("hello");
+  f.close();
+  QFile::link(cur + "/sub/a.txt", cur + "/link");
+  EXPECT_EQ(classifyMoveTarget(cur, cur + "/"), MoveTarget::Same);
+  EXPECT_EQ(classifyMoveTarget(cur, cur + "/sub"), MoveTarget::Nested);
+  EXPECT_EQ(classifyMoveTarget(cur, tmp.path()), MoveTarget::Nested);
+  EXPECT_EQ(classifyMoveTarget(cur, tmp.path() + "/VarneloX"), MoveTarget::Empty);
+  EXPECT_EQ(classifyMoveTarget(cur, tmp.path() + "/Varnelo2"), MoveTarget::Empty);
+  EXPECT_EQ(classifyMoveTarget(tmp.path() + "/Varnelo2", cur), MoveTarget::NotEmpty);
+
+  EXPECT_EQ(copyFolderContents(cur, tmp.path() + "/New", [](int, int) { return true; }), 0);
+  QFile copy(tmp.path() + "/New/sub/a.txt");
+  ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+  EXPECT_EQ(copy.readAll(), "hello");
+  EXPECT_FALSE(QFileInfo::exists(tmp.path() + "/New/link"));
+  EXPECT_TRUE(QFileInfo::exists(cur + "/sub/a.txt"));  // the old folder stays
+  EXPECT_EQ(copyFolderContents(cur, tmp.path() + "/N2", [](int done, int) { return done < 1; }),
+            kCopyCancelled);
+}
+
+TEST(HeldDeletionsTest, ListsAndAnswers) {
+  std::vector<HeldDeletion> held{{"Photos/a.jpg", true}, {"Docs/b.txt", false}};
+  CHeldDeletionsDlg dlg(held);
+  EXPECT_EQ(dlg.list()->topLevelItemCount(), 2);
+  EXPECT_EQ(dlg.list()->topLevelItem(0)->text(1), u("本地删除，将从网盘删除"));
+  EXPECT_EQ(dlg.list()->topLevelItem(1)->text(1), u("网盘删除，将从本地删除"));
+  QPushButton* keep = nullptr;
+  for (QPushButton* b : dlg.findChildren<QPushButton*>())
+    if (b->text() == u("保留(&K)")) keep = b;
+  ASSERT_NE(keep, nullptr);
+  EXPECT_TRUE(keep->isDefault());
+  keep->click();
+  EXPECT_EQ(dlg.answer(), CHeldDeletionsDlg::kKeep);
+}
