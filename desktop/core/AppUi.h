@@ -10,8 +10,10 @@
 #pragma once
 
 #include <QString>
+#include <memory>
 
 #include "AppMessages.h"
+#include "varnelo/IVarneloEvent.h"
 
 namespace varnelo::desktop {
 
@@ -73,11 +75,20 @@ class AppUi {
   // counters and the quota record.
   virtual void accountUnlinked() {}
 
-  // Engine threads: the event sink's reports, after the core has applied
-  // its part (application state, file state cache, unlink on 401).
+  // The engine's event sink, when the windows bring their own (it then does
+  // the core's part too: the application state, the file state cache's
+  // queue, UM_UNLINK_DEVICE on 401). Null: the core's sink is used, which
+  // applies its part and hands each report on to the three below.
+  virtual IVarneloEvent* eventSink() { return nullptr; }
+
+  // Engine threads: the core's sink's reports, after it applied its part.
   virtual void engineDownloaded(const char* path) { (void)path; }
   virtual void engineUploaded(const char* path) { (void)path; }
   virtual void engineResult(int code, const char* path) { (void)code, (void)path; }
 };
+
+// The windows, made by desktop/ui (the program calls it when that library
+// is built).
+std::unique_ptr<AppUi> createAppUi();
 
 }  // namespace varnelo::desktop

@@ -1,0 +1,86 @@
+#include "HandOverServer.h"
+
+#include <QMetaObject>
+#include <QtGlobal>
+#include <chrono>
+#include <memory>
+
+#include "HandOver.h"
+#include "platform/sync_primitives.h"
+
+namespace varnelo::desktop {
+
+bool HandOverServer::start(const std::string& pipeName) {
+  pipeName_ = pipeName;
+  server_.setLog([](std::string_view line) {
+    qWarning("hand-over pipe: %.*s", static_cast<int>(line.size()), line.data());
+  });
+  platform::PipeOptions options;
+  options.maxMessage = 2048;
+  options.requireUtf8 = true;
+  if (std::error_code ec = server_.listen(pipeName, options)) {
+    qWarning("hand-over pipe: cannot be created (%s)", ec.message().c_str());
+    return false;
+  }
+  if (std::error_code ec = server_.start(
+          [this](std::string_view message, std::string&) { return handle(message); })) {
+    qWarning("hand-over pipe: no thread (%s)", ec.message().c_str());
+    return false;
+  }
+  return true;
+}
+
+void HandOverServer::setTarget(QObject* context, Handler handler) {
+  std::lock_guard lock(targetMutex_);
+  context_ = context;
+  handler_ = std::move(handler);
+}
+
+void HandOverServer::clearTarget() {
+  std::lock_guard lock(targetMutex_);
+  context_ = nullptr;
+  handler_ = nullptr;
+}
+
+bool HandOverServer::handle(std::string_view message) {
+  if (message == kClosePipe) return false;
+  if (message.empty()) return true;
+  if (!acceptableHandOver(message)) {
+    qWarning("hand-over pipe: a line of %zu bytes is dropped (over 1,023 characters or not text)",
+             message.size());
+    return true;
+  }
+  auto done = std::make_shared<platform::Event>(platform::Event::Reset::Manual);
+  {
+    std::lock_guard lock(targetMutex_);
+    if (!context_ || !handler_) return true;
+    Handler handler = handler_;
+    const QString line = QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size()));
+    // Queued to the target's thread; dropped by Qt if the target goes first.
+    QMetaObject::invokeMethod(
+        context_.data(),
+        [handler, line, done] {
+          handler(line);
+          done->set();
+        },
+        Qt::QueuedConnection);
+  }
+  // The sender waits while the line is handled, as a sent message would;
+  // a stopping server does not wait for a UI thread that has left its loop.
+  while (!done->waitFor(std::chrono::milliseconds(50))) {
+    if (stopping_) break;
+  }
+  return true;
+}
+
+void HandOverServer::stop() {
+  stopping_ = true;
+  // The pipe's own way to end: a later instance could send the same. The
+  // platform's stop() then wakes the server if the line did not get through
+  // and joins its thread; a line in hand finishes first (it stops waiting
+  // for the UI thread now).
+  if (server_.listening()) platform::pipeSend(pipeName_, kClosePipe, 500);
+  server_.stop();
+}
+
+}  // namespace varnelo::desktop
