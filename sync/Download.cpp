@@ -115,6 +115,11 @@ class DownloadFileCallback final : public TransferCallback {
       log_write(kLogError, kModuleSync, "download file failed:[%s], local error:[%d]",
                 job_.localPath.c_str(), code);
       log_location();
+      if (code == codes::kVersionChanged) {
+        // The version this part file holds is gone from the service.
+        temp.close();
+        files::removeFile(job_.tempPath);
+      }
     } else {
       code = complete(temp);
     }
@@ -207,6 +212,7 @@ class DownloadFileCallback final : public TransferCallback {
                 local.c_str(), ec.value());
       return ec == std::errc::file_exists ? codes::kFileChanged : codes::kLocalFailure;
     }
+    removeSupersededParts();
     files::EntryInfo placed;
     if (files::stat(local, placed)) return codes::kLocalFailure;
     if (job_.remoteTime && placed.lastWrite != *job_.remoteTime &&
@@ -225,6 +231,19 @@ class DownloadFileCallback final : public TransferCallback {
       cache->recordFile(local, placed.size, job_.chunkSize, job_.keys);
     }
     return replaced ? codes::kReplacedLocal : codes::kOk;
+  }
+
+  // Part files of older versions of this file (interrupted downloads of a
+  // version the service has since replaced) would stay for ever.
+  void removeSupersededParts() {
+    const std::string folder = files::parentPath(job_.tempPath);
+    std::vector<files::DirEntry> entries;
+    if (files::listDirectory(folder, entries)) return;
+    const int version = context_.settings().partVersion;
+    for (const auto& e : entries) {
+      if (e.info.type == files::EntryType::File && isPartFileOf(e.name, job_.localPath, version))
+        files::removeFile(files::joinPath(folder, e.name));
+    }
   }
 
   DownloadJob& job_;

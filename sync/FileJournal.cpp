@@ -268,6 +268,9 @@ int FileJournal::removeTree(int type, int64_t id) {
     int type;
     bool expanded;
   };
+  // One transaction: a crash never leaves rows whose parent is gone, and a
+  // large tree costs one commit instead of one per row.
+  sqlite::Transaction transaction(db_);
   std::vector<Pending> stack{{id, type, false}};
   std::unordered_set<int64_t> visited{id};
   std::vector<JournalEntry> children;
@@ -292,6 +295,7 @@ int FileJournal::removeTree(int type, int64_t id) {
     // do not stop its deletion.
     if (stack.empty()) result = rc;
   }
+  if (transaction.began() && !transaction.commit()) return SQLITE_IOERR;
   return result;
 }
 

@@ -59,6 +59,15 @@ std::string partFileName(const std::string& localPath, const Signature& signatur
   return name + suffix;
 }
 
+bool isPartFileOf(const std::string& name, const std::string& localPath, int partVersion) {
+  const std::string ours = partFileName(localPath, Signature{}, partVersion);
+  const std::string tail = ".v" + std::to_string(partVersion) + ".part";
+  const size_t digestChars = 24;  // 16 bytes in base64 with its pad
+  const size_t prefix = ours.size() - tail.size() - digestChars - 1;
+  return name.size() == ours.size() && name.compare(0, prefix + 1, ours, 0, prefix + 1) == 0 &&
+         name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
+}
+
 std::string scratchFileName() {
   static std::atomic<unsigned> counter{0};
   struct timeval tv {};

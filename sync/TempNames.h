@@ -32,6 +32,13 @@ std::error_code ensureTempFolder(const std::string& localRoot);
 // name would exceed the file system's 255-byte limit.
 std::string partFileName(const std::string& localPath, const Signature& signature, int partVersion);
 
+// True when `name` is the part file of some version of a file named like
+// `localPath` (its own name, any digest, this part version). Used to remove
+// the part files of superseded versions once a download is in place; a file
+// of the same name in another folder matches too (it then only loses its
+// resumed bytes).
+bool isPartFileOf(const std::string& name, const std::string& localPath, int partVersion);
+
 // Name for a download without a signature:
 // "~$YYYY-MM-DD-hh_mm_ss_mmm_nnnn.tmp" from the current UTC time and a
 // per-process counter, so every call gives a new name.

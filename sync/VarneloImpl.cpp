@@ -24,10 +24,7 @@ VarneloImpl::VarneloImpl(const std::string& dataFolder) : dataFolder_(dataFolder
   auto* monitor = new WinMonitor();
   monitor_.reset(monitor);
   watcher_ = monitor;
-  log_open(dataFolder_);
-  if (const char* agent = std::getenv("CURL_USERAGENT"); agent && *agent) {
-    log_write(kLogInfo, kModuleVarnelo, "%s", agent);
-  }
+  log_open(dataFolder_);  // also writes the user agent line, once
   syncer_.setWatchProbe([this] { return watching(); });
 }
 

@@ -53,16 +53,18 @@ void PipeServer::run() {
       break;
     }
   }
-  if (!number_) logLine("no free pipe number: the implementation cannot be replaced");
   state_.load();
   ready_ = true;
-  if (number_) {
-    pipe_.serve([this](std::string_view message, std::string&) {
-      if (!message.empty() && message[0] == '2') return false;
-      handle(message);
-      return true;
-    });
+  if (!number_) {
+    // The implementation stays loaded; it just cannot be replaced here.
+    logLine("no free pipe number: the implementation cannot be replaced");
+    return;
   }
+  pipe_.serve([this](std::string_view message, std::string&) {
+    if (!message.empty() && message[0] == '2') return false;
+    handle(message);
+    return true;
+  });
   number_ = 0;
   state_.unload();
 }

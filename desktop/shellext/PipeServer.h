@@ -38,7 +38,7 @@ class PipeServer {
   void start();
   // Sends "2" to the own pipe (and stops the pipe directly, should that not
   // arrive) and joins the thread, which unloads the implementation on its
-  // way out.
+  // way out when it served a number (without one it was left loaded).
   void stop();
 
   // The number this process serves, 0 while none (not yet, or all taken).

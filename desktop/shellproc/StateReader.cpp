@@ -28,7 +28,7 @@ std::optional<int> StateReader::state(const std::string& normalised) {
   std::lock_guard lock(mutex_);
   refreshLocked();
   if (auto hit = cache_.find(normalised); hit != cache_.end()) return hit->second;
-  if (!stateQuery_) return std::nullopt;
+  if (!stateQuery_ || std::chrono::steady_clock::now() < busyUntil_) return std::nullopt;
   std::optional<int> found;
   sqlite3_stmt* s = stateQuery_.get();
   sqlite3_bind_text(s, 1, normalised.data(), static_cast<int>(normalised.size()), SQLITE_TRANSIENT);
@@ -36,7 +36,9 @@ std::optional<int> StateReader::state(const std::string& normalised) {
   if (rc == SQLITE_ROW) found = sqlite3_column_int(s, 0);
   sqlite3_reset(s);
   sqlite3_clear_bindings(s);
-  // A busy answer is not remembered: the next call asks again.
+  // A busy answer is not remembered: a later call asks again.
+  if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED)
+    busyUntil_ = std::chrono::steady_clock::now() + kCheckInterval;
   if (rc == SQLITE_ROW || rc == SQLITE_DONE) {
     if (cache_.size() >= kMaxCached) cache_.clear();
     cache_.emplace(normalised, found);
@@ -75,7 +77,6 @@ void StateReader::refreshLocked() {
   sqlite3_reset(versionQuery_.get());
   if (haveSnapshot_ && version == dataVersion_ && version != -1) return;
 
-  cache_.clear();
   // Tables that were missing at open (a file still being created) may be
   // there now.
   if (!stateQuery_ || !runningQuery_ || !rootsQuery_) prepareQueriesLocked();
@@ -99,12 +100,17 @@ void StateReader::refreshLocked() {
   if (!q || rc != SQLITE_DONE) complete = false;
   if (q) sqlite3_reset(q);
 
+  haveSnapshot_ = true;
+  if (!complete || version == -1) {
+    // Busy (or not readable yet): what was known stays, for one more check
+    // interval, rather than every emblem going and coming back.
+    busyUntil_ = now + kCheckInterval;
+    return;
+  }
+  cache_.clear();
   running_ = running;
   roots_ = std::move(roots);
-  haveSnapshot_ = true;
-  // Busy or not readable: show nothing now and read again at the next check.
-  dataVersion_ = complete ? version : -1;
-  if (!complete) running_ = false;
+  dataVersion_ = version;
 }
 
 bool StateReader::openLocked() {

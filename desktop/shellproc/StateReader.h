@@ -3,8 +3,10 @@
 // state. Read-only, through the file's contract (desktop/README.md).
 //
 // The file manager waits for every answer, so nothing here waits long: a
-// busy database is given kBusyTimeout at most and then answers "nothing
-// known" for this call. Answers are cached until the database changes; the
+// busy database is given kBusyTimeout at most, and then every lookup that
+// the cache cannot answer answers "nothing known" at once until the next
+// change check (so a writer holding the file costs one wait per check, not
+// one per file). Such answers are not cached. Answers are cached until the database changes; the
 // change check (SQLite's data_version, and the file's identity for a
 // replaced or new file) runs at most every kCheckInterval, so a new state
 // shows up within that time. The cache holds at most kMaxCached paths and
@@ -67,7 +69,8 @@ class StateReader {
   uint64_t device_ = 0, inode_ = 0;
   int64_t dataVersion_ = -1;
   std::chrono::steady_clock::time_point checked_{};
-  bool haveSnapshot_ = false;  // running_ and roots_ are current
+  std::chrono::steady_clock::time_point busyUntil_{};  // no lookups before this
+  bool haveSnapshot_ = false;                          // running_ and roots_ are current
   bool running_ = false;
   std::vector<std::string> roots_;
   std::unordered_map<std::string, std::optional<int>> cache_;

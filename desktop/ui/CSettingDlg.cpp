@@ -32,6 +32,7 @@ CSettingDlg::CSettingDlg(IAppBackend& backend, SettingsStore& settings, QWidget*
   buttons->button(QDialogButtonBox::Ok)->setText(str(14134));
   buttons->button(QDialogButtonBox::Cancel)->setText(str(14135));
   buttons->button(QDialogButtonBox::Apply)->setText(str(14136));
+  layout->addWidget(buttons);
   connect(buttons, &QDialogButtonBox::accepted, this, [this] {
     apply();
     accept();

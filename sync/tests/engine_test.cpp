@@ -46,6 +46,26 @@ TEST(EngineFactory, DataFolderGetsExactlyOneTrailingSlash) {
   }
 }
 
+TEST(EngineFactory, TheUserAgentIsLoggedOncePerStart) {
+  TempDir dir;
+  setenv("CURL_USERAGENT", "varnelo-test/1.0 (b:i386; o:Debian)", 1);
+  {
+    Engine engine(dir.path());
+    ASSERT_EQ(engine.rc, 200);
+  }
+  unsetenv("CURL_USERAGENT");
+  std::vector<platform::files::DirEntry> logs;
+  ASSERT_FALSE(platform::files::listDirectory(dir / "log", logs));
+  ASSERT_EQ(logs.size(), 1u);
+  std::string text;
+  ASSERT_FALSE(platform::files::readFile(dir / ("log/" + logs[0].name), text));
+  size_t count = 0;
+  for (size_t at = text.find("varnelo-test/1.0"); at != std::string::npos;
+       at = text.find("varnelo-test/1.0", at + 1))
+    ++count;
+  EXPECT_EQ(count, 1u) << text;
+}
+
 TEST(EngineBeforeSignIn, AnswersFromTheStore) {
   TempDir dir;
   Engine engine(dir.path());

@@ -172,6 +172,48 @@ TEST(LocalListing, CaseTwinsAfterTheFirstAreSetAside) {
   EXPECT_FALSE(cache.isShadowed(dir.path(), dir / "a.txt"));
 }
 
+TEST(LocalListing, AChooserPicksTheTwinThatTakesPartOrHoldsThemAll) {
+  test::TempDir dir;
+  ASSERT_FALSE(files::writeFile(dir / "Report.txt", "newcomer"));
+  ASSERT_FALSE(files::writeFile(dir / "report.txt", "synced"));
+  ASSERT_FALSE(files::createDirectory(dir / "Docs"));
+  ASSERT_FALSE(files::createDirectory(dir / "docs"));
+  ASSERT_FALSE(files::writeFile(dir / "docs/inner.txt", "3"));
+  // The synced report is the second in byte order; no docs twin can be told.
+  const TwinChooser choose = [](const std::string&,
+                                const std::vector<const files::DirEntry*>& twins) {
+    if (nameKey(twins.front()->name) == "docs") return -1;
+    return twins[1]->name == "report.txt" ? 1 : 0;
+  };
+  LocalListing listing;
+  ASSERT_FALSE(listLocalFolder(dir.path(), listing, choose));
+  ASSERT_EQ(listing.entries.size(), 1u);
+  EXPECT_EQ(listing.entries[0].name, "report.txt");
+  EXPECT_EQ(listing.twins, (std::vector<std::string>{"Docs", "docs", "Report.txt"}));
+  EXPECT_TRUE(listing.isHeld("DOCS"));
+  EXPECT_FALSE(listing.isHeld("report.txt"));
+  EXPECT_EQ(listing.find("docs"), nullptr);
+
+  CaseTwinCache cache;
+  EXPECT_TRUE(cache.isShadowed(dir.path(), dir / "Report.txt", choose));
+  EXPECT_FALSE(cache.isShadowed(dir.path(), dir / "report.txt", choose));
+  EXPECT_TRUE(cache.isShadowed(dir.path(), dir / "docs/inner.txt", choose));
+  EXPECT_TRUE(cache.isShadowed(dir.path(), dir / "Docs", choose));
+}
+
+TEST(TempNames, PartFilesOfOtherVersionsOfTheSameNameAreRecognised) {
+  Signature v1{}, v2{};
+  v2[3] = 7;
+  const std::string path = "/sync/docs/a.txt";
+  EXPECT_TRUE(isPartFileOf(partFileName(path, v1, 2), path, 2));
+  EXPECT_TRUE(isPartFileOf(partFileName(path, v2, 2), path, 2));
+  EXPECT_FALSE(isPartFileOf(partFileName(path, v1, 3), path, 2));
+  EXPECT_FALSE(isPartFileOf(partFileName("/sync/docs/b.txt", v1, 2), path, 2));
+  EXPECT_FALSE(isPartFileOf(partFileName("/sync/docs/a.txt.old", v1, 2), path, 2));
+  EXPECT_FALSE(isPartFileOf("a.txt", path, 2));
+  EXPECT_FALSE(isPartFileOf(scratchFileName(), path, 2));
+}
+
 TEST(SortedMerge, VisitsEachKeyOnceInOrderAndStopsWhenAsked) {
   std::vector<std::string> left{"a", "c", "d"}, right{"b", "c", "e"};
   std::string trace;

@@ -195,3 +195,23 @@ TEST_F(TransferTest, FilesStoredWithAnotherChunkSizeStillDownload) {
   EXPECT_EQ(b.pull(), codes::kOk);
   EXPECT_EQ(b.read("cut-small.bin"), bytes);
 }
+
+TEST_F(TransferTest, PartFilesOfSupersededVersionsAreRemovedOnceTheFileIsInPlace) {
+  Pc a(credentials()), b(credentials());
+  ASSERT_TRUE(a.write("docs/big.bin", patternBytes(200000, 3)));
+  ASSERT_TRUE(a.push());
+  // B was interrupted while fetching an older version of the same file.
+  ASSERT_FALSE(ensureTempFolder(b.root()));
+  Signature older{};
+  older[0] = 42;
+  const std::string stale =
+      tempFolderPath(b.root()) + partFileName(b.path("docs/big.bin"), older, 2);
+  ASSERT_FALSE(files::writeFile(stale, patternBytes(70000, 9)));
+  const std::string unrelated =
+      tempFolderPath(b.root()) + partFileName(b.path("other.bin"), older, 2);
+  ASSERT_FALSE(files::writeFile(unrelated, "kept"));
+  EXPECT_EQ(b.pull(), codes::kOk);
+  EXPECT_EQ(b.read("docs/big.bin"), patternBytes(200000, 3));
+  EXPECT_FALSE(files::exists(stale));
+  EXPECT_TRUE(files::exists(unrelated));
+}

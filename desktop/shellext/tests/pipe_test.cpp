@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -109,6 +110,20 @@ TEST_F(PipeTest, StopUnloadsAndFreesTheNumber) {
   again.start();
   ASSERT_TRUE(waitFor([&] { return again.ready(); }));
   EXPECT_EQ(again.number(), 1);
+}
+
+TEST_F(PipeTest, WithoutAFreeNumberTheImplementationStaysLoaded) {
+  install("v1");
+  std::vector<std::unique_ptr<platform::PipeServer>> taken;
+  for (int n = 1; n <= 99; ++n) {
+    taken.push_back(std::make_unique<platform::PipeServer>());
+    ASSERT_FALSE(taken.back()->listen(pipeName(n)));
+  }
+  startServer();
+  EXPECT_EQ(server_.number(), 0);
+  EXPECT_TRUE(state_.loaded());
+  server_.stop();
+  EXPECT_TRUE(state_.loaded());
 }
 
 // A second process with the extension: its output lines come through a pipe.

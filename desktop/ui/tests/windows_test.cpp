@@ -27,6 +27,7 @@
 #include "FolderMove.h"
 #include "LoginErrors.h"
 #include "SettingsStore.h"
+#include "ShellIntegration.h"
 #include "Strings.h"
 
 using namespace varnelo::desktop;
@@ -422,4 +423,49 @@ TEST(HeldDeletionsTest, ListsAndAnswers) {
   EXPECT_TRUE(keep->isDefault());
   keep->click();
   EXPECT_EQ(dlg.answer(), CHeldDeletionsDlg::kKeep);
+}
+
+TEST(ShellIntegrationTest, BookmarkKeepsTheUsersLinesAndAutostartEntry) {
+  QTemporaryDir tmp;
+  qputenv("XDG_CONFIG_HOME", tmp.path().toUtf8());
+  QDir().mkpath(tmp.path() + "/gtk-3.0");
+  {
+    QFile f(bookmarksPath());
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("file:///home/u/Music Music\nsftp://host/srv\n");
+  }
+  auto content = [] {
+    QFile f(bookmarksPath());
+    f.open(QIODevice::ReadOnly);
+    return QString::fromUtf8(f.readAll());
+  };
+  EXPECT_TRUE(registerFolderBookmark("/home/u/my sync/"));
+  EXPECT_TRUE(registerFolderBookmark("/home/u/my sync"));  // twice: one line
+  EXPECT_EQ(content(), u("file:///home/u/Music Music\nsftp://host/srv\n"
+                         "file:///home/u/my%20sync Tolmar网盘\n"));
+  EXPECT_TRUE(unregisterFolderBookmark("/home/u/my sync"));
+  EXPECT_EQ(content(), u("file:///home/u/Music Music\nsftp://host/srv\n"));
+  // A line the user relabelled is no longer ours.
+  {
+    QFile f(bookmarksPath());
+    ASSERT_TRUE(f.open(QIODevice::Append));
+    f.write("file:///home/u/my%20sync Work\n");
+  }
+  EXPECT_TRUE(registerFolderBookmark("/home/u/my sync"));
+  EXPECT_TRUE(unregisterFolderBookmark("/home/u/my sync"));
+  EXPECT_TRUE(content().endsWith("file:///home/u/my%20sync Work\n"));
+
+  EXPECT_TRUE(readAutostart().isEmpty());
+  EXPECT_TRUE(setAutostart("/opt/var nelo/$bin/varnelohost"));
+  EXPECT_EQ(readAutostart(), "/opt/var nelo/$bin/varnelohost");
+  QFile entry(autostartPath());
+  ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(entry.readAll().contains("Exec=\"/opt/var nelo/\\$bin/varnelohost\"\n"));
+  QFile legacy(autostartPath(u("Tolmar网盘Varnelo")));
+  ASSERT_TRUE(legacy.open(QIODevice::WriteOnly));
+  legacy.close();
+  removeAutostart();
+  EXPECT_TRUE(readAutostart().isEmpty());
+  EXPECT_FALSE(QFileInfo::exists(autostartPath(u("Tolmar网盘Varnelo"))));
+  qunsetenv("XDG_CONFIG_HOME");
 }
