@@ -24,7 +24,10 @@ std::string joinArguments(const std::vector<std::string>& arguments) {
   std::string text;
   for (const std::string& a : arguments) {
     if (!text.empty()) text += ' ';
-    text += a.find(' ') == std::string::npos ? a : "\"" + a + "\"";
+    // An argument the caller quoted already (the file manager's "-sendto"
+    // paths) travels as it is.
+    const bool quoted = a.size() >= 2 && a.front() == '"' && a.back() == '"';
+    text += quoted || a.find(' ') == std::string::npos ? a : "\"" + a + "\"";
   }
   return text;
 }

@@ -39,6 +39,11 @@ TEST(HandOverTest, ArgumentsTravelAndComeBack) {
             (std::vector<std::string>{"x", "y z", "w", "open"}));
   EXPECT_EQ(singlePath(parseHandOver(joinArguments({"-extlink", "/s/a b"})).argument), "/s/a b");
   EXPECT_EQ(joinArguments({}), "");
+  // The file manager quotes each path itself.
+  std::string quoted = joinArguments({"-sendto", "\"/tmp/a b\"", "\"/tmp/c\""});
+  EXPECT_EQ(quoted, "-sendto \"/tmp/a b\" \"/tmp/c\"");
+  EXPECT_EQ(splitPaths(parseHandOver(quoted).argument),
+            (std::vector<std::string>{"/tmp/a b", "/tmp/c"}));
 }
 
 TEST(HandOverTest, RemotePathsOnlyBelowTheSyncFolder) {
