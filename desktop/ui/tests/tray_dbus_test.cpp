@@ -1,0 +1,284 @@
+// The tray as a desktop's tray host sees it: under a private session bus
+// (dbus-run-session) and a private X display, a StatusNotifierWatcher of our
+// own; the tray program registers its StatusNotifierItem with it, and the
+// item's tooltip and its com.canonical.dbusmenu menu are read over D-Bus.
+#include <QCoreApplication>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QDir>
+#include <QFile>
+#include <QObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "qstring_print.h"
+
+#ifndef VARNELO_UI_DEMO
+#error "VARNELO_UI_DEMO names the tray program"
+#endif
+
+namespace {
+
+// The watcher side of the StatusNotifierItem protocol: enough for an item to
+// register (Qt checks IsStatusNotifierHostRegistered before it offers one).
+class Watcher : public QObject {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+  Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
+  Q_PROPERTY(int ProtocolVersion READ protocolVersion)
+  Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
+
+ public:
+  bool hostRegistered() const { return true; }
+  int protocolVersion() const { return 0; }
+  QStringList items() const { return items_; }
+  QString lastSender;
+
+ public slots:
+  void RegisterStatusNotifierItem(const QString& service, const QDBusMessage& message) {
+    lastSender = message.service();
+    items_ << service;
+  }
+  void RegisterStatusNotifierHost(const QString&) {}
+
+ private:
+  QStringList items_;
+};
+
+struct MenuItem {
+  int id = 0;
+  QString label;
+  bool enabled = true;
+  bool separator = false;
+  QString toggleState;
+};
+
+void readLayout(const QDBusArgument& arg, std::vector<MenuItem>* out) {
+  MenuItem item;
+  QVariantMap props;
+  arg.beginStructure();
+  arg >> item.id >> props;
+  item.label = props.value("label").toString().remove('_');
+  item.enabled = props.value("enabled", true).toBool();
+  item.separator = props.value("type").toString() == "separator";
+  if (props.contains("toggle-state"))
+    item.toggleState = QString::number(props.value("toggle-state").toInt());
+  if (item.id != 0) out->push_back(item);
+  arg.beginArray();
+  while (!arg.atEnd()) {
+    QDBusVariant child;
+    arg >> child;
+    readLayout(child.variant().value<QDBusArgument>(), out);
+  }
+  arg.endArray();
+  arg.endStructure();
+}
+
+class TrayDbusTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (qEnvironmentVariableIsEmpty("VARNELO_TRAY_DBUS_INNER")) {
+      // Outer run: start ourselves again under a private session bus.
+      const QString runner = QStandardPaths::findExecutable("dbus-run-session");
+      if (runner.isEmpty()) GTEST_SKIP() << "dbus-run-session is not installed (package dbus)";
+      if (QStandardPaths::findExecutable("Xvfb").isEmpty())
+        GTEST_SKIP() << "Xvfb is not installed (package xvfb)";
+      outer_ = true;
+      return;
+    }
+    // A display of our own for the tray program (Qt offers a tray icon only
+    // on a real windowing system).
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    xvfb_.setProgram("Xvfb");
+    xvfb_.setArguments(
+        {"-displayfd", QString::number(fds[1]), "-screen", "0", "640x480x24", "-nolisten", "tcp"});
+    xvfb_.setChildProcessModifier([fd = fds[0]] { ::close(fd); });
+    xvfb_.start();
+    ::close(fds[1]);
+    QByteArray number;
+    char c;
+    while (::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    ::close(fds[0]);
+    ASSERT_FALSE(number.isEmpty()) << "Xvfb did not report its display";
+    display_ = ":" + QString::fromLatin1(number);
+  }
+
+  void TearDown() override {
+    if (tray_.state() != QProcess::NotRunning) {
+      tray_.write("quit\n");
+      if (!tray_.waitForFinished(5000)) tray_.kill();
+      tray_.waitForFinished(2000);
+    }
+    if (xvfb_.state() != QProcess::NotRunning) {
+      xvfb_.terminate();
+      if (!xvfb_.waitForFinished(5000)) xvfb_.kill();
+    }
+  }
+
+  // One command to the tray program, answered with "ok".
+  void send(const QByteArray& line) {
+    tray_.write(line + "\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tray_.canReadLine(); }, 10000)) << line.data();
+    EXPECT_EQ(tray_.readLine().trimmed(), "ok");
+  }
+
+  bool outer_ = false;
+  QString display_;
+  QProcess xvfb_;
+  QProcess tray_;
+};
+
+QDBusMessage call(const QString& service, const QString& path, const QString& iface,
+                  const QString& method, const QVariantList& args) {
+  QDBusMessage m = QDBusMessage::createMethodCall(service, path, iface, method);
+  m.setArguments(args);
+  return QDBusConnection::sessionBus().call(m, QDBus::Block, 10000);
+}
+
+QVariant property(const QString& service, const QString& path, const QString& iface,
+                  const QString& name) {
+  const QDBusMessage reply =
+      call(service, path, "org.freedesktop.DBus.Properties", "Get", {iface, name});
+  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return {};
+  return reply.arguments().first().value<QDBusVariant>().variant();
+}
+
+// The tooltip as a host shows it: (icon name, pixmaps, title, text).
+QString tooltip(const QString& service) {
+  const QVariant v =
+      property(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "ToolTip");
+  const QDBusArgument arg = v.value<QDBusArgument>();
+  QString icon, title, text;
+  arg.beginStructure();
+  arg >> icon;
+  arg.beginArray();
+  while (!arg.atEnd()) {
+    int w, h;
+    QByteArray bytes;
+    arg.beginStructure();
+    arg >> w >> h >> bytes;
+    arg.endStructure();
+  }
+  arg.endArray();
+  arg >> title >> text;
+  arg.endStructure();
+  return title + (text.isEmpty() ? QString() : "|" + text);
+}
+
+std::vector<MenuItem> menu(const QString& service) {
+  const QString path =
+      property(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Menu")
+          .value<QDBusObjectPath>()
+          .path();
+  const QDBusMessage reply =
+      call(service, path, "com.canonical.dbusmenu", "GetLayout", {0, -1, QStringList()});
+  std::vector<MenuItem> items;
+  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() < 2) return items;
+  readLayout(reply.arguments().at(1).value<QDBusArgument>(), &items);
+  return items;
+}
+
+std::vector<QString> labels(const std::vector<MenuItem>& items) {
+  std::vector<QString> out;
+  for (const MenuItem& i : items) out.push_back(i.separator ? "-" : i.label);
+  return out;
+}
+
+}  // namespace
+
+TEST_F(TrayDbusTest, ItemRegistersAndShowsItsTooltipAndMenuInEachState) {
+  if (outer_) {
+    QProcess inner;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("VARNELO_TRAY_DBUS_INNER", "1");
+    inner.setProcessEnvironment(env);
+    inner.setProcessChannelMode(QProcess::ForwardedChannels);
+    inner.start(QStandardPaths::findExecutable("dbus-run-session"),
+                {"--", QCoreApplication::applicationFilePath(), "--gtest_filter=TrayDbusTest.*"});
+    ASSERT_TRUE(inner.waitForFinished(120000));
+    EXPECT_EQ(inner.exitCode(), 0);
+    return;
+  }
+  Watcher watcher;
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  ASSERT_TRUE(bus.isConnected());
+  ASSERT_TRUE(
+      bus.registerObject("/StatusNotifierWatcher", &watcher,
+                         QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties));
+  ASSERT_TRUE(bus.registerService("org.kde.StatusNotifierWatcher"));
+
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("DISPLAY", display_);
+  env.insert("QT_QPA_PLATFORM", "xcb");
+  env.remove("QT_QPA_PLATFORMTHEME");
+  tray_.setProcessEnvironment(env);
+  tray_.setProcessChannelMode(QProcess::SeparateChannels);
+  tray_.setReadChannel(QProcess::StandardOutput);
+  tray_.start(VARNELO_UI_DEMO, {"--tray", "--lang", "en"});
+  ASSERT_TRUE(tray_.waitForStarted(10000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return tray_.canReadLine(); }, 20000))
+      << tray_.readAllStandardError().toStdString();
+  EXPECT_EQ(tray_.readLine().trimmed(), "ready");
+
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !watcher.items().isEmpty(); }, 20000))
+      << "no StatusNotifierItem registered";
+  // The item is reached on the connection that registered it.
+  const QString service = watcher.lastSender;
+
+  send("state 0");
+  EXPECT_TRUE(tooltip(service).contains("Varnelo " VARNELO_VERSION))
+      << tooltip(service).toStdString();
+  EXPECT_TRUE(tooltip(service).contains("Sync complete")) << tooltip(service).toStdString();
+  std::vector<MenuItem> items = menu(service);
+  const std::vector<QString> expected = {"Open Varnelo folder",
+                                         "Open Varnelo website",
+                                         "-",
+                                         "Of 10.00GB used: 1.00GB(10.0%)",
+                                         "Get more space",
+                                         "-",
+                                         "Pause sync",
+                                         "Shut down when sync completes",
+                                         "Settings",
+                                         "-",
+                                         "About",
+                                         "Help",
+                                         "Feedback",
+                                         "-",
+                                         "Exit"};
+  EXPECT_EQ(labels(items), expected);
+
+  send("state 4");
+  EXPECT_TRUE(tooltip(service).contains("Sync paused")) << tooltip(service).toStdString();
+  items = menu(service);
+  ASSERT_GE(items.size(), 7u);
+  EXPECT_EQ(items[6].label, "Resume sync");
+
+  send("state 16");
+  EXPECT_TRUE(tooltip(service).contains("Waiting for you to sign in..."))
+      << tooltip(service).toStdString();
+  items = menu(service);
+  // Without an account the usage item is gone and "get more space" is greyed.
+  ASSERT_GE(items.size(), 4u);
+  EXPECT_EQ(items[3].label, "Get more space");
+  EXPECT_FALSE(items[3].enabled);
+
+  send("state 0");
+  send("notice -123");  // deletions held
+  EXPECT_TRUE(tooltip(service).contains("Deletions are waiting for your confirmation"))
+      << tooltip(service).toStdString();
+  items = menu(service);
+  ASSERT_FALSE(items.empty());
+  EXPECT_EQ(items[0].label, "View held deletions...");
+}
+
+#include "tray_dbus_test.moc"
