@@ -206,7 +206,9 @@ TEST_F(LocalPipe, ClientsOfAnotherUserAreRefused) {
     addr.sun_family = AF_UNIX;
     server.path().copy(addr.sun_path, server.path().size());
     if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) _exit(3);
-    _exit(send(fd, "-quit", 5, 0) == 5 ? 0 : 4);
+    // The server may already have closed it: a failed send is fine too.
+    [[maybe_unused]] ssize_t sent = send(fd, "-quit", 5, MSG_NOSIGNAL);
+    _exit(0);
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
