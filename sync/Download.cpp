@@ -435,7 +435,15 @@ class Pass {
     } else if (code == codes::kOk && info.type == files::EntryType::Other) {
       code = codes::kUnsupported;
     }
-    if (code == codes::kOk && files::createDirectories(localPath)) code = codes::kLocalFailure;
+    // One level only: the folder above was made by this pass, and one that
+    // went away meanwhile (the sync folder itself included) is not made again.
+    if (code == codes::kOk) {
+      if (auto ec = files::createDirectory(localPath); ec && ec != std::errc::file_exists) {
+        log_write(kLogError, kModuleSync, "cannot create folder:[%s], error:[%d]",
+                  localPath.c_str(), ec.value());
+        code = codes::kLocalFailure;
+      }
+    }
     if (code == codes::kOk &&
         putRowWithParents(context_.journal(), journalPath, sync::FileJournal::kTypeFolder,
                           sync::VersionSignature{}, 0, 0) != 0) {

@@ -101,5 +101,18 @@ TEST_F(EngineDeletionTest, FilesAddedOrMovedIntoAFolderDeletedElsewhereComeBack)
                                           {"docs/sub/moved.txt", fileEntry("moved by b")}}));
 }
 
+TEST_F(EngineDeletionTest, AFailedRemoteDeleteIsRetried) {
+  auto a = computer();
+  a->write("old.txt", "to be deleted");
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_TRUE(remoteIs({{"old.txt", fileEntry("to be deleted")}}));
+  ASSERT_TRUE(a->settle());
+  ASSERT_TRUE(service().setFaults("/delete:error=1"));
+  ASSERT_FALSE(files::removeFile(a->path("old.txt")));
+  EXPECT_TRUE(waitFor([&] { return a->sink().has("result 500 " + a->path("old.txt")); }));
+  ASSERT_TRUE(service().setFaults(""));
+  EXPECT_TRUE(remoteIs({}));
+}
+
 }  // namespace
 }  // namespace varnelo::e2e
