@@ -213,6 +213,7 @@ TEST_F(EngineSyncTest, ResumeWithRecheckAllListsEveryFolderAgain) {
   for (int i = 0; i < 30; ++i) pc->write("f" + std::to_string(i) + "/x.txt", "x");
   ASSERT_EQ(pc->start(), 200);
   ASSERT_TRUE(converged({pc.get()}));
+  ASSERT_TRUE(pc->settle());  // the pass after the uploads has recorded every folder
   auto listings = [&] {
     Json::Value all;
     service().counters(&all);
