@@ -281,4 +281,45 @@ TEST_F(TrayDbusTest, ItemRegistersAndShowsItsTooltipAndMenuInEachState) {
   EXPECT_EQ(items[0].label, "View held deletions...");
 }
 
+TEST_F(TrayDbusTest, TheProgramRegistersItsItemWhileWaitingForSignIn) {
+  if (outer_) return;  // the first test ran both under the private bus
+  Watcher watcher;
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  ASSERT_TRUE(
+      bus.registerObject("/StatusNotifierWatcher", &watcher,
+                         QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties));
+  ASSERT_TRUE(bus.registerService("org.kde.StatusNotifierWatcher"));
+  QTemporaryDir home;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("DISPLAY", display_);
+  env.insert("QT_QPA_PLATFORM", "xcb");
+  env.remove("QT_QPA_PLATFORMTHEME");
+  env.insert("LANG", "en_US.UTF-8");
+  env.insert("LC_ALL", "en_US.UTF-8");
+  env.insert("HOME", home.path());
+  env.insert("XDG_CONFIG_HOME", home.path() + "/config");
+  env.insert("XDG_DATA_HOME", home.path() + "/data");
+  env.insert("XDG_CACHE_HOME", home.path() + "/cache");
+  env.insert("XDG_RUNTIME_DIR", home.path());
+  env.insert("VARNELO_SERVICE", "127.0.0.1:9:9");  // nothing listens: no account
+  tray_.setProcessEnvironment(env);
+  tray_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  tray_.start(VARNELO_PROGRAM, {});
+  ASSERT_TRUE(tray_.waitForStarted(10000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !watcher.items().isEmpty(); }, 30000))
+      << "varnelo registered no StatusNotifierItem";
+  const QString service = watcher.lastSender;
+  // Without a stored account the program waits for the sign-in.
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return tooltip(service).contains("Waiting for you to sign in..."); }, 30000))
+      << tooltip(service).toStdString();
+  EXPECT_TRUE(tooltip(service).contains("Varnelo " VARNELO_VERSION));
+  const std::vector<MenuItem> items = menu(service);
+  ASSERT_FALSE(items.empty());
+  EXPECT_EQ(items.front().label, "Open Varnelo folder");
+  EXPECT_EQ(items.back().label, "Exit");
+  tray_.terminate();
+  if (!tray_.waitForFinished(10000)) tray_.kill();
+}
+
 #include "tray_dbus_test.moc"

@@ -1,0 +1,409 @@
+#include "DesktopUi.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPointer>
+
+#include <chrono>
+#include <mutex>
+
+#include "AppEventSink.h"
+#include "AppMessages.h"
+#include "Application.h"
+#include "CHeldDeletionsDlg.h"
+#include "CMainWizardDialog.h"
+#include "CSettingDlg.h"
+#include "CTrayNotifyIcon.h"
+#include "EngineNotice.h"
+#include "IAppBackend.h"
+#include "LoginErrors.h"
+#include "ShellIntegration.h"
+#include "Strings.h"
+#include "TextFormat.h"
+#include "Translations.h"
+#include "TrayIds.h"
+#include "TrayPresenter.h"
+#include "TrayWatcher.h"
+#include "varnelo/IVarnelo2.h"
+#include "varnelo/meta.h"
+
+namespace varnelo::desktop {
+
+namespace {
+
+int64_t steadyMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+QString hostOf(const std::string& base) {
+  const QString b = QString::fromStdString(base);
+  const qsizetype start = b.indexOf(QLatin1String("://"));
+  return start < 0 ? b : b.mid(start + 3).section(QLatin1Char('/'), 0, 0);
+}
+
+// The windows' backend over the application object and its engine.
+class EngineBackend final : public IAppBackend {
+ public:
+  explicit EngineBackend(Application& app) : app_(app) {}
+  ~EngineBackend() override { varnelo_destroy_inner_token(requestToken_); }
+
+  int32_t requestToken(std::string* key) override {
+    std::lock_guard lock(tokenMutex_);
+    varnelo_destroy_inner_token(requestToken_);
+    requestToken_ = nullptr;
+    const int32_t rc = varnelo_auth_request_token(&consumerToken(), &requestToken_);
+    if (rc == 200 && requestToken_ && requestToken_->key) *key = requestToken_->key;
+    return rc;
+  }
+  int32_t loginWithPassword(int type, const std::string& user,
+                            const std::string& password) override {
+    varnelo_token_pair* access = nullptr;
+    int32_t rc = varnelo_auth_quick_token(user.c_str(), password.c_str(), &consumerToken(), &access,
+                                          type == kLoginPassport ? "kuv" : "native");
+    if (rc == 200) rc = engineLogin(user, access);
+    varnelo_destroy_inner_token(access);
+    return rc;
+  }
+  int32_t loginWithVerifier(const std::string& code) override {
+    std::lock_guard lock(tokenMutex_);
+    if (!requestToken_) return -105;
+    varnelo_token_pair* access = nullptr;
+    int32_t rc = varnelo_auth_access_token(&consumerToken(), requestToken_, code.c_str(), &access);
+    if (rc == 200) rc = engineLogin(std::string(), access);
+    varnelo_destroy_inner_token(access);
+    return rc;
+  }
+  int32_t registerDevice(const std::string& hostName) override {
+    const int32_t rc = app_.device().registerDevice(app_.session(), hostName);
+    if (rc != 200) {
+      auto lock = app_.engineLock();
+      app_.engine()->unlinkAccount();
+      app_.forgetSession();
+    }
+    return rc;
+  }
+  std::string deviceName() override { return app_.device().deviceName(); }
+  bool proxySet() override {
+    const ProxySettings p = app_.settings().proxy();
+    return p.typeStored && p.settingType != 0;
+  }
+  int appState() override { return app_.state().get(); }
+  void setAppState(int state) override { app_.state().set(state); }
+  void openUrl(const QString& url) override { app_.open(url.toStdString()); }
+  QString accountWebBase() override { return QString::fromStdString(webSiteBase()); }
+  QString supportSiteBase() override { return QString::fromStdString(webSiteBase()); }
+  QString webSiteHost() override { return hostOf(webSiteBase()); }
+  int syncMode() override {
+    auto lock = app_.engineLock();
+    return app_.engine()->getSyncMode();
+  }
+  void setSyncMode(int mode) override {
+    auto lock = app_.engineLock();
+    app_.engine()->setSyncMode(mode);
+  }
+  QString lastSyncFolder() override {
+    return QString::fromStdString(app_.settings().lastSyncFolder());
+  }
+  QString syncFolder() override { return QString::fromStdString(app_.syncFolder()); }
+  int32_t setSyncFolder(const QString& folder) override {
+    const int32_t rc = app_.mountSyncFolder(folder.toStdString());
+    if (rc == 200) registerFolderBookmark(folder);
+    return rc;
+  }
+  void startSync(bool fromWizard) override { app_.post(UM_START_SYNC, fromWizard ? 1 : 0); }
+  void stopSync() override { app_.stopSync(false); }
+  void renameStatePaths(const QString& from, const QString& to) override {
+    app_.stateCache().rename(from.toStdString() + "/", to.toStdString() + "/");
+  }
+  void removeStatePaths(const QStringList& folders) override {
+    for (const QString& f : folders) app_.stateCache().remove(f.toStdString() + "/");
+  }
+  bool hasCredentials() override { return app_.session() != nullptr; }
+  bool listFolders(const QString& remotePath, QStringList* names) override {
+    varnelo_meta_get_result* result = nullptr;
+    const int32_t rc =
+        varnelo_meta_get(app_.session(), remotePath.toUtf8().constData(), &result, nullptr, 1, 0);
+    if (rc != 200 || !result) {
+      varnelo_meta_destroy_get_result(result);
+      return false;
+    }
+    const int32_t count = varnelo_array_size(result->entries);
+    for (int32_t i = 0; i < count; ++i) {
+      varnelo_meta_entry e{};
+      if (varnelo_meta_entry_array_at(result->entries, i, &e) != 200 || !e.path) continue;
+      if (!(e.type & 2)) continue;  // folders only
+      const QString path = QString::fromUtf8(e.path);
+      *names << path.section(QLatin1Char('/'), -1);
+    }
+    varnelo_meta_destroy_get_result(result);
+    return true;
+  }
+  QStringList excludedFolders() override {
+    QStringList out;
+    IExcludeDirs* list = nullptr;
+    auto lock = app_.engineLock();
+    if (app_.engine()->getExcludeDirs(&list) == 200 && list) {
+      for (uint32_t i = 0; i < list->count(); ++i)
+        if (const char* p = list->at(i)) out << QString::fromUtf8(p);
+      list->release();
+    }
+    return out;
+  }
+  void setExcludedFolders(const QStringList& paths) override {
+    std::vector<QByteArray> bytes;
+    std::vector<const char*> ptrs;
+    for (const QString& p : paths) bytes.push_back(p.toUtf8());
+    for (const QByteArray& b : bytes) ptrs.push_back(b.constData());
+    auto lock = app_.engineLock();
+    app_.engine()->setExcludeDirs(ptrs.data(), static_cast<uint32_t>(ptrs.size()));
+  }
+  bool readAutostart() override { return !varnelo::desktop::readAutostart().isEmpty(); }
+  bool setAutostart(bool on) override {
+    if (on) return varnelo::desktop::setAutostart();
+    removeAutostart();
+    return true;
+  }
+  bool showTrayBalloon() override { return app_.settings().showTrayBalloon(); }
+  void setShowTrayBalloon(bool on) override { app_.settings().setShowTrayBalloon(on); }
+  bool useHttps() override { return app_.settings().useHttps(); }
+  void setUseHttps(bool on) override {
+    app_.settings().setUseHttps(on);
+    if (on)
+      qputenv("USE_HTTPS", "true");
+    else
+      qunsetenv("USE_HTTPS");
+  }
+  void reloadBalloonSetting() override { app_.post(UM_RELOAD_BALLOON); }
+  std::string accountInfo() override { return app_.accountInfo(); }
+  bool unlinkDevice() override { return app_.unlinkDevice(true); }
+  void pushNetworkSettings() override { app_.pushEnvironment(); }
+  std::vector<HeldDeletion> heldDeletions() override { return {}; }
+  int32_t releaseHeldDeletions(bool) override { return 404; }
+
+ private:
+  int32_t engineLogin(const std::string& user, const varnelo_token_pair* access) {
+    auto lock = app_.engineLock();
+    const int32_t rc = app_.engine()->login(user.c_str(), &consumerToken(), access);
+    app_.forgetSession();
+    return rc;
+  }
+
+  Application& app_;
+  std::mutex tokenMutex_;  // guards requestToken_ between the UI and the login worker
+  varnelo_token_pair* requestToken_ = nullptr;
+};
+
+}  // namespace
+
+class DesktopUi final : public AppUi {
+ public:
+  void start(Application& app) override {
+    app_ = &app;
+    backend_ = std::make_unique<EngineBackend>(app);
+    wizard_ = std::make_unique<CMainWizardDialog>(*backend_);
+    QObject::connect(wizard_.get(), &CMainWizardDialog::cancelledByUser,
+                     [this] { app_->post(UM_QUIT); });
+    icon_ = std::make_unique<CTrayNotifyIcon>();
+    QObject::connect(icon_.get(), &CTrayNotifyIcon::command, [this](int id) {
+      if (id == kCmdHeldDeletions)
+        showHeldDeletions();
+      else
+        app_->runCommand(id);
+    });
+    TrayPresenter::Hooks hooks;
+    hooks.nowMs = steadyMs;
+    hooks.readStatus = [this](TransferSnapshot* s) {
+      IVarneloStatus* status = nullptr;
+      auto lock = app_->engineLock();
+      if (app_->engine()->getStatus(&status) != 200 || !status) return false;
+      const char* file = status->currentFile();
+      s->hasFile = file && *file;
+      s->file = QString::fromUtf8(file ? file : "");
+      s->total = status->currentTotal();
+      s->done = status->currentDone();
+      s->uploadSpeed = status->uploadSpeed();
+      s->downloadSpeed = status->downloadSpeed();
+      status->release();
+      return true;
+    };
+    hooks.fetchQuota = [this](Quota* q) {
+      const varnelo_credentials* session = app_->session();
+      if (!session) return false;
+      varnelo_meta_info_record info{};
+      if (varnelo_meta_info(session, &info) != 200) return false;
+      *q = {info.used, info.total};
+      return true;
+    };
+    hooks.setAppState = [this](int s) { app_->state().set(s); };
+    hooks.balloonsEnabled = [this] { return app_->settings().showTrayBalloon(); };
+    presenter_ = std::make_unique<TrayPresenter>(model_, *icon_, applicationVersion(), hooks);
+    auto post = [this](const TrayPost& p) {
+      if (p.kind == TrayPost::Status) app_->post(UM_TRAY_STATUS, p.state);
+      if (p.kind == TrayPost::Progress) app_->post(UM_TRAY_PROGRESS, p.state);
+      if (p.kind == TrayPost::ShowShutdown) app_->post(UM_SHOW_SHUTDOWN);
+    };
+    listener_ = app.state().addListener([this, post](int, int now) {
+      model_.shutdownAfterSync = app_->shutdownAfterSync();
+      onAppStateForTray(model_, now, post);
+    });
+    watcher_ = std::make_unique<TrayWatcher>(model_, post, steadyMs);
+    icon_->create(kIconOffline, formatText(str(156), {QString(applicationVersion())}));
+    presenter_->onTrayStatus(app.state().get());
+    watcher_->start();
+  }
+
+  void stop() override {
+    if (watcher_) watcher_->stop();
+    if (app_ && listener_) app_->state().removeListener(listener_);
+    listener_ = 0;
+    if (icon_) icon_->remove();
+  }
+
+  void handleMessage(AppMessage& m) override {
+    if (!presenter_) return;
+    model_.shutdownAfterSync = app_->shutdownAfterSync();
+    icon_->setShutdownChecked(app_->shutdownAfterSync());
+    switch (m.message()) {
+      case UM_TRAY_STATUS:
+        presenter_->onTrayStatus(static_cast<int>(m.wParam));
+        break;
+      case UM_TRAY_PROGRESS:
+        presenter_->onTrayProgress();
+        break;
+      case UM_RELOAD_BALLOON:
+        presenter_->reloadBalloonSetting();
+        break;
+      default:
+        break;
+    }
+  }
+
+  void showMain(int command) override {
+    if (!wizard_) return;
+    if (command == kShowHide) {
+      wizard_->hide();
+    } else {
+      wizard_->show();
+      wizard_->raise();
+      wizard_->activateWindow();
+    }
+  }
+  bool isMainVisible() const override { return wizard_ && wizard_->isVisible(); }
+  void bringMainToFront() override {
+    if (!wizard_) return;
+    wizard_->showNormal();
+    wizard_->raise();
+    wizard_->activateWindow();
+  }
+  void restartWizard() override {
+    if (wizard_) wizard_->restart();
+  }
+
+  bool runCommand(int id) override {
+    if (id == kCmdPauseResume) {
+      const auto action = presenter_->pauseActionFor();
+      auto lock = app_->engineLock();
+      if (action == TrayPresenter::PauseAction::Pause) app_->engine()->pauseSync();
+      if (action == TrayPresenter::PauseAction::Resume) app_->engine()->resumeSync(false);
+      return true;
+    }
+    if (id == kCmdSettings) {
+      if (settingsOpen_) return true;  // one sheet at a time
+      settingsOpen_ = true;
+      CSettingDlg sheet(*backend_, app_->settings());
+      sheet.exec();
+      settingsOpen_ = false;
+      if (isMainVisible()) bringMainToFront();
+      return true;
+    }
+    if (id == kCmdAbout) {
+      QMessageBox::about(nullptr, str(32791).remove(QLatin1String("(&A)")),
+                         formatText(str(156), {QString(applicationVersion())}));
+      return true;
+    }
+    return false;
+  }
+
+  void showBalloon(int kind, const QString& title, const QString& text, int timeoutMs) override {
+    if (presenter_) presenter_->showBalloon(BalloonRequest::make(kind, title, text, timeoutMs));
+  }
+
+  QString chooseFolder(const QString& title, const QString& root) override {
+    return QFileDialog::getExistingDirectory(nullptr, title, root);
+  }
+
+  void syncFolderMissing(const QString& folder) override {
+    QMessageBox box(QMessageBox::Warning, str(170), formatText(str(177), {folder}),
+                    QMessageBox::Ok | QMessageBox::Cancel);
+    bool made = box.exec() == QMessageBox::Ok && QDir().mkpath(folder);
+    QString chosen = folder;
+    if (!made) {
+      chosen = QFileDialog::getExistingDirectory(nullptr, str(133), QDir::homePath());
+      if (chosen.isEmpty()) {
+        chosen = defaultSyncFolder(backend_->lastSyncFolder(), QDir::homePath());
+        QDir().mkpath(chosen);
+      }
+    }
+    backend_->setSyncFolder(chosen);
+  }
+
+  void registerFolderShortcut(const QString& folder) override { registerFolderBookmark(folder); }
+  void accountUnlinked() override {
+    if (app_) unregisterFolderBookmark(backend_->lastSyncFolder());
+    model_.resetForUnlink();
+  }
+
+  IVarneloEvent* eventSink() override {
+    if (!sink_) {
+      AppEventSink::Hooks h;
+      h.appState = [this] { return app_->state().get(); };
+      h.setAppState = [this](int s) { app_->state().set(s); };
+      h.enqueueFileState = [this](const std::string& p, int s) {
+        app_->stateWorker().enqueue(p, s);
+      };
+      h.postBalloon = [this](const BalloonRequest& b) {
+        QMetaObject::invokeMethod(
+            icon_.get(), [this, b] { presenter_->showBalloon(b); }, Qt::QueuedConnection);
+      };
+      h.postUnlinkDevice = [this] { app_->post(UM_UNLINK_DEVICE, 1); };
+      h.postNotice = [this](int code, const std::string& path) {
+        QMetaObject::invokeMethod(
+            icon_.get(), [this, code, path] { presenter_->onNotice(code, path); },
+            Qt::QueuedConnection);
+      };
+      sink_ = std::make_unique<AppEventSink>(model_, h);
+    }
+    return sink_.get();
+  }
+
+ private:
+  void showHeldDeletions() {
+    CHeldDeletionsDlg dlg(backend_->heldDeletions());
+    if (dlg.exec() != QDialog::Accepted || dlg.answer() == CHeldDeletionsDlg::kNone) return;
+    if (backend_->releaseHeldDeletions(dlg.answer() == CHeldDeletionsDlg::kDelete) == 200)
+      presenter_->clearNotice(kNoticeDeletionsHeld);
+  }
+
+  Application* app_ = nullptr;
+  TrayModel model_;
+  std::unique_ptr<EngineBackend> backend_;
+  std::unique_ptr<CMainWizardDialog> wizard_;
+  std::unique_ptr<CTrayNotifyIcon> icon_;
+  std::unique_ptr<TrayPresenter> presenter_;
+  std::unique_ptr<TrayWatcher> watcher_;
+  std::unique_ptr<AppEventSink> sink_;
+  int listener_ = 0;
+  bool settingsOpen_ = false;
+};
+
+std::unique_ptr<AppUi> createAppUi() {
+  // The desktop's language picks the texts, before the first window.
+  if (QCoreApplication* app = QCoreApplication::instance()) installTranslations(*app);
+  return std::make_unique<DesktopUi>();
+}
+
+}  // namespace varnelo::desktop
