@@ -62,10 +62,8 @@ const IShellIconOverlayIdentifierVtbl kVtbl = {
     },
     [](IShellIconOverlayIdentifier* i, const char* path, uint32_t attributes) -> VarneloResult {
       if (!path || path[0] != '/') return VARNELO_S_FALSE;
-      StateReader& reader = *self(i)->reader;
-      if (!reader.running()) return VARNELO_S_FALSE;
-      const auto state =
-          reader.state(StateReader::normalise(path, (attributes & kFolderAttribute) != 0));
+      const auto state = self(i)->reader->shownState(
+          StateReader::normalise(path, (attributes & kFolderAttribute) != 0));
       return state && emblemShows(self(i)->emblem, *state) ? VARNELO_S_OK : VARNELO_S_FALSE;
     },
     [](IShellIconOverlayIdentifier*, char*, int32_t, int32_t* index,

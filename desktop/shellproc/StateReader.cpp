@@ -14,21 +14,35 @@ std::string StateReader::normalise(const std::string& path, bool folder) {
 
 bool StateReader::running() {
   std::lock_guard lock(mutex_);
-  refreshLocked();
+  refreshLocked(std::chrono::steady_clock::now());
   return running_;
 }
 
 std::vector<std::string> StateReader::roots() {
   std::lock_guard lock(mutex_);
-  refreshLocked();
+  refreshLocked(std::chrono::steady_clock::now());
   return roots_;
 }
 
 std::optional<int> StateReader::state(const std::string& normalised) {
   std::lock_guard lock(mutex_);
-  refreshLocked();
+  const auto now = std::chrono::steady_clock::now();
+  refreshLocked(now);
+  return stateLocked(normalised, now);
+}
+
+std::optional<int> StateReader::shownState(const std::string& normalised) {
+  std::lock_guard lock(mutex_);
+  const auto now = std::chrono::steady_clock::now();
+  refreshLocked(now);
+  if (!running_) return std::nullopt;
+  return stateLocked(normalised, now);
+}
+
+std::optional<int> StateReader::stateLocked(const std::string& normalised,
+                                            std::chrono::steady_clock::time_point now) {
   if (auto hit = cache_.find(normalised); hit != cache_.end()) return hit->second;
-  if (!stateQuery_ || std::chrono::steady_clock::now() < busyUntil_) return std::nullopt;
+  if (!stateQuery_ || now < busyUntil_) return std::nullopt;
   std::optional<int> found;
   sqlite3_stmt* s = stateQuery_.get();
   sqlite3_bind_text(s, 1, normalised.data(), static_cast<int>(normalised.size()), SQLITE_TRANSIENT);
@@ -37,8 +51,7 @@ std::optional<int> StateReader::state(const std::string& normalised) {
   sqlite3_reset(s);
   sqlite3_clear_bindings(s);
   // A busy answer is not remembered: a later call asks again.
-  if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED)
-    busyUntil_ = std::chrono::steady_clock::now() + kCheckInterval;
+  if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) busyUntil_ = now + kCheckInterval;
   if (rc == SQLITE_ROW || rc == SQLITE_DONE) {
     if (cache_.size() >= kMaxCached) cache_.clear();
     cache_.emplace(normalised, found);
@@ -46,8 +59,7 @@ std::optional<int> StateReader::state(const std::string& normalised) {
   return found;
 }
 
-void StateReader::refreshLocked() {
-  const auto now = std::chrono::steady_clock::now();
+void StateReader::refreshLocked(std::chrono::steady_clock::time_point now) {
   if (haveSnapshot_ && now - checked_ < kCheckInterval) return;
   checked_ = now;
 

@@ -46,6 +46,9 @@ class StateReader {
   std::vector<std::string> roots();
   // The state of a normalised path; none when it has no row.
   std::optional<int> state(const std::string& normalised);
+  // The same, but none as well while the application is not running: what
+  // an emblem shows (one lock and one clock reading per call).
+  std::optional<int> shownState(const std::string& normalised);
 
  private:
   struct Closer {
@@ -56,7 +59,9 @@ class StateReader {
   };
   using Statement = std::unique_ptr<sqlite3_stmt, Finalizer>;
 
-  void refreshLocked();
+  void refreshLocked(std::chrono::steady_clock::time_point now);
+  std::optional<int> stateLocked(const std::string& normalised,
+                                 std::chrono::steady_clock::time_point now);
   bool openLocked();
   void prepareQueriesLocked();
   void closeLocked();
