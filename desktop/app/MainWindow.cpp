@@ -84,6 +84,7 @@ void MainWindow::frontOrFolder() {
 }
 
 void MainWindow::handleCommandLine(const QString& text) {
+  qInfo("varnelo: handed over [%s]", text.toUtf8().constData());
   const HandOver h = parseHandOver(text.toStdString());
   switch (h.kind) {
     case HandOverSwitch::ExtLink:
