@@ -357,6 +357,9 @@ class DesktopUi final : public AppUi {
     model_.resetForUnlink();
   }
 
+  CMainWizardDialog* wizard() const { return wizard_.get(); }
+  TrayPresenter* presenter() const { return presenter_.get(); }
+
   IVarneloEvent* eventSink() override {
     if (!sink_) {
       AppEventSink::Hooks h;
@@ -399,6 +402,16 @@ class DesktopUi final : public AppUi {
   int listener_ = 0;
   bool settingsOpen_ = false;
 };
+
+CMainWizardDialog* wizardOf(AppUi& ui) {
+  auto* d = dynamic_cast<DesktopUi*>(&ui);
+  return d ? d->wizard() : nullptr;
+}
+
+TrayPresenter* trayOf(AppUi& ui) {
+  auto* d = dynamic_cast<DesktopUi*>(&ui);
+  return d ? d->presenter() : nullptr;
+}
 
 std::unique_ptr<AppUi> createAppUi() {
   // The desktop's language picks the texts, before the first window.
