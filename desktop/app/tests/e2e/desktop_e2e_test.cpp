@@ -162,6 +162,36 @@ TEST(DesktopE2eTest, SignsInSyncsBothWaysKeepsTheStateCacheAndQuits) {
   EXPECT_EQ(rows.count(root + "docs/"), 1u);
   EXPECT_EQ(rows[root + "docs/"], 0);
 
+  // The daily report went out at start, through the log service.
+  Json::Value logs;
+  ASSERT_TRUE(service.logUploads(&logs));
+  bool reported = false;
+  for (const Json::Value& l : logs["logs"]) {
+    const std::string text = l["text"].asString();
+    if (text.find("\"p\":\"1001\"") != std::string::npos &&
+        text.find("\"v\":\"" VARNELO_VERSION " Beta\"") != std::string::npos) {
+      reported = true;
+    }
+  }
+  EXPECT_TRUE(reported) << logs.toStyledString();
+
+  // No window is showing: a later start without arguments opens the folder;
+  // "-extlink" publishes a share link and opens it (the test's xdg-open
+  // records both).
+  auto opened = [&] {
+    std::string text;
+    files::readFile(env.openedLog(), text);
+    return text;
+  };
+  EXPECT_EQ(env.second({}), 255);
+  ASSERT_TRUE(waitFor([&] { return opened().find(folder + "\n") != std::string::npos; }))
+      << opened() << app->output();
+  EXPECT_EQ(env.second({"-extlink", folder + "/Docs/Report.txt"}), 255);
+  ASSERT_TRUE(waitFor([&] { return opened().find("/link?id=") != std::string::npos; }))
+      << opened() << app->output();
+  EXPECT_NE(opened().find(service.httpBase() + "/link?id="), std::string::npos) << opened();
+  EXPECT_NE(opened().find("&from=pc"), std::string::npos) << opened();
+
   EXPECT_EQ(env.second({"-quit"}), 255);
   int code = -1;
   ASSERT_TRUE(app->wait(10000, &code)) << app->output();
