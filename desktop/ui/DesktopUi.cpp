@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <mutex>
+#include <thread>
 
 #include "AppEventSink.h"
 #include "AppMessages.h"
@@ -230,14 +231,7 @@ class DesktopUi final : public AppUi {
       status->release();
       return true;
     };
-    hooks.fetchQuota = [this](Quota* q) {
-      const varnelo_credentials* session = app_->session();
-      if (!session) return false;
-      varnelo_meta_info_record info{};
-      if (varnelo_meta_info(session, &info) != 200) return false;
-      *q = {info.used, info.total};
-      return true;
-    };
+    hooks.fetchQuota = [this](Quota*) { return fetchQuotaLater(); };
     hooks.setAppState = [this](int s) { app_->state().set(s); };
     hooks.balloonsEnabled = [this] { return app_->settings().showTrayBalloon(); };
     presenter_ = std::make_unique<TrayPresenter>(model_, *icon_, applicationVersion(), hooks);
@@ -254,6 +248,12 @@ class DesktopUi final : public AppUi {
     icon_->create(kIconOffline, formatText(str(156), {QString(applicationVersion())}));
     presenter_->onTrayStatus(app.state().get());
     watcher_->start();
+  }
+
+  ~DesktopUi() override {
+    stop();
+    // A usage request runs for at most the client's 30 s time-out.
+    if (quotaThread_.joinable()) quotaThread_.join();
   }
 
   void stop() override {
@@ -384,6 +384,41 @@ class DesktopUi final : public AppUi {
   }
 
  private:
+  // The usage is asked for on a thread of its own, so that a slow service
+  // never holds up the menu; the answer comes back to the UI thread.
+  QuotaFetch fetchQuotaLater() {
+    if (quotaFailed_) {
+      quotaFailed_ = false;  // this answer ends one round of asking
+      return QuotaFetch::Failed;
+    }
+    if (quotaBusy_) return QuotaFetch::Pending;
+    const varnelo_credentials* session = app_->session();
+    varnelo_credentials* copy = nullptr;
+    // Our own copy: an unlink may free the engine's while the request runs.
+    if (!session ||
+        varnelo_auth_combine(session->user, &session->consumer, &session->access, &copy) != 200)
+      return QuotaFetch::Failed;
+    if (quotaThread_.joinable()) quotaThread_.join();
+    quotaBusy_ = true;
+    quotaThread_ = std::thread([this, copy] {
+      varnelo_meta_info_record info{};
+      const bool ok = varnelo_meta_info(copy, &info) == 200;
+      varnelo_destroy_token(copy);
+      QMetaObject::invokeMethod(
+          icon_.get(),
+          [this, ok, info] {
+            quotaBusy_ = false;
+            if (ok && (info.used != 0 || info.total != 0))
+              model_.setQuota({info.used, info.total});
+            else
+              quotaFailed_ = true;
+            presenter_->refreshUsage();
+          },
+          Qt::QueuedConnection);
+    });
+    return QuotaFetch::Pending;
+  }
+
   void showHeldDeletions() {
     CHeldDeletionsDlg dlg(backend_->heldDeletions());
     if (dlg.exec() != QDialog::Accepted || dlg.answer() == CHeldDeletionsDlg::kNone) return;
@@ -401,6 +436,9 @@ class DesktopUi final : public AppUi {
   std::unique_ptr<AppEventSink> sink_;
   int listener_ = 0;
   bool settingsOpen_ = false;
+  bool quotaBusy_ = false;    // UI thread: a usage request runs
+  bool quotaFailed_ = false;  // UI thread: the last one failed
+  std::thread quotaThread_;   // the usage request; joined before the next and at the end
 };
 
 CMainWizardDialog* wizardOf(AppUi& ui) {

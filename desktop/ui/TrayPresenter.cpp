@@ -163,7 +163,12 @@ void TrayPresenter::showUsage() {
   Quota quota = model_.quota();
   if (quota.total == 0 && quota.used == 0 && hooks_.fetchQuota) {
     Quota fetched;
-    if (hooks_.fetchQuota(&fetched)) {
+    const QuotaFetch result = hooks_.fetchQuota(&fetched);
+    if (result == QuotaFetch::Pending) {
+      usageShown_ = true;  // the answer refreshes the item
+      return;
+    }
+    if (result == QuotaFetch::Fetched) {
       model_.setQuota(fetched);
       quota = fetched;
     }

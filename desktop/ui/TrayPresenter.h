@@ -50,14 +50,18 @@ struct BalloonRequest {
   }
 };
 
+// How a usage fetch went: Pending means the answer comes later through
+// model.setQuota() and refreshUsage().
+enum class QuotaFetch { Fetched, Failed, Pending };
+
 class TrayPresenter {
  public:
   struct Hooks {
     std::function<int64_t()> nowMs;                     // the tray's clock
     std::function<bool(TransferSnapshot*)> readStatus;  // false without a running sync
-    // Fetches the usage with varnelo_meta_info; false without credentials or
-    // on failure.
-    std::function<bool(Quota*)> fetchQuota;
+    // Fetches the usage (varnelo_meta_info): Failed without credentials or
+    // when the service refused.
+    std::function<QuotaFetch(Quota*)> fetchQuota;
     std::function<void(int)> setAppState;
     std::function<bool()> balloonsEnabled;  // reads "showTrayBalloon"
   };

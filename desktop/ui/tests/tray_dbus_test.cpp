@@ -272,6 +272,14 @@ TEST_F(TrayDbusTest, ItemRegistersAndShowsItsTooltipAndMenuInEachState) {
   EXPECT_EQ(items[3].label, "Get more space");
   EXPECT_FALSE(items[3].enabled);
 
+  // The tray host restarts (its watcher goes and comes back): the item
+  // registers again, as after a panel restart.
+  ASSERT_TRUE(bus.unregisterService("org.kde.StatusNotifierWatcher"));
+  const qsizetype before = watcher.items().size();
+  ASSERT_TRUE(bus.registerService("org.kde.StatusNotifierWatcher"));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return watcher.items().size() > before; }, 20000))
+      << "the item did not register with the new watcher";
+
   send("state 0");
   send("notice -123");  // deletions held
   EXPECT_TRUE(tooltip(service).contains("Deletions are waiting for your confirmation"))

@@ -75,6 +75,7 @@ struct TrayFixture : testing::Test {
   bool statusAvailable = true;
   Quota fetched{int64_t{1} << 20, int64_t{10} << 30};
   bool fetchOk = true;
+  bool pending = false;
   int fetches = 0;
   std::vector<int> appStates;
   TrayPresenter presenter{model, view, "1.2.3",
@@ -87,7 +88,8 @@ struct TrayFixture : testing::Test {
                               [this](Quota* q) {
                                 ++fetches;
                                 *q = fetched;
-                                return fetchOk;
+                                if (pending) return QuotaFetch::Pending;
+                                return fetchOk ? QuotaFetch::Fetched : QuotaFetch::Failed;
                               },
                               [this](int s) { appStates.push_back(s); },
                               [this] { return balloonsOn; },
@@ -235,6 +237,19 @@ TEST_F(TrayFixture, UsageItemFailsWhenTheQuotaIsUnknownOrInconsistent) {
   fetched = {int64_t{5} << 30, int64_t{10} << 30};
   presenter.onTrayStatus(0);
   EXPECT_EQ(view.usage, u("已使用10.00GB容量中的5.00GB(50.0%)"));
+}
+
+TEST_F(TrayFixture, UsageFetchedLaterFillsTheItemWhenItArrives) {
+  pending = true;
+  presenter.onTrayStatus(4);
+  EXPECT_FALSE(view.usageShown);  // nothing shown until the answer
+  model.setQuota({int64_t{2} << 30, int64_t{10} << 30});
+  presenter.refreshUsage();
+  EXPECT_TRUE(view.usageShown);
+  EXPECT_EQ(view.usage, u("已使用10.00GB容量中的2.00GB(20.0%)"));
+  presenter.onTrayStatus(16);
+  presenter.refreshUsage();  // hidden stays hidden
+  EXPECT_FALSE(view.usageShown);
 }
 
 TEST_F(TrayFixture, ProgressRefreshesAtMostEvery2001Ms) {
