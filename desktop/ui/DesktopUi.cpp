@@ -215,6 +215,10 @@ class DesktopUi final : public AppUi {
       else
         app_->runCommand(id);
     });
+    // The held-deletions balloon opens the dialog when clicked.
+    QObject::connect(icon_.get(), &CTrayNotifyIcon::balloonClicked, [this] {
+      if (presenter_->hasNotice(kNoticeDeletionsHeld)) showHeldDeletions();
+    });
     TrayPresenter::Hooks hooks;
     hooks.nowMs = steadyMs;
     hooks.readStatus = [this](TransferSnapshot* s) {

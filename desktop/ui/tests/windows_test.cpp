@@ -90,7 +90,7 @@ TEST(LoginErrorTest, TableWithAndWithoutAProxy) {
             u("登录失败,请检查您的OAuth验证码!"));
 }
 
-TEST(SyncFolderTest, ValidationDefaultAndChunkCache) {
+TEST(SyncFolderTest, ValidationAndDefault) {
   QTemporaryDir tmp;
   const FolderCheck relative = validateSyncFolder("Varnelo");
   EXPECT_FALSE(relative.ok);
@@ -107,13 +107,6 @@ TEST(SyncFolderTest, ValidationDefaultAndChunkCache) {
   EXPECT_EQ(defaultSyncFolder(tmp.path() + "/a/b", "/home/u"), tmp.path() + "/a/b");
   EXPECT_EQ(defaultSyncFolder("/nonexistent/deep/x", "/home/u"), "/home/u/Varnelo");
   EXPECT_EQ(defaultSyncFolder("relative", "/home/u"), "/home/u/Varnelo");
-
-  EXPECT_EQ(chunkCacheFolder(tmp.path() + "/cache"), tmp.path() + "/cache");
-  qputenv("XDG_CACHE_HOME", (tmp.path() + "/xdg").toUtf8());
-  EXPECT_EQ(chunkCacheFolder(""), tmp.path() + "/xdg/varnelo/");
-  EXPECT_EQ(chunkCacheFolder("/proc/nope"), tmp.path() + "/xdg/varnelo/");
-  EXPECT_TRUE(QFileInfo(tmp.path() + "/xdg/varnelo").isDir());
-  qunsetenv("XDG_CACHE_HOME");
 }
 
 TEST(WizardTest, PassportLoginRegistersTheDeviceAndMovesOn) {
