@@ -29,6 +29,7 @@
 #include "TrayPresenter.h"
 #include "TrayWatcher.h"
 #include "varnelo/IVarnelo2.h"
+#include "varnelo/SyncState.h"
 #include "varnelo/meta.h"
 
 namespace varnelo::desktop {
@@ -236,6 +237,13 @@ class DesktopUi final : public AppUi {
       return true;
     };
     hooks.fetchQuota = [this](Quota*) { return fetchQuotaLater(); };
+    hooks.readHolds = [this](bool* unavailable, uint64_t* held) {
+      varnelo_sync_holds holds{};
+      if (varnelo_get_sync_holds2(app_->engine(), &holds) != 200) return false;
+      *unavailable = holds.folderUnavailable != 0;
+      *held = holds.heldDeletions;
+      return true;
+    };
     hooks.setAppState = [this](int s) { app_->state().set(s); };
     hooks.balloonsEnabled = [this] { return app_->settings().showTrayBalloon(); };
     presenter_ = std::make_unique<TrayPresenter>(model_, *icon_, applicationVersion(), hooks);
