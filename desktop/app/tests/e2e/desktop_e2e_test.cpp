@@ -224,6 +224,25 @@ TEST(DesktopE2eTest, SignsInSyncsBothWaysKeepsTheStateCacheAndQuits) {
       << late.output();
   cmd.kill(SIGTERM);
   cmd.wait(10000);
+
+  // With the service gone the login is tried again every 3 s, and "-quit"
+  // still ends the program at once.
+  ASSERT_TRUE(service.stop());
+  auto offline = env.start({}, "offline.log");
+  auto attempts = [&] {
+    size_t n = 0;
+    const std::string out = offline->output();
+    for (size_t at = out.find("trying again"); at != std::string::npos;
+         at = out.find("trying again", at + 1)) {
+      ++n;
+    }
+    return n;
+  };
+  ASSERT_TRUE(waitFor([&] { return attempts() >= 2; }, std::chrono::seconds(20)))
+      << offline->output();
+  EXPECT_EQ(env.second({"-quit"}, "offline-quit.log"), 255);
+  ASSERT_TRUE(offline->wait(5000, &code)) << offline->output();
+  EXPECT_EQ(code, 0);
   unsetenv("VARNELO_REMOTE_POLL_MS");
 }
 
