@@ -131,7 +131,8 @@ class DownloadFileCallback final : public TransferCallback {
 
  private:
   // Clears the way for the file when a folder stands at its path.
-  int clearFolder(const std::optional<sync::JournalEntry>& row) {
+  // `row` is the path's journal row, or null when it has none.
+  int clearFolder(const sync::JournalEntry* row) {
     if (row && (row->type & sync::FileJournal::kTypeFolder)) {
       // The folder was synced: its unchanged content goes, local changes stay.
       JournalNode node;
@@ -172,7 +173,7 @@ class DownloadFileCallback final : public TransferCallback {
       row.reset();
     }
     if (info.type == files::EntryType::Directory) {
-      if (int rc = clearFolder(row); rc != codes::kOk) return rc;
+      if (int rc = clearFolder(row ? &*row : nullptr); rc != codes::kOk) return rc;
       info = files::EntryInfo{};  // removed or moved aside
     } else if (info.type == files::EntryType::File) {
       replaced = row && (row->type & sync::FileJournal::kTypeFile);
