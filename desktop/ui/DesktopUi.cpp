@@ -183,6 +183,11 @@ class EngineBackend final : public IAppBackend {
   std::string accountInfo() override { return app_.accountInfo(); }
   bool unlinkDevice() override { return app_.unlinkDevice(true); }
   void pushNetworkSettings() override { app_.pushEnvironment(); }
+  uint64_t heldDeletionCount() override {
+    varnelo_sync_holds holds{};
+    return varnelo_get_sync_holds2(app_.engine(), &holds) == 200 ? holds.heldDeletions : 0;
+  }
+  // The engine tells how many deletions it holds, not which.
   std::vector<HeldDeletion> heldDeletions() override { return {}; }
   int32_t releaseHeldDeletions(bool) override { return 404; }
 
@@ -432,7 +437,7 @@ class DesktopUi final : public AppUi {
   }
 
   void showHeldDeletions() {
-    CHeldDeletionsDlg dlg(backend_->heldDeletions());
+    CHeldDeletionsDlg dlg(backend_->heldDeletionCount(), backend_->heldDeletions());
     if (dlg.exec() != QDialog::Accepted || dlg.answer() == CHeldDeletionsDlg::kNone) return;
     if (backend_->releaseHeldDeletions(dlg.answer() == CHeldDeletionsDlg::kDelete) == 200)
       presenter_->clearNotice(kNoticeDeletionsHeld);

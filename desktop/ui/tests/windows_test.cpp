@@ -405,7 +405,7 @@ TEST(FolderMoveTest, TargetsAndCopy) {
 
 TEST(HeldDeletionsTest, ListsAndAnswers) {
   std::vector<HeldDeletion> held{{"Photos/a.jpg", true}, {"Docs/b.txt", false}};
-  CHeldDeletionsDlg dlg(held);
+  CHeldDeletionsDlg dlg(held.size(), held);
   EXPECT_EQ(dlg.list()->topLevelItemCount(), 2);
   EXPECT_EQ(dlg.list()->topLevelItem(0)->text(1), u("本地删除，将从网盘删除"));
   EXPECT_EQ(dlg.list()->topLevelItem(1)->text(1), u("网盘删除，将从本地删除"));
