@@ -379,21 +379,30 @@ class DesktopUi final : public AppUi {
 
   IVarneloEvent* eventSink() override {
     if (!sink_) {
+      // The engine may report before start() has seen the application; until
+      // then a report changes nothing (app_ is set once, on the UI thread,
+      // before sync starts).
       AppEventSink::Hooks h;
-      h.appState = [this] { return app_->state().get(); };
-      h.setAppState = [this](int s) { app_->state().set(s); };
+      h.appState = [this] { return app_ ? app_->state().get() : 0; };
+      h.setAppState = [this](int s) {
+        if (app_) app_->state().set(s);
+      };
       h.enqueueFileState = [this](const std::string& p, int s) {
-        app_->stateWorker().enqueue(p, s);
+        if (app_) app_->stateWorker().enqueue(p, s);
       };
       h.postBalloon = [this](const BalloonRequest& b) {
-        QMetaObject::invokeMethod(
-            icon_.get(), [this, b] { presenter_->showBalloon(b); }, Qt::QueuedConnection);
+        if (icon_)
+          QMetaObject::invokeMethod(
+              icon_.get(), [this, b] { presenter_->showBalloon(b); }, Qt::QueuedConnection);
       };
-      h.postUnlinkDevice = [this] { app_->post(UM_UNLINK_DEVICE, 1); };
+      h.postUnlinkDevice = [this] {
+        if (app_) app_->post(UM_UNLINK_DEVICE, 1);
+      };
       h.postNotice = [this](int code, const std::string& path) {
-        QMetaObject::invokeMethod(
-            icon_.get(), [this, code, path] { presenter_->onNotice(code, path); },
-            Qt::QueuedConnection);
+        if (icon_)
+          QMetaObject::invokeMethod(
+              icon_.get(), [this, code, path] { presenter_->onNotice(code, path); },
+              Qt::QueuedConnection);
       };
       sink_ = std::make_unique<AppEventSink>(model_, h);
     }
