@@ -243,7 +243,7 @@ TEST_F(TrayDbusTest, ItemRegistersAndShowsItsTooltipAndMenuInEachState) {
   const std::vector<QString> expected = {"Open Varnelo folder",
                                          "Open Varnelo website",
                                          "-",
-                                         "Of 10.00GB used: 1.00GB(10.0%)",
+                                         "Space 10.00GB, used 1.00GB(10.0%)",
                                          "Get more space",
                                          "-",
                                          "Pause sync",
