@@ -31,9 +31,7 @@ struct Command {
   std::string folder;
   bool once = false;
   bool uploadOnly = false;
-  bool relink = false;        // adopt the folder as it is now (deletes nothing)
-  bool allowDeletes = false;  // carry out deletions held back as too many
-  int timeoutSeconds = 0;     // 0: no limit
+  int timeoutSeconds = 0;  // 0: no limit
 
   // exclude
   ExcludeAction excludeAction = ExcludeAction::List;

@@ -65,5 +65,8 @@ std::string device_service_base() {
 std::string log_service_base() {
   return origin(use_https());
 }
+std::string update_service_base() {
+  return origin(use_https());
+}
 
 }  // namespace varnelo::http

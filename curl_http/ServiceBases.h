@@ -23,5 +23,7 @@ std::string account_service_base();
 std::string file_service_base();
 std::string device_service_base();
 std::string log_service_base();
+// The updater host's manifest and installer service.
+std::string update_service_base();
 
 }  // namespace varnelo::http

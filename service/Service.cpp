@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -83,6 +84,7 @@ std::unique_ptr<ServiceContext> openData(const std::string& dataDir) {
   std::string secret = store->setting("capability_secret", randomBytes(32));
   auto ctx = std::make_unique<ServiceContext>(dataDir, std::move(store), secret, adminToken);
   ctx->tokens.ensureConsumer(VARNELO_CONSUMER_KEY, VARNELO_CONSUMER_SECRET);
+  if (!ctx->signing.load(dataDir)) return nullptr;
   return ctx;
 }
 
@@ -263,6 +265,24 @@ int addUser(const AddUserOptions& options) {
   printf("user %s (id %lld, %s, %s, quota %lld)\n", user.name.c_str(),
          static_cast<long long>(user.id), user.provider.c_str(), user.state.c_str(),
          static_cast<long long>(user.quota));
+  return 0;
+}
+
+int publishUpdate(const PublishUpdateOptions& options) {
+  std::ifstream in(options.installerPath, std::ios::binary);
+  std::string installer((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (!in.good() && !in.eof()) {
+    logLine(LogLevel::kError, "cannot read the installer [%s]", options.installerPath.c_str());
+    return 1;
+  }
+  auto ctx = openData(options.dataDir);
+  if (!ctx) return 1;
+  if (!ctx->updates.publish(options.version, installer)) {
+    logLine(LogLevel::kError, "cannot publish version [%s]", options.version.c_str());
+    return 1;
+  }
+  printf("published %s (%zu bytes); manifests are signed with the key %s\n",
+         options.version.c_str(), installer.size(), ctx->signing.publicKey().c_str());
   return 0;
 }
 

@@ -1,6 +1,6 @@
-// The two commands of varnelo-service: `serve` (opens the data folder,
-// starts the HTTP and HTTPS listeners, prints the listening line, runs until
-// SIGINT or SIGTERM) and `add-user`. Called from main on the main thread.
+// The commands of varnelo-service: `serve` (opens the data folder, starts
+// the HTTP and HTTPS listeners, prints the listening line, runs until SIGINT
+// or SIGTERM), `add-user` and `publish-update`. Called from main on the main thread.
 #pragma once
 
 #include <cstdint>
@@ -25,8 +25,17 @@ struct AddUserOptions {
   int64_t quota = int64_t{10} << 30;
 };
 
+struct PublishUpdateOptions {
+  std::string dataDir;
+  std::string version;
+  std::string installerPath;
+};
+
 // Process exit codes: 0 after a clean stop, 1 on failure (logged).
 int serve(const ServeOptions& options);
 int addUser(const AddUserOptions& options);
+// Publishes the installer file as the current update (the admin API's
+// PUT /admin/update without a running service).
+int publishUpdate(const PublishUpdateOptions& options);
 
 }  // namespace varnelo::service

@@ -16,6 +16,7 @@
 #include "Store.h"
 #include "Tokens.h"
 #include "Tree.h"
+#include "UpdateSigning.h"
 #include "Updates.h"
 
 namespace varnelo::service {
@@ -48,6 +49,7 @@ struct ServiceContext {
   FaultInjector faults;
   Counters counters;
   Updates updates;
+  UpdateSigning signing;  // loaded before the listeners start, read-only after
   std::string adminToken;
 };
 

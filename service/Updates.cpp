@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "Log.h"
+#include "UpdateSigning.h"
 
 namespace varnelo::service {
 namespace {
@@ -40,25 +41,28 @@ Updates::Updates(std::string dataDir) : dir_(std::move(dataDir) + "/update") {
 
 bool Updates::publish(const std::string& version, const std::string& installer) {
   if (!safeVersion(version)) return false;
-  std::string name = "Varnelo-" + version + "-Setup.exe";
+  std::string name = "Varnelo-x86-" + version + "-Setup.run";
+  std::string digest = sha256Hex(installer);
   std::lock_guard<std::mutex> lock(mutex_);
   if (!writeFile(dir_ + "/" + name, installer) ||
-      !writeFile(dir_ + "/current", version + "\n" + name)) {
+      !writeFile(dir_ + "/current", version + "\n" + name + "\n" + digest + "\n")) {
     logLine(LogLevel::kError, "cannot store the update %s: %s", version.c_str(), strerror(errno));
     return false;
   }
   return true;
 }
 
-bool Updates::current(std::string* version, std::string* fileName) {
+bool Updates::current(std::string* version, std::string* fileName, std::string* sha256) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::ifstream in(dir_ + "/current");
-  return in && std::getline(in, *version) && std::getline(in, *fileName);
+  if (!in || !std::getline(in, *version) || !std::getline(in, *fileName)) return false;
+  if (!std::getline(in, *sha256)) sha256->clear();
+  return true;
 }
 
 std::string Updates::installerPath(const std::string& fileName) {
   if (fileName.find('/') != std::string::npos || fileName.rfind("Varnelo-", 0) != 0 ||
-      !fileName.ends_with("-Setup.exe")) {
+      !fileName.ends_with("-Setup.run")) {
     return {};
   }
   return dir_ + "/" + fileName;

@@ -1,7 +1,7 @@
-// The published application update: the manifest version and the installer
-// file it names, kept in <data>/update/. Written by the admin API, read by
-// the update routes; one lock guards the pair so a reader never sees a
-// version without its installer.
+// The published application update: the manifest version, the installer
+// file it names and the installer's SHA-256, kept in <data>/update/. Written
+// by the admin API and `publish-update`, read by the update routes; one lock
+// guards the files so a reader never sees a version without its installer.
 #pragma once
 
 #include <mutex>
@@ -12,10 +12,12 @@ namespace varnelo::service {
 class Updates {
  public:
   explicit Updates(std::string dataDir);
-  // Stores the installer as "Varnelo-<version>-Setup.exe" and makes it current.
+  // Stores the installer as "Varnelo-x86-<version>-Setup.run" with its
+  // digest and makes it current.
   bool publish(const std::string& version, const std::string& installer);
-  // False when nothing has been published.
-  bool current(std::string* version, std::string* fileName);
+  // False when nothing has been published. `sha256` (lower-case hex) is empty
+  // for an update stored before digests were kept.
+  bool current(std::string* version, std::string* fileName, std::string* sha256);
   // Full path of a published installer; empty for names that are not ours.
   std::string installerPath(const std::string& fileName);
 

@@ -8,10 +8,12 @@
 #include <fstream>
 #include <memory>
 
+#include "Base64.h"
 #include "ChunkSpan.h"
 #include "HttpUtil.h"
 #include "Log.h"
 #include "Routes.h"
+#include "UpdateSigning.h"
 #include "UrlCodec.h"
 
 namespace varnelo::service {
@@ -135,14 +137,22 @@ void installWebRoutes(httplib::Server& server, ServiceContext& ctx, bool secure)
   });
 
   server.Get("/update/varnelo-win/version.dat", [&ctx, secure](const Request& req, Response& res) {
-    std::string version, file;
-    if (!ctx.updates.current(&version, &file)) {
+    std::string version, file, sha256;
+    if (!ctx.updates.current(&version, &file, &sha256)) {
       http::sendError(ctx, res, 404, "no update published");
       return;
     }
     Json::Value manifest;
+    std::string url = http::origin(req, secure) + "/update/varnelo-win/" + file;
     manifest["x86"]["version"] = version;
-    manifest["x86"]["url"] = http::origin(req, secure) + "/update/varnelo-win/" + file;
+    manifest["x86"]["url"] = url;
+    // The URL follows the Host the client asked for, so the signature over
+    // version, URL and digest is made here, per manifest served.
+    if (!sha256.empty()) {
+      manifest["x86"]["sha256"] = sha256;
+      manifest["x86"]["signature"] =
+          base64Encode(ctx.signing.sign(updateMessage(version, url, sha256)), false);
+    }
     http::sendJson(ctx, res, 200, manifest);
   });
 

@@ -16,7 +16,8 @@ void usage() {
           "                        [--https-port 8443] [--faults PLAN]\n"
           "  varnelo-service add-user --data DIR --user NAME --password PW\n"
           "                        [--provider native|kuv] [--state active|inactive|unbound]\n"
-          "                        [--quota BYTES]\n");
+          "                        [--quota BYTES]\n"
+          "  varnelo-service publish-update --data DIR --version V FILE\n");
 }
 
 bool parsePort(const char* text, int* out) {
@@ -38,8 +39,14 @@ int main(int argc, char** argv) {
   std::string command = argv[1];
   ServeOptions serveOptions;
   AddUserOptions userOptions;
+  PublishUpdateOptions publishOptions;
   for (int i = 2; i < argc; ++i) {
     std::string name = argv[i];
+    // publish-update names its installer file last, without an option.
+    if (command == "publish-update" && i == argc - 1 && name.rfind("--", 0) != 0) {
+      publishOptions.installerPath = name;
+      break;
+    }
     if (i + 1 >= argc) {
       fprintf(stderr, "missing value for %s\n", name.c_str());
       return 2;
@@ -47,7 +54,7 @@ int main(int argc, char** argv) {
     const char* value = argv[++i];
     bool ok = true;
     if (name == "--data") {
-      serveOptions.dataDir = userOptions.dataDir = value;
+      serveOptions.dataDir = userOptions.dataDir = publishOptions.dataDir = value;
     } else if (command == "serve" && name == "--host") {
       serveOptions.host = value;
     } else if (command == "serve" && name == "--http-port") {
@@ -64,6 +71,8 @@ int main(int argc, char** argv) {
       userOptions.provider = value;
     } else if (command == "add-user" && name == "--state") {
       userOptions.state = value;
+    } else if (command == "publish-update" && name == "--version") {
+      publishOptions.version = value;
     } else if (command == "add-user" && name == "--quota") {
       char* end = nullptr;
       userOptions.quota = strtoll(value, &end, 10);
@@ -80,6 +89,10 @@ int main(int argc, char** argv) {
   if (command == "serve" && !serveOptions.dataDir.empty()) return serve(serveOptions);
   if (command == "add-user" && !userOptions.dataDir.empty() && !userOptions.user.empty()) {
     return addUser(userOptions);
+  }
+  if (command == "publish-update" && !publishOptions.dataDir.empty() &&
+      !publishOptions.version.empty() && !publishOptions.installerPath.empty()) {
+    return publishUpdate(publishOptions);
   }
   usage();
   return 2;

@@ -21,7 +21,6 @@
 #pragma once
 
 #include <QObject>
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>

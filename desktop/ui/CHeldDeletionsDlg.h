@@ -5,7 +5,6 @@
 
 #include <QDialog>
 
-#include <cstdint>
 #include <vector>
 
 #include "IAppBackend.h"
@@ -18,9 +17,7 @@ class CHeldDeletionsDlg : public QDialog {
   Q_OBJECT
  public:
   enum Answer { kNone, kDelete, kKeep };
-  // `count` deletions are held; `listed` are those the engine names.
-  CHeldDeletionsDlg(uint64_t count, const std::vector<HeldDeletion>& listed,
-                    QWidget* parent = nullptr);
+  explicit CHeldDeletionsDlg(const std::vector<HeldDeletion>& held, QWidget* parent = nullptr);
   Answer answer() const { return answer_; }
   QTreeWidget* list() const { return list_; }
 

@@ -1,0 +1,25 @@
+#include "HostFetch.h"
+
+#include "HttpStatus.h"
+#include "ServiceBases.h"
+
+namespace varnelo::host {
+
+int host_fetch(const std::string& url, http::Sink& body) {
+  http::StringSink headers;
+  int rc = http::http_get(url, nullptr, kFetchTimeoutMs, 0, 0, body, headers);
+  if (rc != 0) return rc;
+  return http::parse_http_status(headers.bytes);
+}
+
+std::string manifest_url() {
+  return http::update_service_base() + "/update/varnelo-win/version.dat";
+}
+
+size_t BoundedSink::write(const char* data, size_t size) {
+  if (bytes.size() + size > limit_) return 0;
+  bytes.append(data, size);
+  return size;
+}
+
+}  // namespace varnelo::host

@@ -1,0 +1,40 @@
+// The host's two requests: the update manifest and the installer, each one
+// GET through the engine's transport, so they carry exactly the connection
+// settings the application put into the environment (proxy, tunnel, user
+// agent, speed limits, DNS share, certificate checks). Called on the host's
+// only thread.
+//
+//   varnelo::http::StringSink body;
+//   int status = host_fetch(manifest_url(), body);  // 200, another status, or a CURLcode
+#pragma once
+
+#include <string>
+
+#include "Transport.h"
+
+namespace varnelo::host {
+
+// One hour for a whole transfer: installers are large and links slow.
+inline constexpr long kFetchTimeoutMs = 3600000;
+
+// The libcurl code when the transfer failed, otherwise the reply's status
+// (-1 when it carried none). Redirects are not followed.
+int host_fetch(const std::string& url, http::Sink& body);
+
+// UpdateServiceBase + "/update/varnelo-win/version.dat": HTTPS when USE_HTTPS
+// is "true" (any letter case), else HTTP, on the host VARNELO_SERVICE names.
+std::string manifest_url();
+
+// Keeps at most `limit` bytes; a longer body aborts the transfer (a manifest
+// is a few hundred bytes, so anything large is not one).
+class BoundedSink final : public http::Sink {
+ public:
+  explicit BoundedSink(size_t limit) : limit_(limit) {}
+  size_t write(const char* data, size_t size) override;
+  std::string bytes;
+
+ private:
+  size_t limit_;
+};
+
+}  // namespace varnelo::host

@@ -1,0 +1,59 @@
+// varnelohost: the launcher of the application and its daily updater. One
+// host per user at a time (the lock "Global\VarneloHostInstance"); a second
+// one exits with -1 at once. `--version`, `--record-install` and
+// `--stop-application` are the installer's.
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "HostLog.h"
+#include "HostValues.h"
+#include "InstallerSteps.h"
+#include "UpdateQuestion.h"
+#include "UpdaterHost.h"
+#include "platform/files.h"
+#include "platform/instance_lock.h"
+#include "platform/registry.h"
+
+namespace {
+
+constexpr const char* kHostInstance = "Global\\VarneloHostInstance";
+constexpr int kStopTimeoutMs = 30000;
+
+std::string own_folder() {
+  char path[4096];
+  ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return {};
+  return platform::files::parentPath(std::string(path, static_cast<size_t>(n)));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace varnelo::host;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 1 && args[0] == "--version") {
+    printf("varnelohost %s\n", VARNELO_VERSION);
+    return 0;
+  }
+  host_log_open();
+  if (args.size() == 1 && args[0] == "--record-install") return record_install(own_folder());
+  if (args.size() == 1 && args[0] == "--stop-application")
+    return stop_application(own_folder(), kStopTimeoutMs);
+
+  platform::InstanceLock lock;
+  if (auto ec = lock.tryAcquire(kHostInstance)) {
+    // A lock we may not even open counts as a running host too.
+    host_log(kHostInfo, "another host is running (%s)",
+             ec == std::errc::resource_unavailable_try_again ? lock.holder().describe().c_str()
+                                                             : ec.message().c_str());
+    return -1;
+  }
+  platform::Registry key;
+  HostValues values(key);
+  MessageBoxQuestion question;
+  UpdaterHost host(values, question, TrustedKeys::from_build_and_environment(), own_folder());
+  return host.run(args);
+}
