@@ -49,6 +49,9 @@ ClientState loadClientState(const std::string& dataFolder) {
     state.last.uploaded = count(last, "uploaded");
     state.last.downloaded = count(last, "downloaded");
     state.last.note = text(last, "note");
+    state.last.heldDeletions = count(last, "heldDeletions");
+    state.last.folderUnavailable =
+        last["folderUnavailable"].isBool() && last["folderUnavailable"].asBool();
     if (last["failed"].isArray()) {
       for (const Json::Value& f : last["failed"]) {
         if (f.isString()) state.last.failed.push_back(f.asString());
@@ -69,6 +72,8 @@ std::string saveClientState(const std::string& dataFolder, const ClientState& st
   last["uploaded"] = Json::UInt64(state.last.uploaded);
   last["downloaded"] = Json::UInt64(state.last.downloaded);
   last["note"] = state.last.note;
+  last["heldDeletions"] = Json::UInt64(state.last.heldDeletions);
+  last["folderUnavailable"] = state.last.folderUnavailable;
   last["failed"] = Json::Value(Json::arrayValue);
   for (const std::string& f : state.last.failed) last["failed"].append(f);
   root["last"] = last;

@@ -18,6 +18,8 @@ struct LastResult {
   uint64_t downloaded = 0;
   std::vector<std::string> failed;  // "path: reason"
   std::string note;                 // e.g. "stopped by signal"
+  uint64_t heldDeletions = 0;       // deletions the engine held back for a confirmation
+  bool folderUnavailable = false;   // the sync folder was not the one synced before
 };
 
 struct ClientState {

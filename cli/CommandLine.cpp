@@ -46,7 +46,7 @@ const char kLogoutUsage[] =
 
 const char kSyncUsage[] =
     "usage: varnelocmd [--data DIR] sync --folder DIR [--once] [--upload-only]\n"
-    "                  [--timeout SECONDS]\n"
+    "                  [--timeout SECONDS] [--relink] [--allow-deletes]\n"
     "\n"
     "Keeps DIR in sync with your storage until Ctrl-C or SIGTERM. On a terminal one\n"
     "status line shows the state, the current file and the speeds; otherwise each\n"
@@ -54,7 +54,12 @@ const char kSyncUsage[] =
     "\n"
     "  --once          stop when both sides agree: exit 0, or 1 listing what failed\n"
     "  --upload-only   send local changes, never fetch remote ones\n"
-    "  --timeout S     give up after S seconds (with --once: exit 1 when not in step)\n";
+    "  --timeout S     give up after S seconds (with --once: exit 1 when not in step)\n"
+    "  --relink        take DIR as it is now as the sync folder, after it was reported\n"
+    "                  as not the one synced before (a replaced folder, a new disk):\n"
+    "                  both sides are compared in full and nothing is deleted\n"
+    "  --allow-deletes carry out deletions that were held back because they would\n"
+    "                  remove a large part of the files\n";
 
 const char kStatusUsage[] =
     "usage: varnelocmd [--data DIR] status\n"
@@ -134,6 +139,9 @@ std::vector<Option> optionsOf(CommandKind kind) {
               {"--once", false, [](Command& c, const std::string&) { return c.once = true; }},
               {"--upload-only", false,
                [](Command& c, const std::string&) { return c.uploadOnly = true; }},
+              {"--relink", false, [](Command& c, const std::string&) { return c.relink = true; }},
+              {"--allow-deletes", false,
+               [](Command& c, const std::string&) { return c.allowDeletes = true; }},
               {"--timeout", true, [](Command& c, const std::string& v) {
                  return parseSeconds(v, &c.timeoutSeconds);
                }}};

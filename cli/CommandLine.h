@@ -31,7 +31,9 @@ struct Command {
   std::string folder;
   bool once = false;
   bool uploadOnly = false;
-  int timeoutSeconds = 0;  // 0: no limit
+  bool relink = false;        // adopt the folder as it is now (deletes nothing)
+  bool allowDeletes = false;  // carry out deletions held back as too many
+  int timeoutSeconds = 0;     // 0: no limit
 
   // exclude
   ExcludeAction excludeAction = ExcludeAction::List;

@@ -81,6 +81,20 @@ int runStatus(const std::string& dataFolder) {
            last.note.empty() ? "" : "; ", last.note.c_str());
     for (const std::string& f : last.failed) printf("  failed: %s\n", f.c_str());
   }
+  const std::string where = folder.empty() ? "DIR" : "'" + folder + "'";
+  if (last.folderUnavailable) {
+    printf(
+        "Unavailable: the sync folder was not the one synced before (not mounted?); nothing "
+        "was synced or deleted. To take it as it is now, run `varnelocmd sync --folder %s "
+        "--relink`\n",
+        where.c_str());
+  }
+  if (last.heldDeletions > 0) {
+    printf(
+        "Held:        %llu deletions held back (they would remove a large part of the "
+        "files); to carry them out, run `varnelocmd sync --folder %s --allow-deletes`\n",
+        static_cast<unsigned long long>(last.heldDeletions), where.c_str());
+  }
   return 0;
 }
 

@@ -64,6 +64,14 @@ std::string reason(int32_t code) {
       case -120:
         text = "the sync folder is missing or not mounted; nothing was deleted";
         break;
+      case -122:
+        text =
+            "the folder is not the one synced before (not mounted, or replaced); nothing "
+            "was synced or deleted";
+        break;
+      case -123:
+        text = "deletions held back: they would remove a large part of the files";
+        break;
       default:
         text = code >= 100 && code < 600 ? "the service answered HTTP " + std::to_string(code)
                                          : "error";

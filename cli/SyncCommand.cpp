@@ -112,6 +112,16 @@ bool prepareFolder(const std::string& folder, const std::string& mounted) {
   return true;
 }
 
+// The command line that goes on from here: this one with `flag` added.
+std::string goOnCommand(const Command& command, const std::string& folder, const char* flag) {
+  std::string line = "varnelocmd";
+  if (!command.dataDir.empty()) line += " --data '" + command.dataDir + "'";
+  line += " sync --folder '" + folder + "'";
+  if (command.once) line += " --once";
+  if (command.uploadOnly) line += " --upload-only";
+  return line + " " + flag;
+}
+
 }  // namespace
 
 int runSync(const Command& command, const std::string& dataFolder) {
@@ -138,7 +148,9 @@ int runSync(const Command& command, const std::string& dataFolder) {
   // The journal describes the folder it was made for; a different folder
   // starts from a full comparison instead of taking every missing file for
   // a deletion.
-  bool resync = !mounted.empty() && mounted != folder;
+  // --relink adopts a folder the engine reported as not the one synced
+  // before in the same way: the journal goes, nothing is deleted.
+  bool resync = (!mounted.empty() && mounted != folder) || command.relink;
   if ((rc = engine->mountVolume("/home", folder.c_str())) != 200) {
     fprintf(stderr, "varnelocmd: %s\n", failure("setting up " + folder, rc).c_str());
     return 1;
@@ -161,7 +173,9 @@ int runSync(const Command& command, const std::string& dataFolder) {
   }
   const bool terminal = isatty(STDOUT_FILENO);
   printf("Syncing %s%s%s. %s\n", folder.c_str(), command.uploadOnly ? " (upload only)" : "",
-         resync ? " (new folder: full comparison)" : "",
+         command.relink ? " (relinked: full comparison, nothing is deleted)"
+         : resync       ? " (new folder: full comparison)"
+                        : "",
          command.once ? "Stops when both sides agree." : "Press Ctrl-C to stop.");
   fflush(stdout);
 
@@ -173,9 +187,20 @@ int runSync(const Command& command, const std::string& dataFolder) {
   bool wasInStep = false;
   bool seenRunning = false;
   bool engineEnded = false;
+  bool unavailable = false;
+  bool unavailableShown = false;
   while (true) {
     varnelo_sync_state state{};
     bool known = varnelo_get_sync_state2(engine.get(), &state) == 200;
+    varnelo_sync_holds holds{};
+    varnelo_get_sync_holds2(engine.get(), &holds);
+    unavailable = holds.folderUnavailable != 0;
+    if (unavailable && !unavailableShown && !command.once) {
+      // The engine waits for the folder and goes on by itself.
+      printf("%s the folder is unavailable; waiting for it to come back (or stop and run `%s`)\n",
+             timestamp().c_str(), goOnCommand(command, folder, "--relink").c_str());
+    }
+    unavailableShown = unavailable;
     OnceProgress progress = known ? onceProgress(state, command.uploadOnly) : OnceProgress::Working;
     inStep = progress == OnceProgress::InStep;
     stuck = progress == OnceProgress::Stuck;
@@ -204,7 +229,7 @@ int runSync(const Command& command, const std::string& dataFolder) {
       engineEnded = true;
       break;
     }
-    if (command.once && (inStep || stuck)) break;
+    if (command.once && (inStep || stuck || unavailable)) break;
     if (command.timeoutSeconds > 0 &&
         Clock::now() - started >= std::chrono::seconds(command.timeoutSeconds)) {
       timedOut = true;
@@ -230,7 +255,9 @@ int runSync(const Command& command, const std::string& dataFolder) {
                     : timedOut    ? "stopped after --timeout"
                     : stuck       ? "files wait for a retry"
                     : engineEnded ? "the engine ended the sync"
+                    : unavailable ? "the sync folder was unavailable"
                                   : "";
+  state.last.folderUnavailable = unavailable;
   saveClientState(dataFolder, state);
 
   printf("%llu up, %llu down, %zu failed.\n", static_cast<unsigned long long>(state.last.uploaded),
@@ -241,7 +268,14 @@ int runSync(const Command& command, const std::string& dataFolder) {
     printf("In step.\n");
     return 0;
   }
-  if (timedOut) {
+  if (unavailable) {
+    fprintf(stderr,
+            "varnelocmd: %s is missing or is not the folder synced before (an unmounted disk, "
+            "a replaced folder, or its marker file .varnelo-root is gone); nothing was synced or "
+            "deleted. Mount it and run again, or take the folder as it is now with `%s` (both "
+            "sides are compared in full and nothing is deleted).\n",
+            folder.c_str(), goOnCommand(command, folder, "--relink").c_str());
+  } else if (timedOut) {
     fprintf(stderr, "varnelocmd: not in step after %d s\n", command.timeoutSeconds);
   } else if (signal) {
     fprintf(stderr, "varnelocmd: stopped before both sides agreed\n");

@@ -1,6 +1,7 @@
 #include "Context.h"
 
 #include "Log.h"
+#include "SyncRoot.h"
 #include "TransferCodes.h"
 #include "platform/file.h"
 #include "platform/files.h"
@@ -85,6 +86,29 @@ void Context::downloadDone(int code, const std::string& localPath) {
   } else {
     log_write(kLogInfo, kModuleSync, "download file succeeded:[%s], return code:[%d]", path, code);
   }
+}
+
+int Context::rootCheck() {
+  if (!setup_.root) {
+    return platform::files::isDirectory(setup_.localRoot) ? codes::kOk : codes::kSyncRootMissing;
+  }
+  switch (setup_.root->check()) {
+    case sync::RootState::Available:
+      return codes::kOk;
+    case sync::RootState::Missing:
+      return codes::kSyncRootMissing;
+    case sync::RootState::Unavailable:
+      break;
+  }
+  return codes::kSyncRootUnavailable;
+}
+
+bool Context::pathAvailable(const std::string& path) {
+  return !setup_.root || setup_.root->pathAvailable(path);
+}
+
+bool Context::folderAvailable(const std::string& folder) {
+  return !setup_.root || setup_.root->folderAvailable(folder);
 }
 
 void Context::reportResult(int code, const std::string& localPath) {

@@ -28,6 +28,7 @@ class IVarneloEvent;
 namespace sync {
 class FileJournal;
 class SyncFilter;
+class SyncRoot;
 }  // namespace sync
 
 // Bits of the sync mode.
@@ -45,6 +46,9 @@ class Context {
     sync::SyncFilter* filter = nullptr;
     sync::FileJournal* journal = nullptr;
     IVarneloEvent* sink = nullptr;  // may be null
+    // The sync folder's identity; null in tests of single transfers, where
+    // the folder only has to exist.
+    sync::SyncRoot* root = nullptr;
     // Shared with status objects, which may outlive the context.
     std::shared_ptr<MeterSet> uploadMeters = std::make_shared<MeterSet>();
     std::shared_ptr<MeterSet> downloadMeters = std::make_shared<MeterSet>();
@@ -89,6 +93,17 @@ class Context {
   // Start of a download, local folder creation or local removal.
   void downloadStarted(const std::string& localPath);
   void downloadDone(int code, const std::string& localPath);
+
+  // 200 while the sync folder is the one synced before; -120 when it is
+  // missing, -122 when another folder stands there. Checks again at every
+  // call: deletions and the final move of a download ask right before they
+  // act.
+  int rootCheck();
+  // False when `path` lies in a folder below the root that was a mount
+  // point and is gone or no longer mounted (nothing there may be touched).
+  bool pathAvailable(const std::string& path);
+  // Local scan: whether the folder may be walked (remembers mount points).
+  bool folderAvailable(const std::string& folder);
 
   // A whole-pass or refusal result that is not tied to a transfer in flight
   // (unsupported names, a failed listing).

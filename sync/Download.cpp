@@ -131,7 +131,8 @@ class DownloadFileCallback final : public TransferCallback {
 
  private:
   // Clears the way for the file when a folder stands at its path.
-  int clearFolder(const std::optional<sync::JournalEntry>& row) {
+  // `row` is the path's journal row, or null when it has none.
+  int clearFolder(const sync::JournalEntry* row) {
     if (row && (row->type & sync::FileJournal::kTypeFolder)) {
       // The folder was synced: its unchanged content goes, local changes stay.
       JournalNode node;
@@ -159,6 +160,7 @@ class DownloadFileCallback final : public TransferCallback {
     temp.close();
     if (job_.remoteTime) files::setLastWriteTime(job_.tempPath, *job_.remoteTime);
 
+    if (const int held = context_.rootCheck(); held != codes::kOk) return held;
     auto row = journalRow(context_.journal(), job_.journalPath);
     bool replaced = false;
     files::EntryInfo info;
@@ -171,7 +173,7 @@ class DownloadFileCallback final : public TransferCallback {
       row.reset();
     }
     if (info.type == files::EntryType::Directory) {
-      if (int rc = clearFolder(row); rc != codes::kOk) return rc;
+      if (int rc = clearFolder(row ? &*row : nullptr); rc != codes::kOk) return rc;
       info = files::EntryInfo{};  // removed or moved aside
     } else if (info.type == files::EntryType::File) {
       replaced = row && (row->type & sync::FileJournal::kTypeFile);
@@ -193,6 +195,10 @@ class DownloadFileCallback final : public TransferCallback {
       log_write(kLogError, kModuleSync, "special file in the way:[%s]", local.c_str());
       return codes::kUnsupported;
     }
+    // Checked again right before the move: a folder unmounted or moved away
+    // during the transfer is never written into (nor made again).
+    if (const int held = context_.rootCheck(); held != codes::kOk) return held;
+    if (!context_.pathAvailable(local)) return codes::kSyncRootUnavailable;
     if (!files::isDirectory(files::parentPath(local))) {
       log_write(kLogError, kModuleSync, "folder of the download is gone:[%s]", local.c_str());
       return codes::kLocalFailure;
@@ -381,6 +387,16 @@ class Pass {
             }
             return;
           }
+          if (!context_.pathAvailable(localPath)) {
+            // A mount point below the root that went away: nothing in it is
+            // written or removed, and the folders above stay out of step.
+            log_write(kLogError, kModuleSync, "folder unavailable (no longer mounted):[%s]",
+                      localPath.c_str());
+            context_.reportResult(codes::kSyncRootUnavailable, localPath);
+            job->schedule();
+            job->finish(false);
+            return;
+          }
           const std::string childJournal = journalFolder + "/" + (r ? r->key : j->name);
           if (!r) {
             runOp(job, [&] { return removePath(context_, localPath, childJournal); });
@@ -466,7 +482,9 @@ class Pass {
     DownloadFileCallback callback(context_, job);
     platform::File temp;
     int code = codes::kOk;
-    if (auto ec = ensureTempFolder(context_.localRoot())) {
+    if (const int held = context_.rootCheck(); held != codes::kOk) {
+      code = held;
+    } else if (auto ec = ensureTempFolder(context_.localRoot())) {
       log_write(kLogError, kModuleSync, "cannot create the temporary folder, error:[%d]",
                 ec.value());
       code = codes::kLocalFailure;
@@ -491,11 +509,11 @@ class Pass {
 }  // namespace
 
 int syncDir(Context& context, bool fullRecheck) {
-  if (!files::isDirectory(context.localRoot())) {
-    log_write(kLogError, kModuleSync, "sync folder missing:[%s], remote pass skipped",
+  if (const int held = context.rootCheck(); held != codes::kOk) {
+    log_write(kLogError, kModuleSync, "sync folder unavailable:[%s], remote pass skipped",
               context.localRoot().c_str());
-    context.reportResult(codes::kSyncRootMissing, context.localRoot());
-    return codes::kSyncRootMissing;
+    context.reportResult(held, context.localRoot());
+    return held;
   }
   int64_t homeId = 0;
   if (context.journal().lookupPath(kRemoteRoot, homeId) == sync::FileJournal::kNotFound) {
@@ -507,7 +525,8 @@ int syncDir(Context& context, bool fullRecheck) {
 
 int removePath(Context& context, const std::string& localPath, const std::string& journalPath) {
   if (context.isStopping()) return codes::kStopped;
-  if (!files::isDirectory(context.localRoot())) return codes::kSyncRootMissing;
+  if (const int held = context.rootCheck(); held != codes::kOk) return held;
+  if (!context.pathAvailable(localPath)) return codes::kSyncRootUnavailable;
   context.downloadStarted(localPath);
   context.updating().setSuppressed(localPath);
   sync::FileJournal& journal = context.journal();

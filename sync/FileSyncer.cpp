@@ -10,7 +10,10 @@
 #include "JournalFiles.h"
 #include "Log.h"
 #include "StatusImpl.h"
+#include "SyncPaths.h"
+#include "SyncRoot.h"
 #include "TransferCodes.h"
+#include "platform/files.h"
 #include "platform/time.h"
 #include "varnelo/IVarnelo.h"
 #include "varnelo/meta.h"
@@ -21,6 +24,9 @@ namespace {
 // Chunk sizes the service may announce; anything else keeps the default
 // (a hostile size must not decide how much memory a transfer takes).
 constexpr uint32_t kMaxServiceChunkSize = 64u << 20;
+
+// Beside the journal: the recorded identity of the sync folder.
+constexpr const char* kRootRecordName = "root.id";
 
 uint32_t envMillis(const char* name, uint32_t fallback) {
   const char* text = std::getenv(name);
@@ -209,13 +215,13 @@ void FileSyncer::run() {
               journalPath.c_str());
     if (IVarneloEvent* sink = sink_) sink->result(kEngineJournalTooNew, nullptr);
   } else {
-    runWithJournal(journal);
+    runWithJournal(journal, journalPath);
   }
   journal.close();
   running_ = false;
 }
 
-void FileSyncer::runWithJournal(FileJournal& journal) {
+void FileSyncer::runWithJournal(FileJournal& journal, const std::string& journalPath) {
   if (!settings_) settings_ = std::make_unique<SyncSettings>();
   settings_->credentials = credentials_;
   settings_->chunkCache = chunkCache_;
@@ -236,8 +242,22 @@ void FileSyncer::runWithJournal(FileJournal& journal) {
     log_write(kLogWarning, kModuleSync, "varnelo_meta_info failed:[%d], keeping defaults", rc);
   }
 
+  // The folder's identity: adopted when nothing has been synced yet (a first
+  // sync, a full resynchronisation), compared with the record otherwise.
+  SyncRoot syncRoot(
+      root, platform::files::joinPath(platform::files::parentPath(journalPath), kRootRecordName));
+  int64_t homeId = 0;
+  std::vector<JournalEntry> top;
+  const bool neverSynced = journal.lookupPath(kRemoteRoot, homeId) != 0 ||
+                           journal.listChildren(homeId, top) != 0 || top.empty();
+  syncRoot.begin(neverSynced, [&](const std::string& key) {
+    int64_t id = 0;
+    return journal.lookupChild(homeId, key, id) == 0;
+  });
+
   Context::Setup setup;
   setup.mode = mode_;
+  setup.root = &syncRoot;
   setup.settings = settings_.get();
   setup.localRoot = root;
   setup.filter = &filter_;
@@ -264,6 +284,7 @@ void FileSyncer::runWithJournal(FileJournal& journal) {
     }
     context_ = &context;
     idle_ = &idle;
+    root_ = &syncRoot;
   }
   idle.run();
   {
@@ -271,6 +292,7 @@ void FileSyncer::runWithJournal(FileJournal& journal) {
     repair_.stop();
     context_ = nullptr;
     idle_ = nullptr;
+    root_ = nullptr;
     settings_->credentials = nullptr;
   }
 }
@@ -319,6 +341,13 @@ int FileSyncer::applyExcludeChange(const std::vector<std::string>& oldDirs,
   return codes::kOk;
 }
 
+void FileSyncer::syncHolds(varnelo_sync_holds& out) {
+  out = {};
+  std::lock_guard lock(lock_);
+  if (!context_ || !root_) return;
+  out.folderUnavailable = root_->available() ? 0 : 1;
+}
+
 IVarneloStatus* FileSyncer::newStatus() {
   std::lock_guard lock(lock_);
   if (!context_) return nullptr;
@@ -337,8 +366,10 @@ void FileSyncer::syncState(varnelo_sync_state& out) {
   out.retrying = context_->retry().size();
   out.inFlight = static_cast<uint64_t>(context_->uploadsInFlight() + context_->downloadsInFlight());
   const bool remoteDone = !(context_->mode() & kSyncRemoteChanges) || out.remotePasses > 0;
-  out.converged = !out.paused && !idle_->busy() && out.localScans > 0 && remoteDone &&
-                  out.queued == 0 && out.retrying == 0 && out.inFlight == 0;
+  // A folder that went away holds everything: nothing is in step.
+  out.converged = root_ && root_->available() && !out.paused && !idle_->busy() &&
+                  out.localScans > 0 && remoteDone && out.queued == 0 && out.retrying == 0 &&
+                  out.inFlight == 0;
 }
 
 }  // namespace varnelo::sync

@@ -43,6 +43,8 @@ class ChunkCache;
 
 namespace varnelo::sync {
 
+class SyncRoot;
+
 class FileSyncer final : public IMonitorEvent {
  public:
   FileSyncer() = default;
@@ -94,12 +96,13 @@ class FileSyncer final : public IMonitorEvent {
   // when no sync runs.
   IVarneloStatus* newStatus();
   void syncState(varnelo_sync_state& out);
+  void syncHolds(varnelo_sync_holds& out);
 
   SyncFilter& filter() { return filter_; }
 
  private:
   void run();
-  void runWithJournal(FileJournal& journal);
+  void runWithJournal(FileJournal& journal, const std::string& journalPath);
   // Queues `path` in the running context when the filter accepts it.
   void queue(const char* path, const char* what);
   bool accepts(const char* path) const;
@@ -125,12 +128,13 @@ class FileSyncer final : public IMonitorEvent {
   std::shared_ptr<MeterSet> downloadMeters_ = std::make_shared<MeterSet>();
   std::shared_ptr<TransferRecord> current_ = std::make_shared<TransferRecord>();
 
-  // The file syncer's lock: guards context_, idle_ and stopRequested_
+  // The file syncer's lock: guards context_, idle_, root_ and stopRequested_
   // against the sync thread's teardown. Held briefly, never while waiting
   // (except for the index repair worker's join at teardown).
   std::mutex lock_;
   Context* context_ = nullptr;
   IdleTask* idle_ = nullptr;
+  SyncRoot* root_ = nullptr;
   bool stopRequested_ = false;
 
   std::thread thread_;  // application thread only

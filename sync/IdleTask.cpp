@@ -49,6 +49,7 @@ void IdleTask::run() {
 void IdleTask::pass() {
   if (context_.isPaused()) return;
   const uint64_t now = platform::monotonicMillis();
+  if (!rootHolds(now)) return;
   checkWatch(now);
   if (!rescanLocal_ && intervals_.localScanMs && lastLocalScan_ &&
       now - lastLocalScan_ > intervals_.localScanMs) {
@@ -75,6 +76,12 @@ void IdleTask::scanLocal(uint64_t now) {
   if (!periodicScan_) context_.updating().clear();
   periodicScan_ = false;
   const int rc = uploader::syncLocalFiles(context_);
+  if (context_.rootCheck() != codes::kOk) {
+    // Unmounted during the walk: what it queued describes an empty folder.
+    context_.updating().clear();
+    rescanLocal_ = true;
+    return;
+  }
   if (rc == codes::kOk) {
     ++localScans_;
   } else if (rc == codes::kStopped) {
@@ -111,6 +118,36 @@ void IdleTask::remotePass(uint64_t now) {
   const int rc = downloader::syncDir(context_, full);
   if (rc == codes::kOk) ++remotePasses_;
   lastRemoteTick_ = platform::monotonicMillis();
+}
+
+bool IdleTask::rootHolds(uint64_t now) {
+  if (!rootHeld_ && !due(now, lastRootCheck_, intervals_.remotePollMs)) return false;
+  lastRootCheck_ = now ? now : 1;
+  const int rc = context_.rootCheck();
+  if (rc == codes::kOk) {
+    if (!rootHeld_) {
+      // Back (mounted again): whatever happened meanwhile is found by a scan.
+      log_write(kLogInfo, kModuleSync, "sync folder available again:[%s]",
+                context_.localRoot().c_str());
+      rescanLocal_ = true;
+      lastRemoteTick_ = 0;
+    }
+    rootHeld_ = true;
+    rootCode_ = rc;
+    return true;
+  }
+  if (rootHeld_ || rc != rootCode_) {
+    log_write(kLogError, kModuleSync,
+              "sync folder %s:[%s]; nothing is synced or deleted until it is back",
+              rc == codes::kSyncRootMissing ? "missing" : "is not the one synced before",
+              context_.localRoot().c_str());
+    context_.reportResult(rc, context_.localRoot());
+    // Changes seen while it went away describe the empty mount point.
+    context_.updating().clear();
+  }
+  rootHeld_ = false;
+  rootCode_ = rc;
+  return false;
 }
 
 void IdleTask::checkWatch(uint64_t now) {

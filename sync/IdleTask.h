@@ -3,7 +3,8 @@
 // changes, a flush of the retry set when the retry interval has passed, and
 // a remote pass when the poll interval has passed. A full local scan runs
 // every local scan interval (and once every poll interval when the local
-// folder cannot be watched).
+// folder cannot be watched). While the sync folder is missing or replaced
+// (unmounted) a pass does nothing.
 //
 // run() belongs to the sync thread. stop(), the pause/resume hooks and the
 // counters may be used from any thread: flags and ticks are atomics.
@@ -60,6 +61,10 @@ class IdleTask {
   void flushRetries(uint64_t now);
   void remotePass(uint64_t now);
   void checkWatch(uint64_t now);
+  // False while the sync folder is missing or not the one synced before:
+  // then the pass does nothing at all. Asked every pass while it holds, and
+  // once per poll interval while it does not.
+  bool rootHolds(uint64_t now);
 
   Context& context_;
   const Intervals intervals_;
@@ -75,6 +80,9 @@ class IdleTask {
   uint64_t lastLocalScan_ = 0;               // sync thread only: start of the last scan
   bool periodicScan_ = false;                // sync thread only: the pending scan is periodic
   bool watchReported_ = false;               // sync thread only: logged once per run
+  bool rootHeld_ = true;                     // sync thread only: the last root check
+  int rootCode_ = 200;                       // sync thread only: its code
+  uint64_t lastRootCheck_ = 0;               // sync thread only
   std::atomic<uint64_t> localScans_{0};
   std::atomic<uint64_t> remotePasses_{0};
   std::atomic<bool> busy_{false};

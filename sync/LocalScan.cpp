@@ -52,6 +52,13 @@ class Scan {
             if (l) reportUnsupported(path);
             return;
           }
+          if (l && l->info.type == files::EntryType::Directory && !context_.folderAvailable(path)) {
+            // A mount point that went away: its content is not deleted.
+            log_write(kLogError, kModuleSync, "folder unavailable (no longer mounted):[%s]",
+                      path.c_str());
+            context_.reportResult(codes::kSyncRootUnavailable, path);
+            return;
+          }
           if (!l || !r) {
             queue(path);
             return;
@@ -93,11 +100,11 @@ class Scan {
 }  // namespace
 
 int syncLocalFiles(Context& context) {
-  if (!files::isDirectory(context.localRoot())) {
-    log_write(kLogError, kModuleSync, "sync folder missing:[%s], local scan skipped",
+  if (const int held = context.rootCheck(); held != codes::kOk) {
+    log_write(kLogError, kModuleSync, "sync folder unavailable:[%s], local scan skipped",
               context.localRoot().c_str());
-    context.reportResult(codes::kSyncRootMissing, context.localRoot());
-    return codes::kSyncRootMissing;
+    context.reportResult(held, context.localRoot());
+    return held;
   }
   sync::FileJournal& journal = context.journal();
   int64_t homeId = 0;

@@ -34,7 +34,14 @@ std::string tempFolderPath(const std::string& localRoot) {
 std::error_code ensureTempFolder(const std::string& localRoot) {
   std::string folder = platform::files::joinPath(localRoot, kTempFolderName);
   if (platform::files::isDirectory(folder)) return {};
-  return platform::files::createDirectories(folder, 0700);
+  // One level only: a sync folder that is gone is never made again here.
+  if (!platform::files::isDirectory(localRoot)) {
+    return std::make_error_code(std::errc::no_such_file_or_directory);
+  }
+  if (auto ec = platform::files::createDirectory(folder)) {
+    if (!platform::files::isDirectory(folder)) return ec;
+  }
+  return {};
 }
 
 std::string partFileName(const std::string& localPath, const Signature& signature,

@@ -21,7 +21,8 @@ inline constexpr const char* kTempFolderName = ".varnelo-temp";
 // "<root>/.varnelo-temp/" (with the trailing separator).
 std::string tempFolderPath(const std::string& localRoot);
 
-// Makes sure the temporary folder exists (mode 0700).
+// Makes sure the temporary folder exists; never creates the sync folder
+// itself (ENOENT when it is gone).
 std::error_code ensureTempFolder(const std::string& localRoot);
 
 // Name of the resumable part file of one version of one file:

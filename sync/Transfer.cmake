@@ -19,6 +19,7 @@ target_sources(varnelo_sync PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/MimeTypes.cpp
   ${CMAKE_CURRENT_LIST_DIR}/RemoteRemoval.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SyncPaths.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SyncRoot.cpp
   ${CMAKE_CURRENT_LIST_DIR}/TempNames.cpp
   ${CMAKE_CURRENT_LIST_DIR}/TransferCallback.cpp
   ${CMAKE_CURRENT_LIST_DIR}/TwinBinding.cpp
@@ -30,4 +31,5 @@ target_sources(sync_tests PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/tests/transfer_names_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/transfer_context_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/transfer_local_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/sync_root_test.cpp
 )

@@ -23,5 +23,10 @@ inline constexpr int kUnsupported = -113;     // a name that cannot exist locall
 inline constexpr int kCancelled = -114;
 inline constexpr int kBadReply = -119;         // reply body is not JSON
 inline constexpr int kSyncRootMissing = -120;  // the sync folder is missing or unmounted
+// Another folder stands where the sync folder was (marker, device or inode
+// differ), or a mount point below it went away: nothing is touched.
+inline constexpr int kSyncRootUnavailable = -122;
+// Deletions held back until the user confirms them (too many at once).
+inline constexpr int kDeletionsHeld = -123;
 
 }  // namespace varnelo::codes

@@ -62,11 +62,17 @@ int prepareUploading(Context& context, const std::string& localPath) {
   }
   // An unmounted or deleted sync folder must never read as "everything was
   // deleted": nothing is sent until it is back.
-  if (!files::isDirectory(context.localRoot())) {
-    log_write(kLogError, kModuleSync, "sync folder missing:[%s], path skipped:[%s]",
+  if (const int held = context.rootCheck(); held != codes::kOk) {
+    log_write(kLogError, kModuleSync, "sync folder unavailable:[%s], path skipped:[%s]",
               context.localRoot().c_str(), localPath.c_str());
-    context.reportResult(codes::kSyncRootMissing, localPath);
-    return codes::kSyncRootMissing;
+    context.reportResult(held, localPath);
+    return held;
+  }
+  if (!context.pathAvailable(localPath)) {
+    log_write(kLogError, kModuleSync, "folder of [%s] is no longer mounted, path skipped",
+              localPath.c_str());
+    context.reportResult(codes::kSyncRootUnavailable, localPath);
+    return codes::kSyncRootUnavailable;
   }
   auto remote = remotePathOf(context.localRoot(), localPath);
   if (!remote || *remote == kRemoteRoot) {
@@ -86,6 +92,7 @@ int prepareUploading(Context& context, const std::string& localPath) {
     return uploadFile(context, localPath, *remote);
   }
   if (info.type == files::EntryType::Directory) {
+    context.folderAvailable(localPath);  // remembers a folder that is a mount point
     log_write(kLogInfo, kModuleSync, "prepare uploading dir:[%s], ", localPath.c_str());
     return uploadFolder(context, localPath, *remote);
   }

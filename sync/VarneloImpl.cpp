@@ -333,3 +333,15 @@ int32_t varnelo_get_sync_state2(varnelo::IVarnelo2* engine, varnelo_sync_state* 
   static_cast<varnelo::sync::VarneloImpl*>(engine)->syncState(*out);
   return varnelo::kEngineOk;
 }
+
+int32_t varnelo_get_sync_holds(varnelo::IVarnelo* engine, varnelo_sync_holds* out) {
+  if (!engine || !out) return VARNELO_NULL_ARGUMENT;
+  static_cast<varnelo::sync::VarneloImpl*>(engine)->syncHolds(*out);
+  return varnelo::kEngineOk;
+}
+
+int32_t varnelo_get_sync_holds2(varnelo::IVarnelo2* engine, varnelo_sync_holds* out) {
+  if (!engine || !out) return VARNELO_NULL_ARGUMENT;
+  static_cast<varnelo::sync::VarneloImpl*>(engine)->syncHolds(*out);
+  return varnelo::kEngineOk;
+}

@@ -227,6 +227,77 @@ TEST_F(CliTest, MissingSyncFolderIsNotRecreatedNorTakenForDeletions) {
   EXPECT_NE(tree.toStyledString().find("a.txt"), std::string::npos) << "the remote file stays";
 }
 
+TEST_F(CliTest, AFolderThatIsNotTheOneSyncedBeforeStopsOnceUntilRelinkedWhichDeletesNothing) {
+  login("pc1", "first");
+  std::string folder = temp_ / "V";
+  ASSERT_FALSE(files::createDirectories(folder + "/docs"));
+  ASSERT_FALSE(files::writeFile(folder + "/a.txt", "a"));
+  ASSERT_FALSE(files::writeFile(folder + "/docs/b.txt", "b"));
+  ASSERT_EQ(
+      cli("pc1", {"sync", "--folder", folder, "--once", "--timeout", "120"}, kSyncMs).exitCode, 0);
+  // An empty folder (another inode) where the synced one was: a disk that is
+  // not mounted.
+  ASSERT_FALSE(files::rename(folder, folder + ".away"));
+  ASSERT_FALSE(files::createDirectory(folder));
+  RunResult r = cli("pc1", {"sync", "--folder", folder, "--once", "--timeout", "60"}, kSyncMs);
+  EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+  EXPECT_NE(r.err.find("is not the folder synced before"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("sync --folder '" + folder + "' --once --relink"), std::string::npos)
+      << r.err;
+  EXPECT_FALSE(r.timedOut);
+  std::string remote;
+  Json::Value tree;
+  ASSERT_TRUE(service_.dumpTree("alice", &tree));
+  remote = tree.toStyledString();
+  EXPECT_NE(remote.find("a.txt"), std::string::npos) << remote;
+  EXPECT_NE(remote.find("b.txt"), std::string::npos) << remote;
+  RunResult status = cli("pc1", {"status"});
+  EXPECT_NE(status.out.find("Unavailable: "), std::string::npos) << status.out;
+  EXPECT_NE(status.out.find("--relink"), std::string::npos) << status.out;
+
+  // Adopting the empty folder fetches everything and deletes nothing.
+  RunResult relink =
+      cli("pc1", {"sync", "--folder", folder, "--once", "--relink", "--timeout", "120"}, kSyncMs);
+  ASSERT_EQ(relink.exitCode, 0) << relink.out << relink.err;
+  std::string got;
+  EXPECT_FALSE(files::readFile(folder + "/docs/b.txt", got));
+  EXPECT_EQ(got, "b");
+  ASSERT_TRUE(service_.dumpTree("alice", &tree));
+  EXPECT_NE(tree.toStyledString().find("a.txt"), std::string::npos);
+  EXPECT_EQ(cli("pc1", {"status"}).out.find("Unavailable: "), std::string::npos);
+}
+
+// A disk mounted on a folder below the sync folder, in a mount namespace of
+// its own (no root privileges needed); outside it the folder is an empty
+// plain folder, as after an unmount.
+TEST_F(CliTest, AMountPointBelowTheFolderThatWentAwayIsNotTakenForDeletions) {
+  if (runProgram({"/usr/bin/unshare", "-rm", "/bin/true"}, env_, kCommandMs).exitCode != 0) {
+    GTEST_SKIP() << "unprivileged mount namespaces are not available";
+  }
+  login("pc1", "first");
+  std::string folder = temp_ / "V";
+  ASSERT_FALSE(files::createDirectories(folder + "/Disk"));
+  ASSERT_FALSE(files::writeFile(folder + "/top.txt", "top"));
+  const std::string script =
+      "mount -t tmpfs tmpfs \"$1/Disk\" && printf disk > \"$1/Disk/d.txt\" && "
+      "exec \"$2\" --data \"$3\" sync --folder \"$1\" --once --timeout 120";
+  RunResult mounted = runProgram({"/usr/bin/unshare", "-rm", "/bin/sh", "-c", script, "sh", folder,
+                                  VARNELOCMD_BINARY, temp_ / "pc1"},
+                                 env_, kSyncMs);
+  ASSERT_EQ(mounted.exitCode, 0) << mounted.out << mounted.err;
+  ASSERT_TRUE(files::isDirectory(folder + "/Disk"));
+  ASSERT_FALSE(files::exists(folder + "/Disk/d.txt")) << "the mount is gone outside";
+
+  RunResult r = cli("pc1", {"sync", "--folder", folder, "--once", "--timeout", "60"}, kSyncMs);
+  EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+  EXPECT_NE(r.err.find("failed: Disk: the folder is not the one synced before"), std::string::npos)
+      << r.err;
+  Json::Value tree;
+  ASSERT_TRUE(service_.dumpTree("alice", &tree));
+  EXPECT_NE(tree.toStyledString().find("Disk/d.txt"), std::string::npos) << tree.toStyledString();
+  EXPECT_NE(tree.toStyledString().find("top.txt"), std::string::npos);
+}
+
 TEST_F(CliTest, OnceListsWhatCouldNotBeSyncedAndExitsOne) {
   login("pc1", "first");
   ASSERT_TRUE(service_.setQuota("alice", 64 * 1024));

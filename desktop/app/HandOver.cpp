@@ -32,6 +32,17 @@ std::string joinArguments(const std::vector<std::string>& arguments) {
   return text;
 }
 
+std::string handOverMessage(const std::vector<std::string>& arguments) {
+  std::string message = joinArguments(arguments);
+  message.push_back('\0');
+  return message;
+}
+
+std::string_view handOverText(std::string_view message) {
+  if (!message.empty() && message.back() == '\0') message.remove_suffix(1);
+  return message;
+}
+
 std::vector<std::string> splitPaths(std::string_view argument) {
   std::vector<std::string> paths;
   size_t i = 0;

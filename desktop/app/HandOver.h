@@ -31,6 +31,12 @@ HandOver parseHandOver(std::string_view text);
 // program): joined by blanks, an argument holding a blank in double quotes.
 std::string joinArguments(const std::vector<std::string>& arguments);
 
+// The message on the pipe: the joined arguments and a terminating NUL, so
+// that even the empty command line is a message.
+std::string handOverMessage(const std::vector<std::string>& arguments);
+// The command line of a message (one terminating NUL removed).
+std::string_view handOverText(std::string_view message);
+
 // "-sendto"'s paths: each in double quotes or up to the next blank.
 std::vector<std::string> splitPaths(std::string_view argument);
 // "-extlink"'s one path (surrounding double quotes removed).

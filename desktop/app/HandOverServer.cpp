@@ -42,9 +42,11 @@ void HandOverServer::clearTarget() {
   handler_ = nullptr;
 }
 
-bool HandOverServer::handle(std::string_view message) {
+bool HandOverServer::handle(std::string_view received) {
+  // Nothing at all is no message; a lone terminator is the empty line.
+  if (received.empty()) return true;
+  const std::string_view message = handOverText(received);
   if (message == kClosePipe) return false;
-  if (message.empty()) return true;
   if (!acceptableHandOver(message)) {
     qWarning("hand-over pipe: a line of %zu bytes is dropped (over 1,023 characters or not text)",
              message.size());

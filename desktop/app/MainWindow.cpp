@@ -6,9 +6,9 @@
 
 #include "AppUi.h"
 #include "Application.h"
+#include "CShutdownDlg.h"
 #include "FolderCopy.h"
 #include "HandOver.h"
-#include "ShutdownDialog.h"
 #include "Strings.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -84,6 +84,7 @@ void MainWindow::frontOrFolder() {
 }
 
 void MainWindow::handleCommandLine(const QString& text) {
+  qInfo("varnelo: handed over [%s]", text.toUtf8().constData());
   const HandOver h = parseHandOver(text.toStdString());
   switch (h.kind) {
     case HandOverSwitch::ExtLink:
@@ -149,8 +150,8 @@ void MainWindow::toggleShutdownAfterSync() {
 
 void MainWindow::showShutdownDialog() {
   if (!shutdownDialog_) {
-    shutdownDialog_ = std::make_unique<ShutdownDialog>([this] { app_.powerOff(); },
-                                                       [this] { app_.post(UM_QUIT); });
+    shutdownDialog_ =
+        std::make_unique<CShutdownDlg>([this] { app_.powerOff(); }, [this] { app_.post(UM_QUIT); });
   }
   shutdownDialog_->start();
 }

@@ -14,7 +14,7 @@
 namespace varnelo::desktop {
 
 class Application;
-class ShutdownDialog;
+class CShutdownDlg;
 
 class MainWindow : public QObject {
  public:
@@ -29,7 +29,7 @@ class MainWindow : public QObject {
   // with 0.
   void orderlyExit();
 
-  ShutdownDialog* shutdownDialog() const { return shutdownDialog_.get(); }
+  CShutdownDlg* shutdownDialog() const { return shutdownDialog_.get(); }
 
  protected:
   bool event(QEvent* event) override;
@@ -43,7 +43,7 @@ class MainWindow : public QObject {
   void showShutdownDialog();
 
   Application& app_;
-  std::unique_ptr<ShutdownDialog> shutdownDialog_;
+  std::unique_ptr<CShutdownDlg> shutdownDialog_;
   bool exiting_ = false;
 };
 

@@ -22,6 +22,7 @@
 #include "PlatformServices.h"
 #include "SchedulerThread.h"
 #include "Strings.h"
+#include "TerminationSignals.h"
 #include "platform/instance_lock.h"
 #include "platform/local_pipe.h"
 
@@ -64,7 +65,7 @@ int main(int argc, char** argv) {
   platform::InstanceLock instance;
   if (std::error_code ec = instance.tryAcquire(kInstanceName)) {
     if (ec == std::errc::resource_unavailable_try_again) {
-      if (std::error_code sent = platform::pipeSend(kHandOverPipe, joinArguments(arguments))) {
+      if (std::error_code sent = platform::pipeSend(kHandOverPipe, handOverMessage(arguments))) {
         std::fprintf(stderr, "varnelo: the running instance (%s) did not take the command: %s\n",
                      instance.holder().describe().c_str(), sent.message().c_str());
       }
@@ -79,6 +80,15 @@ int main(int argc, char** argv) {
   QApplication::setApplicationVersion(applicationVersion());
   QApplication::setQuitOnLastWindowClosed(false);
   registerAppMessages();
+  // A signal is handled by the event loop, so by then the main window exists.
+  MainWindow* mainWindow = nullptr;
+  TerminationSignals terminationSignals([&mainWindow] {
+    if (mainWindow) {
+      postAppMessage(mainWindow, UM_QUIT);
+    } else {
+      QCoreApplication::quit();
+    }
+  });
 
   // The data folder, which varnelocmd may be using.
   const std::string dataFolder = defaultDataFolder();
@@ -126,6 +136,7 @@ int main(int argc, char** argv) {
 #endif
   app.attachEventSink();
   MainWindow window(app);
+  mainWindow = &window;
   app.setMainWindow(&window);
   app.setCommandHandler([&window](int id) { window.runCommand(id); });
   app.ui().start(app);
@@ -148,6 +159,7 @@ int main(int argc, char** argv) {
   qInfo("varnelo: stopping sync");
   app.shutdown();
   qInfo("varnelo: engine released");
+  mainWindow = nullptr;
   app.setMainWindow(nullptr);
   app.setUi(nullptr);
   return exitCode;

@@ -151,7 +151,7 @@ Download %s, upload %s</translation>
     </message>
     <message>
       <source>已使用%s容量中的%s</source>
-      <translation>Of %s used: %s</translation>
+      <translation>Space %s, used %s</translation>
     </message>
     <message>
       <source>路径名错误</source>

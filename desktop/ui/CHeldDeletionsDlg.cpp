@@ -13,12 +13,13 @@
 
 namespace varnelo::desktop {
 
-CHeldDeletionsDlg::CHeldDeletionsDlg(const std::vector<HeldDeletion>& held, QWidget* parent)
+CHeldDeletionsDlg::CHeldDeletionsDlg(uint64_t count, const std::vector<HeldDeletion>& held,
+                                     QWidget* parent)
     : QDialog(parent), list_(new QTreeWidget(this)) {
   setWindowTitle(str(14206));
   setWindowIcon(applicationIcon());
   auto* layout = new QVBoxLayout(this);
-  auto* text = new QLabel(formatText(str(14207), {static_cast<long long>(held.size())}), this);
+  auto* text = new QLabel(formatText(str(14207), {static_cast<long long>(count)}), this);
   text->setWordWrap(true);
   layout->addWidget(text);
   list_->setColumnCount(2);
@@ -29,6 +30,7 @@ CHeldDeletionsDlg::CHeldDeletionsDlg(const std::vector<HeldDeletion>& held, QWid
   list_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
   list_->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
   layout->addWidget(list_, 1);
+  list_->setVisible(!held.empty());
   auto* buttons = new QDialogButtonBox(this);
   QPushButton* keep = buttons->addButton(str(14209), QDialogButtonBox::RejectRole);
   QPushButton* del = buttons->addButton(str(14208), QDialogButtonBox::DestructiveRole);

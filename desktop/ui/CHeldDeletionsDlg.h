@@ -5,6 +5,7 @@
 
 #include <QDialog>
 
+#include <cstdint>
 #include <vector>
 
 #include "IAppBackend.h"
@@ -17,7 +18,9 @@ class CHeldDeletionsDlg : public QDialog {
   Q_OBJECT
  public:
   enum Answer { kNone, kDelete, kKeep };
-  explicit CHeldDeletionsDlg(const std::vector<HeldDeletion>& held, QWidget* parent = nullptr);
+  // `count` deletions are held; `listed` are those the engine names.
+  CHeldDeletionsDlg(uint64_t count, const std::vector<HeldDeletion>& listed,
+                    QWidget* parent = nullptr);
   Answer answer() const { return answer_; }
   QTreeWidget* list() const { return list_; }
 

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <mutex>
+#include <thread>
 
 #include "AppEventSink.h"
 #include "AppMessages.h"
@@ -28,6 +29,7 @@
 #include "TrayPresenter.h"
 #include "TrayWatcher.h"
 #include "varnelo/IVarnelo2.h"
+#include "varnelo/SyncState.h"
 #include "varnelo/meta.h"
 
 namespace varnelo::desktop {
@@ -181,6 +183,11 @@ class EngineBackend final : public IAppBackend {
   std::string accountInfo() override { return app_.accountInfo(); }
   bool unlinkDevice() override { return app_.unlinkDevice(true); }
   void pushNetworkSettings() override { app_.pushEnvironment(); }
+  uint64_t heldDeletionCount() override {
+    varnelo_sync_holds holds{};
+    return varnelo_get_sync_holds2(app_.engine(), &holds) == 200 ? holds.heldDeletions : 0;
+  }
+  // The engine tells how many deletions it holds, not which.
   std::vector<HeldDeletion> heldDeletions() override { return {}; }
   int32_t releaseHeldDeletions(bool) override { return 404; }
 
@@ -214,6 +221,10 @@ class DesktopUi final : public AppUi {
       else
         app_->runCommand(id);
     });
+    // The held-deletions balloon opens the dialog when clicked.
+    QObject::connect(icon_.get(), &CTrayNotifyIcon::balloonClicked, [this] {
+      if (presenter_->hasNotice(kNoticeDeletionsHeld)) showHeldDeletions();
+    });
     TrayPresenter::Hooks hooks;
     hooks.nowMs = steadyMs;
     hooks.readStatus = [this](TransferSnapshot* s) {
@@ -230,12 +241,12 @@ class DesktopUi final : public AppUi {
       status->release();
       return true;
     };
-    hooks.fetchQuota = [this](Quota* q) {
-      const varnelo_credentials* session = app_->session();
-      if (!session) return false;
-      varnelo_meta_info_record info{};
-      if (varnelo_meta_info(session, &info) != 200) return false;
-      *q = {info.used, info.total};
+    hooks.fetchQuota = [this](Quota*) { return fetchQuotaLater(); };
+    hooks.readHolds = [this](bool* unavailable, uint64_t* held) {
+      varnelo_sync_holds holds{};
+      if (varnelo_get_sync_holds2(app_->engine(), &holds) != 200) return false;
+      *unavailable = holds.folderUnavailable != 0;
+      *held = holds.heldDeletions;
       return true;
     };
     hooks.setAppState = [this](int s) { app_->state().set(s); };
@@ -254,6 +265,12 @@ class DesktopUi final : public AppUi {
     icon_->create(kIconOffline, formatText(str(156), {QString(applicationVersion())}));
     presenter_->onTrayStatus(app.state().get());
     watcher_->start();
+  }
+
+  ~DesktopUi() override {
+    stop();
+    // A usage request runs for at most the client's 30 s time-out.
+    if (quotaThread_.joinable()) quotaThread_.join();
   }
 
   void stop() override {
@@ -357,23 +374,35 @@ class DesktopUi final : public AppUi {
     model_.resetForUnlink();
   }
 
+  CMainWizardDialog* wizard() const { return wizard_.get(); }
+  TrayPresenter* presenter() const { return presenter_.get(); }
+
   IVarneloEvent* eventSink() override {
     if (!sink_) {
+      // The engine may report before start() has seen the application; until
+      // then a report changes nothing (app_ is set once, on the UI thread,
+      // before sync starts).
       AppEventSink::Hooks h;
-      h.appState = [this] { return app_->state().get(); };
-      h.setAppState = [this](int s) { app_->state().set(s); };
+      h.appState = [this] { return app_ ? app_->state().get() : 0; };
+      h.setAppState = [this](int s) {
+        if (app_) app_->state().set(s);
+      };
       h.enqueueFileState = [this](const std::string& p, int s) {
-        app_->stateWorker().enqueue(p, s);
+        if (app_) app_->stateWorker().enqueue(p, s);
       };
       h.postBalloon = [this](const BalloonRequest& b) {
-        QMetaObject::invokeMethod(
-            icon_.get(), [this, b] { presenter_->showBalloon(b); }, Qt::QueuedConnection);
+        if (icon_)
+          QMetaObject::invokeMethod(
+              icon_.get(), [this, b] { presenter_->showBalloon(b); }, Qt::QueuedConnection);
       };
-      h.postUnlinkDevice = [this] { app_->post(UM_UNLINK_DEVICE, 1); };
+      h.postUnlinkDevice = [this] {
+        if (app_) app_->post(UM_UNLINK_DEVICE, 1);
+      };
       h.postNotice = [this](int code, const std::string& path) {
-        QMetaObject::invokeMethod(
-            icon_.get(), [this, code, path] { presenter_->onNotice(code, path); },
-            Qt::QueuedConnection);
+        if (icon_)
+          QMetaObject::invokeMethod(
+              icon_.get(), [this, code, path] { presenter_->onNotice(code, path); },
+              Qt::QueuedConnection);
       };
       sink_ = std::make_unique<AppEventSink>(model_, h);
     }
@@ -381,8 +410,43 @@ class DesktopUi final : public AppUi {
   }
 
  private:
+  // The usage is asked for on a thread of its own, so that a slow service
+  // never holds up the menu; the answer comes back to the UI thread.
+  QuotaFetch fetchQuotaLater() {
+    if (quotaFailed_) {
+      quotaFailed_ = false;  // this answer ends one round of asking
+      return QuotaFetch::Failed;
+    }
+    if (quotaBusy_) return QuotaFetch::Pending;
+    const varnelo_credentials* session = app_->session();
+    varnelo_credentials* copy = nullptr;
+    // Our own copy: an unlink may free the engine's while the request runs.
+    if (!session ||
+        varnelo_auth_combine(session->user, &session->consumer, &session->access, &copy) != 200)
+      return QuotaFetch::Failed;
+    if (quotaThread_.joinable()) quotaThread_.join();
+    quotaBusy_ = true;
+    quotaThread_ = std::thread([this, copy] {
+      varnelo_meta_info_record info{};
+      const bool ok = varnelo_meta_info(copy, &info) == 200;
+      varnelo_destroy_token(copy);
+      QMetaObject::invokeMethod(
+          icon_.get(),
+          [this, ok, info] {
+            quotaBusy_ = false;
+            if (ok && (info.used != 0 || info.total != 0))
+              model_.setQuota({info.used, info.total});
+            else
+              quotaFailed_ = true;
+            presenter_->refreshUsage();
+          },
+          Qt::QueuedConnection);
+    });
+    return QuotaFetch::Pending;
+  }
+
   void showHeldDeletions() {
-    CHeldDeletionsDlg dlg(backend_->heldDeletions());
+    CHeldDeletionsDlg dlg(backend_->heldDeletionCount(), backend_->heldDeletions());
     if (dlg.exec() != QDialog::Accepted || dlg.answer() == CHeldDeletionsDlg::kNone) return;
     if (backend_->releaseHeldDeletions(dlg.answer() == CHeldDeletionsDlg::kDelete) == 200)
       presenter_->clearNotice(kNoticeDeletionsHeld);
@@ -398,7 +462,20 @@ class DesktopUi final : public AppUi {
   std::unique_ptr<AppEventSink> sink_;
   int listener_ = 0;
   bool settingsOpen_ = false;
+  bool quotaBusy_ = false;    // UI thread: a usage request runs
+  bool quotaFailed_ = false;  // UI thread: the last one failed
+  std::thread quotaThread_;   // the usage request; joined before the next and at the end
 };
+
+CMainWizardDialog* wizardOf(AppUi& ui) {
+  auto* d = dynamic_cast<DesktopUi*>(&ui);
+  return d ? d->wizard() : nullptr;
+}
+
+TrayPresenter* trayOf(AppUi& ui) {
+  auto* d = dynamic_cast<DesktopUi*>(&ui);
+  return d ? d->presenter() : nullptr;
+}
 
 std::unique_ptr<AppUi> createAppUi() {
   // The desktop's language picks the texts, before the first window.

@@ -8,12 +8,12 @@ namespace varnelo::desktop {
 
 bool isEngineNoticeCode(int32_t code) {
   return code == kNoticeWatchUnavailable || code == kNoticeFolderUnavailable ||
-         code == kNoticeDeletionsHeld;
+         code == kNoticeFolderMissing || code == kNoticeDeletionsHeld;
 }
 
 NoticeView noticeViewFor(int32_t code, const QString& path) {
   NoticeView v;
-  if (code == kNoticeFolderUnavailable) {
+  if (code == kNoticeFolderUnavailable || code == kNoticeFolderMissing) {
     v = {str(14200), kIconError, true, kBalloonWarning, str(14200), formatText(str(14201), {path})};
   } else if (code == kNoticeDeletionsHeld) {
     v = {str(14202), kIconError, true, kBalloonWarning, str(14202), str(14203)};

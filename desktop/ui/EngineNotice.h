@@ -13,10 +13,12 @@
 
 namespace varnelo::desktop {
 
-// The engine's result codes for the three conditions.
+// The engine's result codes for the three conditions; a missing sync folder
+// (-120) is shown as the unavailable one.
 inline constexpr int32_t kNoticeWatchUnavailable = varnelo::kEngineWatchUnavailable;
-inline constexpr int32_t kNoticeFolderUnavailable = -122;
-inline constexpr int32_t kNoticeDeletionsHeld = -123;
+inline constexpr int32_t kNoticeFolderUnavailable = varnelo::kEngineFolderUnavailable;
+inline constexpr int32_t kNoticeFolderMissing = varnelo::kEngineSyncRootMissing;
+inline constexpr int32_t kNoticeDeletionsHeld = varnelo::kEngineDeletionsHeld;
 
 bool isEngineNoticeCode(int32_t code);
 

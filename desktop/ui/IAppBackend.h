@@ -84,7 +84,9 @@ class IAppBackend {
   // into the environment is the backend's.
   virtual void pushNetworkSettings() = 0;
 
-  // Held deletions: the list, and the user's answer.
+  // Held deletions: how many, those the engine names (may be fewer or
+  // none), and the user's answer.
+  virtual uint64_t heldDeletionCount() = 0;
   virtual std::vector<HeldDeletion> heldDeletions() = 0;
   virtual int32_t releaseHeldDeletions(bool confirm) = 0;
 };

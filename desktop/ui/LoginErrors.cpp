@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 #include "Strings.h"
 #include "TextFormat.h"
@@ -62,17 +61,6 @@ QString defaultSyncFolder(const QString& last, const QString& home) {
     if (!info.exists() && QFileInfo(info.absolutePath()).isDir()) return QDir::cleanPath(last);
   }
   return QDir::cleanPath(home + QStringLiteral("/Varnelo"));
-}
-
-QString chunkCacheFolder(const QString& stored) {
-  if (!stored.isEmpty() && stored.startsWith(QLatin1Char('/')) &&
-      (QFileInfo(stored).isDir() || QDir().mkpath(stored)))
-    return stored;
-  QString base = qEnvironmentVariable("XDG_CACHE_HOME");
-  if (base.isEmpty() || !base.startsWith(QLatin1Char('/')))
-    base = QDir::homePath() + QStringLiteral("/.cache");
-  const QString folder = base + QStringLiteral("/varnelo/");
-  return QDir().mkpath(folder) ? folder : QString();
 }
 
 }  // namespace varnelo::desktop

@@ -1,6 +1,6 @@
 // The message for a failed sign-in, by result code, login type and whether a
 // proxy is configured; and the sync folder rules of the finish page (the
-// default folder, the validation, the chunk cache folder). Pure functions.
+// default folder and the validation). Pure functions.
 #pragma once
 
 #include <QString>
@@ -33,10 +33,5 @@ FolderCheck validateSyncFolder(const QString& typed);
 // "lastSyncFolder" when it is a directory or can be made below an existing
 // folder, else ~/Varnelo. Nothing is created.
 QString defaultSyncFolder(const QString& lastSyncFolder, const QString& home);
-
-// The chunk cache folder: the stored "dataCacheDir" when it exists or can be
-// created, else $XDG_CACHE_HOME/varnelo/ (~/.cache/varnelo/), created.
-// Empty when neither can be made.
-QString chunkCacheFolder(const QString& stored);
 
 }  // namespace varnelo::desktop

@@ -1,145 +1,81 @@
 #include "ShellIntegration.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
-#include <QStringList>
-#include <QUrl>
 
 #include "Strings.h"
+#include "platform/autostart.h"
+#include "platform/desktop_places.h"
 
 namespace varnelo::desktop {
 
 namespace {
 
-bool writeAtomically(const QString& path, const QByteArray& bytes) {
-  QDir().mkpath(QFileInfo(path).absolutePath());
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) {
-    qWarning("shell integration: cannot write %s", qPrintable(path));
-    return false;
-  }
-  file.write(bytes);
-  return file.commit();
+std::string label() {
+  return str(152).toStdString();
 }
 
-QStringList readLines(const QString& path, bool* ok) {
-  QFile file(path);
-  if (!file.exists()) {
-    *ok = true;
-    return {};
-  }
-  *ok = file.open(QIODevice::ReadOnly);
-  if (!*ok) return {};
-  QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
-  if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
-  return lines;
-}
-
-QString uriOf(const QString& folder) {
-  return QString::fromUtf8(QUrl::fromLocalFile(QDir::cleanPath(folder)).toEncoded());
-}
-
-// Quoting of one Exec argument of a desktop entry.
-QString quotedExec(const QString& program) {
-  QString q = program;
-  for (const char* c : {"\\", "\"", "`", "$"})
-    q.replace(QLatin1String(c), QLatin1String("\\") + QLatin1String(c));
-  return QLatin1Char('"') + q + QLatin1Char('"');
-}
-
-QString unquotedExec(QString exec) {
-  exec = exec.trimmed();
-  if (exec.startsWith(QLatin1Char('"'))) {
-    QString out;
-    for (int i = 1; i < exec.size(); ++i) {
-      if (exec[i] == QLatin1Char('\\') && i + 1 < exec.size()) {
-        out += exec[++i];
-      } else if (exec[i] == QLatin1Char('"')) {
-        break;
-      } else {
-        out += exec[i];
-      }
-    }
-    return out;
-  }
-  return exec.section(QLatin1Char(' '), 0, 0);
+bool succeeded(const std::error_code& ec, const char* what) {
+  if (ec) qWarning("shell integration: %s: %s", what, ec.message().c_str());
+  return !ec;
 }
 
 }  // namespace
 
 QString configHome() {
-  const QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");
-  return xdg.startsWith(QLatin1Char('/')) ? xdg : QDir::homePath() + QStringLiteral("/.config");
+  return QString::fromStdString(platform::places::configHome());
 }
 
 QString bookmarksPath() {
-  return configHome() + QStringLiteral("/gtk-3.0/bookmarks");
+  return QString::fromStdString(platform::places::defaultBookmarksFile());
 }
 
 QString autostartPath(const QString& name) {
-  return configHome() + QStringLiteral("/autostart/") + name + QStringLiteral(".desktop");
+  return QString::fromStdString(platform::autostart::folder()) + QLatin1Char('/') + name +
+         QStringLiteral(".desktop");
 }
 
 QString folderBookmarkLine(const QString& folder) {
-  return uriOf(folder) + QLatin1Char(' ') + str(152);
+  return QString::fromStdString(platform::places::fileUri(folder.toStdString())) +
+         QLatin1Char(' ') + str(152);
 }
 
 bool registerFolderBookmark(const QString& folder) {
-  bool ok = false;
-  QStringList lines = readLines(bookmarksPath(), &ok);
-  if (!ok) return false;
-  const QString uri = uriOf(folder);
-  for (const QString& line : lines)
-    if (line.section(QLatin1Char(' '), 0, 0) == uri) return true;
-  lines << folderBookmarkLine(folder);
-  return writeAtomically(bookmarksPath(), (lines.join(QLatin1Char('\n')) + "\n").toUtf8());
+  return succeeded(platform::places::addBookmark(platform::places::defaultBookmarksFile(),
+                                                 folder.toStdString(), label()),
+                   "bookmark");
 }
 
 bool unregisterFolderBookmark(const QString& folder) {
-  bool ok = false;
-  QStringList lines = readLines(bookmarksPath(), &ok);
-  if (!ok) return false;
-  const QString ours = folderBookmarkLine(folder);
-  if (lines.removeAll(ours) == 0) return true;
-  return writeAtomically(bookmarksPath(), lines.isEmpty()
-                                              ? QByteArray()
-                                              : (lines.join(QLatin1Char('\n')) + "\n").toUtf8());
+  return succeeded(platform::places::removeBookmark(platform::places::defaultBookmarksFile(),
+                                                    folder.toStdString(), label()),
+                   "bookmark removal");
 }
 
 bool setAutostart(const QString& hostProgram) {
-  const QString host = hostProgram.isEmpty()
-                           ? QCoreApplication::applicationDirPath() + QStringLiteral("/varnelohost")
-                           : hostProgram;
-  QFile::remove(autostartPath());
-  const QString entry = QStringLiteral(
-                            "[Desktop Entry]\n"
-                            "Type=Application\n"
-                            "Name=Varnelo\n"
-                            "Comment=%1\n"
-                            "Exec=%2\n"
-                            "Icon=varnelo\n"
-                            "Terminal=false\n"
-                            "X-GNOME-Autostart-enabled=true\n")
-                            .arg(str(153), quotedExec(host));
-  return writeAtomically(autostartPath(), entry.toUtf8());
+  platform::autostart::Entry entry;
+  entry.name = "Varnelo";
+  entry.program = (hostProgram.isEmpty()
+                       ? QCoreApplication::applicationDirPath() + QStringLiteral("/varnelohost")
+                       : hostProgram)
+                      .toStdString();
+  entry.comment = str(153).toStdString();
+  entry.icon = "varnelo";
+  platform::autostart::remove("varnelo");
+  return succeeded(platform::autostart::write("varnelo", entry), "autostart");
 }
 
 void removeAutostart() {
-  for (const QString& name :
-       {QStringLiteral("varnelo"), QStringLiteral("Varnelo"), QStringLiteral("Tolmar网盘Varnelo")})
-    QFile::remove(autostartPath(name));
+  platform::autostart::remove("varnelo");
+  platform::autostart::remove("Varnelo");
+  // Not a plain file name, so not one the layer writes: removed here.
+  QFile::remove(autostartPath(QStringLiteral("Tolmar网盘Varnelo")));
 }
 
 QString readAutostart() {
-  QFile file(autostartPath());
-  if (!file.open(QIODevice::ReadOnly)) return QString();
-  const QStringList lines = QString::fromUtf8(file.read(64 * 1024)).split(QLatin1Char('\n'));
-  for (const QString& line : lines)
-    if (line.startsWith(QLatin1String("Exec="))) return unquotedExec(line.mid(5));
-  return QString();
+  std::string program;
+  if (platform::autostart::read("varnelo", program)) return QString();
+  return QString::fromStdString(program);
 }
 
 }  // namespace varnelo::desktop

@@ -5,7 +5,8 @@
 //   while it is still exactly ours;
 // - an XDG autostart entry ($XDG_CONFIG_HOME/autostart/varnelo.desktop) that
 //   starts the launcher `varnelohost` beside the application.
-// Files are replaced atomically. Failures return false and are only logged.
+// The files are the platform layer's (desktop_places.h, autostart.h); this
+// adds our label and names. Failures return false and are only logged.
 // UI thread (or any one thread at a time).
 #pragma once
 

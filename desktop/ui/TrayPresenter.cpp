@@ -19,7 +19,10 @@ void TrayPresenter::onTrayStatus(int state) {
   }
   const int previous = model_.displayedState.load();
   // A transfer means the folder is back.
-  if (isSyncingState(state)) notices_.erase(kNoticeFolderUnavailable);
+  if (isSyncingState(state)) {
+    notices_.erase(kNoticeFolderUnavailable);
+    notices_.erase(kNoticeFolderMissing);
+  }
   TrayView row = trayViewFor(state, errors);
   applyNotices(state, &row);
   view_.setPauseItemText(row.pauseItemText);
@@ -62,8 +65,20 @@ void TrayPresenter::onTrayStatus(int state) {
 
 void TrayPresenter::onTrayProgress() {
   const int state = model_.displayedState.load();
-  if (!isSyncingState(state)) return;
   const int64_t now = hooks_.nowMs ? hooks_.nowMs() : 0;
+  if (hooks_.readHolds && now - lastHoldsMs_ >= 2001) {
+    lastHoldsMs_ = now;
+    bool unavailable = false;
+    uint64_t held = 0;
+    if (hooks_.readHolds(&unavailable, &held)) {
+      if (!unavailable) {
+        clearNotice(kNoticeFolderUnavailable);
+        clearNotice(kNoticeFolderMissing);
+      }
+      if (held == 0) clearNotice(kNoticeDeletionsHeld);
+    }
+  }
+  if (!isSyncingState(state)) return;
   if (now - lastProgressMs_ < 2001) return;
   lastProgressMs_ = now;
   TransferSnapshot status;
@@ -97,7 +112,8 @@ void TrayPresenter::applyNotices(int state, TrayView* row) const {
 
 void TrayPresenter::onNotice(int code, const std::string& path) {
   if (code == 200) {
-    if (notices_.erase(kNoticeFolderUnavailable)) refreshStatus();
+    if (notices_.erase(kNoticeFolderUnavailable) + notices_.erase(kNoticeFolderMissing))
+      refreshStatus();
     return;
   }
   if (!isEngineNoticeCode(code)) return;
@@ -163,7 +179,12 @@ void TrayPresenter::showUsage() {
   Quota quota = model_.quota();
   if (quota.total == 0 && quota.used == 0 && hooks_.fetchQuota) {
     Quota fetched;
-    if (hooks_.fetchQuota(&fetched)) {
+    const QuotaFetch result = hooks_.fetchQuota(&fetched);
+    if (result == QuotaFetch::Pending) {
+      usageShown_ = true;  // the answer refreshes the item
+      return;
+    }
+    if (result == QuotaFetch::Fetched) {
       model_.setQuota(fetched);
       quota = fetched;
     }

@@ -50,23 +50,32 @@ struct BalloonRequest {
   }
 };
 
+// How a usage fetch went: Pending means the answer comes later through
+// model.setQuota() and refreshUsage().
+enum class QuotaFetch { Fetched, Failed, Pending };
+
 class TrayPresenter {
  public:
   struct Hooks {
     std::function<int64_t()> nowMs;                     // the tray's clock
     std::function<bool(TransferSnapshot*)> readStatus;  // false without a running sync
-    // Fetches the usage with varnelo_meta_info; false without credentials or
-    // on failure.
-    std::function<bool(Quota*)> fetchQuota;
+    // Fetches the usage (varnelo_meta_info): Failed without credentials or
+    // when the service refused.
+    std::function<QuotaFetch(Quota*)> fetchQuota;
     std::function<void(int)> setAppState;
     std::function<bool()> balloonsEnabled;  // reads "showTrayBalloon"
+    // What the engine holds now (varnelo_get_sync_holds2): the folder is
+    // unavailable, deletions are held. False without a running sync.
+    std::function<bool(bool* folderUnavailable, uint64_t* heldDeletions)> readHolds;
   };
 
   TrayPresenter(TrayModel& model, ITrayView& view, QString version, Hooks hooks);
 
   // UM_TRAY_STATUS with the new state.
   void onTrayStatus(int state);
-  // UM_TRAY_PROGRESS.
+  // UM_TRAY_PROGRESS: the progress line while syncing; in any state, what
+  // the engine holds, so a notice ends when the engine lets go (at most
+  // every 2 s).
   void onTrayProgress();
   // A balloon from the sink; dropped while balloons are off, and a (code,
   // path) pair already announced is not shown again.
@@ -101,6 +110,7 @@ class TrayPresenter {
   Hooks hooks_;
   QString tooltip_;
   int64_t lastProgressMs_ = -1000000;
+  int64_t lastHoldsMs_ = -1000000;
   bool balloonsKnown_ = false;
   bool balloonsOn_ = false;
   bool usageShown_ = false;

@@ -165,7 +165,8 @@ void PipeServer::serve(const Handler& handler) {
     pollfd fds[2] = {{listenFd, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
     if (::poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
-      log("pipe " + path_ + ": poll failed: " + lastError().message());
+      const std::error_code ec = lastError();
+      log("pipe " + path_ + ": poll failed: " + ec.message());
       break;
     }
     if (fds[1].revents != 0) break;  // stop()
@@ -173,7 +174,8 @@ void PipeServer::serve(const Handler& handler) {
     const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) {
       if (errno == EINTR || errno == ECONNABORTED || errno == EAGAIN) continue;
-      log("pipe " + path_ + ": accept failed: " + lastError().message());
+      const std::error_code ec = lastError();
+      log("pipe " + path_ + ": accept failed: " + ec.message());
       break;
     }
     Fd connection(fd);
@@ -186,7 +188,8 @@ void PipeServer::serveOne(int fd, const Handler& handler, bool& keepGoing) {
   ucred peer{};
   socklen_t length = sizeof peer;
   if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) {
-    log("pipe " + path_ + ": cannot identify a client: " + lastError().message());
+    const std::error_code ec = lastError();
+    log("pipe " + path_ + ": cannot identify a client: " + ec.message());
     return;
   }
   if (peer.uid != ::geteuid()) {
@@ -207,7 +210,8 @@ void PipeServer::serveOne(int fd, const Handler& handler, bool& keepGoing) {
   // MSG_TRUNC makes recv report the packet's real length.
   const ssize_t got = ::recv(fd, buffer.data(), buffer.size(), MSG_TRUNC | MSG_DONTWAIT);
   if (got < 0) {
-    log("pipe " + path_ + ": read failed: " + lastError().message());
+    const std::error_code ec = lastError();
+    log("pipe " + path_ + ": read failed: " + ec.message());
     return;
   }
   if (got == 0) return;  // an empty message, or a client that only looked

@@ -25,10 +25,12 @@ std::error_code privateFolder(const std::string& path) {
   return {};
 }
 
+// A runtime directory that is not ours (sudo keeps the invoking user's) is
+// not used: our folder inside it would then bar its real owner.
 bool usableRuntimeBase(const char* base) {
   if (base == nullptr || base[0] != '/') return false;
   struct stat st {};
-  return ::stat(base, &st) == 0 && S_ISDIR(st.st_mode);
+  return ::stat(base, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
 }
 
 }  // namespace

@@ -63,6 +63,15 @@ TEST(RuntimeFolder, FallsBackToAPrivateTmpFolder) {
   std::string again;
   ASSERT_FALSE(platform::runtimeFolder(again));
   EXPECT_EQ(again, dir);
+  if (geteuid() == 0) {
+    // Another user's runtime directory (sudo keeps it) is left alone.
+    TempFolder theirs;
+    ASSERT_EQ(chown(theirs.path().c_str(), 65534, 65534), 0);
+    ScopedEnv other("XDG_RUNTIME_DIR", theirs.path().c_str());
+    ASSERT_FALSE(platform::runtimeFolder(again));
+    EXPECT_EQ(again, dir);
+    EXPECT_FALSE(platform::files::exists(theirs / "varnelo"));
+  }
 }
 
 class InstanceLockTest : public ::testing::Test {

@@ -101,6 +101,65 @@ TEST_F(EngineDeletionTest, FilesAddedOrMovedIntoAFolderDeletedElsewhereComeBack)
                                           {"docs/sub/moved.txt", fileEntry("moved by b")}}));
 }
 
+// The one entry of `tree` whose path starts with `stem + " (Conflicted copy"`.
+std::string conflictedCopy(const Tree& tree, const std::string& stem) {
+  std::string found;
+  for (const auto& [path, what] : tree) {
+    if (path.rfind(stem + " (Conflicted copy", 0) == 0 && path.find('/') == std::string::npos)
+      found = path;
+  }
+  return found;
+}
+
+TEST_F(EngineDeletionTest, ASwapOfKindNeverDeletesWhatChangedElsewhere) {
+  auto a = computer();
+  auto b = computer();
+  a->write("notes", "a file at first");
+  a->write("box/old.txt", "as synced");
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_EQ(b->start(), 200);
+  ASSERT_TRUE(holdEverywhere({a.get(), b.get()}, {{"box", "D"},
+                                                  {"box/old.txt", fileEntry("as synced")},
+                                                  {"notes", fileEntry("a file at first")}}));
+  a->engine()->stopSync(false);
+  b->write("notes", "edited by b");
+  b->write("box/new.txt", "added by b");
+  ASSERT_TRUE(remoteIs({{"box", "D"},
+                        {"box/new.txt", fileEntry("added by b")},
+                        {"box/old.txt", fileEntry("as synced")},
+                        {"notes", fileEntry("edited by b")}}));
+  ASSERT_TRUE(b->settle());
+  // A turns the file into a folder and the folder into a file.
+  ASSERT_FALSE(files::removeFile(a->path("notes")));
+  a->write("notes/inside.txt", "a's folder");
+  ASSERT_FALSE(files::removeTree(a->path("box")));
+  a->write("box", "a's file");
+  ASSERT_EQ(a->start(), 200);
+
+  // B's edit and B's new file win the names; A's versions stay beside them.
+  auto expected = [&](Tree remote) -> Tree {
+    const std::string notesCopy = conflictedCopy(remote, "notes");
+    const std::string boxCopy = conflictedCopy(remote, "box");
+    if (notesCopy.empty() || boxCopy.empty()) return {};
+    return {{"box", "D"},
+            {"box/new.txt", fileEntry("added by b")},  // old.txt was unchanged: A's delete holds
+            {boxCopy, fileEntry("a's file")},
+            {"notes", fileEntry("edited by b")},
+            {notesCopy, "D"},
+            {notesCopy + "/inside.txt", fileEntry("a's folder")}};
+  };
+  Tree want;
+  EXPECT_TRUE(waitFor(
+      [&] {
+        const Tree remote = remoteTree();
+        want = expected(remote);
+        return !want.empty() && remote == want;
+      },
+      60000))
+      << "the service never held both sides' versions";
+  EXPECT_TRUE(holdEverywhere({a.get(), b.get()}, want));
+}
+
 TEST_F(EngineDeletionTest, AFailedRemoteDeleteIsRetried) {
   auto a = computer();
   a->write("old.txt", "to be deleted");

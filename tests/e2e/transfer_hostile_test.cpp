@@ -167,3 +167,35 @@ TEST_F(TransferTest, ARowWhoseListedNameIsRefusedIsNotTakenAsDeleted) {
   int64_t id = 0;
   EXPECT_EQ(pc.journal().lookupPath("home/a\\b", id), 0);
 }
+
+TEST_F(TransferTest, AnAbsurdRemoteSizeFailsTheFileWithoutAllocatingForIt) {
+  // 2,000,000,000 chunks of 64 KiB: the key list alone would take 40 GB.
+  const std::string huge = "131072000000000";
+  test::CannedServer canned;
+  ASSERT_TRUE(canned.started());
+  // One reply serves the listing and the file's own request (type 3 passes both).
+  canned.set("/get", 200,
+             std::string(R"({"ver":")") + kVer + R"(","path":"home","type":3,"fileCount":1,)" +
+                 R"("fileSize":")" + huge + R"(","dataurl":"http://127.0.0.1:1/data?c=AA&x=1",)" +
+                 R"("entries":[)" + entry("home/huge.bin", 1, huge.c_str()) + "]}");
+  Pc pc(credentials());
+  EnvironmentGuard restore;
+  const std::string port = std::to_string(canned.port());
+  setenv("VARNELO_SERVICE", ("127.0.0.1:" + port + ":" + port).c_str(), 1);
+  EXPECT_EQ(pc.pull(), codes::kOk);
+  EXPECT_TRUE(pc.sink().has("result -1 " + pc.path("huge.bin")));
+  EXPECT_FALSE(pc.exists("huge.bin"));
+}
+
+TEST_F(TransferTest, AFolderWhoseNameARemoteFileHoldsIsNotRecordedAsSynced) {
+  Pc a(credentials()), b(credentials());
+  ASSERT_TRUE(b.write("x", "a remote file"));
+  ASSERT_TRUE(b.push());
+  ASSERT_FALSE(files::createDirectory(a.path("x")));
+  EXPECT_EQ(a.upload("x"), codes::kConflict);
+  int64_t id = 0;
+  EXPECT_EQ(a.journal().lookupPath("home/x", id), sync::FileJournal::kNotFound);
+  // The remote pass then keeps both: the file takes the name, the folder moves aside.
+  EXPECT_EQ(a.pull(), codes::kOk);
+  EXPECT_EQ(a.read("x"), "a remote file");
+}

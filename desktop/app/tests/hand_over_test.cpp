@@ -39,6 +39,9 @@ TEST(HandOverTest, ArgumentsTravelAndComeBack) {
             (std::vector<std::string>{"x", "y z", "w", "open"}));
   EXPECT_EQ(singlePath(parseHandOver(joinArguments({"-extlink", "/s/a b"})).argument), "/s/a b");
   EXPECT_EQ(joinArguments({}), "");
+  EXPECT_EQ(handOverMessage({}), std::string(1, '\0'));
+  EXPECT_EQ(handOverText(handOverMessage({"-quit"})), "-quit");
+  EXPECT_EQ(handOverText("-closepipe"), "-closepipe");  // a terminator is optional
   // The file manager quotes each path itself.
   std::string quoted = joinArguments({"-sendto", "\"/tmp/a b\"", "\"/tmp/c\""});
   EXPECT_EQ(quoted, "-sendto \"/tmp/a b\" \"/tmp/c\"");

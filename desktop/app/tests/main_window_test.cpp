@@ -9,8 +9,9 @@
 
 #include "AppUi.h"
 #include "Application.h"
+#include "CShutdownDlg.h"
+#include "LoginThread.h"
 #include "MainWindow.h"
-#include "ShutdownDialog.h"
 #include "Strings.h"
 #include "TempDir.h"
 #include "WaitFor.h"
@@ -136,7 +137,7 @@ TEST_F(MainWindowTest, ShutdownAfterSyncCountsDownAndCanBeCancelled) {
   window_.runCommand(kCmdShutdownAfterSync);
   EXPECT_TRUE(app_.shutdownAfterSync());
   sendAppMessage(&window_, UM_SHOW_SHUTDOWN);
-  ShutdownDialog* dialog = window_.shutdownDialog();
+  CShutdownDlg* dialog = window_.shutdownDialog();
   ASSERT_NE(dialog, nullptr);
   EXPECT_TRUE(dialog->isVisible());
   EXPECT_EQ(dialog->windowTitle(), QString::fromUtf8("Varnelo同步完成"));
@@ -161,6 +162,21 @@ TEST_F(MainWindowTest, ShutdownAfterSyncCountsDownAndCanBeCancelled) {
   EXPECT_EQ(powerOffs_, 1);
   QCoreApplication::sendPostedEvents(&window_);  // UM_QUIT: the orderly exit
   EXPECT_EQ(ui_.calls, (std::vector<std::string>{"stop"}));
+}
+
+}  // namespace
+}  // namespace varnelo::desktop
+
+namespace varnelo::desktop {
+namespace {
+
+TEST_F(MainWindowTest, LoginWithoutAStoredTokenAsksForTheWizard) {
+  ASSERT_EQ(app_.createEngine(), 200);  // a fresh data folder: no token stored
+  LoginThread login(app_);
+  login.run();
+  EXPECT_EQ(app_.state().get(), kAppLoginNeeded);
+  QCoreApplication::sendPostedEvents(&window_);
+  EXPECT_EQ(ui_.calls, (std::vector<std::string>{"show 5"}));
 }
 
 }  // namespace

@@ -156,7 +156,7 @@ TEST(DeviceFactsTest, ThisMachinesDescription) {
   DeviceFacts facts = gatherDeviceFacts(dir.path());
   ASSERT_FALSE(facts.cpus.empty());
   for (const auto& cpu : facts.cpus) {
-    EXPECT_FALSE(cpu.name.empty());
+    EXPECT_FALSE(cpu.vendor.empty() && cpu.name.empty());
     EXPECT_GE(cpu.freqMHz, 0);
   }
   EXPECT_TRUE(facts.memoryKnown);
@@ -185,6 +185,52 @@ TEST(DeviceFactsTest, ThisMachinesDescription) {
     EXPECT_TRUE(v["disk"].isMember(key)) << key;
   }
   EXPECT_TRUE(v["os"]["ver"].asString().find('.') != std::string::npos);
+}
+
+}  // namespace
+}  // namespace varnelo::desktop
+
+namespace varnelo::desktop {
+namespace {
+
+class UnlinkUi : public AppUi {
+ public:
+  void showMain(int command) override { calls.push_back("show " + std::to_string(command)); }
+  void restartWizard() override { calls.push_back("restart"); }
+  void accountUnlinked() override { calls.push_back("unlinked"); }
+  std::vector<std::string> calls;
+};
+
+TEST(ApplicationTest, UnlinkWaitsForNoLoginAndForgetsTheAccount) {
+  test::coreApp();
+  test::TempDir dir;
+  Application app(dir.path());
+  ASSERT_TRUE(app.openStores());
+  ASSERT_EQ(app.createEngine(), 200);
+  UnlinkUi ui;
+  app.setUi(&ui);
+  app.settings().setAccountInfo("{\"user\":{}}");
+  app.stateCache().addRoot(dir.path());
+  app.stateCache().setRunning(true);
+
+  app.state().set(kAppLoginNeeded);
+  EXPECT_FALSE(app.unlinkDevice(true));  // waiting for a login already: nothing to do
+  EXPECT_TRUE(ui.calls.empty());
+  EXPECT_TRUE(app.stateCache().isRunning());
+
+  app.state().set(kAppIdle);
+  EXPECT_TRUE(app.unlinkDevice(true));
+  EXPECT_EQ(ui.calls, (std::vector<std::string>{"unlinked", "show 5", "restart"}));
+  EXPECT_EQ(app.state().get(), kAppLoginNeeded);
+  EXPECT_EQ(app.settings().accountInfo(), "");
+  EXPECT_FALSE(app.stateCache().isRunning());  // emptied
+  FileStateCache::Row row;
+  EXPECT_FALSE(app.stateCache().lookup(FileStateCache::normalise(dir.path()), row));
+  EXPECT_EQ(app.session(), nullptr);
+  app.setUi(nullptr);
+  app.shutdown();
+  EXPECT_EQ(app.engine(), nullptr);
+  EXPECT_EQ(app.state().get(), kAppStopped);
 }
 
 }  // namespace

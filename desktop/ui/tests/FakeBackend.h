@@ -98,6 +98,7 @@ class FakeBackend : public IAppBackend {
     return true;
   }
   void pushNetworkSettings() override { calls << "push"; }
+  uint64_t heldDeletionCount() override { return held.size(); }
   std::vector<HeldDeletion> heldDeletions() override { return held; }
   int32_t releaseHeldDeletions(bool confirm) override {
     calls << QStringLiteral("release %1").arg(confirm);

@@ -243,7 +243,7 @@ TEST_F(TrayDbusTest, ItemRegistersAndShowsItsTooltipAndMenuInEachState) {
   const std::vector<QString> expected = {"Open Varnelo folder",
                                          "Open Varnelo website",
                                          "-",
-                                         "Of 10.00GB used: 1.00GB(10.0%)",
+                                         "Space 10.00GB, used 1.00GB(10.0%)",
                                          "Get more space",
                                          "-",
                                          "Pause sync",
@@ -271,6 +271,14 @@ TEST_F(TrayDbusTest, ItemRegistersAndShowsItsTooltipAndMenuInEachState) {
   ASSERT_GE(items.size(), 4u);
   EXPECT_EQ(items[3].label, "Get more space");
   EXPECT_FALSE(items[3].enabled);
+
+  // The tray host restarts (its watcher goes and comes back): the item
+  // registers again, as after a panel restart.
+  ASSERT_TRUE(bus.unregisterService("org.kde.StatusNotifierWatcher"));
+  const qsizetype before = watcher.items().size();
+  ASSERT_TRUE(bus.registerService("org.kde.StatusNotifierWatcher"));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return watcher.items().size() > before; }, 20000))
+      << "the item did not register with the new watcher";
 
   send("state 0");
   send("notice -123");  // deletions held

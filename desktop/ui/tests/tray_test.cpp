@@ -75,6 +75,7 @@ struct TrayFixture : testing::Test {
   bool statusAvailable = true;
   Quota fetched{int64_t{1} << 20, int64_t{10} << 30};
   bool fetchOk = true;
+  bool pending = false;
   int fetches = 0;
   std::vector<int> appStates;
   TrayPresenter presenter{model, view, "1.2.3",
@@ -87,10 +88,12 @@ struct TrayFixture : testing::Test {
                               [this](Quota* q) {
                                 ++fetches;
                                 *q = fetched;
-                                return fetchOk;
+                                if (pending) return QuotaFetch::Pending;
+                                return fetchOk ? QuotaFetch::Fetched : QuotaFetch::Failed;
                               },
                               [this](int s) { appStates.push_back(s); },
                               [this] { return balloonsOn; },
+                              nullptr,
                           }};
 };
 
@@ -237,6 +240,56 @@ TEST_F(TrayFixture, UsageItemFailsWhenTheQuotaIsUnknownOrInconsistent) {
   EXPECT_EQ(view.usage, u("已使用10.00GB容量中的5.00GB(50.0%)"));
 }
 
+TEST(TrayHoldsTest, NoticesEndWhenTheEngineLetsGo) {
+  TrayModel model;
+  FakeView view;
+  int64_t now = 0;
+  bool unavailable = true;
+  uint64_t held = 3;
+  TrayPresenter::Hooks hooks;
+  hooks.nowMs = [&] { return now; };
+  hooks.balloonsEnabled = [] { return true; };
+  hooks.readHolds = [&](bool* u, uint64_t* h) {
+    *u = unavailable;
+    *h = held;
+    return true;
+  };
+  TrayPresenter presenter(model, view, "1", hooks);
+  presenter.onTrayStatus(0);
+  presenter.onNotice(kNoticeFolderMissing, "/media/usb/Varnelo");
+  presenter.onNotice(kNoticeDeletionsHeld, "");
+  now += 2001;
+  presenter.onTrayProgress();
+  EXPECT_TRUE(presenter.hasNotice(kNoticeFolderMissing));
+  unavailable = false;
+  now += 1000;  // too soon to ask again
+  presenter.onTrayProgress();
+  EXPECT_TRUE(presenter.hasNotice(kNoticeFolderMissing));
+  now += 1001;
+  presenter.onTrayProgress();
+  EXPECT_FALSE(presenter.hasNotice(kNoticeFolderMissing));
+  EXPECT_TRUE(presenter.hasNotice(kNoticeDeletionsHeld));
+  EXPECT_EQ(view.tooltip, u("Varnelo 1\n有删除操作等待您确认"));
+  held = 0;
+  now += 2001;
+  presenter.onTrayProgress();
+  EXPECT_FALSE(view.heldItem);
+  EXPECT_EQ(view.tooltip, u("Varnelo 1\n同步完成"));
+}
+
+TEST_F(TrayFixture, UsageFetchedLaterFillsTheItemWhenItArrives) {
+  pending = true;
+  presenter.onTrayStatus(4);
+  EXPECT_FALSE(view.usageShown);  // nothing shown until the answer
+  model.setQuota({int64_t{2} << 30, int64_t{10} << 30});
+  presenter.refreshUsage();
+  EXPECT_TRUE(view.usageShown);
+  EXPECT_EQ(view.usage, u("已使用10.00GB容量中的2.00GB(20.0%)"));
+  presenter.onTrayStatus(16);
+  presenter.refreshUsage();  // hidden stays hidden
+  EXPECT_FALSE(view.usageShown);
+}
+
 TEST_F(TrayFixture, ProgressRefreshesAtMostEvery2001Ms) {
   presenter.onTrayStatus(1);
   status.hasFile = true;
@@ -308,6 +361,12 @@ TEST_F(TrayFixture, NoticesOverrideTheStateLineUntilTheyEnd) {
   presenter.onNotice(kNoticeWatchUnavailable, "");
   EXPECT_EQ(view.tooltip, u("Varnelo 1.2.3\n同步完成\n无法监视同步目录的变化，将定期扫描"));
   EXPECT_EQ(view.icon, kIconCompleted);
+  // The engine lets go of held deletions: the notice ends on the next tick.
+  presenter.onNotice(kNoticeDeletionsHeld, "");
+  EXPECT_TRUE(view.heldItem);
+  presenter.onTrayProgress();  // no hook: nothing known, nothing changes
+  EXPECT_TRUE(view.heldItem);
+
   // The login state says why nothing syncs and keeps its own line.
   presenter.onTrayStatus(16);
   EXPECT_EQ(view.tooltip, u("Varnelo 1.2.3\n等待用户登录..."));
@@ -376,8 +435,9 @@ TEST(TrayDebounceTest, PassWithPausesGivesOneBalloonCountingAllFiles) {
   TrayModel model;
   FakeView view;
   int64_t now = 0;
-  TrayPresenter presenter(model, view, "1",
-                          {[&] { return now; }, nullptr, nullptr, nullptr, [] { return true; }});
+  TrayPresenter presenter(
+      model, view, "1",
+      {[&] { return now; }, nullptr, nullptr, nullptr, [] { return true; }, nullptr});
   TrayDebouncer debouncer;
   auto deliver = [&](const TrayPost& p) {
     if (p.kind == TrayPost::Status) presenter.onTrayStatus(p.state);

@@ -131,7 +131,7 @@ int screens(const QString& dir, const QString& lang) {
     failures += !grab(&dlg, name("selective-sync"));
   }
   {
-    CHeldDeletionsDlg dlg(backend.held);
+    CHeldDeletionsDlg dlg(backend.held.size(), backend.held);
     show(&dlg);
     failures += !grab(&dlg, name("held-deletions"));
   }

@@ -14,7 +14,8 @@
 namespace platform {
 
 // Finds (creating it when missing) "varnelo" inside $XDG_RUNTIME_DIR, mode
-// 0700. Without a usable $XDG_RUNTIME_DIR (unset, relative, not a folder)
+// 0700. Without a usable $XDG_RUNTIME_DIR (unset, relative, not a folder,
+// or another user's, as under sudo)
 // the folder is "/tmp/varnelo-<uid>". Either way the folder must be a real
 // folder (not a symbolic link) owned by this user, else EPERM: another user
 // could otherwise watch or replace our sockets. A folder of ours with a

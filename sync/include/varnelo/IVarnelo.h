@@ -19,16 +19,37 @@ namespace varnelo {
 // Result codes of the engine besides the service's (200, 401, 404, ...).
 enum EngineResult : int32_t {
   kEngineOk = 200,
-  kEngineNotRunning = 404,         // getStatus without a running sync; absent key
-  kEngineStoreFailed = -4,         // config.db or the chunk cache cannot be used
-  kEngineNoDataFolder = -101,      // the factory's data folder does not exist
-  kEngineNoVolume = -104,          // getVolumes: nothing mounted
-  kEngineNoSavedToken = -105,      // loginWithSavedToken: no stored access token
-  kEngineNotSignedIn = -117,       // sign-in check without credentials
-  kEngineJournalTooNew = -118,     // the journal was written by a newer engine
+  kEngineNotRunning = 404,      // getStatus without a running sync; absent key
+  kEngineStoreFailed = -4,      // config.db or the chunk cache cannot be used
+  kEngineNoDataFolder = -101,   // the factory's data folder does not exist
+  kEngineNoVolume = -104,       // getVolumes: nothing mounted
+  kEngineNoSavedToken = -105,   // loginWithSavedToken: no stored access token
+  kEngineNotSignedIn = -117,    // sign-in check without credentials
+  kEngineJournalTooNew = -118,  // the journal was written by a newer engine
+  // The sync folder is missing (an unmounted disk, a moved folder). Nothing
+  // is uploaded, downloaded or deleted, and the engine never creates it;
+  // reported once through the event sink (path: the folder), checked again
+  // every remote poll interval, and syncing resumes by itself when it is
+  // back. Do not retry: wait, or mount the folder.
+  kEngineSyncRootMissing = -120,
   kEngineWatchUnavailable = -121,  // the folder cannot be watched (inotify limit
                                    // reached): changes are found by a local scan
                                    // every remote poll interval instead
+  // The folder at the sync folder's path is not the one synced before: its
+  // marker file (".varnelo-root") is missing or different, or its device or
+  // inode changed (an empty mount point, a replaced folder), or a mount
+  // point below it went away (path: that folder). Handled like -120: nothing
+  // is touched, checked again every poll interval, resumes by itself when
+  // the identity is back. Only the user may adopt the folder as it is now:
+  // startSync(true), a full comparison that deletes nothing on either side.
+  kEngineFolderUnavailable = -122,
+  // A local scan or remote pass would delete more than the configured share
+  // of the synced files (default: more than 30 % and more than 20 files), or
+  // a whole top-level folder of more than 1,000 files. Those deletions are
+  // held (nothing is deleted, everything else goes on); reported through the
+  // event sink with no path after each pass that holds any. Released only by
+  // varnelo_confirm_deletions (SyncState.h).
+  kEngineDeletionsHeld = -123,
 };
 
 // Bits of the sync mode (setSyncMode).

@@ -36,12 +36,32 @@ typedef struct varnelo_sync_state {
   int32_t converged;
 } varnelo_sync_state;
 
+/* What a running engine holds back until something changes or the user
+ * decides (all 0 when no sync runs). */
+typedef struct varnelo_sync_holds {
+  /* 1 while the sync folder is missing (-120) or is not the one synced
+   * before (-122: an empty mount point, a replaced folder, a missing
+   * marker). Nothing is synced or deleted meanwhile; the engine resumes by
+   * itself when the folder is back, and startSync(true) adopts the folder as
+   * it is now (a full comparison that deletes nothing). */
+  int32_t folderUnavailable;
+  /* Entries whose deletion is held back (-123) because a pass would delete
+   * too much at once; varnelo_confirm_deletions releases them. */
+  uint64_t heldDeletions;
+} varnelo_sync_holds;
+
 #ifdef __cplusplus
 /* 200 and the state; 499 for null arguments. */
 VARNELO_EXTERN_C VARNELO_API int32_t varnelo_get_sync_state(varnelo::IVarnelo* engine,
                                                             varnelo_sync_state* out);
 VARNELO_EXTERN_C VARNELO_API int32_t varnelo_get_sync_state2(varnelo::IVarnelo2* engine,
                                                              varnelo_sync_state* out);
+
+/* 200 and what is held; 499 for null arguments. */
+VARNELO_EXTERN_C VARNELO_API int32_t varnelo_get_sync_holds(varnelo::IVarnelo* engine,
+                                                            varnelo_sync_holds* out);
+VARNELO_EXTERN_C VARNELO_API int32_t varnelo_get_sync_holds2(varnelo::IVarnelo2* engine,
+                                                             varnelo_sync_holds* out);
 #endif
 
 #endif /* VARNELO_SYNC_STATE_H */

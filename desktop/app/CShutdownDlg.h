@@ -13,10 +13,10 @@ class QPushButton;
 
 namespace varnelo::desktop {
 
-class ShutdownDialog : public QDialog {
+class CShutdownDlg : public QDialog {
  public:
   // `powerOff` starts the system's power-off; `exitApp` the orderly exit.
-  ShutdownDialog(std::function<void()> powerOff, std::function<void()> exitApp);
+  CShutdownDlg(std::function<void()> powerOff, std::function<void()> exitApp);
 
   // Shows the dialog with the countdown at 30 and brings it to the front.
   void start();

@@ -1,4 +1,4 @@
-#include "ShutdownDialog.h"
+#include "CShutdownDlg.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -9,7 +9,7 @@
 
 namespace varnelo::desktop {
 
-ShutdownDialog::ShutdownDialog(std::function<void()> powerOff, std::function<void()> exitApp)
+CShutdownDlg::CShutdownDlg(std::function<void()> powerOff, std::function<void()> exitApp)
     : powerOff_(std::move(powerOff)), exitApp_(std::move(exitApp)) {
   setWindowTitle(str(kStrShutdownTitle));
   auto* question = new QLabel(str(kStrShutdownQuestion), this);
@@ -32,15 +32,15 @@ ShutdownDialog::ShutdownDialog(std::function<void()> powerOff, std::function<voi
   updateCountdown();
 }
 
-QString ShutdownDialog::countdownText() const {
+QString CShutdownDlg::countdownText() const {
   return QString::asprintf(str(kStrShutdownCountdown).toUtf8().constData(), seconds_);
 }
 
-void ShutdownDialog::updateCountdown() {
+void CShutdownDlg::updateCountdown() {
   countdown_->setText(countdownText());
 }
 
-void ShutdownDialog::start() {
+void CShutdownDlg::start() {
   seconds_ = 30;
   updateCountdown();
   show();
@@ -49,7 +49,7 @@ void ShutdownDialog::start() {
   timer_.start();
 }
 
-void ShutdownDialog::tick() {
+void CShutdownDlg::tick() {
   if (--seconds_ <= 0) {
     seconds_ = 0;
     updateCountdown();
@@ -59,13 +59,13 @@ void ShutdownDialog::tick() {
   updateCountdown();
 }
 
-void ShutdownDialog::shutDownNow() {
+void CShutdownDlg::shutDownNow() {
   timer_.stop();
   if (powerOff_) powerOff_();
   if (exitApp_) exitApp_();
 }
 
-void ShutdownDialog::hideEvent(QHideEvent* event) {
+void CShutdownDlg::hideEvent(QHideEvent* event) {
   timer_.stop();
   QDialog::hideEvent(event);
 }

@@ -1,0 +1,21 @@
+// Which file system object a path names: the device it lives on and its
+// inode number. Two paths with equal ids are the same object; a folder whose
+// device differs from its parent's is a mount point. The path itself is
+// looked at (a symbolic link is not followed). Thread safe.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <system_error>
+
+namespace platform::files {
+
+struct FileId {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  bool operator==(const FileId&) const = default;
+};
+
+std::error_code fileId(const std::string& path, FileId& out);
+
+}  // namespace platform::files

@@ -1,0 +1,70 @@
+// The sync folder's identity: adopted on the first sync, then compared by
+// device, inode and marker.
+#include <gtest/gtest.h>
+
+#include "SyncRoot.h"
+#include "TempDir.h"
+#include "platform/files.h"
+
+namespace varnelo::sync {
+namespace {
+
+namespace files = platform::files;
+
+const auto kKnowsNothing = [](const std::string&) { return false; };
+
+TEST(SyncRoot, AdoptedOnceThenAnyReplacementOrLostMarkerIsUnavailable) {
+  test::TempDir dir;
+  const std::string root = dir / "Sync";
+  const std::string record = dir / "root.id";
+  ASSERT_FALSE(files::createDirectory(root));
+  {
+    SyncRoot first(root, record);
+    EXPECT_EQ(first.begin(/*neverSynced=*/true, kKnowsNothing), RootState::Available);
+    EXPECT_TRUE(first.available());
+  }
+  // A later run compares with the record.
+  SyncRoot later(root, record);
+  EXPECT_EQ(later.begin(false, kKnowsNothing), RootState::Available);
+
+  // Another folder at the path (an empty mount point): a copied marker does
+  // not make it the same folder.
+  std::string marker;
+  ASSERT_FALSE(files::readFile(root + "/" + SyncRoot::kMarkerName, marker));
+  ASSERT_FALSE(files::rename(root, root + ".away"));
+  ASSERT_FALSE(files::createDirectory(root));
+  ASSERT_FALSE(files::writeFile(root + "/" + SyncRoot::kMarkerName, marker));
+  EXPECT_EQ(later.check(), RootState::Unavailable);
+  EXPECT_FALSE(later.available());
+  ASSERT_FALSE(files::removeTree(root));
+  EXPECT_EQ(later.check(), RootState::Missing);
+  ASSERT_FALSE(files::rename(root + ".away", root));
+  EXPECT_EQ(later.check(), RootState::Available);
+
+  // Same folder, marker gone or changed.
+  ASSERT_FALSE(files::writeFile(root + "/" + SyncRoot::kMarkerName, "someone-else\n"));
+  EXPECT_EQ(later.check(), RootState::Unavailable);
+  ASSERT_FALSE(files::removeFile(root + "/" + SyncRoot::kMarkerName));
+  EXPECT_EQ(later.check(), RootState::Unavailable);
+
+  // Adopting the folder as it is now (nothing synced any more) is the way on.
+  SyncRoot adopted(root, record);
+  EXPECT_EQ(adopted.begin(true, kKnowsNothing), RootState::Available);
+  EXPECT_EQ(later.check(), RootState::Unavailable) << "the old record was replaced";
+}
+
+TEST(SyncRoot, AJournalFromBeforeRecordsAdoptsOnlyAFolderHoldingWhatItKnows) {
+  test::TempDir dir;
+  const std::string root = dir / "Sync";
+  ASSERT_FALSE(files::createDirectory(root));
+  auto knowsDocs = [](const std::string& key) { return key == "docs"; };
+  SyncRoot empty(root, dir / "root.id");
+  EXPECT_EQ(empty.begin(false, knowsDocs), RootState::Unavailable);
+  ASSERT_FALSE(files::createDirectory(root + "/Docs"));
+  SyncRoot known(root, dir / "root.id");
+  EXPECT_EQ(known.begin(false, knowsDocs), RootState::Available);
+  EXPECT_TRUE(files::isRegularFile(root + "/" + SyncRoot::kMarkerName));
+}
+
+}  // namespace
+}  // namespace varnelo::sync

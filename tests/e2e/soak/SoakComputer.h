@@ -1,0 +1,75 @@
+// One computer of a soak run: a sync folder, an engine data folder and the
+// engine itself in a child process (varnelo_soak_child), so that the run can
+// SIGKILL it at any moment and start it again over the same folders. Beside
+// the two folders it keeps a staging folder and a trash folder on the same
+// file system, which the workload uses for atomic writes and deletions.
+// Used from the run's thread only.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace varnelo::soak {
+
+struct EngineState {
+  bool running = false;
+  bool paused = false;
+  uint64_t localScans = 0;
+  uint64_t remotePasses = 0;
+  uint64_t queued = 0;
+  uint64_t retrying = 0;
+  uint64_t inFlight = 0;
+  bool converged = false;
+};
+
+class SoakComputer {
+ public:
+  SoakComputer(int index, const std::string& baseDir, std::string user, std::string key,
+               std::string secret);
+  ~SoakComputer();
+  SoakComputer(const SoakComputer&) = delete;
+  SoakComputer& operator=(const SoakComputer&) = delete;
+
+  int index() const { return index_; }
+  const std::string& root() const { return root_; }
+  const std::string& dataFolder() const { return data_; }
+  const std::string& stage() const { return stage_; }
+  const std::string& trash() const { return trash_; }
+  std::string path(const std::string& rel) const { return root_ + "/" + rel; }
+
+  // Starts the engine process and waits for its "started" line; false with
+  // the reason in error() when it does not come or the start failed.
+  bool start();
+  // SIGKILL, then reaps the process. Nothing happens when it is not running.
+  void kill();
+  // Closes the engine's input (it releases the engine and exits); kills it
+  // when it has not exited within the deadline.
+  void stop();
+  bool running() const { return pid_ > 0; }
+  // The running engine's state; false when the process does not answer.
+  bool state(EngineState* out);
+
+  const std::string& error() const { return error_; }
+  // The last `count` lines of the engine's event log.
+  std::vector<std::string> eventTail(size_t count) const;
+  // Local paths (relative to the root) whose latest result was -113.
+  std::vector<std::string> unsupportedPaths() const;
+
+ private:
+  bool readLine(std::string* line, int timeoutMs);
+  void closePipes();
+
+  int index_;
+  std::string root_, data_, stage_, trash_;
+  std::string user_, key_, secret_;
+  pid_t pid_ = -1;
+  int toChild_ = -1;
+  int fromChild_ = -1;
+  std::string pending_;  // bytes read from the child after the last full line
+  std::string error_;
+};
+
+}  // namespace varnelo::soak
