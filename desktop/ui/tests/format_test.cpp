@@ -1,4 +1,6 @@
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QLibraryInfo>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
@@ -87,4 +89,13 @@ TEST(StringTableTest, EveryTextIsTranslatedWithTheSameConversions) {
   installTranslations(*QCoreApplication::instance(), QLocale(QLocale::Chinese, QLocale::China));
   EXPECT_EQ(str(112), QString::fromUtf8("同步完成"));
   EXPECT_TRUE(str(99999).isEmpty());
+}
+
+TEST(StringTableTest, QtsOwnDialogsSpeakChineseOnAChineseDesktop) {
+  // Folder choosers and standard buttons come from Qt's own translations
+  // (package qt6-translations-l10n).
+  if (!QFileInfo::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) +
+                         "/qtbase_zh_CN.qm"))
+    GTEST_SKIP() << "qt6-translations-l10n is not installed";
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QString::fromUtf8("取消"));
 }
