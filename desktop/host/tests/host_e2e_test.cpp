@@ -1,0 +1,118 @@
+// varnelohost against a real varnelo-service: the scheduled updater finds a
+// newer installer published through the admin API, fetches manifest and
+// installer over HTTPS through a CONNECT proxy named by CURL_PROXY, checks
+// the signature and the digest and runs the installer silently; unsigned
+// updates are no updates; a second host exits -1; the launcher starts the
+// application with its command line.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "HostProcess.h"
+#include "ServiceProcess.h"
+#include "platform/instance_lock.h"
+#include "platform/registry.h"
+#include "tests/e2e/client_connect_proxy.h"
+
+namespace varnelo::host {
+namespace {
+
+using test::HostWorld;
+
+class HostE2eTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(service_.started()) << service_.error();
+    service_.exportEnvironment();
+    setenv("VARNELO_UPDATE_KEY", (service_.dataDir() + "/update-key.pub").c_str(), 1);
+    ASSERT_FALSE(key_.writeString("AppVersion", "1.2.3"));
+    ASSERT_FALSE(key_.writeString("AppFolder", world_.appFolder()));
+  }
+  void TearDown() override {
+    for (const char* name :
+         {"VARNELO_UPDATE_KEY", "USE_HTTPS", "CURL_PROXY", "VARNELO_SERVICE", "VARNELO_CA_BUNDLE"})
+      unsetenv(name);
+  }
+
+  // An "installer" that records how it was started.
+  std::string installerScript() const {
+    std::string path = world_.root() + "/installer-source";
+    HostWorld::writeRecorder(path, marker_);
+    std::ifstream in(path);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+
+  std::string value(const char* name) const {
+    std::string text;
+    return key_.readString(name, text) ? std::string() : text;
+  }
+
+  HostWorld world_;  // first: the service inherits nothing of it, the host all of it
+  varnelo::test::ServiceProcess service_;
+  platform::Registry key_;
+  std::string marker_ = world_.root() + "/installer-ran";
+};
+
+TEST_F(HostE2eTest, TheSchedulerInstallsASignedNewerVersionOverHttpsThroughTheProxy) {
+  ASSERT_TRUE(service_.publishUpdate("1.3.0", installerScript()));
+  e2e::ConnectProxy proxy;
+  setenv("USE_HTTPS", "TRUE", 1);
+  setenv("CURL_PROXY", ("127.0.0.1:" + std::to_string(proxy.port())).c_str(), 1);
+
+  EXPECT_EQ(HostWorld::runHost({"-scheduler"}), 0);
+  std::string path = world_.root() + "/tmp/varnelo-update-" + std::to_string(getuid()) +
+                     "/Varnelo-x86-1.3.0-Setup.run";
+  EXPECT_EQ(HostWorld::waitForFile(marker_),
+            "--silent --autoupdate --prefix=" + world_.root() + "/app\n");
+  EXPECT_EQ(value("UpdaterPath"), path);
+  EXPECT_EQ(value("UpdaterVersion"), "1.3.0");
+  // Manifest and installer go through one tunnel: the transport keeps its
+  // connection for the second request.
+  EXPECT_EQ(proxy.tunnels(), 1);
+  EXPECT_FALSE(platform::files::exists(path + ".part"));
+
+  // The installed version is still the old one, so the next run starts the
+  // pending installer again, before and instead of asking the service.
+  std::remove(marker_.c_str());
+  EXPECT_EQ(HostWorld::runHost({"-scheduler"}), 0);
+  EXPECT_EQ(HostWorld::waitForFile(marker_),
+            "--silent --autoupdate --prefix=" + world_.root() + "/app\n");
+  EXPECT_EQ(proxy.tunnels(), 1) << "no second manifest request, no second download";
+}
+
+TEST_F(HostE2eTest, AnUpdateSignedByAnotherKeyIsNoUpdate) {
+  ASSERT_TRUE(service_.publishUpdate("1.3.0", installerScript()));
+  std::string otherKey = world_.root() + "/other.pub";
+  std::ofstream(otherKey) << "9smFmP3j94xw+zfIzPDs1W9mbeR1RFiahpols4lxwh0=\n";
+  setenv("VARNELO_UPDATE_KEY", otherKey.c_str(), 1);
+  EXPECT_EQ(HostWorld::runHost({"-scheduler"}), 0);
+  EXPECT_EQ(value("UpdaterPath"), "");
+  EXPECT_FALSE(platform::files::exists(marker_));
+  EXPECT_FALSE(platform::files::exists(world_.root() + "/tmp/varnelo-update-" +
+                                       std::to_string(getuid()) + "/Varnelo-x86-1.3.0-Setup.run"));
+}
+
+TEST_F(HostE2eTest, AnUpdateForAnOlderOrEqualVersionIsNotDownloaded) {
+  ASSERT_TRUE(service_.publishUpdate("1.2.3", installerScript()));
+  EXPECT_EQ(HostWorld::runHost({"-scheduler"}), 0);
+  ASSERT_TRUE(service_.publishUpdate("1.2", installerScript()));  // other component count
+  EXPECT_EQ(HostWorld::runHost({"-scheduler"}), 0);
+  EXPECT_EQ(value("UpdaterPath"), "");
+  EXPECT_FALSE(platform::files::exists(marker_));
+}
+
+TEST_F(HostE2eTest, ASecondHostExitsMinusOneAndTheLauncherStartsTheApplication) {
+  std::string appMarker = world_.root() + "/app-ran";
+  HostWorld::writeRecorder(world_.appFolder() + "/varnelo", appMarker);
+  {
+    platform::InstanceLock running;
+    ASSERT_FALSE(running.tryAcquire("Global\\VarneloHostInstance"));
+    EXPECT_EQ(HostWorld::runHost({"-extlink", "/x"}), -1);
+  }
+  EXPECT_FALSE(platform::files::exists(appMarker)) << "a second host does nothing";
+  EXPECT_EQ(HostWorld::runHost({"-extlink", "/home/u/Varnelo/a.txt"}), 0);
+  EXPECT_EQ(HostWorld::waitForFile(appMarker), "-extlink /home/u/Varnelo/a.txt\n");
+}
+
+}  // namespace
+}  // namespace varnelo::host
