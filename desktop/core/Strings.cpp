@@ -198,6 +198,11 @@ constexpr Entry kTable[] = {
     {14212, QT_TRANSLATE_NOOP("Strings", "查看暂缓的删除(&V)...")},
     {14213, QT_TRANSLATE_NOOP("Strings", "路径")},
     {14214, QT_TRANSLATE_NOOP("Strings", "操作")},
+    {14215, QT_TRANSLATE_NOOP("Strings", "使用现在的同步目录继续同步(&C)...")},
+    {14216, QT_TRANSLATE_NOOP("Strings", "继续同步")},
+    {14217, QT_TRANSLATE_NOOP("Strings",
+                              "同步目录\"%s\"已不是之前同步的那个目录（例如被替换或从备份恢复）。"
+                              "Varnelo 将把它与网盘完整比较一次，不会删除任何文件。继续吗？")},
     {32771, QT_TRANSLATE_NOOP("Strings", "打开Varnelo主页(&W)")},
     {32774, QT_TRANSLATE_NOOP("Strings", "暂停同步(&P)")},
     {32775, QT_TRANSLATE_NOOP("Strings", "帮助(&H)")},

@@ -675,5 +675,17 @@ Download %s, upload %s</translation>
       <source>Varnelo已在运行</source>
       <translation>Varnelo is already running</translation>
     </message>
+    <message>
+      <source>使用现在的同步目录继续同步(&amp;C)...</source>
+      <translation>&amp;Continue with the sync folder as it is now...</translation>
+    </message>
+    <message>
+      <source>继续同步</source>
+      <translation>Continue syncing</translation>
+    </message>
+    <message>
+      <source>同步目录"%s"已不是之前同步的那个目录（例如被替换或从备份恢复）。Varnelo 将把它与网盘完整比较一次，不会删除任何文件。继续吗？</source>
+      <translation>The sync folder "%s" is not the one synced before (it may have been replaced or restored from a backup). Varnelo will compare it once in full with your online storage and delete nothing. Continue?</translation>
+    </message>
   </context>
 </TS>

@@ -153,19 +153,27 @@ void CTrayNotifyIcon::setShutdownChecked(bool checked) {
   actions_.at(kCmdShutdownAfterSync)->setChecked(checked);
 }
 
-void CTrayNotifyIcon::showHeldDeletionsItem(bool shown) {
-  QAction* held = action(kCmdHeldDeletions);
-  if (shown && !held) {
-    held = new QAction(str(14212), menu_.get());
-    held->setData(static_cast<int>(kCmdHeldDeletions));
-    connect(held, &QAction::triggered, this, [this] { emit command(kCmdHeldDeletions); });
-    menu_->insertAction(actions_.at(kCmdOpenFolder), held);
-    actions_[kCmdHeldDeletions] = held;
-  } else if (!shown && held) {
-    actions_.erase(kCmdHeldDeletions);
-    menu_->removeAction(held);
-    delete held;
+void CTrayNotifyIcon::showFirstItem(int commandId, int textId, bool shown) {
+  QAction* item = action(commandId);
+  if (shown && !item) {
+    item = new QAction(str(textId), menu_.get());
+    item->setData(commandId);
+    connect(item, &QAction::triggered, this, [this, commandId] { emit command(commandId); });
+    menu_->insertAction(menu_->actions().value(0), item);
+    actions_[commandId] = item;
+  } else if (!shown && item) {
+    actions_.erase(commandId);
+    menu_->removeAction(item);
+    delete item;
   }
+}
+
+void CTrayNotifyIcon::showHeldDeletionsItem(bool shown) {
+  showFirstItem(kCmdHeldDeletions, 14212, shown);
+}
+
+void CTrayNotifyIcon::showAdoptFolderItem(bool shown) {
+  showFirstItem(kCmdAdoptFolder, 14215, shown);
 }
 
 void CTrayNotifyIcon::onActivated(QSystemTrayIcon::ActivationReason reason) {

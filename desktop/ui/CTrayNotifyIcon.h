@@ -41,6 +41,7 @@ class CTrayNotifyIcon : public QObject, public ITrayView {
   void hideUsageItem() override;
   void setShutdownChecked(bool checked) override;
   void showHeldDeletionsItem(bool shown) override;
+  void showAdoptFolderItem(bool shown) override;
 
   QMenu* menu() const { return menu_.get(); }
   // The menu item of a command, or null (the usage item while hidden).
@@ -59,6 +60,7 @@ class CTrayNotifyIcon : public QObject, public ITrayView {
   QAction* addCommand(int commandId);
   void onActivated(QSystemTrayIcon::ActivationReason reason);
   void nextFrame();
+  void showFirstItem(int commandId, int textId, bool shown);
 
   std::unique_ptr<QMenu> menu_;  // owned here: QSystemTrayIcon does not own its menu
   std::unique_ptr<QSystemTrayIcon> tray_;

@@ -1,5 +1,6 @@
 #include "DesktopUi.h"
 
+#include <QAbstractButton>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -218,12 +219,17 @@ class DesktopUi final : public AppUi {
     QObject::connect(icon_.get(), &CTrayNotifyIcon::command, [this](int id) {
       if (id == kCmdHeldDeletions)
         showHeldDeletions();
+      else if (id == kCmdAdoptFolder)
+        adoptFolder();
       else
         app_->runCommand(id);
     });
     // The held-deletions balloon opens the dialog when clicked.
     QObject::connect(icon_.get(), &CTrayNotifyIcon::balloonClicked, [this] {
-      if (presenter_->hasNotice(kNoticeDeletionsHeld)) showHeldDeletions();
+      if (presenter_->hasNotice(kNoticeDeletionsHeld))
+        showHeldDeletions();
+      else if (presenter_->hasNotice(kNoticeFolderUnavailable))
+        adoptFolder();
     });
     TrayPresenter::Hooks hooks;
     hooks.nowMs = steadyMs;
@@ -443,6 +449,26 @@ class DesktopUi final : public AppUi {
           Qt::QueuedConnection);
     });
     return QuotaFetch::Pending;
+  }
+
+  // The folder at the sync folder's path is not the one synced before; only
+  // the user may take it as it is now: a full comparison that deletes
+  // nothing on either side.
+  void adoptFolder() {
+    const QString folder = QString::fromStdString(app_->syncFolder());
+    QMessageBox box(QMessageBox::Question, str(14216), formatText(str(14217), {folder}),
+                    QMessageBox::Yes | QMessageBox::No);
+    box.button(QMessageBox::Yes)->setText(str(14134));
+    box.button(QMessageBox::No)->setText(str(14135));
+    box.setDefaultButton(QMessageBox::No);
+    if (box.exec() != QMessageBox::Yes) return;
+    app_->stopSync(false);
+    {
+      auto lock = app_->engineLock();
+      const int32_t rc = app_->engine()->startSync(true);
+      if (rc != 200) qWarning("windows: starting the sync over the folder failed (%d)", rc);
+    }
+    presenter_->clearNotice(kNoticeFolderUnavailable);
   }
 
   void showHeldDeletions() {

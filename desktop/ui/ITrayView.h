@@ -24,8 +24,11 @@ class ITrayView {
   // Removes the usage item and greys "get more space".
   virtual void hideUsageItem() = 0;
   virtual void setShutdownChecked(bool checked) = 0;
-  // The item that opens the held-deletions dialog, first in the menu.
+  // The items of the engine's notices, first in the menu: the one that
+  // opens the held-deletions dialog, and the one that adopts a sync folder
+  // that is not the one synced before.
   virtual void showHeldDeletionsItem(bool shown) = 0;
+  virtual void showAdoptFolderItem(bool shown) = 0;
 };
 
 }  // namespace varnelo::desktop

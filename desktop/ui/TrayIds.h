@@ -9,8 +9,9 @@
 namespace varnelo::desktop {
 
 // The tray menu's commands are AppCommandId (AppMessages.h); the usage item
-// is kCmdAccountPage. One more of the windows' own:
+// is kCmdAccountPage. Two more of the windows' own:
 inline constexpr int kCmdHeldDeletions = 32800;  // shown only while deletions are held
+inline constexpr int kCmdAdoptFolder = 32801;  // shown only while the folder is not the one synced
 inline constexpr int kCmdUsage = kCmdAccountPage;
 
 // Icons, by the numbers the state table uses.

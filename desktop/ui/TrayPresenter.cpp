@@ -59,6 +59,7 @@ void TrayPresenter::onTrayStatus(int state) {
   }
 
   model_.displayedState.store(state);
+  updateNoticeItems();
   tooltip_ = trayTooltip(version_, row.stateLine);
   view_.setTooltip(tooltip_);
 }
@@ -119,7 +120,6 @@ void TrayPresenter::onNotice(int code, const std::string& path) {
   if (!isEngineNoticeCode(code)) return;
   const QString where = QString::fromStdString(path);
   notices_[code] = where;
-  if (code == kNoticeDeletionsHeld) view_.showHeldDeletionsItem(true);
   const NoticeView v = noticeViewFor(code, where);
   showBalloon(
       BalloonRequest::oncePerPath(v.balloonKind, v.balloonTitle, v.balloonText, 5000, code, path));
@@ -128,11 +128,16 @@ void TrayPresenter::onNotice(int code, const std::string& path) {
 
 void TrayPresenter::clearNotice(int code) {
   if (!notices_.erase(code)) return;
-  if (code == kNoticeDeletionsHeld) view_.showHeldDeletionsItem(false);
   refreshStatus();
 }
 
+void TrayPresenter::updateNoticeItems() {
+  view_.showHeldDeletionsItem(hasNotice(kNoticeDeletionsHeld));
+  view_.showAdoptFolderItem(hasNotice(kNoticeFolderUnavailable));
+}
+
 void TrayPresenter::refreshStatus() {
+  updateNoticeItems();
   // Only the picture changes: the state was entered already.
   const int state = model_.displayedState.load();
   if (state < 0) return;

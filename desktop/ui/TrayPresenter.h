@@ -103,6 +103,7 @@ class TrayPresenter {
   // Applies the active notices to a row of the state table.
   void applyNotices(int state, TrayView* row) const;
   void refreshStatus();
+  void updateNoticeItems();
 
   TrayModel& model_;
   ITrayView& view_;

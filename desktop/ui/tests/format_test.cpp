@@ -94,8 +94,7 @@ TEST(StringTableTest, EveryTextIsTranslatedWithTheSameConversions) {
 TEST(StringTableTest, QtsOwnDialogsSpeakChineseOnAChineseDesktop) {
   // Folder choosers and standard buttons come from Qt's own translations
   // (package qt6-translations-l10n).
-  if (!QFileInfo::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) +
-                         "/qtbase_zh_CN.qm"))
+  if (!QFileInfo::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_zh_CN.qm"))
     GTEST_SKIP() << "qt6-translations-l10n is not installed";
   EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QString::fromUtf8("取消"));
 }

@@ -58,11 +58,12 @@ class FakeView : public ITrayView {
   void hideUsageItem() override { usageShown = false; }
   void setShutdownChecked(bool) override {}
   void showHeldDeletionsItem(bool shown) override { heldItem = shown; }
+  void showAdoptFolderItem(bool shown) override { adoptItem = shown; }
 
   int icon = 0;
   bool animated = false;
   QString tooltip, pauseText, usage;
-  bool usageShown = false, heldItem = false;
+  bool usageShown = false, heldItem = false, adoptItem = false;
   std::vector<Balloon> balloons;
 };
 
@@ -342,6 +343,7 @@ TEST_F(TrayFixture, BalloonsOncePerPairAndOnlyWhenAllowed) {
 TEST_F(TrayFixture, NoticesOverrideTheStateLineUntilTheyEnd) {
   presenter.onTrayStatus(0);
   presenter.onNotice(kNoticeFolderUnavailable, "/media/usb/Varnelo");
+  EXPECT_TRUE(view.adoptItem);
   EXPECT_EQ(view.icon, kIconError);
   EXPECT_EQ(view.tooltip, u("Varnelo 1.2.3\n同步目录不可用，同步已暂停"));
   ASSERT_EQ(view.balloons.size(), 1u);
@@ -349,6 +351,7 @@ TEST_F(TrayFixture, NoticesOverrideTheStateLineUntilTheyEnd) {
   presenter.onNotice(kNoticeFolderUnavailable, "/media/usb/Varnelo");
   EXPECT_EQ(view.balloons.size(), 1u);
   presenter.onNotice(200, "");
+  EXPECT_FALSE(view.adoptItem);
   EXPECT_EQ(view.tooltip, u("Varnelo 1.2.3\n同步完成"));
   EXPECT_EQ(view.icon, kIconCompleted);
 
