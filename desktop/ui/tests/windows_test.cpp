@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -37,6 +38,11 @@ namespace {
 
 QString u(const char* s) {
   return QString::fromUtf8(s);
+}
+
+QByteArray readFileForTest(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 // Answers the next modal message box with its first button and returns its
@@ -461,4 +467,55 @@ TEST(ShellIntegrationTest, BookmarkKeepsTheUsersLinesAndAutostartEntry) {
   EXPECT_TRUE(readAutostart().isEmpty());
   EXPECT_FALSE(QFileInfo::exists(autostartPath(u("Tolmar网盘Varnelo"))));
   qunsetenv("XDG_CONFIG_HOME");
+}
+
+namespace {
+
+// Picks `path` in the next modal folder chooser.
+void chooseInNextDialog(const QString& path) {
+  QTimer::singleShot(0, [path] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (!dialog) {
+      chooseInNextDialog(path);
+      return;
+    }
+    dialog->setDirectory(path);
+    dialog->selectFile(path);
+    QMetaObject::invokeMethod(dialog, "accept");
+  });
+}
+
+}  // namespace
+
+TEST(SettingsTest, MovingTheSyncFolderCopiesRenamesAndRestarts) {
+  QTemporaryDir tmp;
+  SettingsStore settings;
+  ASSERT_TRUE(settings.open((tmp.path() + "/appconfig.db").toStdString()));
+  FakeBackend backend;
+  backend.state = 0;
+  backend.folder = tmp.path() + "/Varnelo";
+  QDir().mkpath(backend.folder + "/docs");
+  QFile f(backend.folder + "/docs/a.txt");
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write("kept");
+  f.close();
+  CSettingDlg sheet(backend, settings);
+
+  // The current folder again: nothing happens.
+  chooseInNextDialog(backend.folder);
+  sheet.advanced->change->click();
+  EXPECT_TRUE(backend.calls.isEmpty());
+
+  const QString target = tmp.path() + "/Moved";
+  QDir().mkpath(target);
+  chooseInNextDialog(target);
+  QString question;
+  answerNextBox(&question, QMessageBox::Yes);
+  sheet.advanced->change->click();
+  EXPECT_EQ(question, u("您确认要将同步目录移动到以下目录吗？\n    ") + target);
+  EXPECT_EQ(backend.calls, (QStringList{"stop", "folder " + target,
+                                        "rename " + tmp.path() + "/Varnelo " + target, "start"}));
+  EXPECT_EQ(readFileForTest(target + "/docs/a.txt"), "kept");
+  EXPECT_TRUE(QFileInfo::exists(tmp.path() + "/Varnelo/docs/a.txt"));  // the old one stays
+  EXPECT_EQ(sheet.advanced->folder->text(), target);
 }
