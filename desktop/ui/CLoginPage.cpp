@@ -96,37 +96,59 @@ void CLoginPage::enterType(int type) {
                 : accountBase + QStringLiteral("/forget_password?from=pc"));
     setTitle(str(160));
   } else if (type == kLoginWeb) {
-    std::string key;
-    const int32_t rc = backend_.requestToken(&key);
-    if (rc != 200) {
-      hasRequestToken_ = false;
-      QString text = loginErrorText(rc, backend_.proxySet(), kLoginWeb, backend_.webSiteHost());
-      if (text.isEmpty()) text = str(150);
-      QMessageBox box(QMessageBox::Critical, str(106), text, QMessageBox::Ok, this);
-      box.setObjectName(QStringLiteral("loginFailedBox"));
-      box.button(QMessageBox::Ok)->setText(str(14134));
-      box.exec();
-      inCombo_ = true;
-      combo_->setCurrentIndex(0);
-      inCombo_ = false;
-      enterType(kLoginPassport);
-      return;
-    }
-    hasRequestToken_ = true;
-    if (type_ != kLoginVerifier) code_->hostName->setText(normal_->hostName->text());
-    type_ = type;
-    const QString token = QString::fromStdString(key);
-    const QString pattern =
-        accountBase + QStringLiteral("/oauth/authorize?oauth_token=%1&provider=%2");
-    setLink(web_->googleLink, str(14002), pattern.arg(token, QStringLiteral("google")));
-    setLink(web_->passportLink, str(14003), pattern.arg(token, QStringLiteral("kuv")));
-    panels_->setCurrentWidget(web_);
-    setTitle(str(161));
+    // The request token comes from the service: asked for on the worker,
+    // the page shows the links when it is there.
+    if (busy_) return;
+    busy_ = true;
+    combo_->setEnabled(false);
+    emit completeChanged();
+    setStatus(str(110), false);
+    if (worker_.joinable()) worker_.join();
+    worker_ = std::thread([this] {
+      std::string key;
+      const int32_t rc = backend_.requestToken(&key);
+      QMetaObject::invokeMethod(
+          this, [this, rc, key] { finishRequestToken(rc, key); }, Qt::QueuedConnection);
+    });
+    return;
   } else if (type == kLoginVerifier) {
     type_ = type;
     panels_->setCurrentWidget(code_);
     setTitle(str(161));
   }
+  updateButtons();
+  emit completeChanged();
+}
+
+void CLoginPage::finishRequestToken(int result, const std::string& key) {
+  if (worker_.joinable()) worker_.join();
+  busy_ = false;
+  combo_->setEnabled(true);
+  setStatus(QString(), false);
+  if (result != 200) {
+    hasRequestToken_ = false;
+    QString text = loginErrorText(result, backend_.proxySet(), kLoginWeb, backend_.webSiteHost());
+    if (text.isEmpty()) text = str(150);
+    QMessageBox box(QMessageBox::Critical, str(106), text, QMessageBox::Ok, this);
+    box.setObjectName(QStringLiteral("loginFailedBox"));
+    box.button(QMessageBox::Ok)->setText(str(14134));
+    box.exec();
+    inCombo_ = true;
+    combo_->setCurrentIndex(0);
+    inCombo_ = false;
+    enterType(kLoginPassport);
+    return;
+  }
+  hasRequestToken_ = true;
+  if (type_ != kLoginVerifier) code_->hostName->setText(normal_->hostName->text());
+  type_ = kLoginWeb;
+  const QString token = QString::fromStdString(key);
+  const QString pattern =
+      backend_.accountWebBase() + QStringLiteral("/oauth/authorize?oauth_token=%1&provider=%2");
+  setLink(web_->googleLink, str(14002), pattern.arg(token, QStringLiteral("google")));
+  setLink(web_->passportLink, str(14003), pattern.arg(token, QStringLiteral("kuv")));
+  panels_->setCurrentWidget(web_);
+  setTitle(str(161));
   updateButtons();
   emit completeChanged();
 }
@@ -167,6 +189,7 @@ bool CLoginPage::validatePage() {
 
 void CLoginPage::startSignIn() {
   busy_ = true;
+  combo_->setEnabled(false);
   emit completeChanged();
   updateButtons();
   setStatus(str(110), false);
@@ -193,6 +216,7 @@ void CLoginPage::startSignIn() {
 void CLoginPage::finishSignIn(int result) {
   if (worker_.joinable()) worker_.join();
   busy_ = false;
+  combo_->setEnabled(true);
   if (result == 200) {
     signedIn_ = true;
     backend_.setAppState(kAppStarting);

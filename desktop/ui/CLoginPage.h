@@ -1,7 +1,7 @@
-// The wizard's login page: the account type, its panel, the sign-in on a
-// worker thread (the page stays responsive; Next moves on once the account
-// is signed in and this PC registered) and the status label. UI thread,
-// except the worker, which only calls the backend's login operations.
+// The wizard's login page: the account type, its panel, the sign-in (and
+// the web sign-in's request token) on a worker thread (the page stays responsive; Next moves on
+// once the account is signed in and this PC registered) and the status label. UI thread, except the
+// worker, which only calls the backend's login operations.
 #pragma once
 
 #include <QWizardPage>
@@ -51,6 +51,7 @@ class CLoginPage : public QWizardPage {
   void onWebLink(const QString& url);
   void startSignIn();
   void finishSignIn(int result);
+  void finishRequestToken(int result, const std::string& key);
   void updateButtons();
   void setStatus(const QString& text, bool error);
 
@@ -66,7 +67,9 @@ class CLoginPage : public QWizardPage {
   bool busy_ = false;
   bool signedIn_ = false;
   bool inCombo_ = false;  // the combo box is being set by us
-  std::thread worker_;    // the sign-in; joined in finishSignIn or the destructor
+  // The sign-in or the request token; joined when its answer arrives or in
+  // the destructor.
+  std::thread worker_;
 };
 
 }  // namespace varnelo::desktop

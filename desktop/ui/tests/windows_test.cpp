@@ -170,6 +170,7 @@ TEST(WizardTest, ExternalAccountWithoutNetworkShowsTheBoxAndResets) {
   QString seen;
   answerNextBox(&seen);
   login->accountType()->setCurrentIndex(2);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !seen.isEmpty(); }, 5000));
   EXPECT_EQ(seen, u("连接服务器失败,请检查您的网络连接!"));
   EXPECT_EQ(login->accountType()->currentIndex(), 0);
   EXPECT_EQ(login->type(), kLoginPassport);
@@ -177,7 +178,7 @@ TEST(WizardTest, ExternalAccountWithoutNetworkShowsTheBoxAndResets) {
   // With the network: two links; following one opens it and asks for the code.
   backend.requestTokenResult = 200;
   login->accountType()->setCurrentIndex(2);
-  EXPECT_EQ(login->type(), kLoginWeb);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return login->type() == kLoginWeb; }, 5000));
   EXPECT_EQ(login->title(), u("登录 Varnelo (OAuth)"));
   EXPECT_TRUE(login->webPanel()->googleLink->text().contains(
       "http://acct.example/oauth/authorize?oauth_token=reqkey&amp;provider=google"));

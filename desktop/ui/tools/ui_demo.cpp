@@ -96,6 +96,7 @@ int screens(const QString& dir, const QString& lang) {
     show(&wizard);
     failures += !grab(&wizard, name("wizard-login"));
     wizard.loginPage()->accountType()->setCurrentIndex(2);
+    (void)QTest::qWaitFor([&] { return wizard.loginPage()->type() == kLoginWeb; }, 5000);
     failures += !grab(&wizard, name("wizard-login-web"));
     wizard.loginPage()->enterType(kLoginVerifier);
     failures += !grab(&wizard, name("wizard-login-code"));
