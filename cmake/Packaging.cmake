@@ -25,7 +25,6 @@ set(CPACK_PACKAGE_DESCRIPTION
 versions when a file changed on both sides. It runs as a tray\n\
 application (varnelo), a headless client (varnelocmd) and a\n\
 file-manager extension that shows each file's state.")
-set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR}/packages)
 set(CPACK_GENERATOR "DEB;STGZ")
 set(CPACK_STRIP_FILES ON)
 # Per generator settings (prefix and file name) are made at packaging time.

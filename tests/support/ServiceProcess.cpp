@@ -199,6 +199,9 @@ int ServiceProcess::admin(const std::string& method, const std::string& pathAndQ
   std::string header = "X-Admin-Token: " + adminToken_;
   curl_slist* headers = curl_slist_append(nullptr, header.c_str());
   headers = curl_slist_append(headers, "Expect:");
+  // libcurl's default form type would hold bodies to the server's 8 KiB
+  // form limit; an installer is far larger.
+  headers = curl_slist_append(headers, "Content-Type: application/octet-stream");
   reply->clear();
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
