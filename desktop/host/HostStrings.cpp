@@ -1,6 +1,7 @@
 #include "HostStrings.h"
 
 #include <QCoreApplication>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
 
@@ -26,11 +27,15 @@ QString host_str(int id) {
 }
 
 void install_host_translation() {
-  if (QLocale::system().language() == QLocale::Chinese) return;
   // Owned by the application object, which outlives every use.
   auto* translator = new QTranslator(QCoreApplication::instance());
-  if (translator->load(QStringLiteral(":/varnelohost/i18n/varnelohost_en.qm")))
-    QCoreApplication::installTranslator(translator);
+  // Our texts are Chinese already; Qt's own buttons get theirs from the Qt
+  // translations when they are installed.
+  bool loaded = QLocale::system().language() == QLocale::Chinese
+                    ? translator->load(QStringLiteral("qtbase_zh_CN"),
+                                       QLibraryInfo::path(QLibraryInfo::TranslationsPath))
+                    : translator->load(QStringLiteral(":/varnelohost/i18n/varnelohost_en.qm"));
+  if (loaded) QCoreApplication::installTranslator(translator);
 }
 
 }  // namespace varnelo::host
