@@ -80,6 +80,18 @@ TEST_F(HostE2eTest, TheSchedulerInstallsASignedNewerVersionOverHttpsThroughThePr
   EXPECT_EQ(proxy.tunnels(), 1) << "no second manifest request, no second download";
 }
 
+TEST_F(HostE2eTest, AnUpdatePublishedFromTheCommandLineIsSignedToo) {
+  std::string file = world_.root() + "/installer.run";
+  std::ofstream(file) << installerScript();
+  std::string command = std::string(varnelo::test::serviceBinary()) + " publish-update --data " +
+                        service_.dataDir() + " --version 1.2.4 " + file + " > /dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(HostWorld::runHost({"-scheduler"}), 0);
+  EXPECT_EQ(HostWorld::waitForFile(marker_),
+            "--silent --autoupdate --prefix=" + world_.root() + "/app\n");
+  EXPECT_EQ(value("UpdaterVersion"), "1.2.4");
+}
+
 TEST_F(HostE2eTest, AnUpdateSignedByAnotherKeyIsNoUpdate) {
   ASSERT_TRUE(service_.publishUpdate("1.3.0", installerScript()));
   std::string otherKey = world_.root() + "/other.pub";
