@@ -165,13 +165,14 @@ bool SoakComputer::state(EngineState* out) {
   if (!readLine(&line, kStateTimeoutMs)) return false;
   std::istringstream in(line);
   std::string word;
-  int running = 0, paused = 0, converged = 0;
+  int running = 0, paused = 0, converged = 0, unavailable = 0;
   in >> word >> running >> paused >> out->localScans >> out->remotePasses >> out->queued >>
-      out->retrying >> out->inFlight >> converged;
+      out->retrying >> out->inFlight >> converged >> unavailable >> out->heldDeletions;
   if (!in || word != "state") return false;
   out->running = running != 0;
   out->paused = paused != 0;
   out->converged = converged != 0;
+  out->folderUnavailable = unavailable != 0;
   return true;
 }
 

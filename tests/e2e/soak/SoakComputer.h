@@ -23,6 +23,8 @@ struct EngineState {
   uint64_t retrying = 0;
   uint64_t inFlight = 0;
   bool converged = false;
+  bool folderUnavailable = false;  // -120 / -122: the engine holds everything
+  uint64_t heldDeletions = 0;      // -123: held until confirmed
 };
 
 class SoakComputer {

@@ -318,6 +318,15 @@ bool Run::settle(int number) {
                            std::string(std::istreambuf_iterator<char>(err), {}));
         return false;
       }
+      if (s.folderUnavailable || s.heldDeletions > 0) {
+        // Neither may happen here: the folders stay put and each round
+        // deletes far less than the guard's share.
+        fail("round " + std::to_string(number) + ": the engine of pc" +
+             std::to_string(pc->index()) +
+             (s.folderUnavailable ? " holds everything: its sync folder reads as unavailable"
+                                  : " holds " + std::to_string(s.heldDeletions) + " deletions"));
+        return false;
+      }
       lastStates += " pc" + std::to_string(pc->index()) + "{scans " + std::to_string(s.localScans) +
                     ", passes " + std::to_string(s.remotePasses) + ", queued " +
                     std::to_string(s.queued) + ", retrying " + std::to_string(s.retrying) +

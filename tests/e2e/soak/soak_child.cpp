@@ -4,7 +4,8 @@
 // input, one per line:
 //
 //   state      -> "state <running> <paused> <localScans> <remotePasses>
-//                  <queued> <retrying> <inFlight> <converged>"
+//                  <queued> <retrying> <inFlight> <converged>
+//                  <folderUnavailable> <heldDeletions>"
 //   (EOF)      -> releases the engine and exits 0
 //
 // Every report of the engine's event sink is appended to <dataFolder>/events.log
@@ -84,9 +85,12 @@ int main(int argc, char** argv) {
     if (std::string(command) == "state\n") {
       varnelo_sync_state s{};
       varnelo_get_sync_state2(engine, &s);
-      std::printf("state %d %d %" PRIu64 " %" PRIu64 " %" PRIu64 " %" PRIu64 " %" PRIu64 " %d\n",
+      varnelo_sync_holds h{};
+      varnelo_get_sync_holds2(engine, &h);
+      std::printf("state %d %d %" PRIu64 " %" PRIu64 " %" PRIu64 " %" PRIu64 " %" PRIu64
+                  " %d %d %" PRIu64 "\n",
                   s.running, s.paused, s.localScans, s.remotePasses, s.queued, s.retrying,
-                  s.inFlight, s.converged);
+                  s.inFlight, s.converged, h.folderUnavailable, h.heldDeletions);
     } else {
       std::printf("unknown\n");
     }
