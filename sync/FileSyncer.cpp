@@ -86,9 +86,13 @@ void FileSyncer::onPathRenamed(const char* oldPath, const char* newPath) {
   std::lock_guard lock(lock_);
   if (!context_) return;
   if (strcasecmp(oldPath, newPath) == 0) {
-    // The service and the journal ignore case: nothing to send.
+    // The service and the journal ignore case: nothing to send for what is
+    // synced. But paths still queued under the old spelling (a new file, a
+    // rename inside a renamed folder) no longer exist as written, so the
+    // next pass scans the folder; it sends only what the journal lacks.
     log_write(kLogInfo, kModuleSync, "path case sensitive changed event, , from:[%s], to:[%s]",
               oldPath, newPath);
+    if (idle_) idle_->requestRescan();
     return;
   }
   log_write(kLogInfo, kModuleSync, "path renamed event, from:[%s], to:[%s]", oldPath, newPath);
