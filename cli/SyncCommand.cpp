@@ -189,6 +189,7 @@ int runSync(const Command& command, const std::string& dataFolder) {
   bool engineEnded = false;
   bool unavailable = false;
   bool unavailableShown = false;
+  uint64_t held = 0;
   while (true) {
     varnelo_sync_state state{};
     bool known = varnelo_get_sync_state2(engine.get(), &state) == 200;
@@ -201,6 +202,25 @@ int runSync(const Command& command, const std::string& dataFolder) {
              timestamp().c_str(), goOnCommand(command, folder, "--relink").c_str());
     }
     unavailableShown = unavailable;
+    if (holds.heldDeletions > 0 && command.allowDeletes) {
+      if (varnelo_confirm_deletions2(engine.get()) == 200) {
+        printf("%s carrying out %llu held deletions (--allow-deletes)\n", timestamp().c_str(),
+               static_cast<unsigned long long>(holds.heldDeletions));
+      }
+      holds.heldDeletions = 0;
+    }
+    if (holds.heldDeletions > 0 && held == 0) {
+      if (!command.once) {
+        printf(
+            "%s %llu deletions held back (a large part of the files); to carry them out, "
+            "stop and run `%s`\n",
+            timestamp().c_str(), static_cast<unsigned long long>(holds.heldDeletions),
+            goOnCommand(command, folder, "--allow-deletes").c_str());
+      }
+    }
+    held = holds.heldDeletions;
+    // Held deletions end a --once run when everything else is done.
+    const bool onlyHeldLeft = held > 0 && holds.restInStep;
     OnceProgress progress = known ? onceProgress(state, command.uploadOnly) : OnceProgress::Working;
     inStep = progress == OnceProgress::InStep;
     stuck = progress == OnceProgress::Stuck;
@@ -229,7 +249,7 @@ int runSync(const Command& command, const std::string& dataFolder) {
       engineEnded = true;
       break;
     }
-    if (command.once && (inStep || stuck || unavailable)) break;
+    if (command.once && (inStep || stuck || unavailable || onlyHeldLeft)) break;
     if (command.timeoutSeconds > 0 &&
         Clock::now() - started >= std::chrono::seconds(command.timeoutSeconds)) {
       timedOut = true;
@@ -256,15 +276,17 @@ int runSync(const Command& command, const std::string& dataFolder) {
                     : stuck       ? "files wait for a retry"
                     : engineEnded ? "the engine ended the sync"
                     : unavailable ? "the sync folder was unavailable"
+                    : held        ? "deletions held back"
                                   : "";
   state.last.folderUnavailable = unavailable;
+  state.last.heldDeletions = held;
   saveClientState(dataFolder, state);
 
   printf("%llu up, %llu down, %zu failed.\n", static_cast<unsigned long long>(state.last.uploaded),
          static_cast<unsigned long long>(state.last.downloaded), failed.size());
   for (const std::string& f : failed) fprintf(stderr, "failed: %s\n", f.c_str());
   if (!command.once) return failed.empty() ? 0 : 1;
-  if (inStep && failed.empty()) {
+  if (inStep && failed.empty() && held == 0) {
     printf("In step.\n");
     return 0;
   }
@@ -275,6 +297,15 @@ int runSync(const Command& command, const std::string& dataFolder) {
             "deleted. Mount it and run again, or take the folder as it is now with `%s` (both "
             "sides are compared in full and nothing is deleted).\n",
             folder.c_str(), goOnCommand(command, folder, "--relink").c_str());
+  } else if (held > 0) {
+    fprintf(stderr,
+            "varnelocmd: %llu deletions were held back: this sync would delete a large part of "
+            "the files (by default more than 30 %% of them and more than 20, or a whole "
+            "top-level folder of more than 1,000); nothing was deleted and everything else is "
+            "in step. If you meant "
+            "to delete them, run `%s`; otherwise put the files back.\n",
+            static_cast<unsigned long long>(held),
+            goOnCommand(command, folder, "--allow-deletes").c_str());
   } else if (timedOut) {
     fprintf(stderr, "varnelocmd: not in step after %d s\n", command.timeoutSeconds);
   } else if (signal) {

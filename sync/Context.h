@@ -29,6 +29,7 @@ namespace sync {
 class FileJournal;
 class SyncFilter;
 class SyncRoot;
+class DeletionHold;
 }  // namespace sync
 
 // Bits of the sync mode.
@@ -49,6 +50,8 @@ class Context {
     // The sync folder's identity; null in tests of single transfers, where
     // the folder only has to exist.
     sync::SyncRoot* root = nullptr;
+    // The big-delete guard; null where every deletion may go at once.
+    sync::DeletionHold* deletions = nullptr;
     // Shared with status objects, which may outlive the context.
     std::shared_ptr<MeterSet> uploadMeters = std::make_shared<MeterSet>();
     std::shared_ptr<MeterSet> downloadMeters = std::make_shared<MeterSet>();
@@ -67,6 +70,7 @@ class Context {
   sync::FileJournal& journal() const { return *setup_.journal; }
   chunkcache::ChunkCache* chunkCache() const { return setup_.settings->chunkCache; }
   IVarneloEvent* sink() const { return setup_.sink; }
+  sync::DeletionHold* deletions() const { return setup_.deletions; }
   MeterSet& uploadMeters() const { return *setup_.uploadMeters; }
   MeterSet& downloadMeters() const { return *setup_.downloadMeters; }
   TransferRecord& current() const { return *setup_.current; }

@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <unordered_set>
 
 #include "ChunkCache.h"
 #include "ChunkKeys.h"
 #include "ConflictNames.h"
+#include "DeletionBatch.h"
+#include "DeletionHold.h"
 #include "FileJournal.h"
 #include "FolderJob.h"
 #include "IoDownload.h"
@@ -399,7 +402,9 @@ class Pass {
           }
           const std::string childJournal = journalFolder + "/" + (r ? r->key : j->name);
           if (!r) {
-            runOp(job, [&] { return removePath(context_, localPath, childJournal); });
+            // Carried out after the walk, when all of them can be weighed.
+            job->schedule();
+            removals_.push_back({job, localPath, childJournal});
             return;
           }
           const std::string childRemote = childPath(remotePath, r->name);
@@ -500,10 +505,34 @@ class Pass {
     return callback.run(code, temp);
   }
 
+  struct Removal {
+    std::shared_ptr<FolderJob> job;
+    std::string localPath;
+    std::string journalPath;
+  };
+
   Context& context_;
   const bool full_;
   const TwinChooser chooser_;
   FolderJobHooks hooks_;
+  std::vector<Removal> removals_;
+
+ public:
+  // Carries out the removals the walk found, unless they are too many at
+  // once: then they are held, and their folders stay out of step so that
+  // the next pass finds them again.
+  void finishRemovals() {
+    std::vector<std::string> paths;
+    for (const Removal& r : removals_) paths.push_back(r.journalPath);
+    std::unordered_set<std::string> held;
+    if (holdLargeRemoteDeletions(context_, paths)) held.insert(paths.begin(), paths.end());
+    for (const Removal& r : removals_) {
+      const int code = held.count(r.journalPath) ? codes::kDeletionsHeld
+                                                 : removePath(context_, r.localPath, r.journalPath);
+      r.job->finish(code == codes::kOk);
+    }
+    removals_.clear();
+  }
 };
 
 }  // namespace
@@ -520,7 +549,12 @@ int syncDir(Context& context, bool fullRecheck) {
     context.journal().put(sync::FileJournal::kRootId, kRemoteRoot, sync::FileJournal::kTypeFolder,
                           sync::VersionSignature{}, 0, 0);
   }
-  return Pass(context, fullRecheck).folder(kRemoteRoot, context.localRoot(), std::nullopt, nullptr);
+  if (sync::DeletionHold* hold = context.deletions())
+    hold->restart(sync::DeletionHold::Side::Remote);
+  Pass pass(context, fullRecheck);
+  const int code = pass.folder(kRemoteRoot, context.localRoot(), std::nullopt, nullptr);
+  pass.finishRemovals();
+  return code;
 }
 
 int removePath(Context& context, const std::string& localPath, const std::string& journalPath) {

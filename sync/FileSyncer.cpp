@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "Context.h"
+#include "DeletionHold.h"
 #include "FileJournal.h"
 #include "JournalFiles.h"
 #include "Log.h"
@@ -27,6 +28,26 @@ constexpr uint32_t kMaxServiceChunkSize = 64u << 20;
 
 // Beside the journal: the recorded identity of the sync folder.
 constexpr const char* kRootRecordName = "root.id";
+
+// A whole number from the environment (test settings), or `fallback`.
+uint32_t envNumber(const char* name, uint32_t fallback) {
+  const char* text = std::getenv(name);
+  if (!text || !*text) return fallback;
+  char* end = nullptr;
+  const unsigned long value = std::strtoul(text, &end, 10);
+  if (*end != '\0' || value > 1000000000ul) return fallback;
+  return static_cast<uint32_t>(value);
+}
+
+// A whole number from the engine's settings, or `fallback`.
+uint32_t configNumber(SyncConfigInfo& config, const char* key, uint32_t fallback) {
+  std::string text;
+  if (config.get(key, text) != 200 || text.empty()) return fallback;
+  char* end = nullptr;
+  const unsigned long value = std::strtoul(text.c_str(), &end, 10);
+  if (*end != '\0' || value > 1000000000ul) return fallback;
+  return static_cast<uint32_t>(value);
+}
 
 uint32_t envMillis(const char* name, uint32_t fallback) {
   const char* text = std::getenv(name);
@@ -115,9 +136,16 @@ void FileSyncer::setConfiguration(SyncConfigInfo* config) {
     config->listVolumes(volumes);
     config->getExcludeDirs(excludes);
   }
+  DeletionLimits limits;
+  if (config) {
+    limits.percent = configNumber(*config, "deleteHoldPercent", limits.percent);
+    limits.minFiles = configNumber(*config, "deleteHoldFiles", limits.minFiles);
+    limits.folderFiles = configNumber(*config, "deleteHoldFolderFiles", limits.folderFiles);
+  }
   std::string root;
   {
     std::lock_guard lock(configMutex_);
+    deletionLimits_ = limits;
     volumes_ = std::move(volumes);
     excludes_ = excludes;
     root = volumes_.empty() ? std::string() : withoutTrailingSlash(volumes_.front().localPath);
@@ -259,9 +287,20 @@ void FileSyncer::runWithJournal(FileJournal& journal, const std::string& journal
     return journal.lookupChild(homeId, key, id) == 0;
   });
 
+  DeletionLimits limits;
+  {
+    std::lock_guard lock(configMutex_);
+    limits = deletionLimits_;
+  }
+  limits.percent = envNumber("VARNELO_DELETE_HOLD_PERCENT", limits.percent);
+  limits.minFiles = envNumber("VARNELO_DELETE_HOLD_FILES", limits.minFiles);
+  limits.folderFiles = envNumber("VARNELO_DELETE_HOLD_FOLDER_FILES", limits.folderFiles);
+  DeletionHold deletions(limits);
+
   Context::Setup setup;
   setup.mode = mode_;
   setup.root = &syncRoot;
+  setup.deletions = &deletions;
   setup.settings = settings_.get();
   setup.localRoot = root;
   setup.filter = &filter_;
@@ -289,6 +328,7 @@ void FileSyncer::runWithJournal(FileJournal& journal, const std::string& journal
     context_ = &context;
     idle_ = &idle;
     root_ = &syncRoot;
+    deletions_ = &deletions;
   }
   idle.run();
   {
@@ -297,6 +337,7 @@ void FileSyncer::runWithJournal(FileJournal& journal, const std::string& journal
     context_ = nullptr;
     idle_ = nullptr;
     root_ = nullptr;
+    deletions_ = nullptr;
     settings_->credentials = nullptr;
   }
 }
@@ -348,8 +389,21 @@ int FileSyncer::applyExcludeChange(const std::vector<std::string>& oldDirs,
 void FileSyncer::syncHolds(varnelo_sync_holds& out) {
   out = {};
   std::lock_guard lock(lock_);
-  if (!context_ || !root_) return;
+  if (!context_ || !idle_ || !root_) return;
   out.folderUnavailable = root_->available() ? 0 : 1;
+  if (deletions_) out.heldDeletions = deletions_->heldFiles();
+  varnelo_sync_state state{};
+  out.restInStep = out.heldDeletions > 0 && !out.folderUnavailable && caughtUp(state) ? 1 : 0;
+}
+
+bool FileSyncer::confirmDeletions() {
+  std::lock_guard lock(lock_);
+  if (!deletions_ || !idle_) return false;
+  log_write(kLogInfo, kModuleSync, "held deletions confirmed: %" PRIu64 " files",
+            deletions_->heldFiles());
+  deletions_->confirm();
+  idle_->deletionsConfirmed();
+  return true;
 }
 
 IVarneloStatus* FileSyncer::newStatus() {
@@ -363,6 +417,13 @@ void FileSyncer::syncState(varnelo_sync_state& out) {
   std::lock_guard lock(lock_);
   out.running = running_ ? 1 : 0;
   if (!context_ || !idle_) return;
+  // A folder that went away holds everything, and held deletions wait for
+  // the user: in neither case are both sides in step.
+  out.converged =
+      caughtUp(out) && root_ && root_->available() && !(deletions_ && deletions_->heldFiles() > 0);
+}
+
+bool FileSyncer::caughtUp(varnelo_sync_state& out) {
   out.paused = context_->isPaused() ? 1 : 0;
   out.localScans = idle_->localScans();
   out.remotePasses = idle_->remotePasses();
@@ -370,10 +431,8 @@ void FileSyncer::syncState(varnelo_sync_state& out) {
   out.retrying = context_->retry().size();
   out.inFlight = static_cast<uint64_t>(context_->uploadsInFlight() + context_->downloadsInFlight());
   const bool remoteDone = !(context_->mode() & kSyncRemoteChanges) || out.remotePasses > 0;
-  // A folder that went away holds everything: nothing is in step.
-  out.converged = root_ && root_->available() && !out.paused && !idle_->busy() &&
-                  out.localScans > 0 && remoteDone && out.queued == 0 && out.retrying == 0 &&
-                  out.inFlight == 0;
+  return !idle_->workPending() && !out.paused && !idle_->busy() && out.localScans > 0 &&
+         remoteDone && out.queued == 0 && out.retrying == 0 && out.inFlight == 0;
 }
 
 }  // namespace varnelo::sync

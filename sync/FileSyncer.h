@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "ConfigInfo.h"
+#include "DeletionHold.h"
 #include "IdleTask.h"
 #include "IndexRepair.h"
 #include "SpeedMeter.h"
@@ -97,12 +98,17 @@ class FileSyncer final : public IMonitorEvent {
   IVarneloStatus* newStatus();
   void syncState(varnelo_sync_state& out);
   void syncHolds(varnelo_sync_holds& out);
+  // Releases the deletions held back as too many; false when no sync runs.
+  bool confirmDeletions();
 
   SyncFilter& filter() { return filter_; }
 
  private:
   void run();
   void runWithJournal(FileJournal& journal, const std::string& journalPath);
+  // Under lock_ with a context: fills the counters of `out`; true when the
+  // engine has caught up apart from what it holds.
+  bool caughtUp(varnelo_sync_state& out);
   // Queues `path` in the running context when the filter accepts it.
   void queue(const char* path, const char* what);
   bool accepts(const char* path) const;
@@ -114,13 +120,14 @@ class FileSyncer final : public IMonitorEvent {
   std::atomic<int> mode_{3};
   SyncFilter filter_;
 
-  // Guards journalPath_, volumes_, excludes_ and probe_ (read by the sync
+  // Guards journalPath_, volumes_, excludes_, deletionLimits_ and probe_ (read by the sync
   // thread at its start, written by the application thread).
   mutable std::mutex configMutex_;
   std::string journalPath_;
   std::vector<VolumeRecord> volumes_;
   std::vector<std::string> excludes_;
   IdleTask::WatchProbe probe_;
+  DeletionLimits deletionLimits_;
 
   std::unique_ptr<SyncSettings> settings_;  // sync thread, made on the first run
   IndexRepair repair_;                      // started and stopped by the sync thread
@@ -128,13 +135,14 @@ class FileSyncer final : public IMonitorEvent {
   std::shared_ptr<MeterSet> downloadMeters_ = std::make_shared<MeterSet>();
   std::shared_ptr<TransferRecord> current_ = std::make_shared<TransferRecord>();
 
-  // The file syncer's lock: guards context_, idle_, root_ and stopRequested_
+  // The file syncer's lock: guards context_, idle_, root_, deletions_ and stopRequested_
   // against the sync thread's teardown. Held briefly, never while waiting
   // (except for the index repair worker's join at teardown).
   std::mutex lock_;
   Context* context_ = nullptr;
   IdleTask* idle_ = nullptr;
   SyncRoot* root_ = nullptr;
+  DeletionHold* deletions_ = nullptr;
   bool stopRequested_ = false;
 
   std::thread thread_;  // application thread only

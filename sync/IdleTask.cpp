@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "DeletionBatch.h"
+#include "DeletionHold.h"
 #include "Download.h"
 #include "LocalScan.h"
 #include "Log.h"
@@ -75,6 +77,9 @@ void IdleTask::scanLocal(uint64_t now) {
   // A periodic scan only adds: what is queued stays queued.
   if (!periodicScan_) context_.updating().clear();
   periodicScan_ = false;
+  // What the local side held is weighed again from what this scan finds.
+  if (sync::DeletionHold* hold = context_.deletions())
+    hold->restart(sync::DeletionHold::Side::Local);
   const int rc = uploader::syncLocalFiles(context_);
   if (context_.rootCheck() != codes::kOk) {
     // Unmounted during the walk: what it queued describes an empty folder.
@@ -91,10 +96,19 @@ void IdleTask::scanLocal(uint64_t now) {
 
 void IdleTask::uploadQueued() {
   while (!context_.isPaused()) {
-    auto path = context_.updating().take();
-    if (!path) break;
-    log_write(kLogInfo, kModuleSync, "fetch path from updating set:[%s], ", path->c_str());
-    uploader::prepareUploading(context_, *path);
+    std::vector<std::string> batch = context_.updating().takeAll();
+    if (batch.empty()) break;
+    // The deletions among them are weighed together: too many are held.
+    holdLargeLocalDeletions(context_, batch);
+    for (size_t i = 0; i < batch.size(); ++i) {
+      if (context_.isPaused()) {
+        // What was not handed over stays queued.
+        for (; i < batch.size(); ++i) context_.updating().add(batch[i]);
+        return;
+      }
+      log_write(kLogInfo, kModuleSync, "fetch path from updating set:[%s], ", batch[i].c_str());
+      uploader::prepareUploading(context_, batch[i]);
+    }
   }
 }
 

@@ -48,6 +48,16 @@ class IdleTask {
   void resumed(bool recheckAll);
   // Changes were lost (monitor overflow): the next pass scans the folder.
   void requestRescan() { rescanLocal_ = true; }
+  // Held deletions were confirmed: both sides look again at the next pass.
+  void deletionsConfirmed() {
+    rescanLocal_ = true;
+    lastRemoteTick_ = 0;
+  }
+  // True while a scan or a remote pass is due at the next pass regardless of
+  // the intervals (the engine has not caught up yet).
+  bool workPending() const {
+    return rescanLocal_ || ((context_.mode() & kSyncRemoteChanges) && lastRemoteTick_ == 0);
+  }
 
   uint64_t localScans() const { return localScans_.load(); }
   uint64_t remotePasses() const { return remotePasses_.load(); }

@@ -6,6 +6,8 @@ target_sources(varnelo_sync PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/ChunkTasks.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ConflictNames.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Context.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/DeletionBatch.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/DeletionHold.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Digest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Download.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DownloadSink.cpp
@@ -32,4 +34,5 @@ target_sources(sync_tests PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/tests/transfer_context_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/transfer_local_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/sync_root_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/deletion_hold_test.cpp
 )

@@ -345,3 +345,13 @@ int32_t varnelo_get_sync_holds2(varnelo::IVarnelo2* engine, varnelo_sync_holds* 
   static_cast<varnelo::sync::VarneloImpl*>(engine)->syncHolds(*out);
   return varnelo::kEngineOk;
 }
+
+int32_t varnelo_confirm_deletions(varnelo::IVarnelo* engine) {
+  if (!engine) return VARNELO_NULL_ARGUMENT;
+  return static_cast<varnelo::sync::VarneloImpl*>(engine)->confirmDeletions();
+}
+
+int32_t varnelo_confirm_deletions2(varnelo::IVarnelo2* engine) {
+  if (!engine) return VARNELO_NULL_ARGUMENT;
+  return static_cast<varnelo::sync::VarneloImpl*>(engine)->confirmDeletions();
+}

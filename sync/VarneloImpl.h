@@ -60,6 +60,7 @@ class VarneloImpl final : public IVarnelo, public IVarnelo2, private IChunkCache
   const std::string& dataFolder() const { return dataFolder_; }
   void syncState(varnelo_sync_state& out) { syncer_.syncState(out); }
   void syncHolds(varnelo_sync_holds& out) { syncer_.syncHolds(out); }
+  int32_t confirmDeletions() { return syncer_.confirmDeletions() ? kEngineOk : kEngineNotRunning; }
   // The change monitor, for tests and diagnostics.
   WinMonitor& monitor() { return *watcher_; }
 

@@ -298,6 +298,44 @@ TEST_F(CliTest, AMountPointBelowTheFolderThatWentAwayIsNotTakenForDeletions) {
   EXPECT_NE(tree.toStyledString().find("top.txt"), std::string::npos);
 }
 
+TEST_F(CliTest, DeletingMostFilesIsHeldUntilAllowedOnTheCommandLine) {
+  login("pc1", "first");
+  std::string folder = temp_ / "V";
+  ASSERT_FALSE(files::createDirectories(folder + "/old"));
+  for (int i = 0; i < 25; ++i) {
+    ASSERT_FALSE(files::writeFile(folder + "/old/f" + std::to_string(i) + ".txt", "x"));
+  }
+  ASSERT_FALSE(files::writeFile(folder + "/keep.txt", "keep"));
+  ASSERT_EQ(
+      cli("pc1", {"sync", "--folder", folder, "--once", "--timeout", "120"}, kSyncMs).exitCode, 0);
+  ASSERT_FALSE(files::removeTree(folder + "/old"));
+  ASSERT_FALSE(files::writeFile(folder + "/new.txt", "new"));
+
+  RunResult r = cli("pc1", {"sync", "--folder", folder, "--once", "--timeout", "120"}, kSyncMs);
+  EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+  EXPECT_FALSE(r.timedOut);
+  EXPECT_NE(r.err.find("25 deletions were held back"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("sync --folder '" + folder + "' --once --allow-deletes"), std::string::npos)
+      << r.err;
+  Json::Value tree;
+  ASSERT_TRUE(service_.dumpTree("alice", &tree));
+  EXPECT_NE(tree.toStyledString().find("old/f7.txt"), std::string::npos) << "nothing deleted";
+  EXPECT_NE(tree.toStyledString().find("new.txt"), std::string::npos) << "the rest was synced";
+  RunResult status = cli("pc1", {"status"});
+  EXPECT_NE(status.out.find("Held:        25 deletions held back"), std::string::npos)
+      << status.out;
+  EXPECT_NE(status.out.find("--allow-deletes"), std::string::npos) << status.out;
+
+  RunResult allowed =
+      cli("pc1", {"sync", "--folder", folder, "--once", "--allow-deletes", "--timeout", "120"},
+          kSyncMs);
+  EXPECT_EQ(allowed.exitCode, 0) << allowed.out << allowed.err;
+  ASSERT_TRUE(service_.dumpTree("alice", &tree));
+  EXPECT_EQ(tree.toStyledString().find("old/f7.txt"), std::string::npos) << tree.toStyledString();
+  EXPECT_NE(tree.toStyledString().find("keep.txt"), std::string::npos);
+  EXPECT_EQ(cli("pc1", {"status"}).out.find("Held:"), std::string::npos);
+}
+
 TEST_F(CliTest, OnceListsWhatCouldNotBeSyncedAndExitsOne) {
   login("pc1", "first");
   ASSERT_TRUE(service_.setQuota("alice", 64 * 1024));

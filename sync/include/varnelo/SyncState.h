@@ -48,6 +48,9 @@ typedef struct varnelo_sync_holds {
   /* Entries whose deletion is held back (-123) because a pass would delete
    * too much at once; varnelo_confirm_deletions releases them. */
   uint64_t heldDeletions;
+  /* 1 when deletions are held and everything else is in step (a front end
+   * without an event loop may stop and ask the user now). */
+  int32_t restInStep;
 } varnelo_sync_holds;
 
 #ifdef __cplusplus
@@ -62,6 +65,15 @@ VARNELO_EXTERN_C VARNELO_API int32_t varnelo_get_sync_holds(varnelo::IVarnelo* e
                                                             varnelo_sync_holds* out);
 VARNELO_EXTERN_C VARNELO_API int32_t varnelo_get_sync_holds2(varnelo::IVarnelo2* engine,
                                                              varnelo_sync_holds* out);
+
+/* The user's confirmation of held deletions (-123): everything held at this
+ * moment is carried out at the next pass (a local scan and a remote pass
+ * start at once); deletions found later are weighed anew. 200; 404 when no
+ * sync runs; 499 for null. Settings ("deleteHoldPercent" 30,
+ * "deleteHoldFiles" 20, "deleteHoldFolderFiles" 1000 in config.db) decide
+ * what is held. */
+VARNELO_EXTERN_C VARNELO_API int32_t varnelo_confirm_deletions(varnelo::IVarnelo* engine);
+VARNELO_EXTERN_C VARNELO_API int32_t varnelo_confirm_deletions2(varnelo::IVarnelo2* engine);
 #endif
 
 #endif /* VARNELO_SYNC_STATE_H */

@@ -1,0 +1,135 @@
+#include "DeletionBatch.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <unordered_set>
+
+#include "FileJournal.h"
+#include "LocalRemoval.h"
+#include "Log.h"
+#include "SyncPaths.h"
+#include "TransferCodes.h"
+#include "platform/files.h"
+
+namespace varnelo {
+
+namespace {
+
+uint64_t filesBelow(const JournalNode& node) {
+  if (!(node.row.type & sync::FileJournal::kTypeFolder)) return 1;
+  uint64_t files = 0;
+  for (const JournalNode& child : node.children) files += filesBelow(child);
+  return files;
+}
+
+// Drops candidates below another candidate of the batch (a folder removed
+// together with the files in it counts once).
+void dropNested(std::vector<sync::DeletionHold::Candidate>& batch) {
+  std::sort(batch.begin(), batch.end(),
+            [](const auto& a, const auto& b) { return a.journalPath < b.journalPath; });
+  std::vector<sync::DeletionHold::Candidate> kept;
+  for (auto& c : batch) {
+    if (!kept.empty()) {
+      const std::string& above = kept.back().journalPath;
+      if (c.journalPath.size() > above.size() &&
+          c.journalPath.compare(0, above.size(), above) == 0 &&
+          c.journalPath[above.size()] == '/') {
+        continue;
+      }
+    }
+    kept.push_back(std::move(c));
+  }
+  batch = std::move(kept);
+}
+
+// Decides over `batch`; true when it is held.
+bool weigh(Context& context, sync::DeletionHold::Side side,
+           std::vector<sync::DeletionHold::Candidate>& batch) {
+  sync::DeletionHold* hold = context.deletions();
+  if (!hold || batch.empty()) return false;
+  dropNested(batch);
+  uint64_t files = 0;
+  for (const auto& c : batch) files += c.files;
+  // The journal is counted only when the batch could be too large.
+  const uint64_t synced = files > hold->limits().minFiles ? syncedFileCount(context.journal()) : 0;
+  if (!hold->decide(side, batch, synced)) return false;
+  log_write(kLogError, kModuleSync,
+            "%s deletions held back: %" PRIu64 " of %" PRIu64
+            " synced files in %zu entries; nothing is deleted until they are confirmed",
+            side == sync::DeletionHold::Side::Local ? "local" : "remote", files, synced,
+            batch.size());
+  context.reportResult(codes::kDeletionsHeld, "");
+  return true;
+}
+
+}  // namespace
+
+std::optional<sync::DeletionHold::Candidate> deletionCandidate(sync::FileJournal& journal,
+                                                               const std::string& journalPath) {
+  int64_t id = 0;
+  if (journal.lookupPath(journalPath, id) != 0) return std::nullopt;
+  JournalNode node;
+  if (readJournalTree(journal, id, node) != 0) return std::nullopt;
+  sync::DeletionHold::Candidate c;
+  c.journalPath = journalPath;
+  c.files = filesBelow(node);
+  c.topLevelFolder = (node.row.type & sync::FileJournal::kTypeFolder) &&
+                     std::count(journalPath.begin(), journalPath.end(), '/') == 1;
+  return c;
+}
+
+uint64_t syncedFileCount(sync::FileJournal& journal) {
+  std::vector<sync::JournalEntry> rows;
+  journal.listAll(rows);
+  return static_cast<uint64_t>(std::count_if(rows.begin(), rows.end(), [](const auto& r) {
+    return (r.type & sync::FileJournal::kTypeFolder) == 0;
+  }));
+}
+
+void holdLargeLocalDeletions(Context& context, std::vector<std::string>& batch) {
+  sync::DeletionHold* hold = context.deletions();
+  if (!hold) return;
+  std::vector<sync::DeletionHold::Candidate> candidates;
+  for (const std::string& path : batch) {
+    auto remote = remotePathOf(context.localRoot(), path);
+    if (!remote || *remote == kRemoteRoot) continue;
+    const std::string journalPath = sync::journalPathOf(*remote);
+    if (platform::files::exists(path)) {
+      hold->forget(journalPath);
+      continue;
+    }
+    if (auto c = deletionCandidate(context.journal(), journalPath)) candidates.push_back(*c);
+  }
+  if (!weigh(context, sync::DeletionHold::Side::Local, candidates)) return;
+  std::unordered_set<std::string> held;
+  for (const auto& c : candidates) held.insert(c.journalPath);
+  batch.erase(std::remove_if(batch.begin(), batch.end(),
+                             [&](const std::string& path) {
+                               auto remote = remotePathOf(context.localRoot(), path);
+                               if (!remote) return false;
+                               // The path or a folder above it is held.
+                               std::string key = sync::journalPathOf(*remote);
+                               while (!key.empty()) {
+                                 if (held.count(key)) return true;
+                                 const size_t slash = key.rfind('/');
+                                 if (slash == std::string::npos) break;
+                                 key.resize(slash);
+                               }
+                               return false;
+                             }),
+              batch.end());
+}
+
+bool holdLargeRemoteDeletions(Context& context, std::vector<std::string>& journalPaths) {
+  std::vector<sync::DeletionHold::Candidate> candidates;
+  for (const std::string& path : journalPaths) {
+    auto c = deletionCandidate(context.journal(), path);
+    candidates.push_back(c ? *c : sync::DeletionHold::Candidate{path, 0, false});
+  }
+  if (!weigh(context, sync::DeletionHold::Side::Remote, candidates)) return false;
+  journalPaths.clear();
+  for (const auto& c : candidates) journalPaths.push_back(c.journalPath);
+  return true;
+}
+
+}  // namespace varnelo

@@ -1,0 +1,75 @@
+#include "DeletionHold.h"
+
+#include <algorithm>
+
+namespace varnelo::sync {
+
+namespace {
+
+size_t index(DeletionHold::Side side) {
+  return side == DeletionHold::Side::Local ? 0 : 1;
+}
+
+}  // namespace
+
+bool DeletionHold::exceeds(const std::vector<Candidate>& batch, uint64_t syncedFiles) const {
+  uint64_t files = 0;
+  for (const Candidate& c : batch) {
+    if (c.topLevelFolder && c.files > limits_.folderFiles) return true;
+    files += c.files;
+  }
+  return files > limits_.minFiles && files * 100 > uint64_t{limits_.percent} * syncedFiles;
+}
+
+bool DeletionHold::decide(Side side, std::vector<Candidate>& batch, uint64_t syncedFiles) {
+  std::lock_guard lock(mutex_);
+  auto& held = held_[index(side)];
+  // Released paths go through as they are, once.
+  batch.erase(std::remove_if(batch.begin(), batch.end(),
+                             [&](const Candidate& c) {
+                               if (!released_.erase(c.journalPath)) return false;
+                               held.erase(c.journalPath);
+                               return true;
+                             }),
+              batch.end());
+  if (!exceeds(batch, syncedFiles)) {
+    for (const Candidate& c : batch) held.erase(c.journalPath);
+    return false;
+  }
+  for (const Candidate& c : batch) held[c.journalPath] = c.files;
+  return true;
+}
+
+void DeletionHold::restart(Side side) {
+  std::lock_guard lock(mutex_);
+  held_[index(side)].clear();
+}
+
+void DeletionHold::forget(const std::string& journalPath) {
+  std::lock_guard lock(mutex_);
+  for (auto& held : held_) held.erase(journalPath);
+}
+
+void DeletionHold::confirm() {
+  std::lock_guard lock(mutex_);
+  for (auto& held : held_) {
+    for (const auto& [path, files] : held) released_.insert(path);
+    held.clear();
+  }
+}
+
+uint64_t DeletionHold::heldFiles() const {
+  std::lock_guard lock(mutex_);
+  uint64_t files = 0;
+  for (const auto& held : held_) {
+    for (const auto& [path, count] : held) files += count;
+  }
+  return files;
+}
+
+uint64_t DeletionHold::heldEntries() const {
+  std::lock_guard lock(mutex_);
+  return held_[0].size() + held_[1].size();
+}
+
+}  // namespace varnelo::sync

@@ -1,0 +1,92 @@
+// The big-delete guard: a pass that would delete a large part of the synced
+// files holds those deletions (on either side), keeps syncing everything
+// else, reports -123 and waits for the user's confirmation.
+#include "engine_harness.h"
+
+namespace varnelo::e2e {
+namespace {
+
+namespace files = platform::files;
+
+class EngineHoldTest : public EngineTest {
+ protected:
+  static uint64_t held(EngineComputer& pc) {
+    varnelo_sync_holds out{};
+    varnelo_get_sync_holds2(pc.engine(), &out);
+    return out.heldDeletions;
+  }
+  // 30 files in "many/" and one beside it.
+  static Tree fill(EngineComputer& pc) {
+    Tree tree{{"many", "D"}, {"keep.txt", fileEntry("keep")}};
+    pc.write("keep.txt", "keep");
+    for (int i = 0; i < 30; ++i) {
+      const std::string name = "many/f" + std::to_string(i) + ".txt";
+      pc.write(name, "file " + std::to_string(i));
+      tree[name] = fileEntry("file " + std::to_string(i));
+    }
+    return tree;
+  }
+};
+
+TEST_F(EngineHoldTest, ALocalDeleteOfMostFilesIsHeldUntilConfirmed) {
+  auto a = computer();
+  const Tree synced = fill(*a);
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return remoteTree() == synced; }, 60000));
+  ASSERT_TRUE(a->settle());
+
+  // Made while the engine is off, so the start's local scan finds them all.
+  a->engine()->stopSync(false);
+  ASSERT_FALSE(files::removeTree(a->path("many")));
+  a->write("new.txt", "still synced");
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return a->sink().has("result -123 -"); }));
+  Tree withNew = synced;
+  withNew["new.txt"] = fileEntry("still synced");
+  ASSERT_TRUE(waitFor([&] { return remoteTree() == withNew; })) << "everything else goes on";
+  EXPECT_EQ(held(*a), 30u);
+  EXPECT_FALSE(a->state().converged);
+
+  ASSERT_EQ(varnelo_confirm_deletions2(a->engine()), 200);
+  Tree after{{"keep.txt", fileEntry("keep")}, {"new.txt", fileEntry("still synced")}};
+  EXPECT_TRUE(waitFor([&] { return remoteTree() == after; }, 60000));
+  EXPECT_TRUE(a->settle());
+  EXPECT_EQ(held(*a), 0u);
+}
+
+TEST_F(EngineHoldTest, ARemoteDeleteOfMostFilesKeepsTheLocalCopiesUntilConfirmed) {
+  auto a = computer();
+  auto b = computer();
+  const Tree synced = fill(*a);
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_EQ(b->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return b->tree() == synced; }, 60000));
+  ASSERT_TRUE(a->settle());
+
+  // B deletes them in small steps (each step below the limit on B's side);
+  // A sees them all in one remote pass.
+  a->engine()->stopSync(false);
+  Tree step = synced;
+  for (int i = 0; i < 30; ++i) {
+    const std::string name = "many/f" + std::to_string(i) + ".txt";
+    ASSERT_FALSE(files::removeFile(b->path(name)));
+    step.erase(name);
+    if (i % 10 == 9) {
+      ASSERT_TRUE(waitFor([&] { return remoteTree() == step; }, 60000));
+    }
+  }
+  const Tree remaining{{"keep.txt", fileEntry("keep")}, {"many", "D"}};
+  ASSERT_EQ(remoteTree(), remaining);
+  a->sink().clear();
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return a->sink().has("result -123 -"); }));
+  EXPECT_EQ(a->tree(), synced) << "nothing deleted locally";
+  EXPECT_EQ(held(*a), 30u);
+
+  ASSERT_EQ(varnelo_confirm_deletions2(a->engine()), 200);
+  EXPECT_TRUE(waitFor([&] { return a->tree() == remaining; }, 60000));
+  EXPECT_EQ(remoteTree(), remaining);
+}
+
+}  // namespace
+}  // namespace varnelo::e2e
