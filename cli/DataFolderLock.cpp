@@ -1,11 +1,11 @@
 #include "DataFolderLock.h"
 
-#include "platform/files.h"
+#include "platform/data_folder.h"
 
 namespace varnelo::cli {
 
 DataFolderLock::DataFolderLock(const std::string& dataFolder) {
-  const std::string path = platform::files::joinPath(dataFolder, "varnelocmd.lock");
+  const std::string path = platform::dataFolderLockPath(dataFolder);
   const std::error_code ec = lock_.tryAcquireFile(path);
   if (!ec) return;
   if (ec != std::errc::resource_unavailable_try_again) {

@@ -13,7 +13,6 @@
 #include "AppUi.h"
 #include "Application.h"
 #include "DailyTasks.h"
-#include "DataFolder.h"
 #include "HandOver.h"
 #include "HandOverServer.h"
 #include "LogCleanup.h"
@@ -23,6 +22,7 @@
 #include "SchedulerThread.h"
 #include "Strings.h"
 #include "TerminationSignals.h"
+#include "platform/data_folder.h"
 #include "platform/instance_lock.h"
 #include "platform/local_pipe.h"
 
@@ -91,13 +91,13 @@ int main(int argc, char** argv) {
   });
 
   // The data folder, which varnelocmd may be using.
-  const std::string dataFolder = defaultDataFolder();
-  if (std::string error = prepareDataFolder(dataFolder); !error.empty()) {
+  const std::string dataFolder = platform::defaultDataFolder();
+  if (std::string error = platform::prepareDataFolder(dataFolder); !error.empty()) {
     showError(str(kStrError), QString::fromStdString(error));
     return 1;
   }
   platform::InstanceLock dataLock;
-  if (std::error_code ec = dataLock.tryAcquireFile(dataFolderLockPath(dataFolder))) {
+  if (std::error_code ec = dataLock.tryAcquireFile(platform::dataFolderLockPath(dataFolder))) {
     const std::string who = ec == std::errc::resource_unavailable_try_again
                                 ? dataLock.holder().describe()
                                 : "another program";
