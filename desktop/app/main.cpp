@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
     return usage(stdout);
   }
 
-  // 1. One instance per user; a later one hands its command line over.
+  // One instance per user; a later one hands its command line over.
   platform::InstanceLock instance;
   if (std::error_code ec = instance.tryAcquire(kInstanceName)) {
     if (ec == std::errc::resource_unavailable_try_again) {
@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  // 4. Settings, file state cache, device; environment; logs; threads.
+  // Settings, file state cache, device; environment; logs; threads.
   Application app(dataFolder);
   PlatformServices services(app);
   app.openStores();
@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
   pipe.start();
   app.stateWorker().start();
 
-  // 5. The engine.
+  // The engine.
   if (int32_t rc = app.createEngine(); rc != 200) {
     showError(str(kStrError), str(kStrInitFailed));
     app.stateWorker().stop();
@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
     return rc;
   }
 
-  // 6. The windows, the event sink, the hidden main window.
+  // The windows, the event sink, the hidden main window.
 #ifdef VARNELO_HAVE_UI
   std::unique_ptr<AppUi> windows = createAppUi();
   app.setUi(windows.get());
@@ -142,12 +142,12 @@ int main(int argc, char** argv) {
   app.ui().start(app);
   pipe.setTarget(&window, [&window](const QString& line) { window.handleCommandLine(line); });
 
-  // 7., 8. Sign in, then the event loop.
+  // Sign in, then the event loop.
   LoginThread login(app);
   if (!login.start()) login.run();
   const int exitCode = QApplication::exec();
 
-  // 9., 10. No more hand-overs, no more sign-in, then the stops in order.
+  // No more hand-overs, no more sign-in, then the stops in order.
   pipe.clearTarget();
   login.stop();
   qInfo("varnelo: stopping the file state worker");
