@@ -1,5 +1,6 @@
 // The library's one entry point, called by the file-manager extension.
-#include <cstdlib>
+#include <platform/data_folder.h>
+
 #include <cstring>
 
 #include "Objects.h"
@@ -7,15 +8,8 @@
 namespace varnelo::shellproc {
 
 std::string stateCachePath() {
-  const char* data = std::getenv("XDG_DATA_HOME");
-  std::string folder;
-  if (data && data[0] == '/') {
-    folder = data;
-  } else {
-    const char* home = std::getenv("HOME");
-    folder = std::string(home ? home : "") + "/.local/share";
-  }
-  return folder + "/Varnelo/statecache.db";
+  const std::string folder = platform::defaultDataFolder();
+  return folder.empty() ? std::string() : folder + "/statecache.db";
 }
 
 namespace {

@@ -22,7 +22,8 @@ int emblemPriority(Emblem emblem);
 IShellIconOverlayIdentifier* newOverlay(const VarneloGuid& clsid, StateReader& reader);
 IContextMenu* newContextMenu(StateReader& reader);
 
-// "$XDG_DATA_HOME/Varnelo/statecache.db" (default ~/.local/share/Varnelo/).
+// statecache.db in the data folder the application uses; "" when there
+// is none (nothing is shown then).
 std::string stateCachePath();
 
 }  // namespace varnelo::shellproc
