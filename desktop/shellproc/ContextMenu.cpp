@@ -22,10 +22,6 @@ const VarneloGuid kIidInit = VARNELO_IID_IShellExtInit;
 constexpr const char* kShareVerb = "varnelo.sharelink";
 constexpr const char* kSendVerb = "varnelo.sendto";
 
-bool same(const VarneloGuid* a, const VarneloGuid& b) {
-  return a && std::memcmp(a, &b, sizeof b) == 0;
-}
-
 enum class Command { None, ShareLink, SendTo };
 
 struct Menu {

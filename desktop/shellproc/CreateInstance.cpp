@@ -1,8 +1,6 @@
 // The library's one entry point, called by the file-manager extension.
 #include <platform/data_folder.h>
 
-#include <cstring>
-
 #include "Objects.h"
 
 namespace varnelo::shellproc {
@@ -19,10 +17,6 @@ StateReader& reader() {
   // then).
   static StateReader instance(stateCachePath());
   return instance;
-}
-
-bool same(const VarneloGuid* a, const VarneloGuid& b) {
-  return a && std::memcmp(a, &b, sizeof b) == 0;
 }
 
 }  // namespace

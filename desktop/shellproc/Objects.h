@@ -8,9 +8,16 @@
 
 #include <varnelo/shellproc.h>
 
+#include <cstring>
+
 #include "StateReader.h"
 
 namespace varnelo::shellproc {
+
+// Whether `a` is given and names the same class or interface as `b`.
+inline bool same(const VarneloGuid* a, const VarneloGuid& b) {
+  return a && std::memcmp(a, &b, sizeof b) == 0;
+}
 
 // What an overlay class shows, by the file's sync state.
 enum class Emblem { Editing, Normal, Syncing, Ignored, Conflicted };

@@ -1,7 +1,6 @@
 // The five overlay objects: each asks the state reader for the file's state
 // and answers "member" for the states its emblem stands for.
 #include <atomic>
-#include <cstring>
 #include <new>
 
 #include "Objects.h"
@@ -29,10 +28,6 @@ const ClassEmblem kClassEmblems[] = {
     {VARNELO_CLSID_OVERLAY_IGNORED, Emblem::Ignored},
     {VARNELO_CLSID_OVERLAY_CONFLICTED, Emblem::Conflicted},
 };
-
-bool same(const VarneloGuid* a, const VarneloGuid& b) {
-  return a && std::memcmp(a, &b, sizeof b) == 0;
-}
 
 struct Overlay {
   IShellIconOverlayIdentifier iface;  // first: the object's address is the interface's
