@@ -201,21 +201,21 @@ void Application::startSyncAfterLogin(bool fromWizard) {
   // in full. A folder that is still missing is left to the engine, which
   // reports it unavailable and deletes nothing: the journal is kept for when
   // the disk comes back.
-  bool missing = false;
+  bool replaced = false;  // missing, and now re-created or another one chosen
   std::string folder = syncFolder();
   if (!platform::files::isDirectory(folder)) {
     lock.unlock();
     ui_->syncFolderMissing(QString::fromStdString(folder));
     lock.lock();
     folder = syncFolder();
-    missing = platform::files::isDirectory(folder);
-    if (!missing) qWarning("application: the sync folder [%s] is missing", folder.c_str());
+    replaced = platform::files::isDirectory(folder);
+    if (!replaced) qWarning("application: the sync folder [%s] is missing", folder.c_str());
   }
   openChunkCache();
-  if (missing || fromWizard) stateCache_.clear();
+  const bool resync = replaced || fromWizard;
+  if (resync) stateCache_.clear();
   for (const std::string& volume : volumeFolders()) stateCache_.addRoot(volume);
   stateCache_.setRunning(true);
-  const bool resync = missing || fromWizard;
   int32_t rc = engine_->startSync(resync);
   if (rc != 200) qWarning("application: starting the sync failed (%d)", rc);
   lock.unlock();
