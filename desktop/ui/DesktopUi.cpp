@@ -190,7 +190,13 @@ class EngineBackend final : public IAppBackend {
   }
   // The engine tells how many deletions it holds, not which.
   std::vector<HeldDeletion> heldDeletions() override { return {}; }
-  int32_t releaseHeldDeletions(bool) override { return 404; }
+  // Keeping changes nothing: the engine goes on holding them, deletes
+  // nothing, and the question stays in the tray menu.
+  int32_t releaseHeldDeletions(bool confirm) override {
+    if (!confirm) return 200;
+    auto lock = app_.engineLock();
+    return varnelo_confirm_deletions2(app_.engine());
+  }
 
  private:
   int32_t engineLogin(const std::string& user, const varnelo_token_pair* access) {
@@ -382,6 +388,7 @@ class DesktopUi final : public AppUi {
 
   CMainWizardDialog* wizard() const { return wizard_.get(); }
   TrayPresenter* presenter() const { return presenter_.get(); }
+  CTrayNotifyIcon* icon() const { return icon_.get(); }
 
   IVarneloEvent* eventSink() override {
     if (!sink_) {
@@ -473,9 +480,12 @@ class DesktopUi final : public AppUi {
 
   void showHeldDeletions() {
     CHeldDeletionsDlg dlg(backend_->heldDeletionCount(), backend_->heldDeletions());
-    if (dlg.exec() != QDialog::Accepted || dlg.answer() == CHeldDeletionsDlg::kNone) return;
-    if (backend_->releaseHeldDeletions(dlg.answer() == CHeldDeletionsDlg::kDelete) == 200)
+    if (dlg.exec() != QDialog::Accepted || dlg.answer() != CHeldDeletionsDlg::kDelete) return;
+    const int32_t rc = backend_->releaseHeldDeletions(true);
+    if (rc == 200)
       presenter_->clearNotice(kNoticeDeletionsHeld);
+    else
+      qWarning("windows: releasing the held deletions failed (%d)", rc);
   }
 
   Application* app_ = nullptr;
@@ -501,6 +511,11 @@ CMainWizardDialog* wizardOf(AppUi& ui) {
 TrayPresenter* trayOf(AppUi& ui) {
   auto* d = dynamic_cast<DesktopUi*>(&ui);
   return d ? d->presenter() : nullptr;
+}
+
+CTrayNotifyIcon* trayIconOf(AppUi& ui) {
+  auto* d = dynamic_cast<DesktopUi*>(&ui);
+  return d ? d->icon() : nullptr;
 }
 
 std::unique_ptr<AppUi> createAppUi() {

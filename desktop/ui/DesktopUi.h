@@ -12,11 +12,13 @@
 namespace varnelo::desktop {
 
 class CMainWizardDialog;
+class CTrayNotifyIcon;
 class TrayPresenter;
 
 // The wizard and the tray of an AppUi made by createAppUi() once started,
 // else null (for tests that drive the windows).
 CMainWizardDialog* wizardOf(AppUi& ui);
 TrayPresenter* trayOf(AppUi& ui);
+CTrayNotifyIcon* trayIconOf(AppUi& ui);
 
 }  // namespace varnelo::desktop

@@ -8,26 +8,34 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QWizard>
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "qstring_print.h"
 
 #include "Application.h"
+#include "CHeldDeletionsDlg.h"
 #include "CMainWizardDialog.h"
+#include "CTrayNotifyIcon.h"
 #include "DesktopUi.h"
+#include "EngineNotice.h"
 #include "LoginThread.h"
 #include "MainWindow.h"
 #include "ServiceProcess.h"
 #include "ShellIntegration.h"
 #include "Strings.h"
+#include "TrayIds.h"
 #include "TrayPresenter.h"
 #include "varnelo/IVarnelo2.h"
 #include "varnelo/account.h"
@@ -83,65 +91,101 @@ class OtherComputer {
 
 }  // namespace
 
-TEST(FirstRunTest, WizardSignsInSetsTheFolderAndFilesFlowBothWays) {
-  varnelo::test::ServiceProcess service;
-  ASSERT_TRUE(service.started()) << service.error();
-  ASSERT_TRUE(service.addUser("alice", "secret"));
-  service.exportEnvironment();
-  QTemporaryDir home;
-  qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toUtf8());
-  qputenv("XDG_CACHE_HOME", (home.path() + "/cache").toUtf8());
-  qputenv("VARNELO_REMOTE_POLL_MS", "1000");
-  const QString dataFolder = home.path() + "/data/";
-  QDir().mkpath(dataFolder);
+// The program's start-up as desktop/app does it, over a real service.
+class DesktopAppTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(service_.started()) << service_.error();
+    ASSERT_TRUE(service_.addUser("alice", "secret"));
+    service_.exportEnvironment();
+    qputenv("XDG_CONFIG_HOME", (home_.path() + "/config").toUtf8());
+    qputenv("XDG_CACHE_HOME", (home_.path() + "/cache").toUtf8());
+    qputenv("VARNELO_REMOTE_POLL_MS", "1000");
+    const QString dataFolder = home_.path() + "/data/";
+    QDir().mkpath(dataFolder);
+    app_ = std::make_unique<Application>(dataFolder.toStdString());
+    app_->openStores();
+    app_->pushEnvironment();
+    ASSERT_EQ(app_->createEngine(), 200);
+    app_->setOpener([this](const std::string& target) {  // no file manager in a test
+      opened_.push_back(target);
+      return true;
+    });
+    windows_ = createAppUi();
+    app_->setUi(windows_.get());
+    app_->attachEventSink();
+    window_ = std::make_unique<MainWindow>(*app_);
+    app_->setMainWindow(window_.get());
+    app_->setCommandHandler([this](int id) { window_->runCommand(id); });
+    app_->stateWorker().start();
+    app_->ui().start(*app_);
+    login_ = std::make_unique<LoginThread>(*app_);
+    ASSERT_TRUE(login_->start());
+  }
 
-  // The program's start-up, as desktop/app does it.
-  Application app(dataFolder.toStdString());
-  app.openStores();
-  app.pushEnvironment();
-  ASSERT_EQ(app.createEngine(), 200);
-  std::vector<std::string> opened;  // no file manager or browser in a test
-  app.setOpener([&opened](const std::string& target) {
-    opened.push_back(target);
-    return true;
-  });
-  std::unique_ptr<AppUi> windows = createAppUi();
-  app.setUi(windows.get());
-  app.attachEventSink();
-  MainWindow window(app);
-  app.setMainWindow(&window);
-  app.setCommandHandler([&window](int id) { window.runCommand(id); });
-  app.stateWorker().start();
-  app.ui().start(app);
-  LoginThread login(app);
-  ASSERT_TRUE(login.start());
+  void TearDown() override {
+    if (login_) login_->stop();
+    if (app_) {
+      app_->ui().stop();
+      app_->stateWorker().stop();
+      app_->shutdown();
+      app_->setMainWindow(nullptr);
+      app_->setUi(nullptr);
+    }
+    qunsetenv("VARNELO_REMOTE_POLL_MS");
+  }
 
-  // No account yet: the wizard comes up at the login page.
-  CMainWizardDialog* wizard = wizardOf(*windows);
-  ASSERT_NE(wizard, nullptr);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return wizard->isVisible(); }, 30000));
-  EXPECT_EQ(app.state().get(), kAppLoginNeeded);
-  CLoginPage* page = wizard->loginPage();
-  page->accountType()->setCurrentIndex(1);  // the service's own account
-  QTest::keyClicks(page->normalPanel()->account, "alice");
-  QTest::keyClicks(page->normalPanel()->password, "secret");
-  page->normalPanel()->hostName->setText("test-desk");
-  QTest::mouseClick(wizard->button(QWizard::NextButton), Qt::LeftButton);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return wizard->currentPage() == wizard->finishPage(); }, 60000))
-      << page->statusLabel()->text().toStdString();
-  EXPECT_EQ(app.device().deviceName(), "test-desk");
+  // Signs in through the wizard as a user would and sets `folder`.
+  void signInAndSetFolder(const QString& folder) {
+    CMainWizardDialog* wizard = wizardOf(*windows_);
+    ASSERT_NE(wizard, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return wizard->isVisible(); }, 30000));
+    EXPECT_EQ(app_->state().get(), kAppLoginNeeded);
+    CLoginPage* page = wizard->loginPage();
+    page->accountType()->setCurrentIndex(1);  // the service's own account
+    QTest::keyClicks(page->normalPanel()->account, "alice");
+    QTest::keyClicks(page->normalPanel()->password, "secret");
+    page->normalPanel()->hostName->setText("test-desk");
+    QTest::mouseClick(wizard->button(QWizard::NextButton), Qt::LeftButton);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return wizard->currentPage() == wizard->finishPage(); }, 60000))
+        << page->statusLabel()->text().toStdString();
+    EXPECT_EQ(app_->device().deviceName(), "test-desk");
+    wizard->finishPage()->folderEdit()->setText(folder);
+    QTest::mouseClick(wizard->button(QWizard::FinishButton), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !wizard->isVisible(); }, 30000));
+    EXPECT_EQ(QString::fromStdString(app_->syncFolder()), folder);
+  }
 
-  const QString folder = home.path() + "/Varnelo";
-  wizard->finishPage()->folderEdit()->setText(folder);
-  QTest::mouseClick(wizard->button(QWizard::FinishButton), Qt::LeftButton);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !wizard->isVisible(); }, 30000));
-  EXPECT_EQ(QString::fromStdString(app.syncFolder()), folder);
+  // Remote files whose path holds `part`.
+  int remoteFiles(const std::string& part) {
+    Json::Value tree;
+    if (!service_.dumpTree("alice", &tree)) return -1;
+    int n = 0;
+    for (const Json::Value& e : tree["entries"])
+      n += e["path"].asString().find(part) != std::string::npos && e["type"].asString() != "dir" &&
+           e["type"].asString() != "folder";
+    return n;
+  }
+
+  varnelo::test::ServiceProcess service_;
+  QTemporaryDir home_;
+  std::unique_ptr<Application> app_;
+  std::unique_ptr<AppUi> windows_;
+  std::unique_ptr<MainWindow> window_;
+  std::unique_ptr<LoginThread> login_;
+  std::vector<std::string> opened_;
+};
+
+TEST_F(DesktopAppTest, FirstRunSignsInSetsTheFolderAndFilesFlowBothWays) {
+  const QString folder = home_.path() + "/Varnelo";
+  signInAndSetFolder(folder);
   EXPECT_TRUE(QString::fromUtf8(readFile(bookmarksPath())).contains("/Varnelo"));
 
   // Files both ways.
   ASSERT_TRUE(writeFile(folder + "/from-wizard-pc.txt", "made here"));
   OtherComputer other;
-  ASSERT_EQ(other.start(home.path() + "/other", "alice", "secret"), 200);
+  ASSERT_EQ(other.start(home_.path() + "/other", "alice", "secret"), 200);
   ASSERT_TRUE(writeFile(other.path("docs/from-other-pc.txt"), "made there"));
   ASSERT_TRUE(QTest::qWaitFor(
       [&] { return readFile(folder + "/docs/from-other-pc.txt") == "made there"; }, 90000));
@@ -149,16 +193,41 @@ TEST(FirstRunTest, WizardSignsInSetsTheFolderAndFilesFlowBothWays) {
       [&] { return readFile(other.path("from-wizard-pc.txt")) == "made here"; }, 90000));
 
   // The tray: once nothing moved for ten seconds, sync complete.
-  TrayPresenter* tray = trayOf(*windows);
+  TrayPresenter* tray = trayOf(*windows_);
   ASSERT_NE(tray, nullptr);
   ASSERT_TRUE(QTest::qWaitFor([&] { return tray->tooltip().endsWith(str(112)); }, 60000))
       << tray->tooltip().toStdString();
+}
 
-  login.stop();
-  app.ui().stop();
-  app.stateWorker().stop();
-  app.shutdown();
-  app.setMainWindow(nullptr);
-  app.setUi(nullptr);
-  qunsetenv("VARNELO_REMOTE_POLL_MS");
+TEST_F(DesktopAppTest, HeldDeletionsAreReleasedFromTheTrayWithoutATerminal) {
+  const QString folder = home_.path() + "/Varnelo";
+  signInAndSetFolder(folder);
+  for (int i = 0; i < 30; ++i)
+    ASSERT_TRUE(writeFile(folder + QStringLiteral("/bulk/f%1.txt").arg(i), "x"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return remoteFiles("bulk/") == 30; }, 90000))
+      << remoteFiles("bulk/");
+
+  // Most of the tree goes at once: the engine holds the deletions.
+  for (int i = 0; i < 25; ++i) QFile::remove(folder + QStringLiteral("/bulk/f%1.txt").arg(i));
+  TrayPresenter* tray = trayOf(*windows_);
+  CTrayNotifyIcon* icon = trayIconOf(*windows_);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return tray->hasNotice(kNoticeDeletionsHeld); }, 90000));
+  EXPECT_TRUE(tray->tooltip().contains(str(14202))) << tray->tooltip().toStdString();
+  EXPECT_EQ(remoteFiles("bulk/"), 30);
+  ASSERT_NE(icon->action(kCmdHeldDeletions), nullptr);
+
+  // The user opens the question from the tray menu and deletes.
+  QString text;
+  QTimer::singleShot(0, [&text] {
+    auto* dlg = qobject_cast<CHeldDeletionsDlg*>(QApplication::activeModalWidget());
+    ASSERT_NE(dlg, nullptr);
+    for (QLabel* l : dlg->findChildren<QLabel*>()) text += l->text();
+    for (QPushButton* b : dlg->findChildren<QPushButton*>())
+      if (b->text() == str(14208)) b->click();
+  });
+  icon->action(kCmdHeldDeletions)->trigger();
+  EXPECT_TRUE(text.contains("25")) << text.toStdString();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return remoteFiles("bulk/") == 5; }, 90000))
+      << remoteFiles("bulk/");
+  EXPECT_FALSE(tray->hasNotice(kNoticeDeletionsHeld));
 }
