@@ -354,11 +354,19 @@ int FileSyncer::applyExcludeChange(const std::vector<std::string>& oldDirs,
     std::lock_guard lock(configMutex_);
     path = journalPath_;
   }
-  FileJournal journal;
-  if (path.empty() || journal.open(path, SQLITE_OPEN_READWRITE) != 0) {
-    log_write(kLogWarning, kModuleSync, "exclude change: journal [%s] not opened", path.c_str());
+  if (path.empty()) {
+    log_write(kLogError, kModuleSync, "exclude change: no journal to apply it to");
     return codes::kLocalFailure;
   }
+  // Nothing was ever synced: the journal knows nothing to forget.
+  if (!platform::files::exists(path)) return codes::kOk;
+  FileJournal journal;
+  if (const int rc = journal.open(path, SQLITE_OPEN_READWRITE); rc != 0) {
+    log_write(kLogError, kModuleSync, "exclude change: journal [%s] not opened:[%d]", path.c_str(),
+              rc);
+    return codes::kLocalFailure;
+  }
+  int result = codes::kOk;
   const VersionSignature zero{};
   for (const std::string& dir : oldDirs) {
     // Folders that may be included again: every folder on the way down is
@@ -370,7 +378,11 @@ int FileSyncer::applyExcludeChange(const std::vector<std::string>& oldDirs,
       const std::string prefix = full.substr(0, end);
       int64_t id = 0;
       if (journal.lookupPath(prefix, id) != 0 || !journal.isFolder(id)) break;
-      journal.setFolderSignature(prefix, zero);
+      if (const int rc = journal.setFolderSignature(prefix, zero); rc != 0) {
+        log_write(kLogError, kModuleSync, "exclude change: marking [%s] failed:[%d]",
+                  prefix.c_str(), rc);
+        result = codes::kLocalFailure;
+      }
     }
   }
   for (const std::string& dir : newDirs) {
@@ -378,12 +390,13 @@ int FileSyncer::applyExcludeChange(const std::vector<std::string>& oldDirs,
     if (full.empty() || full == "home") continue;  // never forget the whole tree
     const int rc = journal.removePath(full);
     if (rc != 0 && rc != FileJournal::kNotFound) {
-      log_write(kLogWarning, kModuleSync, "exclude change: removing [%s] failed:[%d]", full.c_str(),
+      log_write(kLogError, kModuleSync, "exclude change: removing [%s] failed:[%d]", full.c_str(),
                 rc);
+      result = codes::kLocalFailure;
     }
   }
   journal.close();
-  return codes::kOk;
+  return result;
 }
 
 void FileSyncer::syncHolds(varnelo_sync_holds& out) {

@@ -88,8 +88,8 @@ class FileSyncer final : public IMonitorEvent {
 
   // Forgets what the journal knows below the newly excluded folders and
   // makes the folders no longer excluded listed again; rebuilds the filter.
-  // Uses a second journal connection. 200, or -4 when the journal cannot
-  // be opened.
+  // Uses a second journal connection. 200 (also when no journal exists
+  // yet), or -4 when the journal cannot be opened or changed.
   int applyExcludeChange(const std::vector<std::string>& oldDirs,
                          const std::vector<std::string>& newDirs);
 

@@ -129,7 +129,7 @@ int32_t VarneloImpl::startSync(bool resyncAll) {
     }
   }
   log_write(kLogInfo, kModuleVarnelo, "start sync with resyncAll = [%d]", resyncAll ? 1 : 0);
-  syncer_.setJournalPath(platform::files::isRegularFile(oldJournal) ? oldJournal : journal);
+  syncer_.setJournalPath(journalPath());
   syncer_.setSyncMode(getSyncMode());
   syncer_.start();
 
@@ -152,6 +152,11 @@ int32_t VarneloImpl::startSync(bool resyncAll) {
     watchedDirs_ = std::move(dirs);
   }
   return kEngineOk;
+}
+
+std::string VarneloImpl::journalPath() const {
+  const std::string oldJournal = dataFolder_ + kOldJournalName;
+  return platform::files::isRegularFile(oldJournal) ? oldJournal : dataFolder_ + kJournalName;
 }
 
 bool VarneloImpl::watching() const {
@@ -255,11 +260,27 @@ int32_t VarneloImpl::setExcludeDirs(const char* const* dirs, uint32_t count) {
     newDirs.emplace_back(dirs[i]);
   }
   const int rc = config_.putExcludeDirs(newDirs);
-  if (rc == kEngineOk) syncer_.applyExcludeChange(oldDirs, newDirs);
+  if (rc != kEngineOk) return rc;
+  if (syncer_.joinIfEnding()) {
+    // No sync runs (a front end that changes the list between syncs): the
+    // change reaches the journal here, an old journal migrated first, so
+    // that the next sync never takes what it forgot for deletions.
+    std::string journal = journalPath();
+    transformJournalDb(journal);
+    syncer_.setJournalPath(journal);
+  }
+  if (const int applied = syncer_.applyExcludeChange(oldDirs, newDirs); applied != kEngineOk) {
+    // The list and the journal must agree: the old list stays.
+    log_write(kLogError, kModuleVarnelo, "exclude change not applied:[%d], list kept as it was",
+              applied);
+    config_.putExcludeDirs(oldDirs);
+    syncer_.setConfiguration(&config_);
+    return applied;
+  }
   for (const std::string& dir : newDirs) {
     log_write(kLogInfo, kModuleVarnelo, "exclude dir: [%s]", dir.c_str());
   }
-  return rc;
+  return kEngineOk;
 }
 
 int32_t VarneloImpl::getExcludeDirs(IExcludeDirs** out) {

@@ -73,6 +73,8 @@ class VarneloImpl final : public IVarnelo, public IVarnelo2, private IChunkCache
   int32_t checkSignIn();
   void freeCredentials();
   bool watching() const;
+  // journal.db while an old one waits for its migration, else basefs.db.
+  std::string journalPath() const;
 
   IVarneloEvent* sink_ = nullptr;
   std::string dataFolder_;

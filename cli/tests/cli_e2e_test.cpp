@@ -210,6 +210,36 @@ TEST_F(CliTest, ExcludedFolderIsNotFetchedAndLogoutForgetsTheAccount) {
   EXPECT_TRUE(files::exists(folder2 + "/keep.txt")) << "logout keeps the files";
 }
 
+// Excluded, deleted locally to free space, included again: the folder comes
+// back from the service instead of being deleted there.
+TEST_F(CliTest, AFolderExcludedDeletedLocallyAndIncludedAgainIsFetchedNotDeleted) {
+  login("pc1", "first");
+  std::string folder = temp_ / "V";
+  ASSERT_FALSE(files::createDirectories(folder + "/Photos/sub"));
+  ASSERT_FALSE(files::writeFile(folder + "/Photos/p1.jpg", "one"));
+  ASSERT_FALSE(files::writeFile(folder + "/Photos/sub/p2.jpg", "two"));
+  ASSERT_FALSE(files::writeFile(folder + "/keep.txt", "keep"));
+  ASSERT_EQ(
+      cli("pc1", {"sync", "--folder", folder, "--once", "--timeout", "120"}, kSyncMs).exitCode, 0);
+
+  RunResult add = cli("pc1", {"exclude", "add", "home/Photos"});
+  ASSERT_EQ(add.exitCode, 0) << add.out << add.err;
+  ASSERT_FALSE(files::removeTree(folder + "/Photos"));
+  RunResult remove = cli("pc1", {"exclude", "remove", "home/Photos"});
+  ASSERT_EQ(remove.exitCode, 0) << remove.out << remove.err;
+
+  RunResult r = cli("pc1", {"sync", "--folder", folder, "--once", "--timeout", "120"}, kSyncMs);
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  std::string got;
+  EXPECT_FALSE(files::readFile(folder + "/Photos/sub/p2.jpg", got));
+  EXPECT_EQ(got, "two");
+  Json::Value tree;
+  ASSERT_TRUE(service_.dumpTree("alice", &tree));
+  EXPECT_NE(tree.toStyledString().find("Photos/p1.jpg"), std::string::npos)
+      << tree.toStyledString();
+  EXPECT_NE(tree.toStyledString().find("Photos/sub/p2.jpg"), std::string::npos);
+}
+
 TEST_F(CliTest, MissingSyncFolderIsNotRecreatedNorTakenForDeletions) {
   login("pc1", "first");
   std::string folder = temp_ / "V";

@@ -6,6 +6,7 @@
 #include "ConfigInfo.h"
 #include "FileJournal.h"
 #include "FileSyncer.h"
+#include "JournalFiles.h"
 #include "TempDir.h"
 #include "platform/files.h"
 #include "varnelo/IVarnelo2.h"
@@ -187,6 +188,51 @@ TEST(FileSyncerExcludeChange, ExcludingHomeNeverEmptiesTheJournal) {
   ASSERT_EQ(journal.open(journalPath), 0);
   int64_t id = 0;
   EXPECT_EQ(journal.lookupPath("home/a", id), 0);
+}
+
+}  // namespace
+}  // namespace varnelo::sync
+
+namespace varnelo::sync {
+namespace {
+
+// A front end that changes the list between syncs (varnelocmd exclude): the
+// change reaches the journal at once, and a failure is returned with the
+// old list kept, so the next sync never reads forgotten rows as deletions.
+TEST(EngineExcludeChange, ReachesTheJournalWithoutARunningSyncAndReturnsFailures) {
+  TempDir dir;
+  platform::files::createDirectories(dir / "Sync");
+  {
+    SyncConfigInfo config;
+    ASSERT_EQ(config.open(dir / "config.db"), 200);
+    FileJournal journal;
+    ASSERT_EQ(journal.open(dir / "basefs.db"), 0);
+    ASSERT_EQ(journal.putPath("home", FileJournal::kTypeFolder, {}, 0, 0), 0);
+    ASSERT_EQ(journal.putPath("home/photos", FileJournal::kTypeFolder, {}, 0, 0), 0);
+    ASSERT_EQ(journal.putPath("home/photos/a.jpg", FileJournal::kTypeFile, {}, 5, 1), 0);
+  }
+  Engine engine(dir.path());
+  const varnelo_token_pair consumer{"ck", "cs"};
+  engine->loginWithSavedToken(&consumer);  // opens the store
+  ASSERT_EQ(engine->mountVolume("home", (dir / "Sync").c_str()), 200);
+  const char* dirs[] = {"home/Photos"};
+  ASSERT_EQ(engine->setExcludeDirs(dirs, 1), 200);
+  {
+    FileJournal journal;
+    ASSERT_EQ(journal.open(dir / "basefs.db"), 0);
+    int64_t id = 0;
+    EXPECT_EQ(journal.lookupPath("home/photos/a.jpg", id), FileJournal::kNotFound);
+  }
+
+  // A journal that cannot be opened: the change is refused, the list stays.
+  ASSERT_TRUE(removeDatabaseFiles(dir / "basefs.db"));
+  ASSERT_FALSE(platform::files::createDirectory(dir / "basefs.db"));
+  EXPECT_EQ(engine->setExcludeDirs(nullptr, 0), -4);
+  IExcludeDirs* excluded = nullptr;
+  ASSERT_EQ(engine->getExcludeDirs(&excluded), 200);
+  ASSERT_NE(excluded, nullptr);
+  EXPECT_EQ(excluded->count(), 1u);
+  excluded->release();
 }
 
 }  // namespace
