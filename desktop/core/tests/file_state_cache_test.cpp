@@ -99,6 +99,8 @@ TEST_F(FileStateCacheTest, AVanishedPathTakesEverythingBelowAndNothingBeside) {
   for (const char* name : {"Docs/Deep/a.txt", "Docs/Deep/b.txt", "Docs/Deepx.txt"}) {
     cache_.apply(touch(name), 1);
   }
+  // "0" is the first character after "/": the end of the range below a folder.
+  cache_.apply(touch("Docs/Deep0"), 0);
   ASSERT_FALSE(files::createDirectories(root_ + "/a_b"));
   ASSERT_FALSE(files::createDirectories(root_ + "/axb"));
   cache_.apply(touch("a_b/f"), 0);
@@ -110,6 +112,7 @@ TEST_F(FileStateCacheTest, AVanishedPathTakesEverythingBelowAndNothingBeside) {
   EXPECT_EQ(stateOf(key("docs/deep/a.txt")), -1);
   EXPECT_EQ(stateOf(key("docs/deep/b.txt")), -1);
   EXPECT_EQ(stateOf(key("docs/deepx.txt")), 1);  // same prefix, another name
+  EXPECT_EQ(stateOf(key("docs/deep0")), 0);
   EXPECT_EQ(stateOf(key("docs/")), 1);
 
   // "_" and "%" are ordinary characters of a name, not patterns.
