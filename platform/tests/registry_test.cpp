@@ -50,6 +50,11 @@ TEST(RegistryTest, TypedValuesMissingKeyAndPrivateFiles) {
   EXPECT_EQ(text, "/opt/a\tb\\c\nd\re 网盘");
   ASSERT_FALSE(key.readString("Empty", text));
   EXPECT_EQ(text, "");
+  // A name holding the file's separators is a name like any other.
+  ASSERT_FALSE(key.writeDword("Odd\tname\n", 5));
+  ASSERT_FALSE(Registry(key.path()).readDword("Odd\tname\n", number));
+  EXPECT_EQ(number, 5u);
+  ASSERT_FALSE(key.deleteValue("Odd\tname\n"));
   EXPECT_EQ(key.readString("FirstInstall", text), std::errc::bad_message);
   EXPECT_EQ(key.readDword("AppFolder", number), std::errc::bad_message);
 
