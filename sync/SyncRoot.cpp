@@ -112,9 +112,15 @@ RootState SyncRoot::adopt(const files::FileId& id, const std::string& marker) {
 
 RootState SyncRoot::begin(bool neverSynced,
                           const std::function<bool(const std::string&)>& knowsName) {
+  neverSynced_ = neverSynced;
+  knowsName_ = knowsName;
+  return identify();
+}
+
+RootState SyncRoot::identify() {
   files::FileId id;
   if (!files::isDirectory(root_) || files::fileId(root_, id)) return set(RootState::Missing);
-  if (neverSynced) return adopt(id, platform::newUuid());
+  if (neverSynced_) return adopt(id, platform::newUuid());
   haveRecord_ = readRecord(record_);
   if (!haveRecord_) {
     // A journal from before identities were recorded: the folder is ours
@@ -124,7 +130,7 @@ RootState SyncRoot::begin(bool neverSynced,
     std::vector<files::DirEntry> entries;
     if (!known && !files::listDirectory(root_, entries)) {
       known = std::any_of(entries.begin(), entries.end(), [&](const files::DirEntry& e) {
-        return !e.name.empty() && e.name[0] != '.' && knowsName(nameKey(e.name));
+        return !e.name.empty() && e.name[0] != '.' && knowsName_ && knowsName_(nameKey(e.name));
       });
     }
     if (known) return adopt(id, platform::newUuid());
@@ -139,7 +145,9 @@ RootState SyncRoot::begin(bool neverSynced,
 RootState SyncRoot::check() {
   files::FileId id;
   if (!files::isDirectory(root_) || files::fileId(root_, id)) return set(RootState::Missing);
-  if (!haveRecord_) return set(RootState::Unavailable);
+  // Missing when the run began (a first sync before the disk was mounted):
+  // identified now that it is there.
+  if (!haveRecord_) return identify();
   std::string marker;
   if (id != record_.id || !readMarker(marker) || marker != record_.marker) {
     return set(RootState::Unavailable);

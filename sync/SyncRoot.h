@@ -84,6 +84,8 @@ class SyncRoot {
   bool writeRecord() const;
   bool readMarker(std::string& out) const;
   RootState adopt(const platform::files::FileId& id, const std::string& marker);
+  // begin()'s work, again from check() while nothing is recorded for the run.
+  RootState identify();
   bool mountHolds(const std::string& relative) const;
   RootState set(RootState state);
 
@@ -91,6 +93,8 @@ class SyncRoot {
   const std::string recordPath_;
   Record record_;  // sync thread only
   bool haveRecord_ = false;
+  bool neverSynced_ = false;
+  std::function<bool(const std::string&)> knowsName_;
   std::atomic<bool> available_{false};
 };
 

@@ -53,6 +53,17 @@ TEST(SyncRoot, AdoptedOnceThenAnyReplacementOrLostMarkerIsUnavailable) {
   EXPECT_EQ(later.check(), RootState::Unavailable) << "the old record was replaced";
 }
 
+TEST(SyncRoot, AFirstSyncBeforeTheDiskIsMountedAdoptsItOnceItIsThere) {
+  test::TempDir dir;
+  const std::string root = dir / "Sync";
+  SyncRoot first(root, dir / "root.id");
+  EXPECT_EQ(first.begin(true, kKnowsNothing), RootState::Missing);
+  EXPECT_FALSE(files::exists(root)) << "never made by the engine";
+  ASSERT_FALSE(files::createDirectory(root));
+  EXPECT_EQ(first.check(), RootState::Available);
+  EXPECT_TRUE(files::isRegularFile(root + "/" + SyncRoot::kMarkerName));
+}
+
 TEST(SyncRoot, AJournalFromBeforeRecordsAdoptsOnlyAFolderHoldingWhatItKnows) {
   test::TempDir dir;
   const std::string root = dir / "Sync";
