@@ -43,16 +43,18 @@ std::string Device::deviceId() {
   std::lock_guard lock(mutex_);
   if (!id_.empty()) return id_;
   id_ = settings_.deviceId();
-  if (name_.empty()) name_ = settings_.deviceName();
-  if (name_.empty()) name_ = hostName_.empty() ? "PC Windows" : hostName_;
   if (id_.empty()) id_ = takeLegacyId();
   if (id_.empty()) id_ = newId();
-  settings_.setDevice(id_, name_);
+  settings_.setDevice(id_, nameLocked());
   return id_;
 }
 
 std::string Device::deviceName() {
   std::lock_guard lock(mutex_);
+  return nameLocked();
+}
+
+const std::string& Device::nameLocked() {
   if (name_.empty()) name_ = settings_.deviceName();
   if (name_.empty()) name_ = hostName_.empty() ? "PC Windows" : hostName_;
   return name_;

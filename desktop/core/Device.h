@@ -92,10 +92,12 @@ class Device {
 
  private:
   std::string takeLegacyId();
+  // name_, filled from the settings or the host name when still empty.
+  const std::string& nameLocked();
 
   SettingsStore& settings_;
   const std::string dataFolder_;
-  std::mutex mutex_;  // guards id_ and name_
+  std::mutex mutex_;  // guards id_, name_ and hostName_
   std::string id_;
   std::string name_;
   std::string hostName_;
