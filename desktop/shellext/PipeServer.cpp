@@ -26,6 +26,7 @@ bool sendPipeCommand(const std::string& name, std::string_view message) {
 void PipeServer::start() {
   if (thread_.joinable()) return;
   ready_ = false;
+  claimed_.reset();
   thread_ = std::thread([this] { run(); });
 }
 
@@ -34,7 +35,7 @@ void PipeServer::stop() {
   // The thread leaves its loop on "2"; while it is still claiming a number
   // it ends by itself soon after. Joined either way: a thread left running
   // would execute code of a module that is about to go.
-  while (!ready_.load()) std::this_thread::yield();
+  claimed_.wait();
   if (const int own = number_.load()) sendPipeCommand(pipeName(own), std::string_view("2", 2));
   pipe_.stop();
   thread_.join();
@@ -55,6 +56,7 @@ void PipeServer::run() {
   }
   state_.load();
   ready_ = true;
+  claimed_.set();
   if (!number_) {
     // The implementation stays loaded; it just cannot be replaced here.
     logLine("no free pipe number: the implementation cannot be replaced");

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <platform/local_pipe.h>
+#include <platform/sync_primitives.h>
 
 #include <string>
 #include <thread>
@@ -56,6 +57,7 @@ class PipeServer {
   std::thread thread_;
   std::atomic<int> number_{0};
   std::atomic<bool> ready_{false};
+  platform::Event claimed_{platform::Event::Reset::Manual};  // set with ready_; stop() waits on it
 };
 
 }  // namespace varnelo::shellext
