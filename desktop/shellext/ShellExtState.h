@@ -58,8 +58,9 @@ class ShellExtState {
   void setImplementationPath(std::string path);
   std::string implementationPath() const;
   // The module's own file, which GetOverlayInfo hands out as the icon file
-  // before the implementation answers. Read it while enterCall()'s lock is
-  // held.
+  // before the implementation answers. Set once, before the first proxy is
+  // made (the module does so when it attaches); constant, and read without
+  // a lock, from then on.
   void setModulePath(std::string path);
   const std::string& modulePath() const noexcept { return modulePath_; }
 
