@@ -23,6 +23,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kTickMs = 250;
+// With --once the engine's state is read this often, so the command ends
+// as soon as both sides agree; the status line is still drawn every kTickMs.
+constexpr int kOnceTickMs = 10;
 constexpr size_t kStatusWidth = 100;
 constexpr auto kStartGrace = std::chrono::seconds(10);
 
@@ -190,6 +193,7 @@ int runSync(const Command& command, const std::string& dataFolder) {
   bool unavailable = false;
   bool unavailableShown = false;
   uint64_t held = 0;
+  auto lastDrawn = Clock::time_point();
   while (true) {
     varnelo_sync_state state{};
     bool known = varnelo_get_sync_state2(engine.get(), &state) == 200;
@@ -229,8 +233,11 @@ int runSync(const Command& command, const std::string& dataFolder) {
     if (terminal) {
       if (!lines.empty()) printf("\r\033[K");
       for (const std::string& line : lines) printf("%s\n", line.c_str());
-      printf("\r\033[K%s",
-             formatStatusLine(snapshot(*engine, events, inStep), kStatusWidth).c_str());
+      if (!lines.empty() || Clock::now() - lastDrawn >= std::chrono::milliseconds(kTickMs)) {
+        printf("\r\033[K%s",
+               formatStatusLine(snapshot(*engine, events, inStep), kStatusWidth).c_str());
+        lastDrawn = Clock::now();
+      }
     } else {
       for (const std::string& line : lines) printf("%s %s\n", timestamp().c_str(), line.c_str());
       if (inStep && !wasInStep) {
@@ -255,7 +262,7 @@ int runSync(const Command& command, const std::string& dataFolder) {
       timedOut = true;
       break;
     }
-    if ((signal = signals.wait(kTickMs)) != 0) break;
+    if ((signal = signals.wait(command.once ? kOnceTickMs : kTickMs)) != 0) break;
   }
   if (terminal) printf("\n");
   printf("Stopping...\n");

@@ -31,6 +31,9 @@ class SyncFilter;
 class SyncRoot;
 class DeletionHold;
 }  // namespace sync
+namespace uploader {
+class SmallUploads;
+}
 
 // Bits of the sync mode.
 enum SyncModeBits : int {
@@ -80,6 +83,10 @@ class Context {
   PathQueue& retry() { return retry_; }
   // Sync thread only: which local names lose to an earlier case twin.
   CaseTwinCache& caseTwins() { return caseTwins_; }
+  // Sync thread only: the small-file uploads in flight while the idle loop
+  // hands over queued paths; null when uploads run one at a time.
+  uploader::SmallUploads* smallUploads() const { return smallUploads_; }
+  void setSmallUploads(uploader::SmallUploads* window) { smallUploads_ = window; }
 
   // Pausing and stopping both raise the paused flag; transfers poll it and
   // give up with -103 (a pause never waits for a transfer to end).
@@ -120,6 +127,7 @@ class Context {
   PathQueue updating_;
   PathQueue retry_;
   CaseTwinCache caseTwins_;
+  uploader::SmallUploads* smallUploads_ = nullptr;  // sync thread only
   std::atomic<bool> paused_{false};
   std::atomic<int> uploads_{0};
   std::atomic<int> downloads_{0};

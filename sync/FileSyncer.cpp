@@ -3,6 +3,7 @@
 #include <strings.h>
 #include <cinttypes>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "Context.h"
@@ -56,6 +57,13 @@ uint32_t envMillis(const char* name, uint32_t fallback) {
   const unsigned long value = std::strtoul(text, &end, 10);
   if (*end != '\0' || value == 0 || value > 24ul * 3600 * 1000) return fallback;
   return static_cast<uint32_t>(value);
+}
+
+// I/O threads and small-file uploads in flight: twice the cores, at least
+// the channel's usual 4 and at most 16 (the requests mostly wait on the
+// service and the network, not on a core).
+uint32_t filesInFlightFor(unsigned cores) {
+  return std::clamp(2 * cores, 4u, 16u);
 }
 
 std::string withoutTrailingSlash(std::string path) {
@@ -254,7 +262,15 @@ void FileSyncer::run() {
 }
 
 void FileSyncer::runWithJournal(FileJournal& journal, const std::string& journalPath) {
-  if (!settings_) settings_ = std::make_unique<SyncSettings>();
+  if (!settings_) {
+    settings_ = std::make_unique<SyncSettings>();
+    settings_->ioThreads = filesInFlightFor(std::thread::hardware_concurrency());
+    settings_->filesInFlight = settings_->ioThreads;
+  }
+  // 1 sends small files one at a time (benchmarks compare the two).
+  if (const uint32_t n = envMillis("VARNELO_FILES_IN_FLIGHT", 0); n > 0 && n <= 64) {
+    settings_->filesInFlight = n;
+  }
   settings_->credentials = credentials_;
   settings_->chunkCache = chunkCache_;
   settings_->remotePollIntervalMs = envMillis("VARNELO_REMOTE_POLL_MS", 60000);

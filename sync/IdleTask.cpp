@@ -1,5 +1,6 @@
 #include "IdleTask.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "DeletionBatch.h"
@@ -21,6 +22,12 @@ bool due(uint64_t now, uint64_t last, uint32_t interval) {
   return last == 0 || now - last > interval;
 }
 
+// Milliseconds from `now` until due(now + result, last, interval) holds.
+uint64_t untilDue(uint64_t now, uint64_t last, uint32_t interval) {
+  if (due(now, last, interval)) return 0;
+  return interval - (now - last) + 1;
+}
+
 }  // namespace
 
 IdleTask::IdleTask(Context& context, Intervals intervals, WatchProbe probe)
@@ -28,7 +35,16 @@ IdleTask::IdleTask(Context& context, Intervals intervals, WatchProbe probe)
       intervals_(intervals),
       probe_(std::move(probe)),
       // A failure in the first minutes waits for the retry interval too.
-      lastRetryTick_(platform::monotonicMillis()) {}
+      lastRetryTick_(platform::monotonicMillis()),
+      uploads_(context, context.settings().filesInFlight) {
+  context_.updating().setWaker(&wake_);
+  context_.setSmallUploads(&uploads_);
+}
+
+IdleTask::~IdleTask() {
+  context_.setSmallUploads(nullptr);
+  context_.updating().setWaker(nullptr);
+}
 
 void IdleTask::resumed(bool recheckAll) {
   rescanLocal_ = true;
@@ -38,14 +54,46 @@ void IdleTask::resumed(bool recheckAll) {
     recheckAll_ = true;
     recheckDeadline_ = 0;
   }
+  wake_.set();
 }
 
 void IdleTask::run() {
-  while (!stopEvent_.waitFor(std::chrono::milliseconds(kPassMs))) {
+  while (!stopping_) {
+    // What is set from here on wakes the next sleep; this pass may consume
+    // it already, which costs one empty pass at most.
+    wake_.reset();
     busy_ = true;
     pass();
     busy_ = false;
+    if (stopping_) break;
+    wake_.waitFor(std::chrono::milliseconds(sleepMs(platform::monotonicMillis())));
   }
+}
+
+uint32_t IdleTask::sleepMs(uint64_t now) const {
+  uint64_t sleep = kMaxSleepMs;
+  // While paused only a resume or a stop (both wake the loop) makes work.
+  if (context_.isPaused()) return static_cast<uint32_t>(sleep);
+  // A missing or replaced sync folder is only looked at again, once per
+  // poll interval; nothing else runs meanwhile.
+  if (!rootHeld_) {
+    sleep = std::min(sleep, untilDue(now, lastRootCheck_, intervals_.remotePollMs));
+    return static_cast<uint32_t>(std::max<uint64_t>(sleep, 1));
+  }
+  if (rescanLocal_) return 0;
+  if (context_.mode() & kSyncRemoteChanges) {
+    sleep = std::min(sleep, untilDue(now, lastRemoteTick_, intervals_.remotePollMs));
+  }
+  if ((context_.mode() & kSyncLocalChanges) && !context_.retry().empty()) {
+    sleep = std::min(sleep, untilDue(now, lastRetryTick_, intervals_.retryMs));
+  }
+  if (intervals_.localScanMs && lastLocalScan_) {
+    sleep = std::min(sleep, untilDue(now, lastLocalScan_, intervals_.localScanMs));
+  }
+  if (unwatched_) sleep = std::min(sleep, untilDue(now, lastWatchCheck_, intervals_.remotePollMs));
+  // Every deadline above is moved on by the pass that meets it; the floor
+  // keeps a clock that stands still from turning this into a busy loop.
+  return static_cast<uint32_t>(std::max<uint64_t>(sleep, 1));
 }
 
 void IdleTask::pass() {
@@ -110,6 +158,7 @@ void IdleTask::uploadQueued() {
       uploader::prepareUploading(context_, batch[i]);
     }
   }
+  uploads_.drain();
 }
 
 void IdleTask::flushRetries(uint64_t now) {
@@ -120,6 +169,7 @@ void IdleTask::flushRetries(uint64_t now) {
     log_write(kLogInfo, kModuleSync, "fetch path from retry set:[%s], ", path.c_str());
     uploader::prepareUploading(context_, path);
   }
+  uploads_.drain();
   lastRetryTick_ = now ? now : 1;
 }
 
@@ -166,7 +216,8 @@ bool IdleTask::rootHolds(uint64_t now) {
 
 void IdleTask::checkWatch(uint64_t now) {
   if (!probe_) return;
-  if (probe_()) {
+  unwatched_ = !probe_();
+  if (!unwatched_) {
     watchReported_ = false;
     return;
   }

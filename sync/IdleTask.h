@@ -1,10 +1,15 @@
-// IdleTask: the sync thread's loop. Every pass (at most 500 ms apart) it
-// runs, in this order: a local scan when one is asked for, the queued local
-// changes, a flush of the retry set when the retry interval has passed, and
-// a remote pass when the poll interval has passed. A full local scan runs
-// every local scan interval (and once every poll interval when the local
-// folder cannot be watched). While the sync folder is missing or replaced
-// (unmounted) a pass does nothing.
+// IdleTask: the sync thread's loop. Every pass runs, in this order: a local
+// scan when one is asked for, the queued local changes, a flush of the retry
+// set when the retry interval has passed, and a remote pass when the poll
+// interval has passed. A full local scan runs every local scan interval (and
+// once every poll interval when the local folder cannot be watched). While
+// the sync folder is missing or replaced (unmounted) a pass does nothing.
+//
+// The first pass runs at once. Between passes the loop sleeps until the next
+// of those deadlines, a path joining the updating set, a resume, a rescan
+// notice or a stop wakes it, and never longer than kMaxSleepMs; so a change
+// reaches the service without waiting for a tick, and an idle engine does
+// not wake twice a second for nothing.
 //
 // run() belongs to the sync thread. stop(), the pause/resume hooks and the
 // counters may be used from any thread: flags and ticks are atomics.
@@ -15,13 +20,16 @@
 #include <functional>
 
 #include "Context.h"
+#include "SmallUploads.h"
 #include "platform/sync_primitives.h"
 
 namespace varnelo::sync {
 
 class IdleTask {
  public:
-  static constexpr uint32_t kPassMs = 500;
+  // The longest sleep between two passes when nothing is due (a folder that
+  // can no longer be watched is noticed within it).
+  static constexpr uint32_t kMaxSleepMs = 5000;
 
   struct Intervals {
     uint32_t remotePollMs = 60000;
@@ -34,24 +42,33 @@ class IdleTask {
   // bring a local scan. May be empty (always watched).
   using WatchProbe = std::function<bool()>;
 
+  // Registers itself as the waker of the context's updating set.
   IdleTask(Context& context, Intervals intervals, WatchProbe probe);
+  ~IdleTask();
   IdleTask(const IdleTask&) = delete;
   IdleTask& operator=(const IdleTask&) = delete;
 
   // Passes until stop() (sync thread).
   void run();
   // Ends the loop within one pass; safe before run() starts.
-  void stop() { stopEvent_.set(); }
+  void stop() {
+    stopping_ = true;
+    wake_.set();
+  }
 
   // Application thread, under the file syncer's lock.
   void paused() { rescanLocal_ = false; }
   void resumed(bool recheckAll);
   // Changes were lost (monitor overflow): the next pass scans the folder.
-  void requestRescan() { rescanLocal_ = true; }
+  void requestRescan() {
+    rescanLocal_ = true;
+    wake_.set();
+  }
   // Held deletions were confirmed: both sides look again at the next pass.
   void deletionsConfirmed() {
     rescanLocal_ = true;
     lastRemoteTick_ = 0;
+    wake_.set();
   }
   // True while a scan or a remote pass is due at the next pass regardless of
   // the intervals (the engine has not caught up yet).
@@ -75,11 +92,16 @@ class IdleTask {
   // then the pass does nothing at all. Asked every pass while it holds, and
   // once per poll interval while it does not.
   bool rootHolds(uint64_t now);
+  // Milliseconds from `now` until the next pass has something due.
+  uint32_t sleepMs(uint64_t now) const;
 
   Context& context_;
   const Intervals intervals_;
   const WatchProbe probe_;
-  platform::Event stopEvent_{platform::Event::Reset::Auto};
+  // Set by stop(), resumes, rescan notices and every path queued for upload;
+  // a pass consumes what was set before it started.
+  platform::Event wake_{platform::Event::Reset::Auto};
+  std::atomic<bool> stopping_{false};
 
   std::atomic<bool> rescanLocal_{true};  // the first pass of a run scans
   std::atomic<bool> recheckAll_{false};
@@ -93,9 +115,11 @@ class IdleTask {
   bool rootHeld_ = true;                     // sync thread only: the last root check
   int rootCode_ = 200;                       // sync thread only: its code
   uint64_t lastRootCheck_ = 0;               // sync thread only
+  bool unwatched_ = false;                   // sync thread only: the last probe said so
   std::atomic<uint64_t> localScans_{0};
   std::atomic<uint64_t> remotePasses_{0};
   std::atomic<bool> busy_{false};
+  uploader::SmallUploads uploads_;  // sync thread only; empty between passes
 };
 
 }  // namespace varnelo::sync

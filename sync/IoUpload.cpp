@@ -128,7 +128,8 @@ void UploadFileCallback::run(int code) {
 
 // ---- transfer ---------------------------------------------------------------
 
-int UploadFile::sendSmall(uploader::UploadFileCallback& callback) {
+int UploadFile::makeSmallTask(uploader::UploadFileCallback& callback, TransferGroup& group,
+                              std::unique_ptr<UploadSmallFileTask>& task) {
   const uint64_t chunkSize = context_.settings().chunkSize;
   const std::string editTime = editTimeText(job_.lastWrite);
   const std::string mime = MimeTypes::system().lookup(platform::files::fileName(job_.localPath));
@@ -154,22 +155,28 @@ int UploadFile::sendSmall(uploader::UploadFileCallback& callback) {
   if (rc != codes::kOk) return rc;
   std::unique_ptr<char, decltype(&free)> authOwner(auth, &free);
 
-  TransferGroup group;
   group.callback = &callback;
   group.timeoutMs = context_.settings().requestTimeoutMs;
   group.attempts = context_.settings().attempts;
   group.lastWrite = job_.lastWrite;
   group.smallFileSize = job_.fileSize;
   group.entry = &callback.entry;
-  UploadSmallFileTask task(group, job_.keys.front());
-  task.path = job_.localPath;
-  task.offset = 0;
-  task.length = static_cast<uint32_t>(job_.fileSize);
-  task.url = url;
-  task.headers.push_back(std::string("Authorization: ") + auth);
+  task = std::make_unique<UploadSmallFileTask>(group, job_.keys.front());
+  task->path = job_.localPath;
+  task->offset = 0;
+  task->length = static_cast<uint32_t>(job_.fileSize);
+  task->url = url;
+  task->headers.push_back(std::string("Authorization: ") + auth);
+  return codes::kOk;
+}
+
+int UploadFile::sendSmall(uploader::UploadFileCallback& callback) {
+  TransferGroup group;
+  std::unique_ptr<UploadSmallFileTask> task;
+  if (const int rc = makeSmallTask(callback, group, task); rc != codes::kOk) return rc;
   group.addPending();
-  task.run();
-  return task.result();
+  task->run();
+  return task->result();
 }
 
 int UploadFile::sendChunks(uploader::UploadFileCallback& callback) {
@@ -241,7 +248,7 @@ int UploadFile::sendChunks(uploader::UploadFileCallback& callback) {
   return codes::kStopped;
 }
 
-int UploadFile::send(uploader::UploadFileCallback& callback) {
+int UploadFile::plan(uploader::UploadFileCallback& callback) {
   SyncSettings& settings = context_.settings();
   const uint64_t chunkSize = settings.chunkSize;
   const uint64_t count = chunkCountOf(job_.fileSize, chunkSize);
@@ -272,11 +279,34 @@ int UploadFile::send(uploader::UploadFileCallback& callback) {
   }
 
   callback.start(job_.fileSize);
-  if (job_.fileSize >= 1 && job_.fileSize <= settings.smallFileLimit) {
-    rc = sendSmall(callback);
-    if (rc == codes::kOk) return codes::kUnchanged;  // sent, version in the callback's entry
-    if (rc == codes::kStopped || rc == codes::kConflict || rc == codes::kFileChanged) return rc;
+  return codes::kOk;
+}
+
+bool UploadFile::isSmall() const {
+  return job_.fileSize >= 1 && job_.fileSize <= context_.settings().smallFileLimit;
+}
+
+int UploadFile::finishSmall(uploader::UploadFileCallback& callback, int requestResult) {
+  if (requestResult == codes::kOk) return codes::kUnchanged;  // sent, version in the entry
+  if (requestResult == codes::kStopped || requestResult == codes::kConflict ||
+      requestResult == codes::kFileChanged) {
+    return requestResult;
   }
+  return sendChunks(callback);
+}
+
+int UploadFile::prepareSmall(uploader::UploadFileCallback& callback, TransferGroup& group,
+                             std::unique_ptr<UploadSmallFileTask>& task) {
+  if (const int rc = plan(callback); rc != codes::kOk) return rc;
+  // A request that cannot be made leaves `task` empty: finishSmall then
+  // takes the chunked way, as send() does.
+  if (makeSmallTask(callback, group, task) != codes::kOk) task.reset();
+  return codes::kOk;
+}
+
+int UploadFile::send(uploader::UploadFileCallback& callback) {
+  if (const int rc = plan(callback); rc != codes::kOk) return rc;
+  if (isSmall()) return finishSmall(callback, sendSmall(callback));
   return sendChunks(callback);
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -58,16 +59,35 @@ class UploadFileCallback final : public TransferCallback {
 
 }  // namespace uploader
 
+class UploadSmallFileTask;
+struct TransferGroup;
+
 class UploadFile {
  public:
   UploadFile(Context& context, UploadJob& job) : context_(context), job_(job) {}
   // Sends the file and then runs the callback (also after a failure).
   void run();
 
+  // A file that goes up in one request: true when the job is one.
+  bool isSmall() const;
+  // The first half of a small file's upload, for a caller that runs the
+  // request elsewhere: its keys, then the request's task in `group` (left
+  // empty when the request cannot be made). 200, or the code to end the
+  // upload with.
+  int prepareSmall(uploader::UploadFileCallback& callback, TransferGroup& group,
+                   std::unique_ptr<UploadSmallFileTask>& task);
+  // The second half, on the sync thread: the small request's result, or,
+  // when it failed in a way a chunked upload may mend, the chunked upload's.
+  int finishSmall(uploader::UploadFileCallback& callback, int requestResult);
+
  private:
   int send(uploader::UploadFileCallback& callback);
   int sendSmall(uploader::UploadFileCallback& callback);
   int sendChunks(uploader::UploadFileCallback& callback);
+  // Everything before the transfer: quota, keys, a folder in the way.
+  int plan(uploader::UploadFileCallback& callback);
+  int makeSmallTask(uploader::UploadFileCallback& callback, TransferGroup& group,
+                    std::unique_ptr<UploadSmallFileTask>& task);
 
   Context& context_;
   UploadJob& job_;

@@ -1,18 +1,22 @@
 #include "PathQueue.h"
 
 #include "Log.h"
+#include "platform/sync_primitives.h"
 
 namespace varnelo {
 
 bool PathQueue::add(const std::string& path) {
-  std::lock_guard lock(mutex_);
-  if (!suppressed_.empty() && suppressed_ == path) {
-    log_write(kLogInfo, kModuleSync, "path excluded from updating set:[%s]", path.c_str());
-    return false;
+  {
+    std::lock_guard lock(mutex_);
+    if (!suppressed_.empty() && suppressed_ == path) {
+      log_write(kLogInfo, kModuleSync, "path excluded from updating set:[%s]", path.c_str());
+      return false;
+    }
+    if (!members_.insert(path).second) return false;
+    log_write(kLogInfo, kModuleSync, "path added to updating set:[%s]", path.c_str());
+    order_.push_back(path);
   }
-  if (!members_.insert(path).second) return false;
-  log_write(kLogInfo, kModuleSync, "path added to updating set:[%s]", path.c_str());
-  order_.push_back(path);
+  if (platform::Event* waker = waker_.load()) waker->set();
   return true;
 }
 

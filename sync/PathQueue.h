@@ -2,15 +2,21 @@
 // (local changes waiting for the upload path) and the retry set (failed
 // uploads). Monitor events add from the event thread, the sync thread takes.
 // One suppressed path (the file the download path is writing) is refused.
-// Thread safe.
+// A waker event, when set, is signalled after every path that joins, so the
+// sync thread's idle loop need not wait for its next tick. Thread safe.
 #pragma once
 
+#include <atomic>
 #include <deque>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_set>
 #include <vector>
+
+namespace platform {
+class Event;
+}
 
 namespace varnelo {
 
@@ -24,6 +30,10 @@ class PathQueue {
   bool empty() const;
   size_t size() const;
 
+  // Signalled after each add that queued a path (null: none). The event must
+  // outlive the queue or be cleared before it goes.
+  void setWaker(platform::Event* event) { waker_.store(event); }
+
   void setSuppressed(const std::string& path);
   void clearSuppressed();
 
@@ -32,6 +42,7 @@ class PathQueue {
   std::unordered_set<std::string> members_;
   std::deque<std::string> order_;
   std::string suppressed_;
+  std::atomic<platform::Event*> waker_{nullptr};
 };
 
 }  // namespace varnelo

@@ -23,6 +23,7 @@ struct SyncSettings {
   uint32_t retryIntervalMs = 120000;                 // between two retry flushes
   uint32_t localScanIntervalMs = 600000;             // between two full local scans
   uint32_t ioThreads = 4;                            // worker channel threads
+  uint32_t filesInFlight = 4;                        // small-file uploads at once
   uint32_t smallFileLimit = 16384;                   // 1..limit bytes go up in one request
   int partVersion = 2;                               // in temporary download names
   chunkcache::ChunkCache* chunkCache = nullptr;      // the engine's, not owned

@@ -7,6 +7,7 @@
 #include "Log.h"
 #include "MetaApi.h"
 #include "RemoteRemoval.h"
+#include "SmallUploads.h"
 #include "SyncFilter.h"
 #include "SyncPaths.h"
 #include "TransferCodes.h"
@@ -55,6 +56,11 @@ bool remoteIsFolder(Context& context, const std::string& remotePath) {
 }  // namespace
 
 int prepareUploading(Context& context, const std::string& localPath) {
+  // A path (or a case twin of it) still in flight completes first: what is
+  // decided below reads its journal row.
+  if (SmallUploads* window = context.smallUploads(); window && window->holds(localPath)) {
+    window->drain();
+  }
   bool unsupported = false;
   if (!context.filter().accept(localPath, &unsupported)) {
     log_write(kLogInfo, kModuleSync, "excluded path:[%s] by filter", localPath.c_str());
@@ -136,12 +142,13 @@ int uploadFile(Context& context, const std::string& localPath, const std::string
       job.base = row->signature;
     }
   }
-  UploadFile(context, job).run();
+  runUpload(context, job);
   return codes::kOk;
 }
 
 int uploadFolder(Context& context, const std::string& localPath, const std::string& remotePath) {
   if (context.isStopping()) return codes::kStopped;
+  if (SmallUploads* window = context.smallUploads()) window->drain();
   const std::string journalPath = sync::journalPathOf(remotePath);
   auto row = journalRow(context.journal(), journalPath);
   if (row && (row->type & sync::FileJournal::kTypeFolder)) return codes::kUnchanged;
@@ -195,6 +202,7 @@ int uploadFolder(Context& context, const std::string& localPath, const std::stri
 
 int deleteRemote(Context& context, const std::string& localPath, const std::string& remotePath) {
   if (context.isStopping()) return codes::kStopped;
+  if (SmallUploads* window = context.smallUploads()) window->drain();
   const std::string journalPath = sync::journalPathOf(remotePath);
   int64_t id = 0;
   if (context.journal().lookupPath(journalPath, id) != 0) return codes::kOk;

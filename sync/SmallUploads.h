@@ -1,0 +1,54 @@
+// The small-file uploads of one idle pass that are in flight at once. The
+// sync thread still decides every file (uploadFile) and completes every file
+// (journal row, chunk index, uploadDone) itself, one at a time and in the
+// order it submitted them; only the one request of each small file runs on
+// the I/O channel, up to `limit` of them together, so the service's and the
+// network's latency of many small files overlap.
+//
+// Sync thread only (the requests' tasks run on the I/O threads and touch a
+// flight only through its transfer group). Anything that is not a small-file
+// upload drains the window first, so it sees every earlier file completed.
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "Context.h"
+#include "IoUpload.h"
+
+namespace varnelo::uploader {
+
+class SmallUploads {
+ public:
+  SmallUploads(Context& context, size_t limit);
+  // Completes what is still in flight.
+  ~SmallUploads();
+  SmallUploads(const SmallUploads&) = delete;
+  SmallUploads& operator=(const SmallUploads&) = delete;
+
+  // Takes (moves) the upload of `job` when it is a small file that needs
+  // nothing else first; false leaves `job` to the caller (after a drain).
+  bool submit(UploadJob& job);
+  // Completes every upload in flight, oldest first.
+  void drain();
+  // True when `localPath`, or a name differing from it only in letter case,
+  // is in flight.
+  bool holds(const std::string& localPath) const;
+  size_t inFlight() const { return flights_.size(); }
+
+ private:
+  struct Flight;
+  void completeOldest();
+
+  Context& context_;
+  const size_t limit_;
+  std::deque<std::unique_ptr<Flight>> flights_;
+};
+
+// uploadFile's last step: the window when the context has one and takes the
+// job, else the upload runs here (after the window drained).
+void runUpload(Context& context, UploadJob& job);
+
+}  // namespace varnelo::uploader
