@@ -112,6 +112,9 @@ void IdleTask::pass() {
       due(now, lastRetryTick_, intervals_.retryMs)) {
     flushRetries(now);
   }
+  // Every small file still in flight is completed (journal row, report)
+  // before anything else runs, also when a pause cut the hand-over short.
+  uploads_.drain();
   if ((context_.mode() & kSyncRemoteChanges) && !context_.isPaused() &&
       due(now, lastRemoteTick_, intervals_.remotePollMs)) {
     remotePass(now);
@@ -158,7 +161,6 @@ void IdleTask::uploadQueued() {
       uploader::prepareUploading(context_, batch[i]);
     }
   }
-  uploads_.drain();
 }
 
 void IdleTask::flushRetries(uint64_t now) {
@@ -169,7 +171,6 @@ void IdleTask::flushRetries(uint64_t now) {
     log_write(kLogInfo, kModuleSync, "fetch path from retry set:[%s], ", path.c_str());
     uploader::prepareUploading(context_, path);
   }
-  uploads_.drain();
   lastRetryTick_ = now ? now : 1;
 }
 
