@@ -83,6 +83,7 @@ const CaseTwinCache::Folder* CaseTwinCache::folder(const std::string& path,
   LocalListing listing;
   if (listLocalFolder(path, listing, choose)) return nullptr;
   f.shadowed.insert(listing.twins.begin(), listing.twins.end());
+  f.undecided.insert(listing.held.begin(), listing.held.end());
   // An undecided twin group (the service could not be asked) is asked again
   // next time rather than kept.
   if (!listing.held.empty()) f.listedAt = 0;
@@ -90,7 +91,7 @@ const CaseTwinCache::Folder* CaseTwinCache::folder(const std::string& path,
 }
 
 bool CaseTwinCache::isShadowed(const std::string& localRoot, const std::string& localPath,
-                               const TwinChooser& choose) {
+                               const TwinChooser& choose, bool* undecided) {
   auto rel = relativeToRoot(localRoot, localPath);
   if (!rel || rel->empty()) return false;
   std::string parent = localRoot;
@@ -100,7 +101,10 @@ bool CaseTwinCache::isShadowed(const std::string& localRoot, const std::string& 
     std::string name =
         rel->substr(start, end == std::string::npos ? std::string::npos : end - start);
     const Folder* f = folder(parent, choose);
-    if (f && f->shadowed.count(name)) return true;
+    if (f && f->shadowed.count(name)) {
+      if (undecided) *undecided = f->undecided.count(nameKey(name)) != 0;
+      return true;
+    }
     if (end == std::string::npos) break;
     parent = platform::files::joinPath(parent, name);
     start = end + 1;

@@ -51,14 +51,18 @@ std::error_code listLocalFolder(const std::string& folder, LocalListing& out,
 // listing, not one per file. Used by the sync thread only.
 class CaseTwinCache {
  public:
+  // `undecided` (when given) is set when the path is held only because the
+  // chooser could not tell which twin is synced: a passing condition, to be
+  // tried again, not an unsupported name.
   bool isShadowed(const std::string& localRoot, const std::string& localPath,
-                  const TwinChooser& choose = {});
+                  const TwinChooser& choose = {}, bool* undecided = nullptr);
 
  private:
   struct Folder {
     platform::FileTime modified = 0;
     platform::FileTime listedAt = 0;
-    std::unordered_set<std::string> shadowed;  // names that lost to an earlier twin
+    std::unordered_set<std::string> shadowed;   // names that lost to an earlier twin
+    std::unordered_set<std::string> undecided;  // name keys of groups none of which takes part
   };
   const Folder* folder(const std::string& path, const TwinChooser& choose);
 

@@ -85,8 +85,19 @@ int prepareUploading(Context& context, const std::string& localPath) {
     log_write(kLogError, kModuleSync, "path outside the sync folder:[%s]", localPath.c_str());
     return codes::kLocalFailure;
   }
+  bool undecided = false;
   if (!namesAreSafe(context.localRoot(), localPath) ||
-      context.caseTwins().isShadowed(context.localRoot(), localPath, journalTwinChooser(context))) {
+      context.caseTwins().isShadowed(context.localRoot(), localPath, journalTwinChooser(context),
+                                     &undecided)) {
+    if (undecided) {
+      // The service could not say which twin is the synced one: the path
+      // waits in the retry set and is decided again, never dropped.
+      log_write(kLogError, kModuleSync, "case twins of [%s] undecided, retry it later",
+                localPath.c_str());
+      context.retry().add(localPath);
+      context.reportResult(codes::kOtherFailure, localPath);
+      return codes::kOtherFailure;
+    }
     log_write(kLogInfo, kModuleSync, "Unsupported path:[%s]", localPath.c_str());
     context.reportResult(codes::kUnsupported, localPath);
     return codes::kUnsupported;
