@@ -104,7 +104,9 @@ std::vector<std::string> compareWithRemote(const Tree& local, const Tree& remote
         std::string variant;
         int found = 0;
         for (const std::string& n : children[at]) {
-          if (foldCase(n) == foldCase(name)) {
+          // A twin the engine reported unsupported stands for nothing.
+          if (foldCase(n) == foldCase(name) &&
+              !isUnsupported(at.empty() ? n : at + "/" + n, unsupported)) {
             variant = n;
             ++found;
           }

@@ -7,7 +7,8 @@
 //  - every remote entry exists locally with the same kind and content, under
 //    the same path; followed one name at a time, a name missing locally may
 //    be stood for by its only case variant in that folder (a rename that
-//    changed nothing but letter case is not sent), never by one of several;
+//    changed nothing but letter case is not sent), never by one of several
+//    (twins the engine reported unsupported do not count);
 //  - every local entry left over is, or lies below, a path whose latest
 //    result from that computer's engine was -113 (unsupported, e.g. the
 //    newcomer of two names that differ only in case);

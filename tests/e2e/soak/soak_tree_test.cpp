@@ -32,6 +32,9 @@ TEST(SoakTree, ATwinNeverStandsInForTheNameItShadows) {
   EXPECT_FALSE(compareWithRemote(local, remote, {}).empty());
   // The newcomer's content replaced the synced file's on the service.
   EXPECT_FALSE(compareWithRemote({{"a.txt", kA}, {"A.txt", kB}}, {{"a.txt", kB}}, {}).empty());
+  // A renamed file keeps standing in beside a newcomer twin the engine refused.
+  EXPECT_TRUE(
+      compareWithRemote({{"A.txt", kA}, {"a.TXT", kB}}, {{"a.txt", kA}}, {"a.TXT"}).empty());
   // Two variants and no exact name: neither may stand in.
   EXPECT_FALSE(
       compareWithRemote({{"A.txt", kA}, {"a.TXT", kA}}, {{"a.txt", kA}}, {"a.TXT"}).empty());
