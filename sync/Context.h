@@ -116,6 +116,12 @@ class Context {
   // Local scan: whether the folder may be walked (remembers mount points).
   bool folderAvailable(const std::string& folder);
 
+  // Asks the idle loop for a local scan on its next pass (one that only adds
+  // to what is queued): for changes a single path cannot carry, such as a
+  // case twin taking over the name of a deleted one. Any thread.
+  void requestLocalScan() { scanRequested_.store(true); }
+  bool takeLocalScanRequest() { return scanRequested_.exchange(false); }
+
   // A whole-pass or refusal result that is not tied to a transfer in flight
   // (unsupported names, a failed listing).
   void reportResult(int code, const std::string& localPath);
@@ -129,6 +135,7 @@ class Context {
   CaseTwinCache caseTwins_;
   uploader::SmallUploads* smallUploads_ = nullptr;  // sync thread only
   std::atomic<bool> paused_{false};
+  std::atomic<bool> scanRequested_{false};
   std::atomic<int> uploads_{0};
   std::atomic<int> downloads_{0};
 };

@@ -101,8 +101,9 @@ void IdleTask::pass() {
   const uint64_t now = platform::monotonicMillis();
   if (!rootHolds(now)) return;
   checkWatch(now);
-  if (!rescanLocal_ && intervals_.localScanMs && lastLocalScan_ &&
-      now - lastLocalScan_ > intervals_.localScanMs) {
+  if (!rescanLocal_ && ((intervals_.localScanMs && lastLocalScan_ &&
+                         now - lastLocalScan_ > intervals_.localScanMs) ||
+                        context_.takeLocalScanRequest())) {
     rescanLocal_ = true;
     periodicScan_ = true;
   }

@@ -115,9 +115,12 @@ int prepareUploading(Context& context, const std::string& localPath) {
   }
   if (info.type == files::EntryType::Other) return codes::kUnsupported;
   if (caseSiblingExists(localPath)) {
-    // "a.txt" went away while "A.txt" stays: the remote entry is A.txt's.
+    // "a.txt" went away while "A.txt" stays: the remote entry is A.txt's now
+    // (it was already, or it was a twin left out until now). A scan sends
+    // what differs between it and the journal's row, below it too.
     log_write(kLogInfo, kModuleSync, "case twin of [%s] remains, nothing to delete",
               localPath.c_str());
+    context.requestLocalScan();
     return codes::kOk;
   }
   log_write(kLogInfo, kModuleSync, "prepare (uploading) delete path:[%s], ", localPath.c_str());

@@ -1,8 +1,9 @@
-// Which of two case twins is the synced one is asked of the service when the
-// journal alone cannot tell (a folder row). When the service does not answer,
-// the twins' paths wait and are tried again: they are never taken as
-// unsupported for good, so a change under the synced twin still goes up once
-// the service is back.
+// Case twins over time: which of two twins is the synced one is asked of the
+// service when the journal alone cannot tell (a folder row); when the service
+// does not answer, the twins' paths wait and are tried again, never taken as
+// unsupported for good. When the synced twin is deleted, the one that stays
+// takes its name on the service: the deletion is not lost, nor is the
+// remaining twin left out for good.
 #include "engine_harness.h"
 
 namespace varnelo::e2e {
@@ -39,6 +40,32 @@ TEST_F(EngineCaseTwinRetryTest, AnUndecidedTwinGroupIsRetriedNotRefused) {
   })) << ::testing::PrintToString(pc->sink().lines());
   EXPECT_TRUE(pc->settle());
   EXPECT_EQ(remoteTree().count("docs/y.txt"), 0u);  // the newcomer stays out
+}
+
+TEST_F(EngineCaseTwinRetryTest, TheTwinThatStaysTakesTheNameOfTheDeletedOne) {
+  auto pc = computer();
+  auto other = computer();
+  pc->write("Notes.txt", "synced twin");
+  pc->write("docs/a.txt", "in the synced folder");
+  ASSERT_EQ(pc->start(), 200);
+  ASSERT_EQ(other->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return other->read("docs/a.txt") == "in the synced folder"; }));
+  pc->write("notes.txt", "newcomer twin");
+  pc->write("Docs/b.txt", "in the newcomer folder");
+  ASSERT_TRUE(waitFor([&] { return pc->sink().has("result -113 " + pc->path("Docs")); }));
+  ASSERT_TRUE(waitFor([&] { return pc->sink().has("result -113 " + pc->path("notes.txt")); }));
+  ASSERT_TRUE(pc->settle());
+
+  ASSERT_FALSE(platform::files::removeFile(pc->path("Notes.txt")));
+  ASSERT_FALSE(platform::files::removeTree(pc->path("docs")));
+  // The service keeps its spelling; the contents are the remaining twins'.
+  const Tree expected{{"Notes.txt", fileEntry("newcomer twin")},
+                      {"docs", "D"},
+                      {"docs/b.txt", fileEntry("in the newcomer folder")}};
+  EXPECT_TRUE(waitFor([&] { return remoteTree() == expected; }))
+      << ::testing::PrintToString(remoteTree());
+  EXPECT_TRUE(waitFor([&] { return other->tree() == expected; }))
+      << ::testing::PrintToString(other->tree());
 }
 
 }  // namespace
