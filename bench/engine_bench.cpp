@@ -173,7 +173,7 @@ int main(int argc, char** argv) {
                                    return false;
                                  }));
   }
-  std::printf("change to service (idle loop every 500 ms):\n");
+  std::printf("change to service (the idle loop wakes on a queued change):\n");
   reportLatency("edit", edited);
   reportLatency("new file", created);
   reportLatency("rename", renamed);
