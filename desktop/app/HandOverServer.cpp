@@ -2,11 +2,9 @@
 
 #include <QMetaObject>
 #include <QtGlobal>
-#include <chrono>
 #include <memory>
 
 #include "HandOver.h"
-#include "platform/sync_primitives.h"
 
 namespace varnelo::desktop {
 
@@ -55,7 +53,7 @@ bool HandOverServer::handle(std::string_view received) {
   auto done = std::make_shared<platform::Event>(platform::Event::Reset::Manual);
   {
     std::lock_guard lock(targetMutex_);
-    if (!context_ || !handler_) return true;
+    if (stopping_ || !context_ || !handler_) return true;
     Handler handler = handler_;
     const QString line = QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size()));
     // Queued to the target's thread; dropped by Qt if the target goes first.
@@ -66,17 +64,21 @@ bool HandOverServer::handle(std::string_view received) {
           done->set();
         },
         Qt::QueuedConnection);
+    pending_ = done;
   }
-  // The sender waits while the line is handled, as a sent message would;
-  // a stopping server does not wait for a UI thread that has left its loop.
-  while (!done->waitFor(std::chrono::milliseconds(50))) {
-    if (stopping_) break;
-  }
+  // The sender waits while the line is handled, as a sent message would.
+  done->wait();
+  std::lock_guard lock(targetMutex_);
+  pending_.reset();
   return true;
 }
 
 void HandOverServer::stop() {
-  stopping_ = true;
+  {
+    std::lock_guard lock(targetMutex_);
+    stopping_ = true;
+    if (pending_) pending_->set();
+  }
   // The pipe's own way to end: a later instance could send the same. The
   // platform's stop() then wakes the server if the line did not get through
   // and joins its thread; a line in hand finishes first (it stops waiting

@@ -12,12 +12,13 @@
 
 #include <QObject>
 #include <QPointer>
-#include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 
 #include "platform/local_pipe.h"
+#include "platform/sync_primitives.h"
 
 namespace varnelo::desktop {
 
@@ -51,10 +52,14 @@ class HandOverServer {
 
   std::string pipeName_;
   platform::PipeServer server_;
-  std::atomic<bool> stopping_{false};
-  std::mutex targetMutex_;  // guards context_ and handler_
+  // Guards context_, handler_, stopping_ and pending_.
+  std::mutex targetMutex_;
   QPointer<QObject> context_;
   Handler handler_;
+  bool stopping_ = false;
+  // Set when the line in hand has been handled; stop() sets it too, so the
+  // pipe's thread never waits for a UI thread that has left its loop.
+  std::shared_ptr<platform::Event> pending_;
 };
 
 }  // namespace varnelo::desktop
