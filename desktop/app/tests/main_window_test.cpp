@@ -5,16 +5,21 @@
 
 #include <QApplication>
 #include <QPushButton>
+#include <QThread>
 #include <cstdlib>
 
 #include "AppUi.h"
 #include "Application.h"
 #include "CShutdownDlg.h"
+#include "HandOver.h"
+#include "HandOverServer.h"
 #include "LoginThread.h"
 #include "MainWindow.h"
 #include "Strings.h"
 #include "TempDir.h"
 #include "WaitFor.h"
+#include "platform/local_pipe.h"
+#include "platform/sync_primitives.h"
 
 namespace varnelo::desktop {
 namespace {
@@ -130,6 +135,50 @@ TEST_F(MainWindowTest, HandedOverLines) {
   window_.handleCommandLine("-sendto /tmp");
   window_.handleCommandLine("-extlink /tmp/x");
   EXPECT_TRUE(opened_.empty());
+}
+
+TEST_F(MainWindowTest, HandOverPipeDeliversOnTheUiThreadAndStopsWithALineInHand) {
+  const char* saved = std::getenv("XDG_RUNTIME_DIR");
+  const std::string savedRuntime = saved ? saved : "";
+  setenv("XDG_RUNTIME_DIR", dir_.path().c_str(), 1);
+  const std::string pipe = "{hand-over-test}";
+  QObject target;
+  std::vector<QString> lines;
+  {
+    HandOverServer server;
+    ASSERT_TRUE(server.start(pipe));
+    server.setTarget(&target, [&](const QString& line) { lines.push_back(line); });
+    ASSERT_FALSE(platform::pipeSend(pipe, handOverMessage({"-extlink", "/a b"})));
+    ASSERT_TRUE(test::waitFor([&] {
+      QCoreApplication::processEvents();
+      return !lines.empty();
+    }));
+    EXPECT_EQ(lines, std::vector<QString>{"-extlink \"/a b\""});
+    // A line in hand whose handling does not end does not hold up the stop.
+    QThread busyThread;
+    busyThread.start();
+    QObject busy;
+    busy.moveToThread(&busyThread);
+    platform::Event entered{platform::Event::Reset::Manual};
+    platform::Event release{platform::Event::Reset::Manual};
+    server.setTarget(&busy, [&](const QString&) {
+      entered.set();
+      release.wait();
+    });
+    ASSERT_FALSE(platform::pipeSend(pipe, handOverMessage({"-quit"})));
+    ASSERT_TRUE(entered.waitFor(std::chrono::seconds(10)));
+    server.stop();
+    EXPECT_FALSE(server.serving());
+    release.set();
+    busyThread.quit();
+    busyThread.wait();
+  }
+  EXPECT_EQ(lines.size(), 1u);
+  if (saved) {
+    setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1);
+  } else {
+    unsetenv("XDG_RUNTIME_DIR");
+  }
 }
 
 TEST_F(MainWindowTest, ShutdownAfterSyncCountsDownAndCanBeCancelled) {
