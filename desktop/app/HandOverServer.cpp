@@ -29,15 +29,22 @@ bool HandOverServer::start(const std::string& pipeName) {
 }
 
 void HandOverServer::setTarget(QObject* context, Handler handler) {
-  std::lock_guard lock(targetMutex_);
-  context_ = context;
-  handler_ = std::move(handler);
+  {
+    std::lock_guard lock(targetMutex_);
+    context_ = context;
+    handler_ = std::move(handler);
+  }
+  targetChanged_.notify_all();
 }
 
 void HandOverServer::clearTarget() {
-  std::lock_guard lock(targetMutex_);
-  context_ = nullptr;
-  handler_ = nullptr;
+  {
+    std::lock_guard lock(targetMutex_);
+    context_ = nullptr;
+    handler_ = nullptr;
+    cleared_ = true;
+  }
+  targetChanged_.notify_all();
 }
 
 bool HandOverServer::handle(std::string_view received) {
@@ -52,7 +59,8 @@ bool HandOverServer::handle(std::string_view received) {
   }
   auto done = std::make_shared<platform::Event>(platform::Event::Reset::Manual);
   {
-    std::lock_guard lock(targetMutex_);
+    std::unique_lock lock(targetMutex_);
+    targetChanged_.wait(lock, [this] { return stopping_ || cleared_ || (context_ && handler_); });
     if (stopping_ || !context_ || !handler_) return true;
     Handler handler = handler_;
     const QString line = QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size()));
@@ -79,6 +87,7 @@ void HandOverServer::stop() {
     stopping_ = true;
     if (pending_) pending_->set();
   }
+  targetChanged_.notify_all();
   // The pipe's own way to end: a later instance could send the same. The
   // platform's stop() then wakes the server if the line did not get through
   // and joins its thread; a line in hand finishes first (it stops waiting

@@ -12,6 +12,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -38,8 +39,9 @@ class HandOverServer {
   // Creates the pipe and its thread; false (logged) when the pipe cannot be
   // made: later instances then cannot hand over.
   bool start(const std::string& pipeName = kHandOverPipe);
-  // Where lines go: `handler` runs on `context`'s thread. Until set, and
-  // after clearTarget, lines are dropped.
+  // Where lines go: `handler` runs on `context`'s thread. A line that comes
+  // before the first setTarget waits for it (the program is still starting;
+  // its sender has gone on already); after clearTarget lines are dropped.
   void setTarget(QObject* context, Handler handler);
   void clearTarget();
   // Sends "-closepipe" to itself (waiting at most 500 ms to be taken), then
@@ -52,10 +54,12 @@ class HandOverServer {
 
   std::string pipeName_;
   platform::PipeServer server_;
-  // Guards context_, handler_, stopping_ and pending_.
+  // Guards context_, handler_, cleared_, stopping_ and pending_.
   std::mutex targetMutex_;
+  std::condition_variable targetChanged_;  // a target set or cleared, or stopping
   QPointer<QObject> context_;
   Handler handler_;
+  bool cleared_ = false;
   bool stopping_ = false;
   // Set when the line in hand has been handled; stop() sets it too, so the
   // pipe's thread never waits for a UI thread that has left its loop.
