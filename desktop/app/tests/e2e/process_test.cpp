@@ -94,7 +94,7 @@ TEST(DesktopProcessTest, UninstAndUpgradeEndTheRunningInstance) {
   {
     auto first = startServing(env);
     EXPECT_EQ(env.second({"-uninst"}), 255);
-    ASSERT_TRUE(first->wait(3000, &code)) << first->output();
+    ASSERT_TRUE(first->wait(10000, &code)) << first->output();  // bounded waits, a loaded machine
     EXPECT_EQ(code, 0);
   }
   {
