@@ -66,7 +66,20 @@ void IdleTask::run() {
     pass();
     busy_ = false;
     if (stopping_) break;
-    wake_.waitFor(std::chrono::milliseconds(sleepMs(platform::monotonicMillis())));
+    if (wake_.waitFor(std::chrono::milliseconds(sleepMs(platform::monotonicMillis()))) &&
+        !context_.updating().empty()) {
+      gather();
+    }
+  }
+}
+
+void IdleTask::gather() {
+  const uint64_t start = platform::monotonicMillis();
+  while (!stopping_ && !context_.isPaused()) {
+    const uint64_t waited = platform::monotonicMillis() - start;
+    if (waited >= kGatherMs) break;
+    const uint64_t wait = std::min<uint64_t>(kQuietMs, kGatherMs - waited);
+    if (!wake_.waitFor(std::chrono::milliseconds(wait))) break;  // quiet
   }
 }
 

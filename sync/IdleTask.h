@@ -30,6 +30,11 @@ class IdleTask {
   // The longest sleep between two passes when nothing is due (a folder that
   // can no longer be watched is noticed within it).
   static constexpr uint32_t kMaxSleepMs = 5000;
+  // A wake by queued changes waits until none came for kQuietMs (at most
+  // kGatherMs), so a burst (a folder deleted or copied in) is handed over
+  // as one batch, the batch whose deletions the deletion guard weighs.
+  static constexpr uint32_t kQuietMs = 100;
+  static constexpr uint32_t kGatherMs = 500;
 
   struct Intervals {
     uint32_t remotePollMs = 60000;
@@ -94,6 +99,8 @@ class IdleTask {
   bool rootHolds(uint64_t now);
   // Milliseconds from `now` until the next pass has something due.
   uint32_t sleepMs(uint64_t now) const;
+  // After a wake by a queued change: waits for the burst to end.
+  void gather();
 
   Context& context_;
   const Intervals intervals_;
