@@ -46,8 +46,9 @@ std::error_code listLocalFolder(const std::string& folder, LocalListing& out,
       group.clear();
       for (size_t j = i; j < end; ++j) group.push_back(&all[keyed[j].second]);
       chosen = choose(folder, group);
-      if (chosen < -1 || chosen >= static_cast<int>(group.size())) chosen = -1;
-      if (chosen == -1) out.held.push_back(keyed[i].first);
+      if (chosen < kTwinUndecided || chosen >= static_cast<int>(group.size())) chosen = -1;
+      if (chosen == kTwinUndecided) out.undecided.push_back(keyed[i].first);
+      if (chosen < 0) out.held.push_back(keyed[i].first);
     }
     for (size_t j = i; j < end; ++j) {
       auto& entry = all[keyed[j].second];
@@ -83,7 +84,7 @@ const CaseTwinCache::Folder* CaseTwinCache::folder(const std::string& path,
   LocalListing listing;
   if (listLocalFolder(path, listing, choose)) return nullptr;
   f.shadowed.insert(listing.twins.begin(), listing.twins.end());
-  f.undecided.insert(listing.held.begin(), listing.held.end());
+  f.undecided.insert(listing.undecided.begin(), listing.undecided.end());
   // An undecided twin group (the service could not be asked) is asked again
   // next time rather than kept.
   if (!listing.held.empty()) f.listedAt = 0;

@@ -26,6 +26,8 @@ struct LocalListing {
   // Lower-cased names of which no twin takes part (the chooser could not
   // tell which one is synced): their journal rows must be left alone.
   std::vector<std::string> held;
+  // Those of `held` whose chooser could not ask the service: decided again later.
+  std::vector<std::string> undecided;
 
   // The entry whose name equals `name` without regard to case, or null.
   const platform::files::DirEntry* find(std::string_view name) const;
@@ -34,7 +36,9 @@ struct LocalListing {
 };
 
 // Picks, of two or more entries of `folder` whose names differ only in case
-// (given in byte order), the one that takes part: its index, or -1 for none.
+// (given in byte order), the one that takes part: its index, -1 for none, or
+// kTwinUndecided for none until the service can be asked again.
+inline constexpr int kTwinUndecided = -2;
 using TwinChooser = std::function<int(const std::string& folder,
                                       const std::vector<const platform::files::DirEntry*>& twins)>;
 

@@ -17,12 +17,13 @@ bool sameKind(const files::DirEntry& e, bool folder) {
   return (e.info.type == files::EntryType::Directory) == folder;
 }
 
-// The index of the twin spelled as the service's entry, or -1.
+// The index of the twin spelled as the service's entry; -1 when none is, or
+// kTwinUndecided when the service did not answer.
 int spelledAsRemote(Context& context, const std::string& remotePath, bool folder,
                     const std::vector<const files::DirEntry*>& twins) {
   varnelo_meta_get_result* result = nullptr;
   int rc = http::meta_get(context.credentials(), remotePath, &result, nullptr, false, 0);
-  int chosen = -1;
+  int chosen = rc == codes::kOk || rc == codes::kNotFound ? -1 : kTwinUndecided;
   if (rc == codes::kOk && result->entry.path && ((result->entry.type & 2) != 0) == folder) {
     std::string_view path(result->entry.path);
     const std::string_view name = path.substr(path.rfind('/') + 1);
