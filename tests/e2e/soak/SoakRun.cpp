@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -50,10 +51,6 @@ std::string faultPlan(uint64_t draw) {
          ";/commit_put:error=0.04,drop=0.04"
          ";/delete:error=0.04,drop=0.04"
          ";/mkdir:error=0.03,drop=0.03";
-}
-
-std::string hexSeed(uint64_t seed) {
-  return std::to_string(seed);
 }
 
 template <class Condition>
@@ -103,8 +100,9 @@ class Run {
   }
   std::string report() const;
   void removeWork() {
-    const std::string command = "rm -rf '" + work_ + "'";
-    if (std::system(command.c_str()) != 0) progress("could not remove " + work_);
+    std::error_code ec;
+    std::filesystem::remove_all(work_, ec);
+    if (ec) progress("could not remove " + work_ + ": " + ec.message());
   }
 
   SoakOptions options_;
@@ -194,8 +192,8 @@ SoakResult Run::go() {
     const auto started = Clock::now();
     if (startAll() && settle(0) && check(0)) {
       progress(
-          "seed " + hexSeed(options_.seed) + " round 0: " + std::to_string(computers_.size()) +
-          " computers converged in " +
+          "seed " + std::to_string(options_.seed) +
+          " round 0: " + std::to_string(computers_.size()) + " computers converged in " +
           std::to_string(
               std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - started).count()) +
           " s");
@@ -286,7 +284,7 @@ bool Run::round(int number) {
   if (faults) service_->setFaults("");
   if (!startAll()) return false;
   if (!settle(number) || !check(number)) return false;
-  progress("seed " + hexSeed(options_.seed) + " round " + std::to_string(number) + ": " +
+  progress("seed " + std::to_string(options_.seed) + " round " + std::to_string(number) + ": " +
            std::to_string(ops) + " operations" + (faults ? ", faults" : "") +
            (kills.empty() ? "" : ", kills" + kills) + ", converged in " +
            std::to_string(

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -105,18 +106,8 @@ size_t tokenLength(const std::string& content) {
 }
 
 void removeTree(const std::string& path) {
-  struct stat st {};
-  if (lstat(path.c_str(), &st) != 0) return;
-  if (S_ISDIR(st.st_mode)) {
-    for (const auto& [child, what] : readLocalTree(path)) {
-      (void)what;
-      if (child.find('/') == std::string::npos) removeTree(path + "/" + child);
-    }
-    // Hidden leftovers (none are expected) are not walked by readLocalTree.
-    rmdir(path.c_str());
-  } else {
-    unlink(path.c_str());
-  }
+  std::error_code ec;
+  std::filesystem::remove_all(path, ec);
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ namespace varnelo::soak {
 namespace {
 
 // Seeds that pass with the engine as it stands (most others still find the
-// faults listed in tests/e2e/soak/README.md); each takes some 10 to 20 s.
+// faults listed in tests/e2e/soak/README.md); each takes some 5 to 20 s.
 std::vector<uint64_t> seeds() {
   if (const char* seed = std::getenv("VARNELO_SOAK_SEED"))
     return {std::strtoull(seed, nullptr, 10)};
