@@ -46,6 +46,7 @@ int32_t build(const varnelo_credentials* c, char** out, const char* method, cons
   if (c == nullptr || out == nullptr || method == nullptr || url == nullptr ||
       !complete(c->consumer) || !complete(c->access))
     return 499;
+  std::lock_guard lock(liboauth_mutex());
   OAuthArray params(url);
   if (params.size() < 1) {
     log_write(kLogError, kModuleVarnelo, "cannot split URL [%s] for signing",
@@ -80,6 +81,11 @@ int32_t build(const varnelo_credentials* c, char** out, const char* method, cons
 }
 
 }  // namespace
+
+std::mutex& liboauth_mutex() {
+  static std::mutex mutex;
+  return mutex;
+}
 
 int32_t make_oauth_header(const varnelo_credentials* credentials, char** out,
                           const char* httpMethod, const char* url) {

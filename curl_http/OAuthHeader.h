@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 
 #include "varnelo/account.h"
 
@@ -20,5 +21,10 @@ int32_t make_oauth_header(const varnelo_credentials* credentials, char** out,
 int32_t make_oauth_header_fixed(const varnelo_credentials* credentials, char** out,
                                 const char* httpMethod, const char* url, const char* nonce,
                                 const char* timestamp);
+
+// Held around every call into liboauth: it splits parameters with strtok,
+// whose one hidden position is shared by all threads, so two requests
+// signed at once could each sign a mix of both URLs.
+std::mutex& liboauth_mutex();
 
 }  // namespace varnelo::http

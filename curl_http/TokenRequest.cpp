@@ -13,6 +13,7 @@
 #include "JsonAccess.h"
 #include "JsonRequest.h"
 #include "Log.h"
+#include "OAuthHeader.h"
 #include "Records.h"
 #include "ServiceBases.h"
 #include "Transport.h"
@@ -26,6 +27,7 @@ struct FreeDeleter {
 
 // oauth_token and oauth_token_secret from a form-encoded reply body.
 bool read_token_reply(const std::string& body, std::string& key, std::string& secret) {
+  std::lock_guard lock(liboauth_mutex());
   char** argv = nullptr;
   int argc = oauth_split_url_parameters(body.c_str(), &argv);
   if (argc > 0) qsort(argv, static_cast<size_t>(argc), sizeof(char*), oauth_cmpstringp);
@@ -77,9 +79,13 @@ int32_t token_post(const std::string& url, const varnelo_token_pair* consumer,
       outToken == nullptr)
     return 499;
   if (token != nullptr && (token->key == nullptr || token->secret == nullptr)) return 499;
-  std::unique_ptr<char, FreeDeleter> signedUrl(
-      oauth_sign_url2(url.c_str(), nullptr, OA_HMAC, "POST", consumer->key, consumer->secret,
-                      token ? token->key : nullptr, token ? token->secret : nullptr));
+  std::unique_ptr<char, FreeDeleter> signedUrl;
+  {
+    std::lock_guard lock(liboauth_mutex());
+    signedUrl.reset(oauth_sign_url2(url.c_str(), nullptr, OA_HMAC, "POST", consumer->key,
+                                    consumer->secret, token ? token->key : nullptr,
+                                    token ? token->secret : nullptr));
+  }
   if (!signedUrl) {
     log_write(kLogError, kModuleVarnelo, "signing the token request failed");
     return -105;

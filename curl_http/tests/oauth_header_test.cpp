@@ -1,10 +1,13 @@
 // The Authorization header against the published OAuth photo example.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "OAuthHeader.h"
 #include "varnelo/account.h"
@@ -110,4 +113,42 @@ TEST(OAuthHeaderTest, EscapesSignatureCharactersAndRefusesMissingInput) {
   EXPECT_STRNE(a, b);
   std::free(a);
   std::free(b);
+}
+
+// The engine signs requests from several I/O threads at once (many small
+// files in flight). Each header must be the one that URL gets when signed
+// alone: a parameter split shared between threads would mix two URLs.
+TEST(OAuthHeaderTest, RequestsSignedFromManyThreadsAtOnceKeepTheirOwnSignature) {
+  CredentialsPtr c = photo_credentials();
+  constexpr int kThreads = 8;
+  constexpr int kRounds = 400;
+  auto urlOf = [](int t, int i) {
+    return "http://photos.example.net/get?file=f" + std::to_string(t) + "_" + std::to_string(i) +
+           ".txt&size=" + std::to_string(i) + "&mode=t" + std::to_string(t);
+  };
+  auto sign = [&](const std::string& url) {
+    char* value = nullptr;
+    std::string out;
+    if (make_oauth_header_fixed(c.get(), &value, "POST", url.c_str(), "n0nce", "1191242096") ==
+        200) {
+      out = value;
+    }
+    std::free(value);
+    return out;
+  };
+  std::vector<std::vector<std::string>> expected(kThreads);
+  for (int t = 0; t < kThreads; ++t) {
+    for (int i = 0; i < kRounds; ++i) expected[t].push_back(sign(urlOf(t, i)));
+  }
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kRounds; ++i) {
+        if (sign(urlOf(t, i)) != expected[t][i]) wrong.fetch_add(1);
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(wrong.load(), 0);
 }
