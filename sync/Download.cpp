@@ -471,6 +471,21 @@ class Pass {
       code = codes::kLocalFailure;
     }
     context_.updating().clearSuppressed();
+    if (code == codes::kOk && info.type == files::EntryType::Directory) {
+      // A folder that was here already (made on this computer, its own
+      // creation on the service not yet confirmed) is known from now on, so
+      // the upload side will skip it: what it holds is local work that no
+      // listing brings up, and it is queued here instead.
+      LocalListing listing;
+      if (!listLocalFolder(localPath, listing)) {
+        for (const auto& e : listing.entries) {
+          context_.updating().add(files::joinPath(localPath, e.name));
+        }
+        for (const auto& twin : listing.twins) {
+          context_.updating().add(files::joinPath(localPath, twin));
+        }
+      }
+    }
     context_.downloadDone(code, localPath);
     return code;
   }

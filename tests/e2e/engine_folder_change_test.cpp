@@ -1,0 +1,243 @@
+// Two computers on one account where one renames, moves or deletes a folder
+// while the other, not knowing yet, edits a file in it and adds another.
+// Whichever change reaches the service first, both computers end equal to
+// the service and nothing either user wrote is lost: the renamed folder
+// with its files arrives everywhere, and the edited and the new file stay
+// under the old folder name (a change wins over the deletion that the
+// rename's old half is). And a folder whose creation on the service was
+// never confirmed still has its files sent once a remote pass records it.
+#include "engine_harness.h"
+
+namespace varnelo::e2e {
+namespace {
+
+namespace files = platform::files;
+
+// What computer A does with "docs".
+enum class FolderChange { Rename, MoveInto, Delete };
+
+std::string changeName(const ::testing::TestParamInfo<FolderChange>& info) {
+  switch (info.param) {
+    case FolderChange::Rename:
+      return "Rename";
+    case FolderChange::MoveInto:
+      return "MoveIntoAnotherFolder";
+    case FolderChange::Delete:
+      return "Delete";
+  }
+  return "Unknown";
+}
+
+class EngineFolderCreationTest : public EngineTest {};
+
+class EngineFolderChangeTest : public EngineTest,
+                               public ::testing::WithParamInterface<FolderChange> {
+ protected:
+  // The synced tree both computers start from.
+  static Tree synced() {
+    return {{"docs", "D"},
+            {"docs/a.txt", fileEntry("a as synced")},
+            {"docs/b.txt", fileEntry("b as synced")},
+            {"docs/sub", "D"},
+            {"docs/sub/c.txt", fileEntry("c as synced")},
+            {"shelf", "D"},
+            {"shelf/keep.txt", fileEntry("on the shelf")}};
+  }
+  void writeSynced(EngineComputer& pc) {
+    pc.write("docs/a.txt", "a as synced");
+    pc.write("docs/b.txt", "b as synced");
+    pc.write("docs/sub/c.txt", "c as synced");
+    pc.write("shelf/keep.txt", "on the shelf");
+  }
+
+  // A's change to the folder, made on disk.
+  void changeFolder(EngineComputer& a) {
+    switch (GetParam()) {
+      case FolderChange::Rename:
+        ASSERT_FALSE(files::rename(a.path("docs"), a.path("papers")));
+        break;
+      case FolderChange::MoveInto:
+        ASSERT_FALSE(files::rename(a.path("docs"), a.path("shelf/docs")));
+        break;
+      case FolderChange::Delete:
+        ASSERT_FALSE(files::removeTree(a.path("docs")));
+        break;
+    }
+  }
+  // B's changes inside the folder as B last saw it.
+  static void changeInside(EngineComputer& b) {
+    b.write("docs/a.txt", "a edited by b");
+    b.write("docs/new.txt", "added by b");
+  }
+
+  // Where everything ends: B's edit and B's new file under the old name
+  // (with the old folder's parents made again as needed), A's folder under
+  // its new name with what A had. b.txt and sub/ were unchanged on B, so
+  // A's rename or delete takes them from the old name.
+  Tree converged() const {
+    Tree want{{"docs", "D"},
+              {"docs/a.txt", fileEntry("a edited by b")},
+              {"docs/new.txt", fileEntry("added by b")},
+              {"shelf", "D"},
+              {"shelf/keep.txt", fileEntry("on the shelf")}};
+    std::string moved;
+    if (GetParam() == FolderChange::Rename) moved = "papers";
+    if (GetParam() == FolderChange::MoveInto) moved = "shelf/docs";
+    if (!moved.empty()) {
+      want[moved] = "D";
+      want[moved + "/a.txt"] = fileEntry("a as synced");
+      want[moved + "/b.txt"] = fileEntry("b as synced");
+      want[moved + "/sub"] = "D";
+      want[moved + "/sub/c.txt"] = fileEntry("c as synced");
+    }
+    return want;
+  }
+
+  // Waits until the service and every computer hold `want`, and every
+  // computer has nothing left to do.
+  ::testing::AssertionResult holdEverywhere(std::initializer_list<EngineComputer*> pcs,
+                                            const Tree& want, int timeoutMs = 60000) {
+    Tree remote;
+    const bool ok = waitFor(
+        [&] {
+          remote = remoteTree();
+          if (remote != want) return false;
+          for (EngineComputer* pc : pcs) {
+            if (pc->tree() != want || !pc->state().converged) return false;
+          }
+          return true;
+        },
+        timeoutMs);
+    if (ok) return ::testing::AssertionSuccess();
+    auto failure = ::testing::AssertionFailure() << "remote:";
+    for (const auto& [path, what] : remote) failure << "\n  " << path << " " << what;
+    for (EngineComputer* pc : pcs) {
+      failure << "\nlocal " << pc->root() << (pc->state().converged ? "" : " (busy)") << ":";
+      for (const auto& [path, what] : pc->tree()) failure << "\n  " << path << " " << what;
+    }
+    return failure;
+  }
+  bool remoteIs(const Tree& want) {
+    return waitFor([&] { return remoteTree() == want; }, 30000);
+  }
+  // Both computers synced over the starting tree.
+  void startSynced(EngineComputer& a, EngineComputer& b) {
+    writeSynced(a);
+    ASSERT_EQ(a.start(), 200);
+    ASSERT_EQ(b.start(), 200);
+    ASSERT_TRUE(holdEverywhere({&a, &b}, synced()));
+  }
+  // Two more remote passes of each computer change nothing.
+  void expectStable(EngineComputer& a, EngineComputer& b, const Tree& want) {
+    ASSERT_TRUE(a.settle());
+    ASSERT_TRUE(b.settle());
+    ASSERT_TRUE(a.settle());
+    EXPECT_EQ(remoteTree(), want);
+    EXPECT_EQ(a.tree(), want);
+    EXPECT_EQ(b.tree(), want);
+  }
+};
+
+// B's changes are on the service before A, which was off, sends its own:
+// A's deletion of the old name keeps them, and A has to bring them back.
+TEST_P(EngineFolderChangeTest, ChangesInsideMadeElsewhereFirstComeBackToTheChangingComputer) {
+  auto a = computer();
+  auto b = computer();
+  ASSERT_NO_FATAL_FAILURE(startSynced(*a, *b));
+
+  a->engine()->stopSync(false);
+  changeInside(*b);
+  Tree withB = synced();
+  withB["docs/a.txt"] = fileEntry("a edited by b");
+  withB["docs/new.txt"] = fileEntry("added by b");
+  ASSERT_TRUE(remoteIs(withB));
+  ASSERT_TRUE(b->settle());
+  ASSERT_NO_FATAL_FAILURE(changeFolder(*a));
+  ASSERT_EQ(a->start(), 200);
+
+  EXPECT_TRUE(holdEverywhere({a.get(), b.get()}, converged()));
+  ASSERT_NO_FATAL_FAILURE(expectStable(*a, *b, converged()));
+}
+
+// The same, with A running: its monitor sees the folder change while B's
+// changes are already on the service but A has not listed them yet (A's
+// remote passes are far apart).
+TEST_P(EngineFolderChangeTest, ChangesInsideMadeElsewhereFirstComeBackToARunningComputer) {
+  auto a = computer();
+  auto b = computer();
+  ASSERT_NO_FATAL_FAILURE(startSynced(*a, *b));
+
+  a->engine()->stopSync(false);
+  setenv("VARNELO_REMOTE_POLL_MS", "600000", 1);
+  ASSERT_EQ(a->start(), 200);
+  // The sync thread reads the setting as it begins.
+  ASSERT_TRUE(waitFor([&] { return a->state().converged; }));
+  setenv("VARNELO_REMOTE_POLL_MS", "250", 1);
+  const uint64_t passes = a->state().remotePasses;
+  changeInside(*b);
+  Tree withB = synced();
+  withB["docs/a.txt"] = fileEntry("a edited by b");
+  withB["docs/new.txt"] = fileEntry("added by b");
+  ASSERT_TRUE(remoteIs(withB));
+  ASSERT_NO_FATAL_FAILURE(changeFolder(*a));
+  // A sends its change and then, not before its next poll, lists again.
+  ASSERT_TRUE(waitFor([&] { return remoteTree() != withB && a->state().converged; }));
+  ASSERT_EQ(a->state().remotePasses, passes) << "A listed B's changes before its own change";
+  a->engine()->stopSync(false);
+  ASSERT_EQ(a->start(), 200);
+
+  EXPECT_TRUE(holdEverywhere({a.get(), b.get()}, converged()));
+  ASSERT_NO_FATAL_FAILURE(expectStable(*a, *b, converged()));
+}
+
+// A's change is on the service first; B, which was off, then sends changes
+// into a folder that is no longer there under that name.
+TEST_P(EngineFolderChangeTest, ChangesInsideAFolderChangedElsewhereFirstStay) {
+  auto a = computer();
+  auto b = computer();
+  ASSERT_NO_FATAL_FAILURE(startSynced(*a, *b));
+
+  b->engine()->stopSync(false);
+  ASSERT_NO_FATAL_FAILURE(changeFolder(*a));
+  ASSERT_TRUE(waitFor([&] { return remoteTree() == a->tree(); }));
+  ASSERT_TRUE(a->settle());
+  changeInside(*b);
+  ASSERT_EQ(b->start(), 200);
+
+  EXPECT_TRUE(holdEverywhere({a.get(), b.get()}, converged()));
+  ASSERT_NO_FATAL_FAILURE(expectStable(*a, *b, converged()));
+}
+
+// The service makes a folder but its reply is lost: the upload of the
+// folder is retried, but the next remote pass finds the folder first and
+// records it as synced. What the folder holds must still go up then; the
+// folder is never listed with it (the full local scan that would find it is
+// ten minutes away).
+TEST_F(EngineFolderCreationTest, TheFilesOfAFolderWhoseCreationWasNotConfirmedStillGoUp) {
+  auto a = computer();
+  a->write("docs/a.txt", "in docs");
+  a->write("docs/sub/c.txt", "deeper");
+  a->write("shelf/keep.txt", "on the shelf");
+  ASSERT_EQ(a->start(), 200);
+  const Tree before = a->tree();
+  ASSERT_TRUE(waitFor([&] { return remoteTree() == before; }));
+  ASSERT_TRUE(a->settle());
+
+  ASSERT_TRUE(service().setFaults("/mkdir:drop=1"));
+  ASSERT_FALSE(files::rename(a->path("docs"), a->path("shelf/docs")));
+  const Tree after = a->tree();
+  ASSERT_NE(after, before);
+  EXPECT_TRUE(waitFor([&] { return remoteTree() == after && a->state().converged; }))
+      << ::testing::PrintToString(remoteTree());
+  ASSERT_TRUE(service().setFaults(""));
+  ASSERT_TRUE(a->settle());
+  EXPECT_EQ(remoteTree(), after);
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes, EngineFolderChangeTest,
+                         ::testing::Values(FolderChange::Rename, FolderChange::MoveInto,
+                                           FolderChange::Delete),
+                         changeName);
+
+}  // namespace
+}  // namespace varnelo::e2e
