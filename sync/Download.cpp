@@ -374,10 +374,14 @@ class Pass {
           }
           const files::DirEntry* existing = local.find(wanted);
           if (!existing && local.isHeld(wanted)) {
-            // Local case twins of which none is known to be the synced one.
-            const std::string shown = files::joinPath(localFolder, wanted);
-            log_write(kLogInfo, kModuleSync, "Unsupported path:[%s]", shown.c_str());
-            context_.reportResult(codes::kUnsupported, shown);
+            // Local case twins of which none is known to be the synced one:
+            // each is reported under its own name.
+            for (const std::string& twin : local.twins) {
+              if (nameKey(twin) != nameKey(wanted)) continue;
+              const std::string shown = files::joinPath(localFolder, twin);
+              log_write(kLogInfo, kModuleSync, "Unsupported path:[%s]", shown.c_str());
+              context_.reportResult(codes::kUnsupported, shown);
+            }
             return;
           }
           const std::string localPath =

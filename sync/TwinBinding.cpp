@@ -1,5 +1,7 @@
 #include "TwinBinding.h"
 
+#include <algorithm>
+
 #include "FileJournal.h"
 #include "JournalRows.h"
 #include "Log.h"
@@ -17,22 +19,62 @@ bool sameKind(const files::DirEntry& e, bool folder) {
   return (e.info.type == files::EntryType::Directory) == folder;
 }
 
-// The index of the twin spelled as the service's entry; -1 when none is, or
-// kTwinUndecided when the service did not answer.
-int spelledAsRemote(Context& context, const std::string& remotePath, bool folder,
-                    const std::vector<const files::DirEntry*>& twins) {
+// What the service says of the twins' shared name.
+struct RemoteSpelling {
+  int chosen = -1;       // the twin spelled as the service's entry, or -1
+  bool absent = false;   // the service holds no entry under that name
+  bool answered = true;  // false: the service could not be asked
+};
+
+RemoteSpelling spelledAsRemote(Context& context, const std::string& remotePath, bool folder,
+                               const std::vector<const files::DirEntry*>& twins) {
   varnelo_meta_get_result* result = nullptr;
   int rc = http::meta_get(context.credentials(), remotePath, &result, nullptr, false, 0);
-  int chosen = rc == codes::kOk || rc == codes::kNotFound ? -1 : kTwinUndecided;
+  RemoteSpelling out;
+  out.answered = rc == codes::kOk || rc == codes::kNotFound;
+  out.absent = rc == codes::kNotFound;
   if (rc == codes::kOk && result->entry.path && ((result->entry.type & 2) != 0) == folder) {
     std::string_view path(result->entry.path);
     const std::string_view name = path.substr(path.rfind('/') + 1);
     for (size_t i = 0; i < twins.size(); ++i) {
-      if (twins[i]->name == name && sameKind(*twins[i], folder)) chosen = static_cast<int>(i);
+      if (twins[i]->name == name && sameKind(*twins[i], folder)) out.chosen = static_cast<int>(i);
     }
   }
   varnelo_meta_destroy_get_result(result);
-  return chosen;
+  return out;
+}
+
+// The folder twin holding the most of the names the journal records below
+// the folder row, when exactly one holds the most: the synced folder renamed
+// in case locally (a case-only rename is not sent) still holds its synced
+// children, a newcomer holds none of them. -1 when no twin stands out.
+int holdingJournalChildren(Context& context, const std::string& folder, int64_t rowId,
+                           const std::vector<const files::DirEntry*>& twins) {
+  std::vector<sync::JournalEntry> rows;
+  if (context.journal().listChildren(rowId, rows) != 0 || rows.empty()) return -1;
+  std::vector<std::string> known;
+  known.reserve(rows.size());
+  for (auto& row : rows) known.push_back(std::move(row.name));
+  std::sort(known.begin(), known.end());
+  int best = -1, bestCount = 0;
+  bool tie = false;
+  for (size_t i = 0; i < twins.size(); ++i) {
+    if (!sameKind(*twins[i], true)) continue;
+    std::vector<files::DirEntry> children;
+    if (files::listDirectory(files::joinPath(folder, twins[i]->name), children)) continue;
+    int count = 0;
+    for (const auto& child : children) {
+      if (std::binary_search(known.begin(), known.end(), nameKey(child.name))) ++count;
+    }
+    if (count > bestCount) {
+      best = static_cast<int>(i);
+      bestCount = count;
+      tie = false;
+    } else if (count == bestCount && count > 0) {
+      tie = true;
+    }
+  }
+  return tie ? -1 : best;
 }
 
 }  // namespace
@@ -59,7 +101,14 @@ TwinChooser journalTwinChooser(Context& context) {
       }
       if (matches == 1) return match;
     }
-    const int chosen = spelledAsRemote(context, remotePath, folderRow, twins);
+    const RemoteSpelling remote = spelledAsRemote(context, remotePath, folderRow, twins);
+    if (!remote.answered) return kTwinUndecided;
+    int chosen = remote.chosen;
+    if (chosen < 0 && folderRow) chosen = holdingJournalChildren(context, folder, row->id, twins);
+    // The service holds nothing under the name any more (deleted elsewhere):
+    // no twin can overwrite or delete synced content there, so byte order
+    // decides rather than leaving every twin out for good.
+    if (chosen < 0 && remote.absent) chosen = 0;
     if (chosen < 0) {
       log_write(kLogError, kModuleSync,
                 "case twins of [%s]: the synced one cannot be told, none takes part",

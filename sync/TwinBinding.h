@@ -2,10 +2,12 @@
 // the remote entry of their shared lower-cased name. The twin the journal
 // knows keeps it: for a file row, the one twin whose size and last-write
 // time are the row's; otherwise the twin spelled exactly as the service
-// holds the entry. A newcomer twin therefore never uploads over the synced
-// entry nor turns the synced twin's content into deletions. Byte order
-// decides only while the journal has no row; when the synced twin cannot be
-// told (the service cannot be asked), none takes part until it can.
+// holds the entry; for a folder row then the twin holding the most of the
+// row's synced children. A newcomer twin therefore never uploads over the
+// synced entry nor turns the synced twin's content into deletions. Byte
+// order decides only while the journal has no row or the service no longer
+// holds the entry; when the synced twin cannot be told, none takes part
+// (until the service can be asked again, when that was the reason).
 // Sync thread only (reads the journal, may ask the service once per group).
 #pragma once
 

@@ -3,7 +3,8 @@
 // does not answer, the twins' paths wait and are tried again, never taken as
 // unsupported for good. When the synced twin is deleted, the one that stays
 // takes its name on the service: the deletion is not lost, nor is the
-// remaining twin left out for good.
+// remaining twin left out for good. When no twin is spelled as the service
+// holds the name, the one holding the synced children keeps the binding.
 #include "engine_harness.h"
 
 namespace varnelo::e2e {
@@ -66,6 +67,56 @@ TEST_F(EngineCaseTwinRetryTest, TheTwinThatStaysTakesTheNameOfTheDeletedOne) {
       << ::testing::PrintToString(remoteTree());
   EXPECT_TRUE(waitFor([&] { return other->tree() == expected; }))
       << ::testing::PrintToString(other->tree());
+}
+
+TEST_F(EngineCaseTwinRetryTest, NoTwinSpelledAsTheServiceTheOneHoldingTheSyncedFilesKeepsIt) {
+  auto pc = computer();
+  pc->write("docs/a.txt", "v1");
+  ASSERT_EQ(pc->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return remoteTree()["docs/a.txt"] == fileEntry("v1"); }));
+  ASSERT_TRUE(pc->settle());
+  // A case-only rename is not sent: the service keeps "docs". Then a
+  // newcomer takes a third spelling, so neither twin is spelled as the service.
+  ASSERT_FALSE(platform::files::rename(pc->path("docs"), pc->path("DOCS")));
+  pc->write("Docs/b.txt", "newcomer");
+  ASSERT_TRUE(waitFor([&] { return pc->sink().has("result -113 " + pc->path("Docs")); }))
+      << ::testing::PrintToString(pc->sink().lines());
+  pc->write("DOCS/a.txt", "v2");
+  EXPECT_TRUE(waitFor([&] { return remoteTree()["docs/a.txt"] == fileEntry("v2"); }))
+      << ::testing::PrintToString(remoteTree());
+  EXPECT_TRUE(pc->settle());
+  const Tree expected{{"docs", "D"}, {"docs/a.txt", fileEntry("v2")}};
+  EXPECT_EQ(remoteTree(), expected);
+  EXPECT_EQ(pc->read("Docs/b.txt"), "newcomer");
+}
+
+TEST_F(EngineCaseTwinRetryTest, TwinsOfAFolderDeletedElsewhereDoNotStallTheChangeInside) {
+  auto pc = computer();
+  auto other = computer();
+  pc->write("docs/a.txt", "synced");
+  ASSERT_EQ(pc->start(), 200);
+  ASSERT_EQ(other->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return other->read("docs/a.txt") == "synced"; }));
+  ASSERT_TRUE(pc->settle());
+  pc->engine()->stopSync(false);
+
+  // Deleted on the other computer while this one, not running, adds a file
+  // to the synced folder and makes a twin of it.
+  ASSERT_FALSE(platform::files::removeTree(other->path("docs")));
+  ASSERT_TRUE(waitFor([&] { return remoteTree().count("docs") == 0; }));
+  pc->write("docs/new.txt", "written meanwhile");
+  pc->write("Docs/x.txt", "newcomer");
+  ASSERT_EQ(pc->start(), 200);
+
+  // The new file wins over the deletion; the unchanged one stays deleted.
+  const Tree expected{{"docs", "D"}, {"docs/new.txt", fileEntry("written meanwhile")}};
+  EXPECT_TRUE(waitFor([&] { return remoteTree() == expected; }))
+      << ::testing::PrintToString(remoteTree());
+  EXPECT_TRUE(waitFor([&] { return other->tree() == expected; }))
+      << ::testing::PrintToString(other->tree());
+  EXPECT_TRUE(pc->sink().has("result -113 " + pc->path("Docs")));
+  EXPECT_FALSE(pc->exists("docs/a.txt"));
+  EXPECT_EQ(pc->read("Docs/x.txt"), "newcomer");
 }
 
 }  // namespace
