@@ -72,6 +72,11 @@ void Context::uploadDone(int code, const std::string& localPath) {
 }
 
 void Context::downloadDone(int code, const std::string& localPath) {
+  if (code == codes::kLocalFailure) {
+    // A write that failed because the sync folder went away meanwhile (its
+    // temporary folder with it) is reported as what happened.
+    if (const int held = rootCheck(); held != codes::kOk) code = held;
+  }
   const int remaining = downloads_.fetch_sub(1) - 1;
   const char* path = localPath.c_str();
   if (setup_.sink) {

@@ -101,7 +101,8 @@ class Context {
   void uploadStarted(const std::string& localPath);
   // End of one; reports to the sink and queues failures for a retry.
   void uploadDone(int code, const std::string& localPath);
-  // Start of a download, local folder creation or local removal.
+  // Start of a download, local folder creation or local removal, and its
+  // end (reported to the sink). Sync thread only.
   void downloadStarted(const std::string& localPath);
   void downloadDone(int code, const std::string& localPath);
 
