@@ -10,6 +10,7 @@
 #include "ConflictNames.h"
 #include "DeletionBatch.h"
 #include "DeletionHold.h"
+#include "DownloadWindow.h"
 #include "FileJournal.h"
 #include "FolderJob.h"
 #include "IoDownload.h"
@@ -93,8 +94,11 @@ bool sameState(const files::EntryInfo& a, const files::EntryInfo& b) {
 // Completion of one download; also the callback its chunk tasks report to.
 class DownloadFileCallback final : public TransferCallback {
  public:
-  DownloadFileCallback(Context& context, DownloadJob& job)
-      : TransferCallback(context, context.downloadMeters(), job.localPath), job_(job) {}
+  // `window` holds the downloads in flight beside this one, or is null.
+  DownloadFileCallback(Context& context, DownloadJob& job, const DownloadWindow* window)
+      : TransferCallback(context, context.downloadMeters(), job.localPath),
+        job_(job),
+        window_(window) {}
 
   // True when the local file already holds exactly the remote version.
   bool verifyConflict() override {
@@ -107,6 +111,25 @@ class DownloadFileCallback final : public TransferCallback {
     return !job_.keys.empty() &&
            computeChunkKeys(job_.localPath, info.size, job_.chunkSize, keys) == codes::kOk &&
            keys == job_.keys;
+  }
+
+  // Makes the finished part file durable: its size checked, flushed to
+  // disk, closed and given the remote time. Touches only the part file, so
+  // a download in flight does it on its I/O thread; 200 or -4 (a part file
+  // of the wrong size is removed).
+  int seal(platform::File& temp) {
+    uint64_t size = 0;
+    if (temp.size(size) || size != job_.remoteSize) {
+      log_write(kLogError, kModuleSync, "downloaded size differs:[%s]", job_.localPath.c_str());
+      temp.close();
+      files::removeFile(job_.tempPath);
+      return codes::kLocalFailure;
+    }
+    if (temp.sync()) return codes::kLocalFailure;
+    temp.close();
+    if (job_.remoteTime) files::setLastWriteTime(job_.tempPath, *job_.remoteTime);
+    sealed_ = true;
+    return codes::kOk;
   }
 
   // Finishes the download whose transfer ended with `code`.
@@ -152,16 +175,9 @@ class DownloadFileCallback final : public TransferCallback {
 
   int complete(platform::File& temp) {
     const std::string& local = job_.localPath;
-    uint64_t size = 0;
-    if (temp.size(size) || size != job_.remoteSize) {
-      log_write(kLogError, kModuleSync, "downloaded size differs:[%s]", local.c_str());
-      temp.close();
-      files::removeFile(job_.tempPath);
-      return codes::kLocalFailure;
+    if (!sealed_) {
+      if (const int rc = seal(temp); rc != codes::kOk) return rc;
     }
-    if (temp.sync()) return codes::kLocalFailure;
-    temp.close();
-    if (job_.remoteTime) files::setLastWriteTime(job_.tempPath, *job_.remoteTime);
 
     if (const int held = context_.rootCheck(); held != codes::kOk) return held;
     auto row = journalRow(context_.journal(), job_.journalPath);
@@ -243,19 +259,79 @@ class DownloadFileCallback final : public TransferCallback {
   }
 
   // Part files of older versions of this file (interrupted downloads of a
-  // version the service has since replaced) would stay for ever.
+  // version the service has since replaced) would stay for ever. A part
+  // file that a download in flight writes (a file of the same name in
+  // another folder) stays.
   void removeSupersededParts() {
     const std::string folder = files::parentPath(job_.tempPath);
     std::vector<files::DirEntry> entries;
     if (files::listDirectory(folder, entries)) return;
     const int version = context_.settings().partVersion;
     for (const auto& e : entries) {
-      if (e.info.type == files::EntryType::File && isPartFileOf(e.name, job_.localPath, version))
+      if (e.info.type == files::EntryType::File && isPartFileOf(e.name, job_.localPath, version) &&
+          !(window_ && window_->holdsPartNamed(e.name))) {
         files::removeFile(files::joinPath(folder, e.name));
+      }
     }
   }
 
   DownloadJob& job_;
+  const DownloadWindow* window_;
+  bool sealed_ = false;  // set by seal(), read after the transfer's hand-back
+};
+
+// One file on its way down: its job, callback and part file live here from
+// the decision to download it until the sync thread has completed it, and
+// its folder's job counts it as pending all that time.
+class FileDownload final : public DownloadWindow::Flight {
+ public:
+  FileDownload(Context& context, DownloadJob job, std::shared_ptr<FolderJob> folder,
+               const DownloadWindow* window)
+      : context_(context),
+        job_(std::move(job)),
+        callback_(context, job_, window),
+        folder_(std::move(folder)) {}
+
+  // Sync thread: the part file is named and opened. 200, or the code the
+  // download then ends with.
+  int open() {
+    if (const int held = context_.rootCheck(); held != codes::kOk) return held;
+    if (auto ec = ensureTempFolder(context_.localRoot())) {
+      log_write(kLogError, kModuleSync, "cannot create the temporary folder, error:[%d]",
+                ec.value());
+      return codes::kLocalFailure;
+    }
+    job_.tempPath = tempFolderPath(context_.localRoot()) +
+                    partFileName(job_.localPath, job_.expected, context_.settings().partVersion);
+    if (temp_.open(job_.tempPath, platform::File::Mode::CreateKeep)) return codes::kLocalFailure;
+    return codes::kOk;
+  }
+
+  // On the sync thread, the chunks in parallel on the I/O channel.
+  int transferHere() { return DownloadFile(context_, job_, callback_).run(temp_); }
+
+  void transfer() override {
+    code_ = DownloadFile(context_, job_, callback_, DownloadFile::Chunks::OnThisThread).run(temp_);
+    if (code_ == codes::kOk && !context_.isStopping()) code_ = callback_.seal(temp_);
+  }
+  void complete(bool transferred) override { finish(transferred ? code_ : codes::kOtherFailure); }
+  const std::string& partPath() const override { return job_.tempPath; }
+
+  // Completes the download whose transfer ended with `code` (the final
+  // rename and the journal row when it succeeded) and counts it done in its
+  // folder's job.
+  void finish(int code) {
+    code = callback_.run(code, temp_);
+    folder_->finish(code == codes::kOk || code == codes::kReplacedLocal);
+  }
+
+ private:
+  Context& context_;
+  DownloadJob job_;
+  DownloadFileCallback callback_;
+  platform::File temp_;
+  const std::shared_ptr<FolderJob> folder_;
+  int code_ = codes::kOtherFailure;  // written by transfer(), read by complete()
 };
 
 // One remote pass.
@@ -267,6 +343,14 @@ class Pass {
     hooks_.writeSignature = [this](const std::string& path, const Signature& sig) {
       context_.journal().setFolderSignature(path, sig);
     };
+    if (const uint32_t limit = context.settings().filesInFlight; limit > 1) {
+      window_ = std::make_unique<DownloadWindow>(limit, ioChannelPoster(context.settings()));
+    }
+  }
+
+  // Completes every download still in flight.
+  void drainDownloads() {
+    if (window_) window_->drain();
   }
 
   int folder(const std::string& remotePath, const std::string& localFolder,
@@ -424,7 +508,7 @@ class Pass {
             return;
           }
           if (j && !rowFolder && sameSignature(r->ver, j->signature)) return;
-          runOp(job, [&] { return download(*r, childRemote, localPath, childJournal); });
+          download(*r, childRemote, localPath, childJournal, job);
         },
         [&] { return context_.isStopping(); });
   }
@@ -494,34 +578,32 @@ class Pass {
     return code;
   }
 
-  int download(const RemoteEntry& entry, const std::string& remotePath,
-               const std::string& localPath, const std::string& journalPath) {
-    if (context_.isStopping()) return codes::kStopped;
+  // Downloads one file, counted in `folder` until it is complete. A file of
+  // at most one chunk goes into the window: its transfer overlaps those of
+  // the files around it, and it is completed later, in order. Anything
+  // larger fetches its chunks in parallel here.
+  void download(const RemoteEntry& entry, const std::string& remotePath,
+                const std::string& localPath, const std::string& journalPath,
+                const std::shared_ptr<FolderJob>& folder) {
+    folder->schedule();
+    if (context_.isStopping()) {
+      folder->finish(false);
+      return;
+    }
     context_.downloadStarted(localPath);
     DownloadJob job;
     job.remotePath = remotePath;
     job.localPath = localPath;
     job.journalPath = journalPath;
     job.expected = entry.ver;
-    DownloadFileCallback callback(context_, job);
-    platform::File temp;
-    int code = codes::kOk;
-    if (const int held = context_.rootCheck(); held != codes::kOk) {
-      code = held;
-    } else if (auto ec = ensureTempFolder(context_.localRoot())) {
-      log_write(kLogError, kModuleSync, "cannot create the temporary folder, error:[%d]",
-                ec.value());
-      code = codes::kLocalFailure;
-    } else {
-      job.tempPath = tempFolderPath(context_.localRoot()) +
-                     partFileName(localPath, entry.ver, context_.settings().partVersion);
-      if (temp.open(job.tempPath, platform::File::Mode::CreateKeep)) {
-        code = codes::kLocalFailure;
-      } else {
-        code = DownloadFile(context_, job, callback).run(temp);
-      }
+    auto flight = std::make_unique<FileDownload>(context_, std::move(job), folder, window_.get());
+    int code = flight->open();
+    if (code == codes::kOk && window_ && entry.size <= context_.settings().chunkSize) {
+      window_->submit(std::move(flight));
+      return;
     }
-    return callback.run(code, temp);
+    if (code == codes::kOk) code = flight->transferHere();
+    flight->finish(code);
   }
 
   struct Removal {
@@ -535,6 +617,9 @@ class Pass {
   const TwinChooser chooser_;
   FolderJobHooks hooks_;
   std::vector<Removal> removals_;
+  // Declared last: destroyed (and so drained) while everything its flights
+  // use is still there.
+  std::unique_ptr<DownloadWindow> window_;
 
  public:
   // Carries out the removals the walk found, unless they are too many at
@@ -572,6 +657,8 @@ int syncDir(Context& context, bool fullRecheck) {
     hold->restart(sync::DeletionHold::Side::Remote);
   Pass pass(context, fullRecheck);
   const int code = pass.folder(kRemoteRoot, context.localRoot(), std::nullopt, nullptr);
+  // Every download is in place (or failed) before any removal is weighed.
+  pass.drainDownloads();
   pass.finishRemovals();
   return code;
 }

@@ -4,7 +4,9 @@
 // local folder, download a file (through a resumable part file, moved into
 // place with one atomic rename), keep a locally changed file as a
 // conflicted copy, or remove what was deleted on the service without losing
-// local changes. Sync thread only; chunks move on the I/O channel.
+// local changes. Sync thread only: it decides and completes every file in
+// order, while chunks, and the whole transfer of files of one chunk (several
+// at once, DownloadWindow.h), move on the I/O channel.
 #pragma once
 
 #include <string>

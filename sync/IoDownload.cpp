@@ -107,6 +107,11 @@ int DownloadFile::fetchChunks(platform::File& temp, const std::string& dataUrl) 
   mthread::OperationArena arena;
   auto& channel = mthread::IoChannel::instance();
   for (auto& task : tasks) {
+    if (chunks_ == Chunks::OnThisThread) {
+      group.addPending();
+      task->run();
+      continue;
+    }
     channel.setThreadCount(settings.ioThreads);
     group.addPending();
     if (channel.post(arena, task.get(), &mthread::runTask<DownloadChunkTask>) !=

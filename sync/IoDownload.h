@@ -1,8 +1,10 @@
 // The transfer of one remote file into its temporary part file:
 // DownloadFile::run reads the entry, resumes what the part file already
 // holds, and fetches every other chunk on the I/O channel (a chunk that a
-// local file already holds is copied from there). Runs on the sync thread;
-// only the chunk tasks run on the I/O threads.
+// local file already holds is copied from there). Runs on the sync thread,
+// and only the chunk tasks run on the I/O threads; or, for a file that is
+// itself in flight on an I/O thread, it runs there with its chunks one after
+// the other on that thread (never waiting for other work of the channel).
 #pragma once
 
 #include <cstdint>
@@ -35,8 +37,11 @@ struct DownloadJob {
 
 class DownloadFile {
  public:
-  DownloadFile(Context& context, DownloadJob& job, TransferCallback& callback)
-      : context_(context), job_(job), callback_(callback) {}
+  enum class Chunks { OnChannel, OnThisThread };
+
+  DownloadFile(Context& context, DownloadJob& job, TransferCallback& callback,
+               Chunks chunks = Chunks::OnChannel)
+      : context_(context), job_(job), callback_(callback), chunks_(chunks) {}
 
   // Fills the part file (opened for writing); 200 when it holds the whole
   // remote version, else the failure's code.
@@ -48,6 +53,7 @@ class DownloadFile {
   Context& context_;
   DownloadJob& job_;
   TransferCallback& callback_;
+  const Chunks chunks_;
 };
 
 // Parses the service's edit time (decimal 100 ns count); nothing when it is

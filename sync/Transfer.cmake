@@ -11,6 +11,7 @@ target_sources(varnelo_sync PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/Digest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Download.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DownloadSink.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/DownloadWindow.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FolderJob.cpp
   ${CMAKE_CURRENT_LIST_DIR}/IoDownload.cpp
   ${CMAKE_CURRENT_LIST_DIR}/IoUpload.cpp
@@ -36,4 +37,5 @@ target_sources(sync_tests PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/tests/transfer_local_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/sync_root_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/deletion_hold_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/download_window_test.cpp
 )

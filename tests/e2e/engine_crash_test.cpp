@@ -6,8 +6,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <map>
 #include <vector>
 
+#include "FileJournal.h"
+#include "JournalRows.h"
+#include "TempNames.h"
 #include "engine_harness.h"
 
 namespace varnelo::e2e {
@@ -128,6 +132,60 @@ TEST_F(EngineCrashTest, KilledDuringALargeDownloadThenRestarted) {
   // Nothing changed on the service because of the crash.
   EXPECT_EQ(remoteTree()["big.bin"], fileEntry(big));
   EXPECT_EQ(remoteTree().size(), 1u);
+}
+
+TEST_F(EngineCrashTest, KilledWhileSeveralSmallDownloadsAreInFlightThenRestarted) {
+  std::map<std::string, std::string> files;
+  for (int k = 0; k < 8; ++k) {
+    for (int i = 0; i < 10; ++i) {
+      const std::string rel = "many/d" + std::to_string(k) + "/f" + std::to_string(i) + ".txt";
+      files[rel] = rel + std::string(300 + 53 * i, static_cast<char>('A' + k));
+    }
+  }
+  auto a = computer();
+  auto b = computer();
+  for (const auto& [rel, content] : files) a->write(rel, content);
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return remoteTree().size() == files.size() + 9; }, 60000));
+  // Reads wait on the service, so that the kill finds several in flight.
+  ASSERT_TRUE(service().setFaults("seed=11;/get:delay=1,delayMs=40"));
+  {
+    ChildEngine child(*b, user(), tokenKey(), tokenSecret());
+    ASSERT_TRUE(child.started());
+    ASSERT_TRUE(waitFor(
+        [&] {
+          size_t placed = 0;
+          for (const auto& [rel, content] : files) placed += b->exists(rel);
+          return placed >= 8;
+        },
+        60000));
+    child.kill();
+  }
+  ASSERT_TRUE(service().setFaults(""));
+  // Whatever is under a final name is whole, and every journal row stands
+  // for a file that was placed.
+  {
+    sync::FileJournal journal;
+    ASSERT_EQ(journal.open(b->dataFolder() + "basefs.db"), 0);
+    for (const auto& [rel, content] : files) {
+      if (b->exists(rel)) {
+        EXPECT_EQ(b->read(rel), content) << rel;
+      }
+      if (auto row = journalRow(journal, "home/" + rel)) {
+        EXPECT_TRUE(b->exists(rel)) << rel << " recorded, never placed";
+        EXPECT_EQ(row->fileSize, static_cast<int64_t>(content.size())) << rel;
+      }
+    }
+  }
+  ASSERT_EQ(b->start(), 200);
+  ASSERT_TRUE(converged(*a, *b));
+  for (const auto& [rel, content] : files) EXPECT_EQ(b->read(rel), content) << rel;
+  // The part files the kill left behind were finished and moved into place.
+  EXPECT_TRUE(waitFor([&] {
+    std::vector<platform::files::DirEntry> parts;
+    platform::files::listDirectory(tempFolderPath(b->root()), parts);
+    return parts.empty();
+  }));
 }
 
 }  // namespace
