@@ -9,6 +9,10 @@
 
 namespace varnelo {
 
+namespace {
+constexpr size_t kMaxRefusedPaths = 100000;
+}  // namespace
+
 Context::Context(Setup setup) : setup_(std::move(setup)) {}
 
 void Context::reportIdleIfDone(int remaining) {
@@ -61,6 +65,7 @@ void Context::uploadDone(int code, const std::string& localPath) {
       log_location();
     }
   }
+  noteResult(code, localPath);
   if (sink) sink->result(code, path);
   reportIdleIfDone(remaining);
   if (code == codes::kOk || code == codes::kReplacedRemote || code == codes::kUnchanged) {
@@ -79,6 +84,7 @@ void Context::downloadDone(int code, const std::string& localPath) {
   }
   const int remaining = downloads_.fetch_sub(1) - 1;
   const char* path = localPath.c_str();
+  noteResult(code, localPath);
   if (setup_.sink) {
     if (code == codes::kOk) setup_.sink->downloaded(path);
     setup_.sink->result(code, path);
@@ -117,7 +123,32 @@ bool Context::folderAvailable(const std::string& folder) {
 }
 
 void Context::reportResult(int code, const std::string& localPath) {
+  noteResult(code, localPath);
   if (setup_.sink) setup_.sink->result(code, localPath.empty() ? nullptr : localPath.c_str());
+}
+
+void Context::noteResult(int code, const std::string& localPath) {
+  if (localPath.empty()) return;
+  std::lock_guard lock(refusedMutex_);
+  if (code != codes::kUnsupported) {
+    refused_.erase(localPath);
+    return;
+  }
+  // Bounded: a path forgotten here is only not reported again when it joins.
+  if (refused_.size() >= kMaxRefusedPaths) refused_.clear();
+  refused_.insert(localPath);
+}
+
+void Context::takesPart(const std::string& localPath) {
+  {
+    std::lock_guard lock(refusedMutex_);
+    if (refused_.erase(localPath) == 0) return;
+  }
+  log_write(kLogInfo, kModuleSync, "refused path takes part now:[%s]", localPath.c_str());
+  if (setup_.sink) {
+    setup_.sink->fileStateChanged(localPath.c_str(), kFileInStep);
+    setup_.sink->result(codes::kOk, localPath.c_str());
+  }
 }
 
 }  // namespace varnelo

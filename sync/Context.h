@@ -9,7 +9,9 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <unordered_set>
 
 #include "LocalListing.h"
 #include "PathQueue.h"
@@ -126,9 +128,17 @@ class Context {
   // A whole-pass or refusal result that is not tied to a transfer in flight
   // (unsupported names, a failed listing).
   void reportResult(int code, const std::string& localPath);
+  // A local path that takes part in the sync: when its latest report was
+  // -113 (the newcomer of two case twins that stays once the synced one
+  // went, a refused spelling that a case-only rename of the synced entry
+  // took over), it is reported in step, so that nobody goes on showing it
+  // as left out. Costs a set lookup otherwise.
+  void takesPart(const std::string& localPath);
 
  private:
   void reportIdleIfDone(int remaining);
+  // Keeps `refused_` to the latest report of each path.
+  void noteResult(int code, const std::string& localPath);
 
   Setup setup_;
   PathQueue updating_;
@@ -139,6 +149,10 @@ class Context {
   std::atomic<bool> scanRequested_{false};
   std::atomic<int> uploads_{0};
   std::atomic<int> downloads_{0};
+  // Local paths whose latest report was -113. Reports come from the sync
+  // thread, but the lock keeps the set sound whichever thread reports.
+  std::mutex refusedMutex_;
+  std::unordered_set<std::string> refused_;  // guarded by refusedMutex_
 };
 
 }  // namespace varnelo

@@ -488,6 +488,7 @@ class Pass {
             job->finish(false);
             return;
           }
+          if (existing) context_.takesPart(localPath);
           const std::string childJournal = journalFolder + "/" + (r ? r->key : j->name);
           if (!r) {
             // Carried out after the walk, when all of them can be weighed.

@@ -59,6 +59,7 @@ class Scan {
             context_.reportResult(codes::kSyncRootUnavailable, path);
             return;
           }
+          if (l) context_.takesPart(path);
           if (!l || !r) {
             queue(path);
             return;

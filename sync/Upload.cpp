@@ -104,6 +104,9 @@ int prepareUploading(Context& context, const std::string& localPath) {
   }
   files::EntryInfo info;
   files::stat(localPath, info);
+  if (info.type == files::EntryType::File || info.type == files::EntryType::Directory) {
+    context.takesPart(localPath);
+  }
   if (info.type == files::EntryType::File) {
     log_write(kLogInfo, kModuleSync, "prepare uploading file:[%s], ", localPath.c_str());
     return uploadFile(context, localPath, *remote);

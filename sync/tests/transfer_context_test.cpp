@@ -101,6 +101,26 @@ TEST_F(ContextFixture, DownloadReports) {
                                                 "result 409 /s/b", "file /s/b 16", "state 0"}));
 }
 
+TEST_F(ContextFixture, APathRefusedLastIsReportedInStepOnceWhenItTakesPart) {
+  ctx->reportResult(codes::kUnsupported, "/s/Twin");
+  ctx->reportResult(codes::kUnsupported, "/s/later-ok");
+  ctx->uploadStarted("/s/later-ok");
+  ctx->uploadDone(codes::kOk, "/s/later-ok");  // its latest report is in step already
+  sink.log.clear();
+  ctx->takesPart("/s/Twin");
+  ctx->takesPart("/s/Twin");
+  ctx->takesPart("/s/later-ok");
+  ctx->takesPart("/s/never-refused");
+  EXPECT_EQ(sink.log, (std::vector<std::string>{"file /s/Twin 0", "result 200 /s/Twin"}));
+
+  // Refused again (by a transfer's own report too), it is reported again.
+  ctx->downloadStarted("/s/Twin");
+  ctx->downloadDone(codes::kUnsupported, "/s/Twin");
+  sink.log.clear();
+  ctx->takesPart("/s/Twin");
+  EXPECT_EQ(sink.log, (std::vector<std::string>{"file /s/Twin 0", "result 200 /s/Twin"}));
+}
+
 namespace {
 
 struct JobRecorder {

@@ -3,8 +3,9 @@
 // does not answer, the twins' paths wait and are tried again, never taken as
 // unsupported for good. When the synced twin is deleted, the one that stays
 // takes its name on the service: the deletion is not lost, nor is the
-// remaining twin left out for good. When no twin is spelled as the service
-// holds the name, the one holding the synced children keeps the binding.
+// remaining twin left out for good, nor still reported as left out. When no
+// twin is spelled as the service holds the name, the one holding the synced
+// children keeps the binding.
 #include "engine_harness.h"
 
 namespace varnelo::e2e {
@@ -67,6 +68,35 @@ TEST_F(EngineCaseTwinRetryTest, TheTwinThatStaysTakesTheNameOfTheDeletedOne) {
       << ::testing::PrintToString(remoteTree());
   EXPECT_TRUE(waitFor([&] { return other->tree() == expected; }))
       << ::testing::PrintToString(other->tree());
+  // Both twins that took the names are no longer shown as left out.
+  EXPECT_TRUE(pc->settle());
+  EXPECT_NE(pc->latestResult("Docs"), "-113");
+  EXPECT_NE(pc->latestResult("Docs/b.txt"), "-113");
+  EXPECT_NE(pc->latestResult("notes.txt"), "-113");
+}
+
+TEST_F(EngineCaseTwinRetryTest, ARefusedSpellingTakenOverByACaseRenameIsReportedInStep) {
+  auto pc = computer();
+  pc->write("docs/a.txt", "in the synced folder");
+  ASSERT_EQ(pc->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return remoteTree().count("docs/a.txt") == 1; }));
+  pc->write("Docs/b.txt", "in the newcomer folder");
+  ASSERT_TRUE(waitFor([&] { return pc->sink().has("result -113 " + pc->path("Docs")); }));
+  ASSERT_TRUE(pc->settle());
+
+  // The newcomer moves away, and the synced folder takes its spelling.
+  ASSERT_FALSE(platform::files::rename(pc->path("Docs"), pc->path("other")));
+  ASSERT_FALSE(platform::files::rename(pc->path("docs"), pc->path("Docs")));
+  const Tree expected{{"docs", "D"},
+                      {"docs/a.txt", fileEntry("in the synced folder")},
+                      {"other", "D"},
+                      {"other/b.txt", fileEntry("in the newcomer folder")}};
+  EXPECT_TRUE(waitFor([&] { return remoteTree() == expected; }))
+      << ::testing::PrintToString(remoteTree());
+  EXPECT_TRUE(waitFor([&] { return pc->latestResult("Docs") != "-113"; }))
+      << ::testing::PrintToString(pc->sink().lines());
+  EXPECT_TRUE(pc->settle());
+  EXPECT_EQ(remoteTree(), expected);
 }
 
 TEST_F(EngineCaseTwinRetryTest, NoTwinSpelledAsTheServiceTheOneHoldingTheSyncedFilesKeepsIt) {

@@ -127,6 +127,18 @@ class EngineComputer {
     return out;
   }
   bool exists(const std::string& rel) const { return platform::files::exists(path(rel)); }
+  // The code of the latest result reported for `rel` ("-113"), empty when none was.
+  std::string latestResult(const std::string& rel) const {
+    const std::string suffix = " " + path(rel);
+    std::string code;
+    for (const std::string& line : sink_.lines()) {
+      if (line.rfind("result ", 0) != 0 || line.size() <= suffix.size() + 7 ||
+          line.compare(line.size() - suffix.size(), suffix.size(), suffix) != 0)
+        continue;
+      code = line.substr(7, line.size() - suffix.size() - 7);
+    }
+    return code;
+  }
   Tree tree() const {
     Tree out;
     walkLocal(root_, "", out);

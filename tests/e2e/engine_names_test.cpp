@@ -47,12 +47,14 @@ TEST_F(EngineNamesTest, ANewFileBesideASyncedOneOfAnotherCaseIsRefused) {
   EXPECT_TRUE(remoteIs(edited));
   EXPECT_TRUE(waitFor([&] { return b->tree() == edited; }));
   EXPECT_EQ(a->read("Report.txt"), "a different report");
+  EXPECT_EQ(a->latestResult("Report.txt"), "-113");  // still left out, and shown so
   // A restart scans both again with the same outcome.
   a->engine()->stopSync(false);
   ASSERT_EQ(a->start(), 200);
   ASSERT_TRUE(a->settle());
   EXPECT_EQ(remoteTree(), edited);
   EXPECT_EQ(a->read("report.txt"), "the synced report, edited");
+  EXPECT_EQ(a->latestResult("Report.txt"), "-113");
 }
 
 TEST_F(EngineNamesTest, ANewFolderBesideASyncedOneOfAnotherCaseDeletesNothing) {
