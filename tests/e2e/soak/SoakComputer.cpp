@@ -188,11 +188,15 @@ std::vector<std::string> SoakComputer::eventTail(size_t count) const {
 }
 
 std::vector<std::string> SoakComputer::unsupportedPaths() const {
-  // "result <code> <path>": the latest result of each path decides.
+  // "result <code> <path>": the latest result of each path decides, from
+  // the engine's latest start on. A new engine reports again whatever it
+  // still refuses (its first scan walks everything); what an earlier one
+  // refused may have taken part since without that one seeing it.
   std::ifstream in(data_ + "/events.log");
   std::map<std::string, bool> latest;
   const std::string prefix = root_ + "/";
   for (std::string line; std::getline(in, line);) {
+    if (line.rfind("begin ", 0) == 0) latest.clear();
     if (line.rfind("result ", 0) != 0) continue;
     const size_t space = line.find(' ', 7);
     if (space == std::string::npos) continue;

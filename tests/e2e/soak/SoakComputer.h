@@ -57,7 +57,8 @@ class SoakComputer {
   const std::string& error() const { return error_; }
   // The last `count` lines of the engine's event log.
   std::vector<std::string> eventTail(size_t count) const;
-  // Local paths (relative to the root) whose latest result was -113.
+  // Local paths (relative to the root) whose latest result since the
+  // engine's latest start was -113.
   std::vector<std::string> unsupportedPaths() const;
 
  private:

@@ -9,7 +9,8 @@
 //   (EOF)      -> releases the engine and exits 0
 //
 // Every report of the engine's event sink is appended to <dataFolder>/events.log
-// for the failure report.
+// for the failure report, after a line "begin 0 -" for each start of the
+// process (an engine reports what it refuses anew in every run).
 //
 //   varnelo_soak_child <dataFolder> <syncFolder> <user> <tokenKey> <tokenSecret>
 //
@@ -41,6 +42,7 @@ class EventLog : public varnelo::IVarneloEvent {
   void statusChanged(int32_t s) override { line("state", s, nullptr); }
   void fileStateChanged(const char* p, int32_t s) override { line("file", s, p); }
   void result(int32_t code, const char* p) override { line("result", code, p); }
+  void begin() { line("begin", 0, nullptr); }
 
  private:
   void line(const char* what, int32_t value, const char* path) {
@@ -62,6 +64,7 @@ int main(int argc, char** argv) {
   }
   const std::string data = argv[1];
   EventLog events(data + "/events.log");
+  events.begin();
   varnelo::IVarnelo2* engine = nullptr;
   if (varnelo_new2(data.c_str(), &engine) != 200 || !engine) return 1;
   engine->setEventSink(&events);
