@@ -10,6 +10,7 @@
 #include "Log.h"
 #include "TransferCodes.h"
 #include "Upload.h"
+#include "platform/files.h"
 #include "platform/time.h"
 #include "varnelo/IVarnelo.h"
 
@@ -74,6 +75,11 @@ void IdleTask::run() {
 }
 
 void IdleTask::gather() {
+  // Only deletions need the whole burst: an edit or a new file is sent now,
+  // and what follows it wakes the next pass.
+  if (!context_.updating().any(
+          [](const std::string& path) { return !platform::files::exists(path); }))
+    return;
   const uint64_t start = platform::monotonicMillis();
   while (!stopping_ && !context_.isPaused()) {
     const uint64_t waited = platform::monotonicMillis() - start;

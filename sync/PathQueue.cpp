@@ -1,5 +1,7 @@
 #include "PathQueue.h"
 
+#include <algorithm>
+
 #include "Log.h"
 #include "platform/sync_primitives.h"
 
@@ -47,6 +49,11 @@ void PathQueue::clear() {
 bool PathQueue::empty() const {
   std::lock_guard lock(mutex_);
   return order_.empty();
+}
+
+bool PathQueue::any(const std::function<bool(const std::string&)>& test) const {
+  std::lock_guard lock(mutex_);
+  return std::any_of(order_.begin(), order_.end(), test);
 }
 
 size_t PathQueue::size() const {

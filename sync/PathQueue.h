@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -29,6 +30,9 @@ class PathQueue {
   void clear();
   bool empty() const;
   size_t size() const;
+  // True when `test` holds for a queued path, asked in queue order until it
+  // does. Adds wait meanwhile, so `test` must be cheap (a stat).
+  bool any(const std::function<bool(const std::string&)>& test) const;
 
   // Signalled after each add that queued a path (null: none). The event must
   // outlive the queue or be cleared before it goes.
