@@ -109,4 +109,13 @@ FaultDecision FaultInjector::decide(const std::string& endpoint) {
   return d;
 }
 
+bool FaultInjector::failsPath(const std::string& endpoint, const std::string& path) {
+  const std::string key = endpoint + "@" + (path.rfind('/', 0) == 0 ? path.substr(1) : path);
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = rules_.find(key);
+  if (it == rules_.end()) return false;
+  const uint64_t n = counts_[key]++;
+  return unit(mix(mix(seed_ ^ hashText(key) ^ mix(n)) ^ 1)) < it->second.error;
+}
+
 }  // namespace varnelo::service

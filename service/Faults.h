@@ -7,6 +7,10 @@
 //
 // Plan text: "seed=42;/get:error=0.1,drop=0.05;/data:flip=1;*:delay=0.5,delayMs=20"
 // ("*" applies to endpoints without their own rule; an empty text clears).
+// A rule for "<endpoint>@<path>" (say "/get@home/a/B") applies only to the
+// requests whose path member is exactly that path (a leading "/" aside),
+// and only its error rate is used: one entry can fail while the rest of the
+// tree answers.
 #pragma once
 
 #include <cstdint>
@@ -39,6 +43,9 @@ class FaultInjector {
   bool configure(const std::string& text, std::string* error);
   std::string describe();
   FaultDecision decide(const std::string& endpoint);
+  // True when a rule for `endpoint` and the request's `path` says this one
+  // fails (the routes ask after reading the body).
+  bool failsPath(const std::string& endpoint, const std::string& path);
 
  private:
   // Guards everything below.

@@ -145,6 +145,8 @@ void installFileRoutes(httplib::Server& server, ServiceContext& ctx, bool secure
         [&ctx, secure](const Request& req, Response& res, Call& c) {
           std::string path;
           if (!textMember(c.body, "path", &path)) return sendStatus(ctx, res, kBadRequest);
+          if (ctx.faults.failsPath("/get", path))
+            return http::sendError(ctx, res, 500, "injected failure");
           const Json::Value& list = c.body["list"];
           bool wantList = list.isIntegral() ? list.asInt64() != 0 : list.isBool() && list.asBool();
           Entry entry;

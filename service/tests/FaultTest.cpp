@@ -37,6 +37,28 @@ TEST(FaultTest, SameSeedRepeatsTheSameFailures) {
   EXPECT_FALSE(service.setFaults("seed=1;/get:explode=1")) << "unknown fault kind";
 }
 
+TEST(FaultTest, APathRuleFailsOnlyThatEntry) {
+  ServiceProcess service;
+  ASSERT_TRUE(service.started()) << service.error();
+  ASSERT_TRUE(service.addUser("f", "pw"));
+  TestClient client(service);
+  ASSERT_TRUE(client.signIn("f", "pw"));
+  ASSERT_EQ(client.upload("home/a/B", "twin", 65536).status, 200);
+  auto get = [&](const std::string& path) {
+    Json::Value body;
+    body["path"] = path;
+    body["list"] = 0;
+    return client.call("/get", body).status;
+  };
+  ASSERT_TRUE(service.setFaults("/get@home/a/B:error=1"));
+  EXPECT_EQ(get("home/a/B"), 500);
+  EXPECT_EQ(get("/home/a/B"), 500) << "a leading slash names the same path";
+  EXPECT_EQ(get("home/a/b"), 200) << "another spelling is another request";
+  EXPECT_EQ(get("home/a"), 200);
+  ASSERT_TRUE(service.setFaults(""));
+  EXPECT_EQ(get("home/a/B"), 200);
+}
+
 TEST(FaultTest, FlipAndDropCorruptDataBodies) {
   ServiceProcess service;
   ASSERT_TRUE(service.started()) << service.error();
