@@ -458,6 +458,18 @@ class Pass {
           }
           const files::DirEntry* existing = local.find(wanted);
           if (!existing && local.isHeld(wanted)) {
+            if (local.isUndecided(wanted)) {
+              // The service did not say which twin is the synced one: this
+              // folder stays out of step, so the next pass lists it again
+              // instead of taking it as done without the entry.
+              const std::string shown = files::joinPath(localFolder, wanted);
+              log_write(kLogError, kModuleSync, "case twins of [%s] undecided, listed again later",
+                        shown.c_str());
+              context_.reportResult(codes::kOtherFailure, shown);
+              job->schedule();
+              job->finish(false);
+              return;
+            }
             // Local case twins of which none is known to be the synced one:
             // each is reported under its own name.
             for (const std::string& twin : local.twins) {

@@ -20,6 +20,11 @@ bool LocalListing::isHeld(std::string_view name) const {
   return std::find(held.begin(), held.end(), key) != held.end();
 }
 
+bool LocalListing::isUndecided(std::string_view name) const {
+  const std::string key = nameKey(name);
+  return std::find(undecided.begin(), undecided.end(), key) != undecided.end();
+}
+
 std::error_code listLocalFolder(const std::string& folder, LocalListing& out,
                                 const TwinChooser& choose) {
   out = {};

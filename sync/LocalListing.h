@@ -33,6 +33,8 @@ struct LocalListing {
   const platform::files::DirEntry* find(std::string_view name) const;
   // True when `name`, without regard to case, is one of the held names.
   bool isHeld(std::string_view name) const;
+  // True when it is one of the undecided names.
+  bool isUndecided(std::string_view name) const;
 };
 
 // Picks, of two or more entries of `folder` whose names differ only in case

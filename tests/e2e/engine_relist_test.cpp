@@ -1,0 +1,60 @@
+// A remote pass records a folder as in step only when every entry in it was
+// dealt with. What a pass could not finish (the service did not answer a
+// question about one entry) keeps the folder out of step, so a later pass
+// lists it again; an idle computer never keeps an old copy of what the
+// service holds.
+#include "engine_harness.h"
+
+namespace varnelo::e2e {
+namespace {
+
+class EngineRelistTest : public EngineTest {
+ protected:
+  // True once `pc` reported a result for exactly `path`.
+  static bool reported(EngineComputer& pc, const std::string& path) {
+    for (const std::string& line : pc.sink().lines()) {
+      if (line.rfind("result ", 0) == 0 && line.size() > path.size() &&
+          line.compare(line.size() - path.size() - 1, std::string::npos, " " + path) == 0)
+        return true;
+    }
+    return false;
+  }
+};
+
+TEST_F(EngineRelistTest, AFolderWhoseTwinsCouldNotBeToldApartIsListedAgain) {
+  auto a = computer();
+  auto b = computer();
+  a->write("top/docs/x.txt", "v1");
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return remoteTree()["top/docs/x.txt"] == fileEntry("v1"); }));
+  ASSERT_EQ(b->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return b->read("top/docs/x.txt") == "v1"; }));
+  // A newcomer twin beside the synced folder: refused while the service answers.
+  a->write("top/Docs/y.txt", "newcomer");
+  ASSERT_TRUE(waitFor([&] { return a->sink().has("result -113 " + a->path("top/Docs")); }));
+  ASSERT_TRUE(a->settle());
+
+  // The service fails only the question which twin it holds ("Docs" comes
+  // first in byte order); listings still answer. An edit from the other
+  // computer puts "top" out of step, so A lists it while the fault lasts.
+  ASSERT_TRUE(service().setFaults("/get@home/top/Docs:error=1"));
+  a->sink().clear();
+  b->write("top/docs/x.txt", "v2 from the other computer");
+  ASSERT_TRUE(waitFor(
+      [&] { return remoteTree()["top/docs/x.txt"] == fileEntry("v2 from the other computer"); }));
+  ASSERT_TRUE(waitFor([&] { return reported(*a, a->path("top/docs")); }))
+      << ::testing::PrintToString(a->sink().lines());
+  EXPECT_FALSE(a->sink().has("result -113 " + a->path("top/docs")))
+      << "a twin the service did not answer for is not unsupported";
+  ASSERT_TRUE(service().setFaults(""));
+
+  EXPECT_TRUE(waitFor([&] { return a->read("top/docs/x.txt") == "v2 from the other computer"; }))
+      << ::testing::PrintToString(a->sink().lines());
+  EXPECT_TRUE(a->settle());
+  EXPECT_EQ(a->read("top/Docs/y.txt"), "newcomer");
+  EXPECT_EQ(remoteTree().count("top/Docs/y.txt") + remoteTree().count("top/docs/y.txt"), 0u)
+      << "the newcomer stays out";
+}
+
+}  // namespace
+}  // namespace varnelo::e2e
