@@ -25,6 +25,7 @@
 #include "TempNames.h"
 #include "TransferCodes.h"
 #include "TwinBinding.h"
+#include "Upload.h"
 #include "platform/files.h"
 
 namespace varnelo::downloader {
@@ -577,15 +578,7 @@ class Pass {
       // creation on the service not yet confirmed) is known from now on, so
       // the upload side will skip it: what it holds is local work that no
       // listing brings up, and it is queued here instead.
-      LocalListing listing;
-      if (!listLocalFolder(localPath, listing)) {
-        for (const auto& e : listing.entries) {
-          context_.updating().add(files::joinPath(localPath, e.name));
-        }
-        for (const auto& twin : listing.twins) {
-          context_.updating().add(files::joinPath(localPath, twin));
-        }
-      }
+      uploader::queueFolderEntries(context_, localPath);
     }
     context_.downloadDone(code, localPath);
     return code;

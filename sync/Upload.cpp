@@ -200,21 +200,21 @@ int uploadFolder(Context& context, const std::string& localPath, const std::stri
                                sync::VersionSignature{}, 0, 0) == 0
                  ? codes::kOk
                  : codes::kLocalFailure;
-      LocalListing listing;
-      if (code == codes::kOk && !listLocalFolder(localPath, listing)) {
-        for (const auto& e : listing.entries) {
-          context.updating().add(files::joinPath(localPath, e.name));
-        }
-        for (const auto& twin : listing.twins) {
-          context.updating().add(files::joinPath(localPath, twin));
-        }
-      }
+      if (code == codes::kOk) queueFolderEntries(context, localPath);
     } else {
       log_write(kLogError, kModuleSync, "varnelo_meta_mkdir return code:[%d]", code);
     }
   }
   context.uploadDone(code, localPath);
   return code;
+}
+
+void queueFolderEntries(Context& context, const std::string& localFolder) {
+  LocalListing listing;
+  if (listLocalFolder(localFolder, listing)) return;
+  for (const auto& e : listing.entries)
+    context.updating().add(files::joinPath(localFolder, e.name));
+  for (const auto& twin : listing.twins) context.updating().add(files::joinPath(localFolder, twin));
 }
 
 int deleteRemote(Context& context, const std::string& localPath, const std::string& remotePath) {

@@ -19,4 +19,9 @@ int uploadFile(Context& context, const std::string& localPath, const std::string
 int uploadFolder(Context& context, const std::string& localPath, const std::string& remotePath);
 int deleteRemote(Context& context, const std::string& localPath, const std::string& remotePath);
 
+// Queues every entry of the local folder (case twins too) for the upload
+// path, which decides each one: for a folder just recorded in the journal,
+// what it holds is known from nowhere else.
+void queueFolderEntries(Context& context, const std::string& localFolder);
+
 }  // namespace varnelo::uploader

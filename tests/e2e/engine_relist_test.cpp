@@ -3,6 +3,10 @@
 // question about one entry) keeps the folder out of step, so a later pass
 // lists it again; an idle computer never keeps an old copy of what the
 // service holds.
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "engine_harness.h"
 
 namespace varnelo::e2e {
@@ -10,14 +14,16 @@ namespace {
 
 class EngineRelistTest : public EngineTest {
  protected:
-  // True once `pc` reported a result for exactly `path`.
-  static bool reported(EngineComputer& pc, const std::string& path) {
+  // The codes of the results `pc` reported for exactly `path`, in order.
+  static std::vector<int> results(EngineComputer& pc, const std::string& path) {
+    std::vector<int> out;
     for (const std::string& line : pc.sink().lines()) {
-      if (line.rfind("result ", 0) == 0 && line.size() > path.size() &&
-          line.compare(line.size() - path.size() - 1, std::string::npos, " " + path) == 0)
-        return true;
+      const size_t space = line.find(' ', 7);
+      if (line.rfind("result ", 0) == 0 && space != std::string::npos &&
+          line.compare(space + 1, std::string::npos, path) == 0)
+        out.push_back(std::stoi(line.substr(7, space - 7)));
     }
-    return false;
+    return out;
   }
 };
 
@@ -42,7 +48,7 @@ TEST_F(EngineRelistTest, AFolderWhoseTwinsCouldNotBeToldApartIsListedAgain) {
   b->write("top/docs/x.txt", "v2 from the other computer");
   ASSERT_TRUE(waitFor(
       [&] { return remoteTree()["top/docs/x.txt"] == fileEntry("v2 from the other computer"); }));
-  ASSERT_TRUE(waitFor([&] { return reported(*a, a->path("top/docs")); }))
+  ASSERT_TRUE(waitFor([&] { return !results(*a, a->path("top/docs")).empty(); }))
       << ::testing::PrintToString(a->sink().lines());
   EXPECT_FALSE(a->sink().has("result -113 " + a->path("top/docs")))
       << "a twin the service did not answer for is not unsupported";
