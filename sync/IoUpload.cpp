@@ -18,6 +18,7 @@
 #include "OAuthHeader.h"
 #include "RemoteRemoval.h"
 #include "TransferCodes.h"
+#include "Upload.h"
 #include "platform/file.h"
 #include "platform/files.h"
 
@@ -103,10 +104,12 @@ int UploadFileCallback::complete(int code) {
   }
   Signature ver;
   std::memcpy(ver.data(), entry.ver, ver.size());
+  int made = 0;
   if (putRowWithParents(context_.journal(), job_.journalPath, sync::FileJournal::kTypeFile, ver,
-                        job_.fileSize, job_.lastWrite) != 0) {
+                        job_.fileSize, job_.lastWrite, &made) != 0) {
     return codes::kLocalFailure;
   }
+  queueMadeFolders(context_, job_.localPath, made);
   if (small) return codes::kUnchanged;
   return job_.journalKnowsFile ? codes::kReplacedRemote : codes::kOk;
 }

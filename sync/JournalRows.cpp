@@ -12,7 +12,9 @@ std::optional<sync::JournalEntry> journalRow(sync::FileJournal& journal,
 }
 
 int putRowWithParents(sync::FileJournal& journal, std::string_view journalPath, int type,
-                      const sync::VersionSignature& sig, uint64_t size, uint64_t editTime) {
+                      const sync::VersionSignature& sig, uint64_t size, uint64_t editTime,
+                      int* madeFolders) {
+  if (madeFolders) *madeFolders = 0;
   int rc = journal.putPath(journalPath, type, sig, static_cast<int64_t>(size),
                            static_cast<int64_t>(editTime));
   if (rc != sync::FileJournal::kNotFound) return rc;
@@ -23,6 +25,7 @@ int putRowWithParents(sync::FileJournal& journal, std::string_view journalPath, 
     if (journal.lookupPath(folder, id) == 0) continue;
     rc = journal.setFolderSignature(folder, sync::VersionSignature{});
     if (rc != 0) return rc;
+    if (madeFolders) ++*madeFolders;
   }
   return journal.putPath(journalPath, type, sig, static_cast<int64_t>(size),
                          static_cast<int64_t>(editTime));

@@ -18,9 +18,12 @@ std::optional<sync::JournalEntry> journalRow(sync::FileJournal& journal,
 
 // putPath; when a parent folder has no row, the missing folders are added
 // first with an all-zero signature (so the next remote pass lists them).
+// `madeFolders` (when given) gets how many were added: always the nearest
+// folders above the path, as a row never stands without its parent's.
 // 0 or the journal's code.
 int putRowWithParents(sync::FileJournal& journal, std::string_view journalPath, int type,
-                      const sync::VersionSignature& sig, uint64_t size, uint64_t editTime);
+                      const sync::VersionSignature& sig, uint64_t size, uint64_t editTime,
+                      int* madeFolders = nullptr);
 
 // Gives every folder row above `journalPath` an all-zero signature, so the
 // next remote pass lists each of them again (rows that are missing are

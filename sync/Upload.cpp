@@ -196,11 +196,15 @@ int uploadFolder(Context& context, const std::string& localPath, const std::stri
     } else if (code == codes::kOk || code == codes::kConflict) {
       // The folder's own signature stays zero until a remote pass has listed
       // it: what is inside is not uploaded yet.
+      int made = 0;
       code = putRowWithParents(context.journal(), journalPath, sync::FileJournal::kTypeFolder,
-                               sync::VersionSignature{}, 0, 0) == 0
+                               sync::VersionSignature{}, 0, 0, &made) == 0
                  ? codes::kOk
                  : codes::kLocalFailure;
-      if (code == codes::kOk) queueFolderEntries(context, localPath);
+      if (code == codes::kOk) {
+        queueFolderEntries(context, localPath);
+        queueMadeFolders(context, localPath, made);
+      }
     } else {
       log_write(kLogError, kModuleSync, "varnelo_meta_mkdir return code:[%d]", code);
     }
@@ -215,6 +219,14 @@ void queueFolderEntries(Context& context, const std::string& localFolder) {
   for (const auto& e : listing.entries)
     context.updating().add(files::joinPath(localFolder, e.name));
   for (const auto& twin : listing.twins) context.updating().add(files::joinPath(localFolder, twin));
+}
+
+void queueMadeFolders(Context& context, const std::string& localPath, int made) {
+  std::string folder = files::parentPath(localPath);
+  for (; made > 0 && folder.size() > context.localRoot().size(); --made) {
+    queueFolderEntries(context, folder);
+    folder = files::parentPath(folder);
+  }
 }
 
 int deleteRemote(Context& context, const std::string& localPath, const std::string& remotePath) {

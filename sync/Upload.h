@@ -23,5 +23,9 @@ int deleteRemote(Context& context, const std::string& localPath, const std::stri
 // path, which decides each one: for a folder just recorded in the journal,
 // what it holds is known from nowhere else.
 void queueFolderEntries(Context& context, const std::string& localFolder);
+// The same for the `made` nearest folders above `localPath`: those whose
+// journal rows were added only now, for the path below them that went first
+// (putRowWithParents), so their own entries were never queued.
+void queueMadeFolders(Context& context, const std::string& localPath, int made);
 
 }  // namespace varnelo::uploader

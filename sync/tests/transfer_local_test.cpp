@@ -8,6 +8,7 @@
 #include "ChunkKeys.h"
 #include "ChunkTasks.h"
 #include "Download.h"
+#include "JournalRows.h"
 #include "LocalScan.h"
 #include "RecordingSink.h"
 #include "TransferCodes.h"
@@ -66,6 +67,31 @@ TEST(LocalScan, QueuesEveryDifferenceInNameOrderAndWalksSyncedFoldersOnly) {
                                       local.path("gone.txt"), local.path("kind"),
                                       local.path("NewFolder"), local.path("Docs/new.txt")}));
   EXPECT_TRUE(sink.has("result -113 " + local.path("a-new.txt")));
+}
+
+TEST(JournalRows, FoldersAddedForAPathBelowThemHaveTheirOwnEntriesQueued) {
+  test::LocalContext local;
+  local.synced("top/known.txt", "1");
+  ASSERT_FALSE(files::createDirectories(local.path("top/new/deep")));
+  ASSERT_FALSE(files::writeFile(local.path("top/new/beside.txt"), "b"));
+  ASSERT_FALSE(files::writeFile(local.path("top/new/deep/first.txt"), "f"));
+  ASSERT_FALSE(files::writeFile(local.path("top/new/deep/second.txt"), "s"));
+
+  int made = -1;
+  ASSERT_EQ(putRowWithParents(local.journal(), "home/top/new/deep/first.txt",
+                              sync::FileJournal::kTypeFile, sync::VersionSignature{7}, 1, 1, &made),
+            0);
+  EXPECT_EQ(made, 2) << "top/new and top/new/deep, never the known top";
+  uploader::queueMadeFolders(local.context(), local.path("top/new/deep/first.txt"), made);
+  EXPECT_EQ(drain(local.context().updating()),
+            (std::vector<std::string>{
+                local.path("top/new/deep/first.txt"), local.path("top/new/deep/second.txt"),
+                local.path("top/new/beside.txt"), local.path("top/new/deep")}));
+
+  ASSERT_EQ(putRowWithParents(local.journal(), "home/top/new/deep/second.txt",
+                              sync::FileJournal::kTypeFile, sync::VersionSignature{8}, 1, 1, &made),
+            0);
+  EXPECT_EQ(made, 0);
 }
 
 TEST(LocalScan, AMissingSyncFolderQueuesNothing) {

@@ -2,7 +2,8 @@
 // dealt with. What a pass could not finish (the service did not answer a
 // question about one entry) keeps the folder out of step, so a later pass
 // lists it again; an idle computer never keeps an old copy of what the
-// service holds.
+// service holds. And a folder known only because a file below it went up
+// first still sends the rest of what it holds.
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -60,6 +61,44 @@ TEST_F(EngineRelistTest, AFolderWhoseTwinsCouldNotBeToldApartIsListedAgain) {
   EXPECT_EQ(a->read("top/Docs/y.txt"), "newcomer");
   EXPECT_EQ(remoteTree().count("top/Docs/y.txt") + remoteTree().count("top/docs/y.txt"), 0u)
       << "the newcomer stays out";
+}
+
+TEST_F(EngineRelistTest, AFolderKnownOnlyThroughAFileBelowItStillSendsItsFiles) {
+  auto a = computer();
+  a->write("seed.txt", "first");
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_TRUE(a->settle());
+  a->shutdown();
+  const std::string staging = a->dataFolder() + "staging";
+  ASSERT_FALSE(platform::files::createDirectories(staging + "/inner"));
+  ASSERT_FALSE(platform::files::writeFile(staging + "/a.txt", "beside"));
+  ASSERT_FALSE(platform::files::writeFile(staging + "/inner/b.txt", "edited soon"));
+  ASSERT_FALSE(platform::files::writeFile(staging + "/inner/c.txt", "never touched"));
+  ASSERT_FALSE(platform::files::rename(staging, a->path("moved")));
+  // The folder cannot be made on the service, so it waits for a retry...
+  ASSERT_TRUE(service().setFaults("/mkdir:error=1"));
+  a->sink().clear();
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_TRUE(waitFor([&] {
+    const std::vector<int> codes = results(*a, a->path("moved"));
+    return std::find_if(codes.begin(), codes.end(), [](int c) { return c != 200; }) != codes.end();
+  })) << ::testing::PrintToString(a->sink().lines());
+  // ...while an edit below it goes up at once, which makes the folders above
+  // it on the service and in the journal.
+  a->write("moved/inner/b.txt", "edited now");
+  ASSERT_TRUE(
+      waitFor([&] { return remoteTree()["moved/inner/b.txt"] == fileEntry("edited now"); }));
+  ASSERT_TRUE(service().setFaults(""));
+
+  const Tree expected{{"seed.txt", fileEntry("first")},
+                      {"moved", "D"},
+                      {"moved/a.txt", fileEntry("beside")},
+                      {"moved/inner", "D"},
+                      {"moved/inner/b.txt", fileEntry("edited now")},
+                      {"moved/inner/c.txt", fileEntry("never touched")}};
+  EXPECT_TRUE(waitFor([&] { return remoteTree() == expected; }))
+      << ::testing::PrintToString(remoteTree());
+  EXPECT_TRUE(a->settle());
 }
 
 }  // namespace
