@@ -29,13 +29,18 @@ class Pruner {
   explicit Pruner(Context& context) : context_(context) {}
 
   // Deletes the remote entry (described by `type` and `ver`) where it still
-  // matches `node`; `kept` is set when anything of it stays.
+  // matches `node`; `kept` is set when anything of it stays. `listed` says
+  // that `type` and `ver` come from the listing of the folder above: they
+  // are read again right before a delete, since another computer may have
+  // changed the entry while the entries before it were being deleted.
   int entry(const std::string& remotePath, const JournalNode& node, uint32_t type,
-            const uint8_t* ver, bool& kept) {
+            const uint8_t* ver, bool listed, bool& kept) {
     const bool rowFolder = (node.row.type & sync::FileJournal::kTypeFolder) != 0;
     const bool remoteFolder = (type & 2) != 0;
     if (rowFolder != remoteFolder) return keep(remotePath, kept);
-    if (sameVersion(ver, node.row.signature)) return remove(remotePath);
+    if (sameVersion(ver, node.row.signature)) {
+      return listed ? again(remotePath, node, kept) : remove(remotePath);
+    }
     if (!rowFolder) return keep(remotePath, kept);
     // Something below changed (or the folder was never listed in full):
     // only the entries still as synced go.
@@ -59,14 +64,14 @@ class Pruner {
         keptBelow = true;  // new on the service since the last sync
         continue;
       }
-      rc = entry(childPath(remotePath, name), *it->second, e.type, e.ver, keptBelow);
+      rc = entry(childPath(remotePath, name), *it->second, e.type, e.ver, true, keptBelow);
       if (rc != codes::kOk) return rc;
     }
     if (keptBelow) {
       kept = true;
       return codes::kOk;
     }
-    return remove(remotePath);
+    return removeIfEmpty(remotePath, kept);
   }
 
  private:
@@ -75,6 +80,27 @@ class Pruner {
               remotePath.c_str());
     kept = true;
     return codes::kOk;
+  }
+
+  // Reads the entry again and deletes what of it is still as synced.
+  int again(const std::string& remotePath, const JournalNode& node, bool& kept) {
+    GetResult remote;
+    const int rc = http::meta_get(context_.credentials(), remotePath, &remote.p, nullptr, false, 0);
+    if (rc == codes::kNotFound) return codes::kOk;
+    if (rc != codes::kOk) return rc;
+    return entry(remotePath, node, remote.p->entry.type, remote.p->entry.ver, false, kept);
+  }
+
+  // The folder whose synced entries were deleted one by one goes only while
+  // nothing else is in it: an entry another computer added meanwhile stays,
+  // and so does the folder.
+  int removeIfEmpty(const std::string& remotePath, bool& kept) {
+    GetResult listing;
+    const int rc = http::meta_list(context_.credentials(), remotePath, &listing.p);
+    if (rc == codes::kNotFound) return codes::kOk;
+    if (rc != codes::kOk) return rc;
+    if (varnelo_array_size(listing.p->entries) > 0) return keep(remotePath, kept);
+    return remove(remotePath);
   }
 
   int remove(const std::string& remotePath) {
@@ -103,7 +129,8 @@ int deleteIfUnchanged(Context& context, const std::string& remotePath) {
   int rc = http::meta_get(context.credentials(), remotePath, &remote.p, nullptr, false, 0);
   bool kept = false;
   if (rc == codes::kOk) {
-    rc = Pruner(context).entry(remotePath, node, remote.p->entry.type, remote.p->entry.ver, kept);
+    rc = Pruner(context).entry(remotePath, node, remote.p->entry.type, remote.p->entry.ver, false,
+                               kept);
   } else if (rc == codes::kNotFound) {
     rc = codes::kOk;  // deleted on the service as well
   }

@@ -2,7 +2,10 @@
 // what is still as last synced: a remote change this computer never saw
 // wins over the local deletion. A file goes only while its remote version
 // equals the journal's; a folder whose version changed is walked, and only
-// the entries below it that are still as synced are deleted. Whatever stays
+// the entries below it that are still as synced are deleted, each read
+// again right before its delete, and the folder itself only while nothing
+// else came into it meanwhile (the service's delete takes no expected
+// version, so what is checked is only ever one request old). Whatever stays
 // has its journal rows forgotten (and the folders above marked out of step),
 // so the next remote pass brings the newer content back. Used by the upload
 // path on the sync thread.

@@ -5,7 +5,9 @@
 // with its files arrives everywhere, and the edited and the new file stay
 // under the old folder name (a change wins over the deletion that the
 // rename's old half is). And a folder whose creation on the service was
-// never confirmed still has its files sent once a remote pass records it.
+// never confirmed still has its files sent once a remote pass records it; a
+// folder deleted entry by entry keeps what another computer changes or adds
+// in it while that is under way.
 #include "engine_harness.h"
 
 namespace varnelo::e2e {
@@ -28,7 +30,7 @@ std::string changeName(const ::testing::TestParamInfo<FolderChange>& info) {
   return "Unknown";
 }
 
-class EngineFolderCreationTest : public EngineTest {};
+class EngineFolderTest : public EngineTest {};
 
 class EngineFolderChangeTest : public EngineTest,
                                public ::testing::WithParamInterface<FolderChange> {
@@ -213,7 +215,7 @@ TEST_P(EngineFolderChangeTest, ChangesInsideAFolderChangedElsewhereFirstStay) {
 // records it as synced. What the folder holds must still go up then; the
 // folder is never listed with it (the full local scan that would find it is
 // ten minutes away).
-TEST_F(EngineFolderCreationTest, TheFilesOfAFolderWhoseCreationWasNotConfirmedStillGoUp) {
+TEST_F(EngineFolderTest, TheFilesOfAFolderWhoseCreationWasNotConfirmedStillGoUp) {
   auto a = computer();
   a->write("docs/a.txt", "in docs");
   a->write("docs/sub/c.txt", "deeper");
@@ -232,6 +234,85 @@ TEST_F(EngineFolderCreationTest, TheFilesOfAFolderWhoseCreationWasNotConfirmedSt
   ASSERT_TRUE(service().setFaults(""));
   ASSERT_TRUE(a->settle());
   EXPECT_EQ(remoteTree(), after);
+}
+
+// A folder changed elsewhere is deleted entry by entry, each only while it
+// is as last synced. Every delete is slow here, so the other computer edits
+// an entry after the listing was read but before that entry's turn: the
+// edit must stay (the entry is read again right before its delete).
+TEST_F(EngineFolderTest, AnEditMadeWhileAFolderIsDeletedEntryByEntryStays) {
+  auto a = computer();
+  auto b = computer();
+  const std::vector<std::string> names{"a", "b", "c", "d", "e", "f", "g", "h"};
+  for (const std::string& n : names) a->write("docs/" + n + ".txt", "synced " + n);
+  a->write("keep.txt", "outside");
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_EQ(b->start(), 200);
+  const Tree synced = a->tree();
+  ASSERT_TRUE(waitFor([&] { return remoteTree() == synced && b->tree() == synced; }));
+  ASSERT_TRUE(a->settle());
+
+  // A is off while B edits one file, so A's deletion has to walk the folder.
+  a->engine()->stopSync(false);
+  b->write("docs/a.txt", "edited by b first");
+  ASSERT_TRUE(
+      waitFor([&] { return remoteTree()["docs/a.txt"] == fileEntry("edited by b first"); }));
+  ASSERT_TRUE(b->settle());
+  ASSERT_TRUE(service().setFaults("/delete:delay=1,delayMs=400"));
+  ASSERT_FALSE(files::removeTree(a->path("docs")));
+  ASSERT_EQ(a->start(), 200);
+  // Once A's first deletion is through, B edits the last file of the folder.
+  ASSERT_TRUE(waitFor([&] { return remoteTree().count("docs/b.txt") == 0; }));
+  ASSERT_EQ(remoteTree().count("docs/h.txt"), 1u) << "A deleted too fast for this test";
+  b->write("docs/h.txt", "edited by b meanwhile");
+  ASSERT_TRUE(
+      waitFor([&] { return remoteTree()["docs/h.txt"] == fileEntry("edited by b meanwhile"); }));
+
+  const Tree want{{"docs", "D"},
+                  {"docs/a.txt", fileEntry("edited by b first")},
+                  {"docs/h.txt", fileEntry("edited by b meanwhile")},
+                  {"keep.txt", fileEntry("outside")}};
+  EXPECT_TRUE(waitFor(
+      [&] { return remoteTree() == want && a->tree() == want && b->tree() == want; }, 60000))
+      << "remote " << ::testing::PrintToString(remoteTree()) << "\nA "
+      << ::testing::PrintToString(a->tree()) << "\nB " << ::testing::PrintToString(b->tree());
+  ASSERT_TRUE(service().setFaults(""));
+}
+
+// The same walk where every entry was still as synced (B's change inside
+// was undone): the folder itself goes last, and only while nothing came into
+// it during the walk.
+TEST_F(EngineFolderTest, AFileAddedWhileAFolderIsDeletedEntryByEntryStays) {
+  auto a = computer();
+  auto b = computer();
+  for (const std::string n : {"a", "b", "c", "d", "e", "f"})
+    a->write("docs/" + n + ".txt", "synced " + n);
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_EQ(b->start(), 200);
+  const Tree synced = a->tree();
+  ASSERT_TRUE(waitFor([&] { return remoteTree() == synced && b->tree() == synced; }));
+  ASSERT_TRUE(a->settle());
+
+  a->engine()->stopSync(false);
+  b->write("docs/brief.txt", "there for a moment");
+  ASSERT_TRUE(waitFor([&] { return remoteTree().count("docs/brief.txt") == 1; }));
+  ASSERT_FALSE(files::removeFile(b->path("docs/brief.txt")));
+  ASSERT_TRUE(waitFor([&] { return remoteTree() == synced; }));
+  ASSERT_TRUE(b->settle());
+  ASSERT_TRUE(service().setFaults("/delete:delay=1,delayMs=400"));
+  ASSERT_FALSE(files::removeTree(a->path("docs")));
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return remoteTree().count("docs/a.txt") == 0; }));
+  ASSERT_EQ(remoteTree().count("docs/f.txt"), 1u) << "A deleted too fast for this test";
+  b->write("docs/new.txt", "added by b meanwhile");
+  ASSERT_TRUE(waitFor([&] { return remoteTree().count("docs/new.txt") == 1; }));
+
+  const Tree want{{"docs", "D"}, {"docs/new.txt", fileEntry("added by b meanwhile")}};
+  EXPECT_TRUE(waitFor(
+      [&] { return remoteTree() == want && a->tree() == want && b->tree() == want; }, 60000))
+      << "remote " << ::testing::PrintToString(remoteTree()) << "\nA "
+      << ::testing::PrintToString(a->tree()) << "\nB " << ::testing::PrintToString(b->tree());
+  ASSERT_TRUE(service().setFaults(""));
 }
 
 INSTANTIATE_TEST_SUITE_P(Changes, EngineFolderChangeTest,
