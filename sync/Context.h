@@ -7,9 +7,13 @@
 // may pause or stop while a transfer runs, and the I/O threads may read them.
 #pragma once
 
+#include <array>
 #include <atomic>
+#include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_set>
 
@@ -41,6 +45,19 @@ class SmallUploads;
 enum SyncModeBits : int {
   kSyncLocalChanges = 1,   // upload direction
   kSyncRemoteChanges = 2,  // download direction
+};
+
+// A remote file moved aside to be deleted (RemoteRemoval.h) whose deletion
+// has not gone through yet: where it went, and what it held when it was
+// found as last synced.
+struct RemoteHold {
+  std::string from;                  // remote path it was taken from
+  std::array<uint8_t, 16> synced{};  // the journal's version of `from` then
+  std::string path;                  // remote path of the file taken aside
+  int64_t size = 0;
+  std::string editTime;
+  std::optional<std::string> data;  // inline content, when a reply carried it
+  bool checked = false;             // found to be that file: only the delete is left
 };
 
 class Context {
@@ -89,6 +106,9 @@ class Context {
   // hands over queued paths; null when uploads run one at a time.
   uploader::SmallUploads* smallUploads() const { return smallUploads_; }
   void setSmallUploads(uploader::SmallUploads* window) { smallUploads_ = window; }
+  // Sync thread only: remote files taken aside whose deletion failed, by the
+  // journal path of the name they were taken from; a retry finishes them.
+  std::map<std::string, RemoteHold>& remoteHolds() { return remoteHolds_; }
 
   // Pausing and stopping both raise the paused flag; transfers poll it and
   // give up with -103 (a pause never waits for a transfer to end).
@@ -145,6 +165,7 @@ class Context {
   PathQueue retry_;
   CaseTwinCache caseTwins_;
   uploader::SmallUploads* smallUploads_ = nullptr;  // sync thread only
+  std::map<std::string, RemoteHold> remoteHolds_;   // sync thread only
   std::atomic<bool> paused_{false};
   std::atomic<bool> scanRequested_{false};
   std::atomic<int> uploads_{0};

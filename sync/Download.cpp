@@ -19,6 +19,7 @@
 #include "LocalRemoval.h"
 #include "Log.h"
 #include "MetaApi.h"
+#include "RemoteRemoval.h"
 #include "SortedMerge.h"
 #include "SyncFilter.h"
 #include "SyncPaths.h"
@@ -503,6 +504,13 @@ class Pass {
           }
           if (existing) context_.takesPart(localPath);
           const std::string childJournal = journalFolder + "/" + (r ? r->key : j->name);
+          if (r && !j && uploader::isRemoteHold(context_, childPath(remotePath, r->name))) {
+            // A file this computer took aside to delete: never brought down;
+            // the folder stays out of step until the deletion is through.
+            job->schedule();
+            job->finish(false);
+            return;
+          }
           if (!r) {
             // Carried out after the walk, when all of them can be weighed.
             job->schedule();

@@ -8,6 +8,7 @@
 #include "Download.h"
 #include "LocalScan.h"
 #include "Log.h"
+#include "RemoteRemoval.h"
 #include "TransferCodes.h"
 #include "Upload.h"
 #include "platform/files.h"
@@ -65,6 +66,7 @@ void IdleTask::run() {
     wake_.reset();
     busy_ = true;
     pass();
+    holdsPending_ = !context_.remoteHolds().empty();
     busy_ = false;
     if (stopping_) break;
     if (wake_.waitFor(std::chrono::milliseconds(sleepMs(platform::monotonicMillis()))) &&
@@ -200,6 +202,9 @@ void IdleTask::remotePass(uint64_t now) {
     full = true;
     recheckAll_ = false;
   }
+  // Deletions that stopped half-way are finished first, so that the pass
+  // does not take what they moved aside for new files.
+  if (!context_.remoteHolds().empty()) uploader::finishRemoteHolds(context_);
   const int rc = downloader::syncDir(context_, full);
   if (rc == codes::kOk) ++remotePasses_;
   lastRemoteTick_ = platform::monotonicMillis();

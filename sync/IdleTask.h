@@ -77,9 +77,11 @@ class IdleTask {
     wake_.set();
   }
   // True while a scan or a remote pass is due at the next pass regardless of
-  // the intervals (the engine has not caught up yet).
+  // the intervals, or a remote deletion is still to be finished (the engine
+  // has not caught up yet).
   bool workPending() const {
-    return rescanLocal_ || ((context_.mode() & kSyncRemoteChanges) && lastRemoteTick_ == 0);
+    return rescanLocal_ || holdsPending_ ||
+           ((context_.mode() & kSyncRemoteChanges) && lastRemoteTick_ == 0);
   }
 
   uint64_t localScans() const { return localScans_.load(); }
@@ -127,6 +129,8 @@ class IdleTask {
   std::atomic<uint64_t> localScans_{0};
   std::atomic<uint64_t> remotePasses_{0};
   std::atomic<bool> busy_{false};
+  // Remote files taken aside whose deletion is still to be finished.
+  std::atomic<bool> holdsPending_{false};
   uploader::SmallUploads uploads_;  // sync thread only; empty between passes
 };
 

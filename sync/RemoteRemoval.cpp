@@ -1,8 +1,11 @@
 #include "RemoteRemoval.h"
 
 #include <cstring>
+#include <map>
 #include <unordered_map>
+#include <vector>
 
+#include "ConflictNames.h"
 #include "FileJournal.h"
 #include "JournalRows.h"
 #include "LocalRemoval.h"
@@ -10,10 +13,14 @@
 #include "MetaApi.h"
 #include "SyncPaths.h"
 #include "TransferCodes.h"
+#include "platform/time.h"
 
 namespace varnelo::uploader {
 
 namespace {
+
+// Conflicted-copy names tried for taking a file aside before giving up.
+constexpr int kHoldAttempts = 5;
 
 struct GetResult {
   varnelo_meta_get_result* p = nullptr;
@@ -24,22 +31,65 @@ bool sameVersion(const uint8_t* ver, const sync::VersionSignature& sig) {
   return std::memcmp(ver, sig.data(), sig.size()) == 0;
 }
 
+std::string textOf(const char* text) {
+  return text ? std::string(text) : std::string();
+}
+
+// What a reply says of a remote file that is as last synced: enough to tell
+// afterwards whether a file taken aside is still that one (the move gives it
+// a new version, so versions cannot be compared).
+RemoteHold describe(const varnelo_meta_entry& e, const uint8_t* data, int32_t length) {
+  RemoteHold seen;
+  seen.size = e.fileSize;
+  seen.editTime = textOf(e.editTime);
+  if (data && length >= 0) seen.data.emplace(reinterpret_cast<const char*>(data), length);
+  return seen;
+}
+
+bool sameFile(const RemoteHold& seen, const varnelo_meta_get_result& now) {
+  const varnelo_meta_entry& e = now.entry;
+  if (!(e.type & 1) || (e.type & 2) || e.fileSize != seen.size ||
+      textOf(e.editTime) != seen.editTime) {
+    return false;
+  }
+  if (!seen.data) return true;
+  return now.data && now.dataLength >= 0 &&
+         static_cast<size_t>(now.dataLength) == seen.data->size() &&
+         std::memcmp(now.data, seen.data->data(), seen.data->size()) == 0;
+}
+
+// A free name beside `remotePath` to take the file aside under: its
+// conflicted-copy name, numbered from the second attempt on. Should the
+// engine stop before the deletion completes, the file stays there and is
+// synced like any conflicted copy.
+std::string holdPathFor(const std::string& remotePath, int attempt) {
+  const size_t slash = remotePath.rfind('/');
+  std::string name = conflictedCopyName(remotePath.substr(slash + 1), platform::currentLocalTime());
+  if (attempt > 1) name.insert(name.rfind(')'), " " + std::to_string(attempt));
+  return remotePath.substr(0, slash + 1) + name;
+}
+
 class Pruner {
  public:
-  explicit Pruner(Context& context) : context_(context) {}
+  explicit Pruner(Context& context) : context_(context), holds_(context.remoteHolds()) {}
 
-  // Deletes the remote entry (described by `type` and `ver`) where it still
-  // matches `node`; `kept` is set when anything of it stays. `listed` says
-  // that `type` and `ver` come from the listing of the folder above: they
-  // are read again right before a delete, since another computer may have
-  // changed the entry while the entries before it were being deleted.
+  // Deletes the remote entry (described by `type`, `ver` and, for a file,
+  // `seen`) where it still matches `node`; `kept` is set when anything of it
+  // stays. `listed` says that `type` and `ver` come from the listing of the
+  // folder above: they are read again right before a delete, since another
+  // computer may have changed the entry while the entries before it were
+  // being deleted.
   int entry(const std::string& remotePath, const JournalNode& node, uint32_t type,
-            const uint8_t* ver, bool listed, bool& kept) {
+            const uint8_t* ver, bool listed, RemoteHold seen, bool& kept) {
     const bool rowFolder = (node.row.type & sync::FileJournal::kTypeFolder) != 0;
     const bool remoteFolder = (type & 2) != 0;
     if (rowFolder != remoteFolder) return keep(remotePath, kept);
     if (sameVersion(ver, node.row.signature)) {
-      return listed ? again(remotePath, node, kept) : remove(remotePath);
+      if (listed) return again(remotePath, node, kept);
+      if (rowFolder) return remove(remotePath);
+      seen.from = remotePath;
+      seen.synced = node.row.signature;
+      return removeFile(std::move(seen), kept);
     }
     if (!rowFolder) return keep(remotePath, kept);
     // Something below changed (or the folder was never listed in full):
@@ -49,7 +99,15 @@ class Pruner {
     if (rc == codes::kNotFound) return codes::kOk;
     if (rc != codes::kOk) return rc;
     std::unordered_map<std::string, const JournalNode*> rows;
-    for (const JournalNode& child : node.children) rows.emplace(child.row.name, &child);
+    // Files of this folder that an earlier attempt took aside, by the
+    // lower-cased name they stand under now.
+    std::unordered_map<std::string, const RemoteHold*> held;
+    for (const JournalNode& child : node.children) {
+      rows.emplace(child.row.name, &child);
+      if (const RemoteHold* hold = pendingHold(childPath(remotePath, child.row.name), child)) {
+        held.emplace(nameKey(hold->path.substr(hold->path.rfind('/') + 1)), hold);
+      }
+    }
     bool keptBelow = false;
     const int32_t count = varnelo_array_size(listing.p->entries);
     for (int32_t i = 0; i < count; ++i) {
@@ -59,12 +117,18 @@ class Pruner {
         return codes::kOtherFailure;
       std::string_view path(e.path);
       const std::string name(path.substr(path.rfind('/') + 1));
+      if (auto h = held.find(nameKey(name)); h != held.end()) {
+        rc = finishHold(*h->second, keptBelow);
+        if (rc != codes::kOk) return rc;
+        continue;
+      }
       auto it = isSafeRemoteName(name) ? rows.find(nameKey(name)) : rows.end();
       if (it == rows.end()) {
         keptBelow = true;  // new on the service since the last sync
         continue;
       }
-      rc = entry(childPath(remotePath, name), *it->second, e.type, e.ver, true, keptBelow);
+      rc = entry(childPath(remotePath, name), *it->second, e.type, e.ver, true,
+                 describe(e, nullptr, 0), keptBelow);
       if (rc != codes::kOk) return rc;
     }
     if (keptBelow) {
@@ -74,7 +138,78 @@ class Pruner {
     return removeIfEmpty(remotePath, kept);
   }
 
+  // The file of `remotePath` that an earlier attempt took aside and could
+  // not delete, while the journal's row is still the one it was taken for.
+  const RemoteHold* pendingHold(const std::string& remotePath, const JournalNode& node) {
+    auto it = holds_.find(sync::journalPathOf(remotePath));
+    if (it == holds_.end()) return nullptr;
+    if (it->second.synced != node.row.signature) {
+      holds_.erase(it);  // the name was synced again since: a new start
+      return nullptr;
+    }
+    return &it->second;
+  }
+
+  // Finishes deleting a file taken aside: deleted when it is still the file
+  // that was found as last synced, otherwise (written to between that check
+  // and the move) given back its name, and `kept` is set.
+  int finishHold(RemoteHold hold, bool& kept) {
+    const std::string key = sync::journalPathOf(hold.from);
+    holds_.erase(key);
+    if (!hold.checked) {
+      GetResult taken;
+      const int rc = http::meta_get(context_.credentials(), hold.path, &taken.p, nullptr, false, 0);
+      if (rc == codes::kNotFound) return codes::kOk;
+      if (rc != codes::kOk) return remember(key, std::move(hold), rc);
+      if (!sameFile(hold, *taken.p)) return giveBack(hold, kept);
+      hold.checked = true;
+    }
+    const int rc = remove(hold.path);
+    if (rc != codes::kOk) return remember(key, std::move(hold), rc);
+    return codes::kOk;
+  }
+
  private:
+  // Deletes the remote file `seen.from` if what is deleted is the file that
+  // `seen` describes. The file is first taken aside, one atomic move on the
+  // service: whatever another computer writes to its name from then on
+  // cannot go with it, and whatever it wrote just before is noticed and
+  // given back instead of deleted.
+  int removeFile(RemoteHold seen, bool& kept) {
+    int rc = codes::kConflict;
+    for (int attempt = 1; attempt <= kHoldAttempts && rc == codes::kConflict; ++attempt) {
+      seen.path = holdPathFor(seen.from, attempt);
+      rc = http::meta_move(context_.credentials(), seen.from, seen.path);
+    }
+    if (rc == codes::kNotFound) return codes::kOk;  // gone already
+    if (rc != codes::kOk) {
+      log_write(kLogError, kModuleRemove, "take remote file aside %s, error:[%d]",
+                seen.from.c_str(), rc);
+      return rc;
+    }
+    return finishHold(std::move(seen), kept);
+  }
+
+  int giveBack(const RemoteHold& hold, bool& kept) {
+    log_write(kLogInfo, kModuleRemove, "remote file changed while it was deleted, kept:[%s]",
+              hold.from.c_str());
+    kept = true;
+    const int rc = http::meta_move(context_.credentials(), hold.path, hold.from);
+    if (rc != codes::kOk) {
+      // It stays under its conflicted-copy name and is synced as such.
+      log_write(kLogError, kModuleRemove, "cannot give back %s, it stays as %s, error:[%d]",
+                hold.from.c_str(), hold.path.c_str(), rc);
+    }
+    return codes::kOk;
+  }
+
+  int remember(const std::string& key, RemoteHold hold, int rc) {
+    log_write(kLogError, kModuleRemove, "remote file taken aside as %s not deleted, error:[%d]",
+              hold.path.c_str(), rc);
+    holds_[key] = std::move(hold);
+    return rc;
+  }
+
   int keep(const std::string& remotePath, bool& kept) {
     log_write(kLogInfo, kModuleRemove, "remote entry changed since the last sync, kept:[%s]",
               remotePath.c_str());
@@ -88,7 +223,9 @@ class Pruner {
     const int rc = http::meta_get(context_.credentials(), remotePath, &remote.p, nullptr, false, 0);
     if (rc == codes::kNotFound) return codes::kOk;
     if (rc != codes::kOk) return rc;
-    return entry(remotePath, node, remote.p->entry.type, remote.p->entry.ver, false, kept);
+    const varnelo_meta_get_result& r = *remote.p;
+    return entry(remotePath, node, r.entry.type, r.entry.ver, false,
+                 describe(r.entry, r.data, r.dataLength), kept);
   }
 
   // The folder whose synced entries were deleted one by one goes only while
@@ -113,6 +250,7 @@ class Pruner {
   }
 
   Context& context_;
+  std::map<std::string, RemoteHold>& holds_;
 };
 
 }  // namespace
@@ -125,14 +263,21 @@ int deleteIfUnchanged(Context& context, const std::string& remotePath) {
   JournalNode node;
   if (readJournalTree(journal, id, node) != 0) return codes::kLocalFailure;
 
-  GetResult remote;
-  int rc = http::meta_get(context.credentials(), remotePath, &remote.p, nullptr, false, 0);
+  Pruner pruner(context);
   bool kept = false;
-  if (rc == codes::kOk) {
-    rc = Pruner(context).entry(remotePath, node, remote.p->entry.type, remote.p->entry.ver, false,
-                               kept);
-  } else if (rc == codes::kNotFound) {
-    rc = codes::kOk;  // deleted on the service as well
+  int rc = codes::kOk;
+  if (const RemoteHold* hold = pruner.pendingHold(remotePath, node)) {
+    rc = pruner.finishHold(*hold, kept);  // taken aside by an earlier attempt
+  } else {
+    GetResult remote;
+    rc = http::meta_get(context.credentials(), remotePath, &remote.p, nullptr, false, 0);
+    if (rc == codes::kOk) {
+      const varnelo_meta_get_result& r = *remote.p;
+      rc = pruner.entry(remotePath, node, r.entry.type, r.entry.ver, false,
+                        describe(r.entry, r.data, r.dataLength), kept);
+    } else if (rc == codes::kNotFound) {
+      rc = codes::kOk;  // deleted on the service as well
+    }
   }
   if (rc != codes::kOk) return rc;
   if (journal.removePath(journalPath) != 0) return codes::kLocalFailure;
@@ -141,6 +286,39 @@ int deleteIfUnchanged(Context& context, const std::string& remotePath) {
   // remote pass, which brings what stayed back to this computer.
   if (markFoldersOutOfStep(journal, journalPath) != 0) return codes::kLocalFailure;
   return codes::kUnchanged;
+}
+
+int finishRemoteHolds(Context& context) {
+  std::vector<RemoteHold> pending;
+  for (const auto& [key, hold] : context.remoteHolds()) pending.push_back(hold);
+  sync::FileJournal& journal = context.journal();
+  Pruner pruner(context);
+  int result = codes::kOk;
+  for (const RemoteHold& hold : pending) {
+    if (context.isStopping()) return codes::kStopped;
+    bool kept = false;
+    if (const int rc = pruner.finishHold(hold, kept); rc != codes::kOk) {
+      result = rc;
+      continue;
+    }
+    // The row of the name it was taken from goes too, unless that name was
+    // synced again meanwhile; what was given back is listed again.
+    const std::string journalPath = sync::journalPathOf(hold.from);
+    auto row = journalRow(journal, journalPath);
+    if (row && row->signature == hold.synced && journal.removePath(journalPath) != 0)
+      result = codes::kLocalFailure;
+    if (kept && markFoldersOutOfStep(journal, journalPath) != 0) result = codes::kLocalFailure;
+  }
+  return result;
+}
+
+bool isRemoteHold(Context& context, const std::string& remotePath) {
+  if (context.remoteHolds().empty()) return false;
+  const std::string key = sync::journalPathOf(remotePath);
+  for (const auto& [from, hold] : context.remoteHolds()) {
+    if (sync::journalPathOf(hold.path) == key) return true;
+  }
+  return false;
 }
 
 }  // namespace varnelo::uploader

@@ -9,6 +9,15 @@
 // has its journal rows forgotten (and the folders above marked out of step),
 // so the next remote pass brings the newer content back. Used by the upload
 // path on the sync thread.
+//
+// The service deletes whatever stands at a path when the request arrives, so
+// a file found as synced is first moved aside under its conflicted-copy name
+// (one atomic step) and deleted there only when it is still that file: an
+// upload from another computer that lands between the check and the delete
+// is given back its name instead of being deleted with it. A deletion that
+// fails after the move is remembered in the context and finished by a retry
+// or at the start of the next remote pass; should the engine stop first, the
+// file stays under the conflicted-copy name.
 #pragma once
 
 #include <string>
@@ -24,5 +33,14 @@ namespace varnelo::uploader {
 // rows are forgotten); otherwise the failing request's code, with the
 // journal unchanged so that a retry starts over.
 int deleteIfUnchanged(Context& context, const std::string& remotePath);
+
+// Finishes the deletions of files taken aside that an earlier attempt could
+// not complete. 200, or the code of a request that failed again (those stay
+// remembered).
+int finishRemoteHolds(Context& context);
+
+// True while `remotePath` is a file this computer took aside to delete: the
+// remote pass leaves it alone.
+bool isRemoteHold(Context& context, const std::string& remotePath);
 
 }  // namespace varnelo::uploader
