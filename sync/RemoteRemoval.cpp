@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <map>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -56,6 +57,21 @@ bool sameFile(const RemoteHold& seen, const varnelo_meta_get_result& now) {
   return now.data && now.dataLength >= 0 &&
          static_cast<size_t>(now.dataLength) == seen.data->size() &&
          std::memcmp(now.data, seen.data->data(), seen.data->size()) == 0;
+}
+
+// `remotePath` with its last name spelled as the service's reply spells it:
+// a deletion found by a local scan has its path from the lower-cased
+// journal, and a file given back must keep its own letter case.
+std::string spelledAsService(const std::string& remotePath, const char* replyPath) {
+  if (!replyPath) return remotePath;
+  const std::string_view reply(replyPath);
+  const std::string_view name = reply.substr(reply.rfind('/') + 1);
+  const size_t slash = remotePath.rfind('/');
+  if (!isSafeRemoteName(name) ||
+      nameKey(name) != nameKey(std::string_view(remotePath).substr(slash + 1))) {
+    return remotePath;
+  }
+  return remotePath.substr(0, slash + 1) + std::string(name);
 }
 
 // A free name beside `remotePath` to take the file aside under: its
@@ -273,8 +289,8 @@ int deleteIfUnchanged(Context& context, const std::string& remotePath) {
     rc = http::meta_get(context.credentials(), remotePath, &remote.p, nullptr, false, 0);
     if (rc == codes::kOk) {
       const varnelo_meta_get_result& r = *remote.p;
-      rc = pruner.entry(remotePath, node, r.entry.type, r.entry.ver, false,
-                        describe(r.entry, r.data, r.dataLength), kept);
+      rc = pruner.entry(spelledAsService(remotePath, r.entry.path), node, r.entry.type, r.entry.ver,
+                        false, describe(r.entry, r.data, r.dataLength), kept);
     } else if (rc == codes::kNotFound) {
       rc = codes::kOk;  // deleted on the service as well
     }

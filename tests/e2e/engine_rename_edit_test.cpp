@@ -137,22 +137,26 @@ TEST_F(EngineRenameEditTest, AnAppendLandingWhileAMovedFileIsDeletedComesBack) {
 
 // B's replacement lands after A found the old name as synced but before A
 // took it away: A must notice that what it took is no longer what it checked
-// and give it back.
+// and give it back under its own name. A renames while it is off, so the
+// deletion is found by its scan (which knows the name only lower-cased).
 TEST_F(EngineRenameEditTest, AReplacementLandingJustBeforeTheOldNameIsTakenIsGivenBack) {
-  ASSERT_NO_FATAL_FAILURE(startBoth({{"x.bin", "as synced"}}));
+  ASSERT_NO_FATAL_FAILURE(startBoth({{"Notes.BIN", "as synced"}}));
+  a_->engine()->stopSync(false);
+  ASSERT_FALSE(files::rename(a_->path("Notes.BIN"), a_->path("y.bin")));
   ASSERT_NO_FATAL_FAILURE(holdRequestsTo("/move"));
-  ASSERT_FALSE(files::rename(a_->path("x.bin"), a_->path("y.bin")));
+  ASSERT_EQ(a_->start(), 200);
   ASSERT_TRUE(waitFor([&] { return arrived("/move") > 0; }))
       << "A deleted the old name without taking it aside first";
   b_->sink().clear();
-  b_->write("x.bin", "replaced by b in time");
-  ASSERT_TRUE(bReported("x.bin"));
-  ASSERT_TRUE(waitFor([&] { return remoteTree()["x.bin"] == fileEntry("replaced by b in time"); }));
+  b_->write("Notes.BIN", "replaced by b in time");
+  ASSERT_TRUE(bReported("Notes.BIN"));
+  ASSERT_TRUE(
+      waitFor([&] { return remoteTree()["Notes.BIN"] == fileEntry("replaced by b in time"); }));
   ASSERT_EQ(answeredBytes("/move"), 0u) << "A's move was answered before B's upload ended";
   ASSERT_TRUE(service().setFaults(""));
 
   EXPECT_TRUE(holdEverywhere(
-      {{"x.bin", fileEntry("replaced by b in time")}, {"y.bin", fileEntry("as synced")}}));
+      {{"Notes.BIN", fileEntry("replaced by b in time")}, {"y.bin", fileEntry("as synced")}}));
 }
 
 // A deletion that fails once the file is taken aside is finished later: the
