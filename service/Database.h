@@ -71,6 +71,9 @@ class Transaction {
   ~Transaction();
   Transaction(const Transaction&) = delete;
   Transaction& operator=(const Transaction&) = delete;
+  // False when BEGIN failed: nothing may run then, or each statement would
+  // commit on its own.
+  bool active() const { return open_; }
   bool commit();
 
  private:

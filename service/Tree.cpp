@@ -537,13 +537,45 @@ Status Tree::preparePut(int64_t account, const PutRequest& put, std::vector<int6
 }
 
 Status Tree::commitPut(int64_t account, const PutRequest& put, Entry* out) {
+  StoreLock lock(store_);
+  Database& db = store_.db();
+  Transaction tx(db);
+  if (!tx.active()) return kServerError;
+  if (Status s = commitLocked(db, account, put, out); s != kOk) return s;
+  return tx.commit() ? kOk : kServerError;
+}
+
+Status Tree::commitSmallPut(int64_t account, const PutRequest& put, Entry* out) {
+  if (put.keys.size() != 1) return kBadRequest;
+  StoreLock lock(store_);
+  Database& db = store_.db();
+  Status s = kServerError;
+  {
+    Transaction tx(db);
+    if (tx.active()) {
+      db.query("INSERT OR IGNORE INTO account_chunks(account, key) VALUES(?, ?)")
+          .bind(1, account)
+          .bindBlob(2, put.keys.front())
+          .run();
+      s = commitLocked(db, account, put, out);
+      if (s == kOk) return tx.commit() ? kOk : kServerError;
+    }
+  }
+  // Refused (a stale base, over quota, ...): the bytes were still received
+  // and stored, so the account keeps the chunk and a later upload of the
+  // same content needs no body.
+  db.query("INSERT OR IGNORE INTO account_chunks(account, key) VALUES(?, ?)")
+      .bind(1, account)
+      .bindBlob(2, put.keys.front())
+      .run();
+  return s;
+}
+
+Status Tree::commitLocked(Database& db, int64_t account, const PutRequest& put, Entry* out) {
   std::vector<std::string> parts;
   if (Status s = parsePath(put.path, &parts); s != kOk) return s;
   if (parts.size() == 1) return kBadRequest;
   if (Status s = checkShape(put); s != kOk) return s;
-  StoreLock lock(store_);
-  Database& db = store_.db();
-  Transaction tx(db);
   Ops ops(db, account);
   Entry existing;
   bool exists = false;
@@ -594,7 +626,7 @@ Status Tree::commitPut(int64_t account, const PutRequest& put, Entry* out) {
   ops.touch(id);
   ops.byId(id, out);
   out->path = parent.path + "/" + out->name;
-  return tx.commit() ? kOk : kServerError;
+  return kOk;
 }
 
 void Tree::addChunk(int64_t account, const std::string& key) {

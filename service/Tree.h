@@ -95,6 +95,10 @@ class Tree {
   // Publishes the version: kConflict for a stale base, kBadRequest while a
   // chunk is missing or the chunk lengths do not add up, kQuotaExceeded.
   Status commitPut(int64_t account, const PutRequest& put, Entry* out);
+  // The small-file put: its one chunk (keys[0], just received and checked)
+  // becomes the account's and the version is published in one transaction.
+  // The chunk stays the account's when the commit is refused.
+  Status commitSmallPut(int64_t account, const PutRequest& put, Entry* out);
 
   void addChunk(int64_t account, const std::string& key);
   bool holdsChunk(int64_t account, const std::string& key);
@@ -108,6 +112,9 @@ class Tree {
   std::vector<TreeDumpRow> dump(int64_t account);
 
  private:
+  // commitPut's work inside the caller's lock and transaction.
+  Status commitLocked(Database& db, int64_t account, const PutRequest& put, Entry* out);
+
   Store& store_;
   const ChunkStore& chunks_;
 };

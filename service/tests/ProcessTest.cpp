@@ -5,6 +5,10 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <condition_variable>
+#include <csignal>
+#include <map>
+#include <mutex>
 #include <thread>
 
 #include "TestClient.h"
@@ -105,6 +109,62 @@ TEST(ProcessTest, SixteenClientsUploadAndListAtOnce) {
   Json::Value tree;
   ASSERT_TRUE(service.dumpTree("many", &tree));
   EXPECT_EQ(tree["entries"].size(), static_cast<unsigned>(kClients * 9));
+}
+
+// Small puts from several clients at once, some of content already stored,
+// then the service is killed mid-stream: after the restart every put that
+// was answered 200 is there with its bytes.
+TEST(ProcessTest, EveryAcknowledgedSmallPutSurvivesAKill) {
+  ServiceProcess service;
+  ASSERT_TRUE(service.started()) << service.error();
+  ASSERT_TRUE(service.addUser("crash", "pw"));
+  constexpr int kClients = 4;
+  std::mutex mutex;
+  std::condition_variable enough;
+  std::map<std::string, std::string> acknowledged;  // path -> content
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kClients; ++t) {
+    threads.emplace_back([&, t] {
+      TestClient client(service);
+      if (!client.signIn("crash", "pw")) return;
+      for (int i = 0; i < 400; ++i) {
+        // Every third file repeats an earlier one's bytes (a stored chunk).
+        int seed = i % 3 == 2 ? i - 1 : i;
+        std::string content(1000 + seed, static_cast<char>('a' + t));
+        content += std::to_string(t * 1000 + seed);
+        std::string path = "home/c" + std::to_string(t) + "/f" + std::to_string(i);
+        std::string url = service.httpBase() + "/2/put?path=" + path +
+                          "&key=" + urlSafeBase64(sha1Bytes(content)) +
+                          "&fileSize=" + std::to_string(content.size()) +
+                          "&base=&chunkSize=4194304&mimeType=&editTime=";
+        Reply r = client.send("PUT", url, content, client.accessSigning());
+        if (r.status != 200) return;  // the service is gone
+        std::lock_guard<std::mutex> lock(mutex);
+        acknowledged[path] = content;
+        enough.notify_all();
+      }
+    });
+  }
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    ASSERT_TRUE(enough.wait_for(lock, std::chrono::seconds(60),
+                                [&] { return acknowledged.size() >= 300; }));
+    kill(service.pid(), SIGKILL);
+  }
+  for (auto& th : threads) th.join();
+  ASSERT_TRUE(service.restart()) << service.error();
+  TestClient client(service);
+  ASSERT_TRUE(client.signIn("crash", "pw"));
+  for (const auto& [path, content] : acknowledged) {
+    Json::Value body;
+    body["path"] = path;
+    body["base"] = "";
+    body["list"] = 0;
+    body["showType"] = 0;
+    Reply r = client.call("/get", body);
+    ASSERT_EQ(r.status, 200) << path;
+    EXPECT_EQ(r.json["data"].asString(), urlSafeBase64(content)) << path;
+  }
 }
 
 }  // namespace

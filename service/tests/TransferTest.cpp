@@ -199,6 +199,47 @@ TEST_F(TransferTest, SmallPutIsSignedAndChecked) {
             401);
 }
 
+// A small put whose content the store holds already writes no chunk, but
+// its body is checked all the same: a wrong or long body under a known key
+// must never publish that key's content for bytes the caller does not have.
+TEST_F(TransferTest, SmallPutOfStoredContentIsCheckedAndRefusalsKeepTheChunk) {
+  const std::string content = randomBytes(4096, 21);
+  const std::string key = urlSafeBase64(sha1Bytes(content));
+  auto put = [&](const std::string& path, const std::string& bytes, const std::string& base) {
+    std::string url = service_->httpBase() + "/2/put?path=" + path + "&key=" + key +
+                      "&fileSize=4096&base=" + base +
+                      "&chunkSize=4194304&mimeType=text/plain&editTime=7";
+    return client_->send("PUT", url, bytes, client_->accessSigning());
+  };
+  ASSERT_EQ(put("home/first", content, "").status, 200);
+
+  std::string flipped = content;
+  flipped[4095] ^= 1;
+  EXPECT_EQ(put("home/second", flipped, "").status, 400) << "wrong bytes under a stored key";
+  EXPECT_EQ(put("home/second", content + "x", "").status, 400) << "a longer body";
+  EXPECT_EQ(put("home/second", content.substr(0, 4000), "").status, 400) << "a shorter body";
+  EXPECT_EQ(get("home/second").status, 404) << "nothing refused was published";
+
+  Reply again = put("home/second", content, "");
+  ASSERT_EQ(again.status, 200) << again.body;
+  EXPECT_EQ(get("home/second").json["data"].asString(), urlSafeBase64(content));
+  EXPECT_NE(again.json["ver"].asString(), get("home/first").json["ver"].asString());
+
+  // New content refused for a stale base still counts as sent: its chunk is
+  // the account's, so the next upload of it needs no bytes.
+  const std::string fresh = randomBytes(3000, 22);
+  std::string freshKey = urlSafeBase64(sha1Bytes(fresh));
+  Reply refused = client_->send("PUT",
+                                service_->httpBase() + "/2/put?path=home/first&key=" + freshKey +
+                                    "&fileSize=3000&base=&chunkSize=65536&mimeType=&editTime=",
+                                fresh, client_->accessSigning());
+  EXPECT_EQ(refused.status, 409) << "exists and no base";
+  Reply prepared = client_->call("/prepare_put", putBody("home/third", fresh, ""));
+  ASSERT_EQ(prepared.status, 200);
+  EXPECT_EQ(prepared.json["required"].size(), 0u);
+  EXPECT_EQ(client_->call("/commit_put", putBody("home/third", fresh, "")).status, 200);
+}
+
 TEST_F(TransferTest, DataUrlsServeRangesAndKeyLists) {
   std::string content = randomBytes(3 * kChunk + 5, 8);
   ASSERT_EQ(client_->upload("home/r.bin", content, kChunk).status, 200);
