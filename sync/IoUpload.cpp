@@ -81,18 +81,22 @@ bool UploadFileCallback::verifyConflict() {
   return same;
 }
 
+int UploadFileCallback::commit() {
+  const std::string editTime = editTimeText(job_.lastWrite);
+  const std::string mime = MimeTypes::system().lookup(platform::files::fileName(job_.localPath));
+  const uint64_t chunkSize = context_.settings().chunkSize;
+  return http::meta_commit_put(context_.credentials(), job_.remotePath,
+                               job_.keys.empty() ? nullptr : job_.keys.front().data(),
+                               static_cast<int32_t>(job_.keys.size()),
+                               static_cast<uint32_t>(chunkSize),
+                               static_cast<int64_t>(job_.fileSize), editTime.c_str(), mime.c_str(),
+                               baseBytes(job_.base), &entry);
+}
+
 int UploadFileCallback::complete(int code) {
   const bool small = code == codes::kUnchanged;
-  if (!small) {
-    const std::string editTime = editTimeText(job_.lastWrite);
-    const std::string mime = MimeTypes::system().lookup(platform::files::fileName(job_.localPath));
-    const uint64_t chunkSize = context_.settings().chunkSize;
-    int rc =
-        http::meta_commit_put(context_.credentials(), job_.remotePath,
-                              job_.keys.empty() ? nullptr : job_.keys.front().data(),
-                              static_cast<int32_t>(job_.keys.size()),
-                              static_cast<uint32_t>(chunkSize), static_cast<int64_t>(job_.fileSize),
-                              editTime.c_str(), mime.c_str(), baseBytes(job_.base), &entry);
+  if (!small && !job_.committed) {
+    int rc = commit();
     if (rc != codes::kOk) {
       log_write(kLogError, kModuleSync, "varnelo_meta_commit_put return code:[%d]", rc);
       log_location();
@@ -186,6 +190,7 @@ int UploadFile::sendChunks(uploader::UploadFileCallback& callback) {
   SyncSettings& settings = context_.settings();
   const uint64_t chunkSize = settings.chunkSize;
   const uint64_t count = job_.keys.size();
+  if (commitKnownChunks(callback)) return codes::kOk;
   PrepareResult prepared;
   int rc = http::meta_prepare_put(
       context_.credentials(), job_.remotePath, count ? job_.keys.front().data() : nullptr,
@@ -249,6 +254,26 @@ int UploadFile::sendChunks(uploader::UploadFileCallback& callback) {
     if (task->result() != codes::kOk && task->result() != codes::kStopped) return task->result();
   }
   return codes::kStopped;
+}
+
+bool UploadFile::commitKnownChunks(uploader::UploadFileCallback& callback) {
+  chunkcache::ChunkCache* cache = context_.chunkCache();
+  if (!cache || job_.keys.empty()) return false;
+  std::vector<chunkcache::ChunkLocation> found;
+  for (const ChunkKey& key : job_.keys) {
+    found.clear();
+    if (cache->findChunk(key, found, 1) < 1) return false;
+  }
+  const int rc = callback.commit();
+  if (rc != codes::kOk) {
+    // A chunk the account no longer holds (400), a newer version (409), ...:
+    // prepare_put sorts it out, and its answer is the one reported.
+    log_write(kLogInfo, kModuleSync, "commit of known chunks return code:[%d], preparing", rc);
+    return false;
+  }
+  job_.committed = true;
+  callback.progress(0, static_cast<int64_t>(job_.fileSize));  // nothing to send
+  return true;
 }
 
 int UploadFile::plan(uploader::UploadFileCallback& callback) {

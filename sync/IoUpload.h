@@ -32,6 +32,9 @@ struct UploadJob {
   platform::FileTime lastWrite = 0;
   std::optional<Signature> base;  // the journal's version of the file
   std::vector<ChunkKey> keys;
+  // The new version was committed already (every chunk was known to be on
+  // the service, so no prepare was needed); the callback only records it.
+  bool committed = false;
 };
 
 namespace uploader {
@@ -48,6 +51,9 @@ class UploadFileCallback final : public TransferCallback {
   // Finishes the upload: `code` is the transfer's result (200 sent in chunks,
   // -108 sent as a small file, anything else a failure). Ends with uploadDone.
   void run(int code);
+
+  // commit_put of the job's keys into `entry`: its code.
+  int commit();
 
   // The new version: from the small-file reply or from commit_put.
   varnelo_meta_entry entry{};
@@ -84,6 +90,11 @@ class UploadFile {
   int send(uploader::UploadFileCallback& callback);
   int sendSmall(uploader::UploadFileCallback& callback);
   int sendChunks(uploader::UploadFileCallback& callback);
+  // Content whose every chunk the local chunk index knows (a copy or a move of
+  // a synced file) went up or came down before, so the service holds those
+  // chunks: the version is committed at once, without a prepare. False when
+  // that was not tried or the service refused it; the usual way follows then.
+  bool commitKnownChunks(uploader::UploadFileCallback& callback);
   // Everything before the transfer: quota, keys, a folder in the way.
   int plan(uploader::UploadFileCallback& callback);
   int makeSmallTask(uploader::UploadFileCallback& callback, TransferGroup& group,

@@ -82,6 +82,51 @@ TEST_F(TransferTest, SameContentUnderAnotherNameSendsNoChunkBytes) {
   EXPECT_TRUE(pc.sink().has("uploaded " + pc.path("copy/b.bin")));
 }
 
+// A copy of content that went up before is committed at once: no prepare,
+// no chunk bytes. When the chunk index is wrong about what the service holds,
+// the commit is refused and the usual prepare and chunk uploads follow.
+TEST_F(TransferTest, KnownChunksAreCommittedWithoutAPrepareUnlessTheServiceLacksThem) {
+  Pc pc(credentials());
+  const std::string content = patternBytes(3 * 65536 + 99, 11);
+  pc.write("a.bin", content);
+  ASSERT_EQ(pc.upload("a.bin"), codes::kOk);
+  service().resetCounters();
+  pc.write("copy/a.bin", content);
+  pc.push();
+  EXPECT_EQ(remoteTree()["home/copy/a.bin"], fileEntry(content));
+  EXPECT_EQ(counts("/prepare_put").requests, 0);
+  EXPECT_EQ(counts("/commit_put").requests, 1);
+  EXPECT_EQ(counts("/chunk").requests, 0);
+  EXPECT_TRUE(pc.sink().has("uploaded " + pc.path("copy/a.bin")));
+  EXPECT_EQ(pc.upload("copy/a.bin"), codes::kUnchanged) << "its journal row was written";
+
+  // Index rows for content the account never sent (another file's chunks
+  // recorded by hand, as a stale index could hold them).
+  const std::string unsent = patternBytes(2 * 65536 + 5, 12);
+  std::vector<ChunkKey> keys;
+  pc.write("b.bin", unsent);
+  ASSERT_EQ(computeChunkKeys(pc.path("b.bin"), unsent.size(), 65536, keys, [] { return false; }),
+            codes::kOk);
+  ASSERT_EQ(pc.cache().recordFile(pc.path("elsewhere.bin"), unsent.size(), 65536, keys), 0);
+  service().resetCounters();
+  EXPECT_EQ(pc.upload("b.bin"), codes::kOk);
+  EXPECT_EQ(remoteTree()["home/b.bin"], fileEntry(unsent));
+  EXPECT_EQ(counts("/commit_put").requests, 2) << "the refused one, then the real one";
+  EXPECT_EQ(counts("/prepare_put").requests, 1);
+  EXPECT_EQ(counts("/chunk").bytesIn, static_cast<int64_t>(unsent.size()));
+
+  // Known content under a name another computer filled meanwhile: the commit
+  // is refused (a version this one never saw) and the other file stays.
+  Pc other(credentials());
+  const std::string theirs = patternBytes(70000, 13);
+  other.write("d.bin", theirs);
+  ASSERT_EQ(other.upload("d.bin"), codes::kOk);
+  pc.write("d.bin", content);
+  pc.upload("d.bin");
+  EXPECT_TRUE(pc.sink().has("result 409 " + pc.path("d.bin")));
+  EXPECT_EQ(remoteTree()["home/d.bin"], fileEntry(theirs));
+}
+
 TEST_F(TransferTest, ChangedFileReplacesTheRemoteVersion) {
   Pc pc(credentials());
   pc.write("doc.txt", patternBytes(20000, 5));
