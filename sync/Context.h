@@ -40,6 +40,7 @@ class DeletionHold;
 namespace uploader {
 class SmallUploads;
 }
+struct JournalNode;
 
 // Bits of the sync mode.
 enum SyncModeBits : int {
@@ -47,17 +48,20 @@ enum SyncModeBits : int {
   kSyncRemoteChanges = 2,  // download direction
 };
 
-// A remote file moved aside to be deleted (RemoteRemoval.h) whose deletion
-// has not gone through yet: where it went, and what it held when it was
-// found as last synced.
+// A remote file or folder moved aside to be deleted (RemoteRemoval.h) whose
+// deletion has not gone through yet: where it went, and what it held when it
+// was found as last synced.
 struct RemoteHold {
   std::string from;                  // remote path it was taken from
   std::array<uint8_t, 16> synced{};  // the journal's version of `from` then
-  std::string path;                  // remote path of the file taken aside
+  std::string path;                  // remote path of the entry taken aside
   int64_t size = 0;
   std::string editTime;
   std::optional<std::string> data;  // inline content, when a reply carried it
-  bool checked = false;             // found to be that file: only the delete is left
+  // A folder: the journal's rows of `from` and below when it was taken
+  // aside, what its entries must still be for it to go at once.
+  std::shared_ptr<const JournalNode> folder;
+  bool checked = false;  // found to be what was synced: only the delete is left
 };
 
 class Context {
@@ -106,8 +110,10 @@ class Context {
   // hands over queued paths; null when uploads run one at a time.
   uploader::SmallUploads* smallUploads() const { return smallUploads_; }
   void setSmallUploads(uploader::SmallUploads* window) { smallUploads_ = window; }
-  // Sync thread only: remote files taken aside whose deletion failed, by the
-  // journal path of the name they were taken from; a retry finishes them.
+  // Sync thread only: remote files and folders taken aside whose deletion
+  // failed, by the journal path of the name they were taken from; a retry
+  // finishes them. Kept in memory only: after a restart what was taken aside
+  // is a conflicted copy on the service, synced like any other.
   std::map<std::string, RemoteHold>& remoteHolds() { return remoteHolds_; }
 
   // Pausing and stopping both raise the paused flag; transfers poll it and

@@ -505,7 +505,7 @@ class Pass {
           if (existing) context_.takesPart(localPath);
           const std::string childJournal = journalFolder + "/" + (r ? r->key : j->name);
           if (r && !j && uploader::isRemoteHold(context_, childPath(remotePath, r->name))) {
-            // A file this computer took aside to delete: never brought down;
+            // An entry this computer took aside to delete: never brought down;
             // the folder stays out of step until the deletion is through.
             job->schedule();
             job->finish(false);

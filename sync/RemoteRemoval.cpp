@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -102,20 +103,25 @@ class Pruner {
     if (rowFolder != remoteFolder) return keep(remotePath, kept);
     if (sameVersion(ver, node.row.signature)) {
       if (listed) return again(remotePath, node, kept);
-      if (rowFolder) return remove(remotePath);
       seen.from = remotePath;
       seen.synced = node.row.signature;
-      return removeFile(std::move(seen), kept);
+      if (rowFolder) seen.folder = std::make_shared<const JournalNode>(node);
+      return takeAside(std::move(seen), kept);
     }
     if (!rowFolder) return keep(remotePath, kept);
-    // Something below changed (or the folder was never listed in full):
-    // only the entries still as synced go.
+    return prune(remotePath, node, kept);
+  }
+
+  // Something below the folder changed (or it was never listed in full):
+  // only the entries still as synced go, and the folder itself only once
+  // nothing else is in it.
+  int prune(const std::string& remotePath, const JournalNode& node, bool& kept) {
     GetResult listing;
     int rc = http::meta_list(context_.credentials(), remotePath, &listing.p);
     if (rc == codes::kNotFound) return codes::kOk;
     if (rc != codes::kOk) return rc;
     std::unordered_map<std::string, const JournalNode*> rows;
-    // Files of this folder that an earlier attempt took aside, by the
+    // Entries of this folder that an earlier attempt took aside, by the
     // lower-cased name they stand under now.
     std::unordered_map<std::string, const RemoteHold*> held;
     for (const JournalNode& child : node.children) {
@@ -154,7 +160,7 @@ class Pruner {
     return removeIfEmpty(remotePath, kept);
   }
 
-  // The file of `remotePath` that an earlier attempt took aside and could
+  // The entry of `remotePath` that an earlier attempt took aside and could
   // not delete, while the journal's row is still the one it was taken for.
   const RemoteHold* pendingHold(const std::string& remotePath, const JournalNode& node) {
     auto it = holds_.find(sync::journalPathOf(remotePath));
@@ -166,18 +172,21 @@ class Pruner {
     return &it->second;
   }
 
-  // Finishes deleting a file taken aside: deleted when it is still the file
-  // that was found as last synced, otherwise (written to between that check
-  // and the move) given back its name, and `kept` is set.
+  // Finishes deleting an entry taken aside: deleted when it is still what
+  // was found as last synced, otherwise (written to between that check and
+  // the move) given back its name, and `kept` is set where anything stays.
   int finishHold(RemoteHold hold, bool& kept) {
     const std::string key = sync::journalPathOf(hold.from);
     holds_.erase(key);
     if (!hold.checked) {
       GetResult taken;
-      const int rc = http::meta_get(context_.credentials(), hold.path, &taken.p, nullptr, false, 0);
+      const int rc = hold.folder ? http::meta_list(context_.credentials(), hold.path, &taken.p)
+                                 : http::meta_get(context_.credentials(), hold.path, &taken.p,
+                                                  nullptr, false, 0);
       if (rc == codes::kNotFound) return codes::kOk;
       if (rc != codes::kOk) return remember(key, std::move(hold), rc);
-      if (!sameFile(hold, *taken.p)) return giveBack(hold, kept);
+      const bool same = hold.folder ? sameFolder(*hold.folder, *taken.p) : sameFile(hold, *taken.p);
+      if (!same) return giveBack(std::move(hold), kept);
       hold.checked = true;
     }
     const int rc = remove(hold.path);
@@ -186,12 +195,12 @@ class Pruner {
   }
 
  private:
-  // Deletes the remote file `seen.from` if what is deleted is the file that
-  // `seen` describes. The file is first taken aside, one atomic move on the
-  // service: whatever another computer writes to its name from then on
-  // cannot go with it, and whatever it wrote just before is noticed and
-  // given back instead of deleted.
-  int removeFile(RemoteHold seen, bool& kept) {
+  // Deletes the remote entry `seen.from` if what is deleted is what `seen`
+  // describes. It is first taken aside, one atomic move on the service:
+  // whatever another computer writes to its name (or into it, for a folder)
+  // from then on cannot go with it, and whatever it wrote just before is
+  // noticed and given back instead of deleted.
+  int takeAside(RemoteHold seen, bool& kept) {
     int rc = codes::kConflict;
     for (int attempt = 1; attempt <= kHoldAttempts && rc == codes::kConflict; ++attempt) {
       seen.path = holdPathFor(seen.from, attempt);
@@ -199,18 +208,54 @@ class Pruner {
     }
     if (rc == codes::kNotFound) return codes::kOk;  // gone already
     if (rc != codes::kOk) {
-      log_write(kLogError, kModuleRemove, "take remote file aside %s, error:[%d]",
+      log_write(kLogError, kModuleRemove, "take remote entry aside %s, error:[%d]",
                 seen.from.c_str(), rc);
       return rc;
     }
     return finishHold(std::move(seen), kept);
   }
 
-  int giveBack(const RemoteHold& hold, bool& kept) {
-    log_write(kLogInfo, kModuleRemove, "remote file changed while it was deleted, kept:[%s]",
+  // A folder taken aside is still as synced when every entry in it is one
+  // the journal knows, of the same kind and version. A moved folder keeps
+  // the versions of what it holds, and a folder's version covers everything
+  // below it, so one listing tells. Entries deleted meanwhile do not matter.
+  static bool sameFolder(const JournalNode& synced, const varnelo_meta_get_result& now) {
+    std::unordered_map<std::string_view, const sync::JournalEntry*> rows;
+    for (const JournalNode& child : synced.children) rows.emplace(child.row.name, &child.row);
+    const int32_t count = varnelo_array_size(now.entries);
+    for (int32_t i = 0; i < count; ++i) {
+      varnelo_meta_entry e{};
+      if (varnelo_meta_entry_array_at(now.entries, i, &e) != codes::kOk || !e.path) return false;
+      const std::string_view path(e.path);
+      const std::string_view name = path.substr(path.rfind('/') + 1);
+      if (!isSafeRemoteName(name)) return false;
+      auto it = rows.find(nameKey(name));
+      if (it == rows.end()) return false;
+      const bool rowFolder = (it->second->type & sync::FileJournal::kTypeFolder) != 0;
+      const bool entryFolder = (e.type & 2) != 0;
+      const bool entryFile = (e.type & 1) != 0;
+      if (rowFolder != entryFolder || rowFolder == entryFile ||
+          !sameVersion(e.ver, it->second->signature)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  int giveBack(RemoteHold hold, bool& kept) {
+    log_write(kLogInfo, kModuleRemove, "remote entry changed while it was deleted, kept:[%s]",
               hold.from.c_str());
-    kept = true;
     const int rc = http::meta_move(context_.credentials(), hold.path, hold.from);
+    if (hold.folder) {
+      // What of it is still as synced goes, entry by entry, the rest stays.
+      // When its name was taken meanwhile (an upload from another computer
+      // made the folder again), that happens where it stands, and what
+      // stays keeps the conflicted-copy name.
+      if (rc == codes::kOk) return prune(hold.from, *hold.folder, kept);
+      if (rc == codes::kConflict) return prune(hold.path, *hold.folder, kept);
+      return remember(sync::journalPathOf(hold.from), std::move(hold), rc);
+    }
+    kept = true;
     if (rc != codes::kOk) {
       // It stays under its conflicted-copy name and is synced as such.
       log_write(kLogError, kModuleRemove, "cannot give back %s, it stays as %s, error:[%d]",
@@ -220,7 +265,7 @@ class Pruner {
   }
 
   int remember(const std::string& key, RemoteHold hold, int rc) {
-    log_write(kLogError, kModuleRemove, "remote file taken aside as %s not deleted, error:[%d]",
+    log_write(kLogError, kModuleRemove, "remote entry taken aside as %s not deleted, error:[%d]",
               hold.path.c_str(), rc);
     holds_[key] = std::move(hold);
     return rc;

@@ -11,13 +11,17 @@
 // path on the sync thread.
 //
 // The service deletes whatever stands at a path when the request arrives, so
-// a file found as synced is first moved aside under its conflicted-copy name
-// (one atomic step) and deleted there only when it is still that file: an
-// upload from another computer that lands between the check and the delete
-// is given back its name instead of being deleted with it. A deletion that
-// fails after the move is remembered in the context and finished by a retry
-// or at the start of the next remote pass; should the engine stop first, the
-// file stays under the conflicted-copy name.
+// a file or folder found as synced is first moved aside under its
+// conflicted-copy name (one atomic step) and deleted there only when it is
+// still what was synced: a file of the same size, time and inline bytes, a
+// folder whose every entry has the journal's version (a folder's version
+// covers all below it). An upload from another computer that lands between
+// the check and the delete is given back its name instead of being deleted
+// with it; a folder given back is walked as above, so only what is new or
+// changed in it stays. A deletion that fails after the move is remembered in
+// the context (in memory) and finished by a retry or at the start of the
+// next remote pass; should the engine stop first, the entry stays under the
+// conflicted-copy name and is synced like any conflicted copy.
 #pragma once
 
 #include <string>
@@ -34,13 +38,13 @@ namespace varnelo::uploader {
 // journal unchanged so that a retry starts over.
 int deleteIfUnchanged(Context& context, const std::string& remotePath);
 
-// Finishes the deletions of files taken aside that an earlier attempt could
-// not complete. 200, or the code of a request that failed again (those stay
+// Finishes the deletions of files and folders taken aside that an earlier
+// attempt could not complete. 200, or the code of a request that failed again (those stay
 // remembered).
 int finishRemoteHolds(Context& context);
 
-// True while `remotePath` is a file this computer took aside to delete: the
-// remote pass leaves it alone.
+// True while `remotePath` is a file or folder this computer took aside to
+// delete: the remote pass leaves it alone.
 bool isRemoteHold(Context& context, const std::string& remotePath);
 
 }  // namespace varnelo::uploader
