@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "ConnectionSettings.h"
@@ -109,7 +110,14 @@ size_t put_read_callback(char* buffer, size_t size, size_t count, void* user) {
     }
     size_t remaining = block->length > block->position ? block->length - block->position : 0;
     size_t n = std::min(remaining, size * count);
-    std::copy_n(block->data + block->position, n, buffer);
+    if (n > 0 && block->source) {
+      if (block->source(block->position, buffer, n) != n) {
+        block->ok = false;  // the source ended early: never send a short body
+        return CURL_READFUNC_ABORT;
+      }
+    } else if (n > 0) {
+      std::memcpy(buffer, block->data + block->position, n);
+    }
     block->position += n;
     if (n > 0 && block->onSent) block->onSent(n);
     return n;
@@ -198,6 +206,7 @@ int http_get(const std::string& url, HeaderList headers, long timeoutMs, uint64_
     std::snprintf(range, sizeof range, "%" PRIu64 "-%" PRIu64, offset, offset + length - 1);
   return perform({Method::Get, url, headers, timeoutMs, bodySink, headerSink}, [&](CURL* h) {
     curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kTransferBufferBytes);
     if (length > 0) curl_easy_setopt(h, CURLOPT_RANGE, range);
   });
 }
@@ -208,6 +217,7 @@ int http_put(const std::string& url, PutBlock& data, HeaderList headers, long ti
     curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);  // PUT
     curl_off_t size = data.length > data.position ? data.length - data.position : 0;
     curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, size);
+    curl_easy_setopt(h, CURLOPT_UPLOAD_BUFFERSIZE, kTransferBufferBytes);
     curl_easy_setopt(h, CURLOPT_READFUNCTION, &put_read_callback);
     curl_easy_setopt(h, CURLOPT_READDATA, &data);
   });

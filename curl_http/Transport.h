@@ -42,18 +42,30 @@ class StringSink final : public Sink {
   std::string bytes;
 };
 
-// The in-memory block a PUT sends. The read callback copies from `position`
-// on and advances it. When `isStopping` answers true the callback hands out
+// The block a PUT sends: `length` bytes, from memory (`data`) or, when
+// `source` is set, read from it straight into libcurl's upload buffer (a
+// chunk of a file goes from the page cache to the socket with no copy of
+// its own). `source(position, out, size)` fills `out` with the bytes at
+// `position` and returns how many it wrote; fewer than asked for (a file
+// cut short meanwhile) clears `ok` and aborts the transfer. The read callback
+// advances `position`. When `isStopping` answers true the callback hands out
 // nothing more, clears `ok` and aborts the transfer. `onSent` (optional) is
 // told how many bytes each read handed to libcurl, for progress reports.
 struct PutBlock {
   const uint8_t* data = nullptr;
+  std::function<size_t(size_t position, char* out, size_t size)> source;
   size_t length = 0;
   size_t position = 0;
   bool ok = true;
   std::function<bool()> isStopping;
   std::function<void(size_t)> onSent;
 };
+
+// Size of libcurl's receive buffer for GETs and of its upload buffer for
+// PUTs: large blocks mean few calls into the sinks and few writes to disk.
+// Each thread's transfer holds one such buffer, so memory stays bounded by
+// the number of transfer threads.
+inline constexpr long kTransferBufferBytes = 512 * 1024;
 
 // Header list: NULL-terminated array of complete header lines
 // ("Name: value"), owned by the caller; may itself be NULL.

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -11,8 +12,33 @@
 
 namespace varnelo::service {
 namespace {
+// Bytes gathered before one write to the temporary file: request bodies
+// arrive in small blocks, and one write per block would cost a system call
+// (and a file-change notification) every few kilobytes.
+constexpr size_t kWriteBlock = 1 << 20;
+
+// Present in the chunk folder while a process has the store open.
+constexpr const char* kOpenMarker = "open";
+
 bool makeDir(const std::string& path) {
   return mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+// fsync of an open descriptor, retried on EINTR.
+bool syncFd(int fd, bool dataOnly) {
+  int rc;
+  do {
+    rc = dataOnly ? fdatasync(fd) : fsync(fd);
+  } while (rc != 0 && errno == EINTR);
+  return rc == 0;
+}
+
+bool syncPath(const std::string& path, bool directory) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (directory ? O_DIRECTORY : 0));
+  if (fd < 0) return false;
+  bool ok = syncFd(fd, !directory);
+  ::close(fd);
+  return ok;
 }
 }  // namespace
 
@@ -23,7 +49,41 @@ bool ChunkStore::open(const std::string& dataDir) {
             strerror(errno));
     return false;
   }
+  // The marker stays while the store is open. Found at open, it means an
+  // earlier run ended without close(), perhaps leaving chunks it stored but
+  // never made durable; the commits of this run take every chunk they did
+  // not store themselves to be on disk, so the file system is flushed first.
+  const std::string marker = root_ + "/" + kOpenMarker;
+  if (access(marker.c_str(), F_OK) == 0) {
+    int fd = ::open(root_.c_str(), O_RDONLY | O_CLOEXEC | O_DIRECTORY);
+    bool synced = fd >= 0 && syncfs(fd) == 0;
+    if (fd >= 0) ::close(fd);
+    if (!synced) {
+      logLine(LogLevel::kError, "cannot flush the chunk store in %s: %s", root_.c_str(),
+              strerror(errno));
+      return false;
+    }
+  }
+  int fd = ::open(marker.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    logLine(LogLevel::kError, "cannot mark the chunk store open in %s: %s", root_.c_str(),
+            strerror(errno));
+    return false;
+  }
+  ::close(fd);
   return true;
+}
+
+void ChunkStore::close() {
+  if (root_.empty()) return;
+  std::vector<std::string> keys;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    keys.assign(unsynced_.begin(), unsynced_.end());
+  }
+  // Stored but never committed: flushed too, since the next run takes every
+  // chunk it finds to be on disk.
+  if (makeDurable(keys) == kOk) unlink((root_ + "/" + kOpenMarker).c_str());
 }
 
 std::string ChunkStore::pathFor(const std::string& key) const {
@@ -37,7 +97,43 @@ int64_t ChunkStore::length(const std::string& key) const {
   return st.st_size;
 }
 
-ChunkStore::Writer::Writer(const ChunkStore& store, uint64_t maxLength)
+bool ChunkStore::wholeOnDisk(const std::string& key, int64_t expected) const {
+  return expected > 0 && length(key) == expected;
+}
+
+Status ChunkStore::makeDurable(const std::vector<std::string>& keys) {
+  std::vector<std::string> pending;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& key : keys) {
+      if (unsynced_.count(key)) pending.push_back(key);
+    }
+  }
+  if (pending.empty()) return kOk;
+  std::set<std::string> folders;
+  for (const auto& key : pending) {
+    std::string path = pathFor(key);
+    if (!syncPath(path, false)) {
+      if (errno == ENOENT) continue;  // not stored: the commit's own checks refuse it
+      logLine(LogLevel::kError, "chunk sync failed: %s", strerror(errno));
+      return kServerError;
+    }
+    folders.insert(path.substr(0, path.rfind('/')));
+  }
+  for (const auto& folder : folders) {
+    if (!syncPath(folder, true)) {
+      logLine(LogLevel::kError, "chunk folder sync failed: %s", strerror(errno));
+      return kServerError;
+    }
+  }
+  // Taken out only now: a commit running beside this one that needs the same
+  // chunk syncs it too rather than relying on a sync still under way.
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto& key : pending) unsynced_.erase(key);
+  return kOk;
+}
+
+ChunkStore::Writer::Writer(ChunkStore& store, uint64_t maxLength)
     : store_(store), maxLength_(maxLength) {
   tempPath_ = store_.root_ + "/tmp/chunk-XXXXXX";
   fd_ = mkstemp(tempPath_.data());
@@ -49,20 +145,15 @@ ChunkStore::Writer::Writer(const ChunkStore& store, uint64_t maxLength)
 }
 
 ChunkStore::Writer::~Writer() {
-  if (fd_ >= 0) close(fd_);
+  if (fd_ >= 0) ::close(fd_);
   if (!tempPath_.empty()) unlink(tempPath_.c_str());
 }
 
-bool ChunkStore::Writer::write(const char* data, size_t size) {
-  if (failed_ || tooLong_) return false;
-  if (written_ + size > maxLength_) {
-    tooLong_ = true;
-    return false;
-  }
-  hash_.update(data, size);
+bool ChunkStore::Writer::flush() {
+  hash_.update(buffer_.data(), used_);
   size_t done = 0;
-  while (done < size) {
-    ssize_t n = ::write(fd_, data + done, size - done);
+  while (done < used_) {
+    ssize_t n = ::write(fd_, buffer_.data() + done, used_ - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       logLine(LogLevel::kError, "chunk write failed: %s", strerror(errno));
@@ -71,25 +162,52 @@ bool ChunkStore::Writer::write(const char* data, size_t size) {
     }
     done += static_cast<size_t>(n);
   }
+  used_ = 0;
+  return true;
+}
+
+bool ChunkStore::Writer::write(const char* data, size_t size) {
+  if (failed_ || tooLong_) return false;
+  if (written_ + size > maxLength_) {
+    tooLong_ = true;
+    return false;
+  }
+  if (buffer_.empty()) {
+    buffer_.resize(
+        static_cast<size_t>(std::min<uint64_t>(kWriteBlock, std::max<uint64_t>(maxLength_, 1))));
+  }
   written_ += size;
+  while (size > 0) {
+    size_t n = std::min(size, buffer_.size() - used_);
+    std::memcpy(buffer_.data() + used_, data, n);
+    used_ += n;
+    data += n;
+    size -= n;
+    if (used_ == buffer_.size() && !flush()) return false;
+  }
   return true;
 }
 
 Status ChunkStore::Writer::finish(const std::string& key) {
   if (tooLong_) return kBadRequest;
-  if (failed_) return kServerError;
+  if (failed_ || (used_ > 0 && !flush())) return kServerError;
   if (key.size() != 20 || hash_.finish() != key) return kBadRequest;
-  if (fsync(fd_) != 0) {
-    logLine(LogLevel::kError, "chunk fsync failed: %s", strerror(errno));
-    return kServerError;
-  }
-  close(fd_);
+  // Writeback starts now, while other chunks still arrive; makeDurable()
+  // waits for it when a commit needs the chunk.
+  sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+  ::close(fd_);
   fd_ = -1;
   // Another upload of the same bytes may have won the race; the rename then
   // replaces identical content, which is harmless.
   // The folder of a key prefix is made when its first chunk arrives.
   std::string target = store_.pathFor(key);
   mkdir(target.substr(0, target.rfind('/')).c_str(), 0700);
+  {
+    // Counted as unsynced before the name exists, so a commit never finds the
+    // chunk stored without knowing it still has to be synced.
+    std::lock_guard<std::mutex> lock(store_.mutex_);
+    store_.unsynced_.insert(key);
+  }
   if (rename(tempPath_.c_str(), target.c_str()) != 0) {
     logLine(LogLevel::kError, "chunk rename failed: %s", strerror(errno));
     return kServerError;
@@ -102,7 +220,7 @@ ChunkReader::ChunkReader(const std::string& path)
     : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
 
 ChunkReader::~ChunkReader() {
-  if (fd_ >= 0) close(fd_);
+  if (fd_ >= 0) ::close(fd_);
 }
 
 bool ChunkReader::readAt(uint64_t offset, char* out, size_t size) const {

@@ -1,13 +1,27 @@
 // The content-addressed chunk store on disk: one file per chunk, named by the
-// hex SHA-1 of its bytes, under <data>/chunks/<2 hex>/ (made on first use). A chunk is written to
-// a temporary file while its bytes stream in, hashed on the way, fsynced and
-// renamed into place only when it hashes to its key, so a reader never sees a
-// partial or wrong chunk. Safe for concurrent use: files are immutable once
-// renamed and every writer has its own temporary file.
+// hex SHA-1 of its bytes, under <data>/chunks/<2 hex>/ (made on first use). A
+// chunk is written to a temporary file while its bytes stream in (buffered
+// into large writes), hashed on the way, and renamed into place only when it
+// hashes to its key, so a reader never sees a partial or wrong chunk.
+//
+// Durability is paid once per file, not once per chunk: a stored chunk's
+// writeback is started when it is renamed into place, and makeDurable()
+// waits for it (data and folder entries) before a file that uses it is
+// committed. A chunk lost with the page cache in a machine crash before any
+// commit needed it is found missing or short by wholeOnDisk() and asked for
+// again; open() flushes what an earlier run that never reached close() left
+// unsynced.
+//
+// Safe for concurrent use: files are immutable once renamed, every writer
+// has its own temporary file, and one lock guards the set of chunks not yet
+// known to be on disk.
 #pragma once
 
 #include <cstdint>
+#include <mutex>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "Crypto.h"
 #include "Status.h"
@@ -16,18 +30,31 @@ namespace varnelo::service {
 
 class ChunkStore {
  public:
-  // Creates the folders below dataDir; false on failure (logged).
+  // Creates the folders below dataDir (flushing the store's file system when
+  // the last run did not close it); false on failure (logged).
   bool open(const std::string& dataDir);
+  // Makes every chunk this process stored durable and marks the store
+  // closed. Called once no request runs any more.
+  void close();
 
   std::string pathFor(const std::string& key) const;
   // Length of the stored chunk, or -1 when it is not stored.
   int64_t length(const std::string& key) const;
+  // True when the chunk is stored with exactly `expected` bytes: a chunk
+  // lost or cut short by a crash before it reached the disk is not.
+  bool wholeOnDisk(const std::string& key, int64_t expected) const;
+
+  // Waits until every chunk of `keys` stored by this process is on disk,
+  // with the folder entry that names it. kOk, or kServerError when the disk
+  // refused (the caller must not commit anything that uses these chunks).
+  // Keys that are not stored are left to the caller's own checks.
+  Status makeDurable(const std::vector<std::string>& keys);
 
   // Streams one chunk into the store. Construction opens the temporary file;
   // destruction removes it unless finish() stored it.
   class Writer {
    public:
-    Writer(const ChunkStore& store, uint64_t maxLength);
+    Writer(ChunkStore& store, uint64_t maxLength);
     ~Writer();
     Writer(const Writer&) = delete;
     Writer& operator=(const Writer&) = delete;
@@ -41,18 +68,26 @@ class ChunkStore {
     Status finish(const std::string& key);
 
    private:
-    const ChunkStore& store_;
+    bool flush();
+
+    ChunkStore& store_;
     uint64_t maxLength_;
     uint64_t written_ = 0;
     int fd_ = -1;
     bool failed_ = false;
     bool tooLong_ = false;
     std::string tempPath_;
+    std::vector<char> buffer_;  // gathers bytes into large writes
+    size_t used_ = 0;           // bytes in buffer_ not yet written
     Sha1Stream hash_;
   };
 
  private:
   std::string root_;
+  // Guards unsynced_: keys renamed into place by this process whose data and
+  // folder entry may still be only in the page cache.
+  std::mutex mutex_;
+  std::set<std::string> unsynced_;
 };
 
 // A read-only descriptor of one stored chunk, closed on destruction.

@@ -258,7 +258,10 @@ void installFileRoutes(httplib::Server& server, ServiceContext& ctx, bool secure
       return sendStatus(ctx, res, kBadRequest);
     }
     Entry entry;
-    Status s = ctx.tree.commitPut(c.account(), put, &entry);
+    // The chunks reach the disk before the version that names them exists;
+    // outside the tree's lock, so other requests go on meanwhile.
+    Status s = ctx.chunks.makeDurable(put.keys);
+    if (s == kOk) s = ctx.tree.commitPut(c.account(), put, &entry);
     if (s != kOk) return sendStatus(ctx, res, s);
     http::sendJson(ctx, res, 200, entryJson(entry, leadingSlash(put.path)));
   });

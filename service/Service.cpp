@@ -247,6 +247,7 @@ int serve(const ServeOptions& options) {
   lock.unlock();
   httpThread.join();
   httpsThread.join();
+  ctx->chunks.close();
   ctx->verifier.saveNonces();
   logLine(LogLevel::kInfo, "stopped");
   return 0;

@@ -513,9 +513,16 @@ Status Tree::preparePut(int64_t account, const PutRequest& put, std::vector<int6
   Entry existing;
   bool exists = false;
   if (Status s = checkBase(ops, parts, put.base, &existing, &exists); s != kOk) return s;
+  // A chunk the account holds is asked for again when its file is missing or
+  // not of the length it must have here: lost or cut short by a crash
+  // before it reached the disk.
   std::set<std::string> listed;
-  for (size_t i = 0; i < put.keys.size(); ++i) {
-    if (!ops.holds(put.keys[i]) && listed.insert(put.keys[i]).second) {
+  const size_t count = put.keys.size();
+  for (size_t i = 0; i < count; ++i) {
+    const int64_t length =
+        i + 1 < count ? put.chunkSize : put.fileSize - static_cast<int64_t>(i) * put.chunkSize;
+    if ((!ops.holds(put.keys[i]) || !chunks_.wholeOnDisk(put.keys[i], length)) &&
+        listed.insert(put.keys[i]).second) {
       required->push_back(static_cast<int64_t>(i));
     }
   }

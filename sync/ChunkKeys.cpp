@@ -4,6 +4,7 @@
 
 #include "TransferCodes.h"
 #include "platform/file.h"
+#include "platform/files.h"
 
 namespace varnelo {
 
@@ -33,6 +34,22 @@ int computeChunkKeys(const std::string& path, uint64_t fileSize, uint64_t chunkS
     keys.push_back(sha.finish());
   }
   return codes::kOk;
+}
+
+int computeVersionKeys(const std::string& path, uint64_t fileSize, uint64_t lastWrite,
+                       uint64_t chunkSize, std::vector<ChunkKey>& keys,
+                       const std::function<bool()>& stopping) {
+  const int rc = computeChunkKeys(path, fileSize, chunkSize, keys, stopping);
+  if (rc != codes::kOk && rc != codes::kLocalFailure) return rc;
+  // Also after a short read: a file cut short meanwhile has changed, and is
+  // tried again rather than reported as unreadable.
+  platform::files::EntryInfo now;
+  if (platform::files::stat(path, now)) return codes::kLocalFailure;
+  if (now.size != fileSize || now.lastWrite != lastWrite) {
+    keys.clear();
+    return codes::kFileChanged;
+  }
+  return rc;
 }
 
 }  // namespace varnelo

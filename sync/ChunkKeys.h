@@ -30,4 +30,13 @@ inline uint64_t chunkLengthOf(uint64_t index, uint64_t fileSize, uint64_t chunkS
 int computeChunkKeys(const std::string& path, uint64_t fileSize, uint64_t chunkSize,
                      std::vector<ChunkKey>& keys, const std::function<bool()>& stopping = {});
 
+// The keys of one version of a file, the one whose size and last-write time
+// were read as `fileSize` and `lastWrite`: as computeChunkKeys, and -109
+// when, once every byte is read, the file no longer has that size or time
+// (it was written to before or while it was read, so the keys may mix two
+// versions and describe neither).
+int computeVersionKeys(const std::string& path, uint64_t fileSize, uint64_t lastWrite,
+                       uint64_t chunkSize, std::vector<ChunkKey>& keys,
+                       const std::function<bool()>& stopping = {});
+
 }  // namespace varnelo

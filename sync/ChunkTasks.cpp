@@ -2,6 +2,7 @@
 
 #include <json/json.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstring>
 
@@ -32,32 +33,34 @@ class HeaderArray {
   std::vector<const char*> pointers_;
 };
 
-// Reads exactly `length` bytes at `offset` of `path` into `buffer`.
-int readExactly(const std::string& path, uint64_t offset, size_t length, uint8_t* buffer) {
-  platform::File file;
-  if (file.open(path, platform::File::Mode::Read)) return codes::kLocalFailure;
-  size_t got = 0;
-  if (file.readAt(offset, buffer, length, got) || got != length) return codes::kLocalFailure;
-  return codes::kOk;
-}
+// Block size of a chunk copied from a local file.
+constexpr uint64_t kCopyBlock = 512 * 1024;
 
 }  // namespace
 
 // ---- uploads ----------------------------------------------------------------
 
-int UploadDataTask::attempt(std::vector<uint8_t>& buffer, int64_t& sent) {
+int UploadDataTask::attempt(int64_t& sent) {
   IoCallback* cb = group_.callback;
   sent = 0;
   if ((cb && cb->isStopping()) || group_.failures.load() > 0) return codes::kStopped;
-  if (buffer.size() != length) buffer.resize(length);
-  if (readExactly(path, offset, length, buffer.data()) != codes::kOk) return codes::kLocalFailure;
+  platform::File file;
+  if (file.open(path, platform::File::Mode::Read)) return codes::kLocalFailure;
   platform::files::EntryInfo info;
   if (platform::files::stat(path, info)) return codes::kLocalFailure;
   if (info.lastWrite != group_.lastWrite) return codes::kFileChanged;
+  if (info.size < offset + length) return codes::kLocalFailure;
 
+  // The bytes go from the file straight into libcurl's upload buffer: no
+  // chunk-sized buffer per task. The service takes them only when they hash
+  // to the key, so bytes changed since the keys were computed never become
+  // the chunk.
   http::PutBlock block;
-  block.data = buffer.data();
   block.length = length;
+  block.source = [&file, this](size_t position, char* out, size_t size) -> size_t {
+    size_t got = 0;
+    return file.readAt(offset + position, out, size, got) ? 0 : got;
+  };
   block.isStopping = [cb] { return cb && cb->isStopping(); };
   block.onSent = [cb](size_t n) {
     if (cb) cb->progress(platform::currentFileTime(), static_cast<int64_t>(n));
@@ -72,15 +75,22 @@ int UploadDataTask::attempt(std::vector<uint8_t>& buffer, int64_t& sent) {
   if (cb && cb->isStopping()) return codes::kStopped;
   if (result == codes::kOk && (!block.ok || block.position != block.length))
     return codes::kLocalFailure;
+  // Written to while it was sent: what goes up would no longer be the file
+  // as its keys were taken, so the whole file is tried again later. A small
+  // file's request already committed the bytes it sent (they hashed to its
+  // key), so its result stays.
+  if (result == codes::kOk && !commitsOnSend() &&
+      (platform::files::stat(path, info) || info.lastWrite != group_.lastWrite)) {
+    return codes::kFileChanged;
+  }
   return result;
 }
 
 void UploadDataTask::run() {
-  std::vector<uint8_t> buffer;
   int result = codes::kOtherFailure;
   for (;;) {
     int64_t sent = 0;
-    result = attempt(buffer, sent);
+    result = attempt(sent);
     if (result == codes::kOk) break;
     if (sent > 0 && group_.callback) group_.callback->progress(0, -sent);
     log_write(kLogError, kModuleSync, "upload io chunk at pos:[%" PRIu64 "], return code:[%d]",
@@ -91,7 +101,6 @@ void UploadDataTask::run() {
     if (++attempts >= static_cast<int>(group_.attempts)) break;
   }
   result_ = result;
-  std::vector<uint8_t>().swap(buffer);
   group_.taskFinished(result == codes::kOk);
 }
 
@@ -140,11 +149,22 @@ int DownloadChunkTask::copyFromLocal() {
   for (const auto& row : rows) {
     if (cb && cb->isStopping()) return codes::kStopped;
     if (row.length != length_) continue;
-    buffer.resize(length_);
-    if (readExactly(row.path, row.offset, length_, buffer.data()) != codes::kOk) continue;
+    platform::File source;
+    if (source.open(row.path, platform::File::Mode::Read)) continue;
+    // Streamed through a block-sized buffer, like a download: the sink
+    // writes and hashes each block, and only a whole chunk that hashes to
+    // the key counts.
+    buffer.resize(static_cast<size_t>(std::min<uint64_t>(length_, kCopyBlock)));
     DownloadSink sink(target_, offset_, length_, cb, false);
-    sink.write(reinterpret_cast<const char*>(buffer.data()), buffer.size());
-    if (sink.matches(key_)) return codes::kOk;
+    uint64_t done = 0;
+    while (done < length_ && sink.ok()) {
+      const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), length_ - done));
+      size_t got = 0;
+      if (source.readAt(row.offset + done, buffer.data(), want, got) || got != want) break;
+      sink.write(reinterpret_cast<const char*>(buffer.data()), got);
+      done += got;
+    }
+    if (done == length_ && sink.matches(key_)) return codes::kOk;
     if (cb && sink.written() > 0) cb->progress(0, -static_cast<int64_t>(sink.written()));
   }
   return codes::kNotFound;
@@ -186,6 +206,10 @@ void DownloadChunkTask::run() {
     if (written > 0 && cb) cb->progress(0, -written);
     if (result == codes::kStopped) break;
   }
+  // The chunk's bytes start on their way to disk now, while other chunks
+  // still arrive, so the sync before the file is put in place waits for
+  // little more than the last chunks.
+  if (result == codes::kOk) target_.startWriteback(offset_, length_);
   result_ = result;
   group_.taskFinished(result == codes::kOk);
 }

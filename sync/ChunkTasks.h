@@ -40,10 +40,13 @@ class UploadDataTask : public UploadChunkInfo {
  protected:
   // Turns the transfer's code and the reply body into the task's result.
   virtual int parseResult(int status, const std::string& body) = 0;
+  // True when a successful request already made the new version (so a
+  // change seen after it cannot undo it).
+  virtual bool commitsOnSend() const { return false; }
   TransferGroup& group_;
 
  private:
-  int attempt(std::vector<uint8_t>& buffer, int64_t& sent);
+  int attempt(int64_t& sent);
 
   const ChunkKey key_;
   int result_ = -1;
@@ -63,6 +66,7 @@ class UploadSmallFileTask final : public UploadDataTask {
 
  protected:
   int parseResult(int status, const std::string& body) override;
+  bool commitsOnSend() const override { return true; }
 };
 
 class DownloadChunkTask {

@@ -291,8 +291,8 @@ int UploadFile::plan(uploader::UploadFileCallback& callback) {
     }
     if (info.used + static_cast<int64_t>(job_.fileSize) > info.total) return codes::kQuotaExceeded;
   }
-  int rc = computeChunkKeys(job_.localPath, job_.fileSize, chunkSize, job_.keys,
-                            [this] { return context_.isStopping(); });
+  int rc = computeVersionKeys(job_.localPath, job_.fileSize, job_.lastWrite, chunkSize, job_.keys,
+                              [this] { return context_.isStopping(); });
   if (rc != codes::kOk) return rc;
 
   // A synced folder that became a file goes away on the service first, so the

@@ -4,8 +4,10 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "AccountApi.h"
 #include "EnvGuard.h"
@@ -347,6 +349,44 @@ TEST_F(CannedReplyTest, RangesPutBodiesAndStopping) {
             CURLE_ABORTED_BY_CALLBACK);
   EXPECT_FALSE(stopped.ok);
   EXPECT_EQ(stopped.position, 0u);
+}
+
+TEST_F(CannedReplyTest, PutBodiesReadFromASourceAreSentWholeOrNotAtAll) {
+  StringSink body, headers;
+  // Larger than the upload buffer, so the source is asked several times, at
+  // the positions that follow one another.
+  std::string file(3 * kTransferBufferBytes + 12345, '\0');
+  for (size_t i = 0; i < file.size(); ++i) file[i] = static_cast<char>(i * 7 + i / 4093);
+  std::vector<size_t> asked;
+  PutBlock block;
+  block.length = file.size();
+  block.source = [&](size_t position, char* out, size_t size) {
+    asked.push_back(position);
+    std::memcpy(out, file.data() + position, size);
+    return size;
+  };
+  server.reply("200 OK", "{}");
+  ASSERT_EQ(http_put(server.url("/up"), block, nullptr, 5000, body, headers), 0);
+  EXPECT_EQ(server.last().body, file);
+  EXPECT_TRUE(block.ok);
+  EXPECT_EQ(block.position, file.size());
+  ASSERT_GE(asked.size(), 4u);
+  EXPECT_EQ(asked.front(), 0u);
+
+  // A source that runs dry (a file cut short meanwhile) aborts the request:
+  // the server never gets a body it could take as complete.
+  PutBlock shortened;
+  shortened.length = file.size();
+  shortened.source = [&](size_t position, char* out, size_t size) -> size_t {
+    if (position > 0) return 0;
+    std::memcpy(out, file.data(), size);
+    return size;
+  };
+  server.reply("200 OK", "{}");
+  EXPECT_EQ(http_put(server.url("/up"), shortened, nullptr, 5000, body, headers),
+            CURLE_ABORTED_BY_CALLBACK);
+  EXPECT_FALSE(shortened.ok);
+  EXPECT_LT(shortened.position, file.size());
 }
 
 TEST_F(CannedReplyTest, AddressesOfOtherSchemesAreRefused) {

@@ -102,4 +102,11 @@ std::error_code File::sync() const {
   return ::fsync(fd_) != 0 ? lastError() : std::error_code{};
 }
 
+std::error_code File::startWriteback(uint64_t offset, uint64_t length) const {
+  return ::sync_file_range(fd_, static_cast<off_t>(offset), static_cast<off_t>(length),
+                           SYNC_FILE_RANGE_WRITE) != 0
+             ? lastError()
+             : std::error_code{};
+}
+
 }  // namespace platform

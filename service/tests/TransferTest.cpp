@@ -3,8 +3,11 @@
 // and small-file PUTs, and data URLs with Range and "X-Mode: meta".
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <random>
 
+#include "Crypto.h"
 #include "TestClient.h"
 
 namespace varnelo::test {
@@ -136,6 +139,33 @@ TEST_F(TransferTest, ChunkBytesMustMatchTheirKey) {
             200);
   EXPECT_EQ(client_->call("/prepare_put", putBody("home/x", content, "")).json["required"].size(),
             1u);
+}
+
+TEST_F(TransferTest, ChunksLostOrCutShortOnDiskAreAskedForAgain) {
+  // What a machine crash can leave of chunks that never reached the disk:
+  // one file gone, one shorter than it was. The account still holds both
+  // keys, yet a new upload of the same content must send them again.
+  std::string content = randomBytes(3 * kChunk + 5, 17);
+  ASSERT_EQ(client_->upload("home/first.bin", content, kChunk, "").status, 200);
+  std::vector<std::string> keys = TestClient::chunkKeys(content, kChunk);
+  auto chunkPath = [&](const std::string& key) {
+    std::string hex = service::toHex(key);
+    return service_->dataDir() + "/chunks/" + hex.substr(0, 2) + "/" + hex;
+  };
+  ASSERT_EQ(unlink(chunkPath(keys[1]).c_str()), 0);
+  ASSERT_EQ(truncate(chunkPath(keys[3]).c_str(), 2), 0);
+  Reply prepared = client_->call("/prepare_put", putBody("home/second.bin", content, ""));
+  ASSERT_EQ(prepared.status, 200);
+  std::vector<int> indexes;
+  for (const auto& item : prepared.json["required"]) indexes.push_back(item["index"].asInt());
+  EXPECT_EQ(indexes, (std::vector<int>{1, 3}));
+  int puts = -1;
+  ASSERT_EQ(client_->upload("home/second.bin", content, kChunk, "", &puts).status, 200);
+  EXPECT_EQ(puts, 2);
+  Reply data = get("home/first.bin");
+  ASSERT_EQ(data.status, 200);
+  EXPECT_EQ(client_->plain("GET", data.json["dataurl"].asString(), "").body, content)
+      << "the chunks sent again serve the first file too";
 }
 
 TEST_F(TransferTest, ShareLinksOpenAPageWithTheFile) {

@@ -2,7 +2,13 @@
 // signature of the published OAuth example, strict base64, and path parsing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
 #include "Base64.h"
+#include "ChunkStore.h"
 #include "Crypto.h"
 #include "OAuthVerifier.h"
 #include "Tree.h"
@@ -56,6 +62,83 @@ TEST(TreePathTest, AcceptsTheFourSpellingsOfHomeOnly) {
   EXPECT_TRUE(Tree::validChunkSize(4 << 20));
   EXPECT_FALSE(Tree::validChunkSize(3 << 20));
   EXPECT_FALSE(Tree::validChunkSize(32 << 10));
+}
+
+// A chunk store in a fresh folder, removed afterwards.
+class ChunkStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/varnelo-chunks-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    ASSERT_TRUE(store_.open(dir_));
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  bool exists(const std::string& path) { return std::filesystem::exists(path); }
+
+  std::string dir_;
+  ChunkStore store_;
+};
+
+TEST_F(ChunkStoreTest, BodiesArrivingInSmallBlocksAreStoredExactlyOrNotAtAll) {
+  // Several write blocks' worth, in uneven pieces like a socket hands them.
+  std::string bytes(2 * (1 << 20) + 777, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 31 + i / 1021);
+  const std::string key = sha1(bytes);
+  {
+    ChunkStore::Writer writer(store_, bytes.size());
+    for (size_t at = 0; at < bytes.size();) {
+      size_t n = std::min<size_t>(4096 - at % 13, bytes.size() - at);
+      ASSERT_TRUE(writer.write(bytes.data() + at, n));
+      at += n;
+    }
+    EXPECT_EQ(writer.written(), bytes.size());
+    ASSERT_EQ(writer.finish(key), kOk);
+  }
+  std::ifstream in(store_.pathFor(key), std::ios::binary);
+  std::string stored((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(stored, bytes);
+  EXPECT_TRUE(store_.wholeOnDisk(key, static_cast<int64_t>(bytes.size())));
+  EXPECT_FALSE(store_.wholeOnDisk(key, static_cast<int64_t>(bytes.size()) + 1));
+  EXPECT_EQ(store_.makeDurable({key, std::string(20, 'x')}), kOk) << "unknown keys are left alone";
+
+  // One flipped byte, or one byte too many: nothing is stored, and no
+  // temporary file stays behind.
+  std::string flipped = bytes;
+  flipped[1 << 20] ^= 1;
+  {
+    ChunkStore::Writer writer(store_, flipped.size());
+    ASSERT_TRUE(writer.write(flipped.data(), flipped.size()));
+    EXPECT_EQ(writer.finish(sha1(bytes + "other")), kBadRequest);
+  }
+  {
+    ChunkStore::Writer writer(store_, 10);
+    EXPECT_TRUE(writer.write("0123456789", 10));
+    EXPECT_FALSE(writer.write("a", 1));
+    EXPECT_EQ(writer.finish(sha1("0123456789a")), kBadRequest);
+  }
+  EXPECT_EQ(store_.length(sha1(bytes + "other")), -1);
+  EXPECT_EQ(store_.length(sha1("0123456789a")), -1);
+  EXPECT_TRUE(std::filesystem::is_empty(dir_ + "/chunks/tmp"));
+}
+
+TEST_F(ChunkStoreTest, TheStoreIsMarkedOpenUntilItsChunksAreMadeDurableOnClose) {
+  const std::string marker = dir_ + "/chunks/open";
+  EXPECT_TRUE(exists(marker));
+  {
+    ChunkStore::Writer writer(store_, 5);
+    ASSERT_TRUE(writer.write("bytes", 5));
+    ASSERT_EQ(writer.finish(sha1("bytes")), kOk);
+  }
+  store_.close();
+  EXPECT_FALSE(exists(marker));
+  // An earlier run that never closed the store (its marker is still there)
+  // does not keep the next one from opening: that one flushes first.
+  ChunkStore again;
+  ASSERT_TRUE(again.open(dir_));
+  ChunkStore crashedBefore;
+  EXPECT_TRUE(crashedBefore.open(dir_));
+  EXPECT_EQ(crashedBefore.length(sha1("bytes")), 5);
 }
 
 }  // namespace

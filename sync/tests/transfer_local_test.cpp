@@ -190,6 +190,53 @@ TEST(ChunkKeys, ShortLastChunkAndEmptyFile) {
   EXPECT_EQ(chunkLengthOf(2, 10ULL << 20, 4ULL << 20), 2ULL << 20);
 }
 
+TEST(ChunkKeys, AFileWrittenToWhileItsKeysAreTakenIsAChangedFile) {
+  test::TempDir dir;
+  const uint64_t chunk = 65536;
+  const std::string path = dir / "f";
+  const std::string data(4 * chunk, 'a');
+  ASSERT_FALSE(files::writeFile(path, data));
+  files::EntryInfo planned;
+  ASSERT_FALSE(files::stat(path, planned));
+  std::vector<ChunkKey> keys;
+  ASSERT_EQ(computeVersionKeys(path, planned.size, planned.lastWrite, chunk, keys), codes::kOk);
+  EXPECT_EQ(keys.size(), 4u);
+
+  // The hook runs before every read: after the first chunk is read, another
+  // program rewrites the file (same size; its time moves on, as any write's
+  // does). The keys would mix two versions, so none are handed out.
+  int reads = 0;
+  auto writeAfterFirstRead = [&] {
+    if (++reads == 2) {
+      files::writeFile(path, std::string(4 * chunk, 'b'));
+      files::setLastWriteTime(path, planned.lastWrite + 10000000);
+    }
+    return false;
+  };
+  EXPECT_EQ(
+      computeVersionKeys(path, planned.size, planned.lastWrite, chunk, keys, writeAfterFirstRead),
+      codes::kFileChanged);
+  EXPECT_TRUE(keys.empty());
+
+  // Cut short while being read: a changed file too (tried again later), not
+  // an unreadable one.
+  ASSERT_FALSE(files::writeFile(path, data));
+  ASSERT_FALSE(files::setLastWriteTime(path, planned.lastWrite));
+  reads = 0;
+  auto truncateAfterFirstRead = [&] {
+    if (++reads == 2) files::writeFile(path, std::string(chunk, 'a'));
+    return false;
+  };
+  EXPECT_EQ(computeVersionKeys(path, planned.size, planned.lastWrite, chunk, keys,
+                               truncateAfterFirstRead),
+            codes::kFileChanged);
+
+  // Changed before the read began: the version planned is not there at all.
+  ASSERT_FALSE(files::writeFile(path, data));
+  EXPECT_EQ(computeVersionKeys(path, planned.size, planned.lastWrite - 1, chunk, keys),
+            codes::kFileChanged);
+}
+
 TEST(DownloadChunkTask, ChunkFoundInALocalFileIsCopiedWithoutARequest) {
   test::LocalContext local;
   const uint64_t chunk = 4096;
@@ -230,6 +277,34 @@ TEST(DownloadChunkTask, ChunkFoundInALocalFileIsCopiedWithoutARequest) {
   EXPECT_NE(stale.result(), codes::kOk);
   EXPECT_EQ(cb2.done.load(), 0);
   EXPECT_EQ(group.failures.load(), 1);
+}
+
+TEST(DownloadChunkTask, ALocalChunkLargerThanOneCopyBlockArrivesWhole) {
+  test::LocalContext local;
+  // Two and a half copy blocks: copied piece by piece through the sink.
+  const uint64_t chunk = (5u << 20) / 4 + 17;
+  std::string source(2 * chunk, '\0');
+  for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<char>(i * 13 + i / 4099);
+  ASSERT_FALSE(files::writeFile(local.path("source.bin"), source));
+  std::vector<ChunkKey> keys;
+  ASSERT_EQ(computeChunkKeys(local.path("source.bin"), source.size(), chunk, keys), codes::kOk);
+  ASSERT_EQ(local.cache().recordFile(local.path("source.bin"), source.size(), chunk, keys), 0);
+
+  platform::File target;
+  ASSERT_FALSE(target.open(local.dir() / "target.part", platform::File::Mode::CreateTruncate));
+  CountingCallback cb;
+  TransferGroup group;
+  group.callback = &cb;
+  group.chunkSize = chunk;
+  group.cache = &local.cache();
+  group.addPending();
+  DownloadChunkTask task(group, keys[1], target, 0, chunk, kDeadUrl);
+  task.run();
+  EXPECT_EQ(task.result(), codes::kOk);
+  EXPECT_EQ(cb.done.load(), static_cast<int64_t>(chunk));
+  std::string written;
+  ASSERT_FALSE(files::readFile(local.dir() / "target.part", written));
+  EXPECT_EQ(written, source.substr(chunk, chunk));
 }
 
 TEST(UploadDataTask, StoppingOrAChangedFileEndsWithoutARequestOrRetry) {

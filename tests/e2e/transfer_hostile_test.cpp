@@ -3,7 +3,9 @@
 // letter case. Nothing may be written outside the sync folder.
 #include <set>
 
+#include "Base64Url.h"
 #include "CannedServer.h"
+#include "Digest.h"
 #include "TransferCodes.h"
 #include "transfer_harness.h"
 
@@ -185,6 +187,52 @@ TEST_F(TransferTest, AnAbsurdRemoteSizeFailsTheFileWithoutAllocatingForIt) {
   EXPECT_EQ(pc.pull(), codes::kOk);
   EXPECT_TRUE(pc.sink().has("result -1 " + pc.path("huge.bin")));
   EXPECT_FALSE(pc.exists("huge.bin"));
+}
+
+TEST_F(TransferTest, ChunkBytesFromTheWrongPlaceNeverBecomeTheFile) {
+  // A file of two 64 KiB chunks, listed and described by a server that
+  // answers every ranged GET of its data address with the same body.
+  const std::string content = patternBytes(2 * 65536, 41);
+  std::string list(1, '\x10');  // key list form 1, 64 KiB chunks
+  for (int i = 0; i < 2; ++i) {
+    const ChunkKey key = sha1Of(content.data() + i * 65536, 65536);
+    list.append(reinterpret_cast<const char*>(key.data()), key.size());
+  }
+  test::CannedServer canned;
+  ASSERT_TRUE(canned.started());
+  auto serveFile = [&](const std::string& listBytes, const std::string& size) {
+    const std::string c = http::base64url_encode(reinterpret_cast<const uint8_t*>(listBytes.data()),
+                                                 listBytes.size());
+    canned.set("/get", 200,
+               std::string(R"({"ver":")") + kVer + R"(","path":"home","type":3,"fileCount":1,)" +
+                   R"("fileSize":")" + size + R"(","dataurl":")" + canned.base() + "/data?c=" + c +
+                   R"(&x=1","entries":[)" + entry("home/f.bin", 1, size.c_str()) + "]}");
+  };
+  EnvironmentGuard restore;
+  const std::string port = std::to_string(canned.port());
+  setenv("VARNELO_SERVICE", ("127.0.0.1:" + port + ":" + port).c_str(), 1);
+
+  // A one-chunk file whose whole body is the range asked for arrives: the
+  // server is good enough for the cases below to fail on their bytes alone.
+  {
+    Pc pc(credentials());
+    serveFile(list.substr(0, 21), "65536");
+    canned.set("/data", 200, content.substr(0, 65536), "application/octet-stream");
+    EXPECT_EQ(pc.pull(), codes::kOk);
+    EXPECT_EQ(pc.read("f.bin"), content.substr(0, 65536));
+  }
+  serveFile(list, std::to_string(content.size()));
+  const std::string swapped = content.substr(65536) + content.substr(0, 65536);
+  for (const auto& [body, status] : {std::pair{content, 200}, std::pair{swapped, 206}}) {
+    // The Range ignored (the whole file for every chunk), or the chunks
+    // served in each other's place: no chunk but the first can hash to its
+    // key, and the file is never put in place.
+    Pc pc(credentials());
+    canned.set("/data", status, body, "application/octet-stream");
+    pc.pull();
+    EXPECT_FALSE(pc.exists("f.bin")) << status;
+    EXPECT_TRUE(pc.sink().has("result -106 " + pc.path("f.bin"))) << status;
+  }
 }
 
 TEST_F(TransferTest, AFolderWhoseNameARemoteFileHoldsIsNotRecordedAsSynced) {

@@ -3,8 +3,13 @@
 // reuse across names, and files that change while they are sent.
 #include <openssl/sha.h>
 
+#include <atomic>
+#include <functional>
+
 #include "ChunkKeys.h"
+#include "ChunkTasks.h"
 #include "IoUpload.h"
+#include "MetaApi.h"
 #include "TransferCodes.h"
 #include "transfer_harness.h"
 
@@ -165,6 +170,91 @@ TEST_F(TransferTest, FileChangedDuringUploadFailsAndNothingIsCommitted) {
   EXPECT_EQ(counts("/chunk").requests, 0);
   EXPECT_EQ(remoteTree().count("home/moving.bin"), 0u);
   EXPECT_EQ(pc.context().retry().takeAll(), std::vector<std::string>{job.localPath});
+}
+
+namespace {
+
+// Reports progress like the engine's callback; the first report of each
+// task (the first block has been read from the file and handed to libcurl)
+// runs `onFirstSend` once.
+class EditingCallback : public IoCallback {
+ public:
+  void start(uint64_t) override {}
+  bool isStopping() override { return false; }
+  void progress(uint64_t, int64_t bytes) override {
+    if (bytes > 0 && !fired_.exchange(true) && onFirstSend) onFirstSend();
+  }
+  bool verifyConflict() override { return false; }
+  void rearm() { fired_ = false; }
+  std::function<void()> onFirstSend;
+
+ private:
+  std::atomic<bool> fired_{false};
+};
+
+}  // namespace
+
+TEST_F(TransferTest, AChunkWhoseFileIsWrittenToWhileItIsSentNeverCounts) {
+  // Chunks larger than libcurl's upload buffer: each is read from the file
+  // in several blocks while it is sent.
+  const uint32_t chunk = 1u << 20;
+  Pc pc(credentials(), chunk);
+  const std::string content = patternBytes(2 * chunk, 31);
+  ASSERT_TRUE(pc.write("edited.bin", content));
+  const std::string path = pc.path("edited.bin");
+  platform::files::EntryInfo planned;
+  ASSERT_FALSE(platform::files::stat(path, planned));
+  std::vector<ChunkKey> keys;
+  ASSERT_EQ(computeVersionKeys(path, planned.size, planned.lastWrite, chunk, keys), codes::kOk);
+  varnelo_meta_prepare_result* prepared = nullptr;
+  ASSERT_EQ(http::meta_prepare_put(credentials(), "home/edited.bin", keys[0].data(), 2, chunk,
+                                   static_cast<int64_t>(content.size()), nullptr, &prepared),
+            codes::kOk);
+  std::vector<std::string> urls(2);
+  for (int32_t i = 0; i < varnelo_array_size(prepared->required); ++i) {
+    varnelo_meta_indexurl item{};
+    ASSERT_EQ(varnelo_meta_indexurl_array_at(prepared->required, i, &item), codes::kOk);
+    urls.at(item.index) = item.url;
+  }
+  varnelo_meta_destroy_prepare_result(prepared);
+
+  // Another program rewrites one byte while a chunk is on its way: behind the
+  // bytes already sent (they still match the key, the service takes them)
+  // and ahead of them (they no longer do). Neither chunk counts as sent.
+  EditingCallback cb;
+  auto rewriteAt = [&](size_t at) {
+    return [&, at] {
+      std::string edited = content;
+      edited[at] ^= 0x5a;
+      platform::files::writeFile(path, edited);
+      platform::files::setLastWriteTime(path, planned.lastWrite + 10000000);
+    };
+  };
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(pc.write("edited.bin", content));
+    ASSERT_FALSE(platform::files::setLastWriteTime(path, planned.lastWrite));
+    cb.onFirstSend = rewriteAt(i * chunk + (i == 0 ? 10 : chunk - 10));
+    cb.rearm();
+    TransferGroup group;
+    group.callback = &cb;
+    group.lastWrite = planned.lastWrite;
+    group.addPending();
+    UploadChunkTask task(group, keys[i]);
+    task.path = path;
+    task.offset = static_cast<uint64_t>(i) * chunk;
+    task.length = chunk;
+    task.url = urls[i];
+    task.run();
+    EXPECT_EQ(task.result(), codes::kFileChanged) << "chunk " << i;
+    EXPECT_LE(task.attempts, 1) << "a changed file is not sent again";
+  }
+  // The file as planned can never be committed from what went up.
+  varnelo_meta_entry entry{};
+  EXPECT_NE(
+      http::meta_commit_put(credentials(), "home/edited.bin", keys[0].data(), 2, chunk,
+                            static_cast<int64_t>(content.size()), "1", "unknown", nullptr, &entry),
+      codes::kOk);
+  EXPECT_EQ(remoteTree().count("home/edited.bin"), 0u);
 }
 
 TEST_F(TransferTest, FolderAndFileSwapPlacesOnTheService) {

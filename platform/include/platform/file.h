@@ -32,6 +32,10 @@ class File {
   std::error_code size(uint64_t& out) const;
   std::error_code truncate(uint64_t length) const;
   std::error_code sync() const;  // data and metadata to disk
+  // Starts writing the range's data to disk without waiting for it, so that
+  // a later sync() finds little left to do. Advisory: nothing is promised
+  // about durability until sync() returns.
+  std::error_code startWriteback(uint64_t offset, uint64_t length) const;
 
  private:
   int fd_ = -1;
