@@ -33,8 +33,9 @@ class HeaderArray {
   std::vector<const char*> pointers_;
 };
 
-// Block size of a chunk copied from a local file.
-constexpr uint64_t kCopyBlock = 512 * 1024;
+// Block size of a chunk copied from a local file: the sink's own, so each
+// block goes to the file as it is.
+constexpr uint64_t kCopyBlock = DownloadSink::kBlockBytes;
 
 }  // namespace
 
@@ -176,11 +177,16 @@ int DownloadChunkTask::fetch(int64_t& written) {
   http::StringSink headers;
   int rc = http::http_get(url_, nullptr, static_cast<long>(group_.timeoutMs), offset_, length_,
                           sink, headers);
-  written = static_cast<int64_t>(sink.written());
-  if (cb && cb->isStopping()) return codes::kStopped;
+  if (cb && cb->isStopping()) {
+    written = static_cast<int64_t>(sink.written());
+    return codes::kStopped;
+  }
   int result = rc != 0 ? rc : http::parse_http_status(headers.bytes);
   if (result == 206) result = codes::kOk;
+  // Only a successful reply's last gathered bytes are written (by matches());
+  // an error body stays out of the file.
   if (result == codes::kOk && !sink.matches(key_)) result = codes::kBadChunk;
+  written = static_cast<int64_t>(sink.written());
   return result;
 }
 

@@ -1,10 +1,14 @@
 // Where the bytes of one chunk go while they arrive, from the network or
 // from a local copy: written at the chunk's place in the temporary file,
-// hashed as they stream and reported as progress. One sink per attempt,
-// used by one thread.
+// hashed as they stream and reported as progress. libcurl hands its write
+// callback at most 16 KiB at a time, so the bytes are gathered into blocks
+// of kBlockBytes and each block is written with one positional write (one
+// system call and one change notification per block instead of per piece).
+// One sink per attempt, used by one thread.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "Digest.h"
 #include "IoCallback.h"
@@ -28,10 +32,18 @@ class DownloadSink final : public http::Sink {
   // the engine is stopping, so a pause does not wait for a whole chunk.
   size_t write(const char* data, size_t size) override;
 
+  static constexpr size_t kBlockBytes = 512 * 1024;
+
   bool ok() const { return ok_; }
+  // Bytes written to the file (and reported as progress) so far.
   uint64_t written() const { return written_; }
-  // True when every expected byte was written and they hash to `key`.
-  bool matches(const ChunkKey& key) { return ok_ && written_ == expected_ && sha_.finish() == key; }
+  // Writes what is still gathered, then: true when every expected byte was
+  // written and they hash to `key`. Bytes gathered but never matched (an
+  // error reply's body, a stop) are never written.
+  bool matches(const ChunkKey& key) {
+    flush();
+    return ok_ && written_ == expected_ && sha_.finish() == key;
+  }
 
  private:
   const platform::File& target_;
@@ -39,8 +51,15 @@ class DownloadSink final : public http::Sink {
   const uint64_t expected_;
   IoCallback* callback_;
   const bool timeSamples_;
+
+  void flush();
+  void writeOut(const char* data, size_t size);
+
   Sha1 sha_;
   uint64_t written_ = 0;
+  uint64_t taken_ = 0;       // bytes accepted: written_ plus what block_ holds
+  std::vector<char> block_;  // gathered bytes not yet written
+  int64_t lastTick_ = -1;    // second of the last time-only progress sample
   bool ok_ = true;
 };
 

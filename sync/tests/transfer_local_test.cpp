@@ -8,6 +8,7 @@
 #include "ChunkKeys.h"
 #include "ChunkTasks.h"
 #include "Download.h"
+#include "DownloadSink.h"
 #include "JournalRows.h"
 #include "LocalScan.h"
 #include "RecordingSink.h"
@@ -235,6 +236,68 @@ TEST(ChunkKeys, AFileWrittenToWhileItsKeysAreTakenIsAChangedFile) {
   ASSERT_FALSE(files::writeFile(path, data));
   EXPECT_EQ(computeVersionKeys(path, planned.size, planned.lastWrite - 1, chunk, keys),
             codes::kFileChanged);
+}
+
+TEST(DownloadSink, PiecesOfAnySizeLandInPlaceAndOnlyAMatchedReplyIsWrittenWhole) {
+  test::TempDir dir;
+  // Two and a half write blocks, placed at an offset in the file.
+  const size_t size = 2 * DownloadSink::kBlockBytes + DownloadSink::kBlockBytes / 2 + 123;
+  std::string content(size, '\0');
+  for (size_t i = 0; i < size; ++i) content[i] = static_cast<char>(i * 17 + i / 5003);
+  const ChunkKey key = sha1Of(content.data(), content.size());
+  const std::string path = dir / "target.part";
+  {
+    platform::File target;
+    ASSERT_FALSE(target.open(path, platform::File::Mode::CreateTruncate));
+    CountingCallback cb;
+    DownloadSink sink(target, 1000, size, &cb, true);
+    // Pieces like libcurl's (16 KiB) and uneven ones, straddling blocks.
+    for (size_t at = 0, n = 1; at < size; at += n, n = (n * 7 + 16384) % 70001 + 1) {
+      n = std::min(n, size - at);
+      ASSERT_EQ(sink.write(content.data() + at, n), n);
+    }
+    EXPECT_EQ(sink.write("beyond", 6), 6u) << "bytes past the chunk are taken and dropped";
+    EXPECT_TRUE(sink.matches(key));
+    EXPECT_EQ(sink.written(), size);
+    EXPECT_EQ(cb.done.load(), static_cast<int64_t>(size));
+  }
+  std::string written;
+  ASSERT_FALSE(files::readFile(path, written));
+  ASSERT_EQ(written.size(), 1000 + size);
+  EXPECT_EQ(written.substr(1000), content);
+
+  // A reply whose bytes are not the chunk's fails the check; one that is
+  // never checked (an error body) leaves what it has not written out of the
+  // file and out of the progress.
+  platform::File target;
+  ASSERT_FALSE(target.open(path, platform::File::Mode::CreateTruncate));
+  CountingCallback cb;
+  {
+    DownloadSink sink(target, 0, size, &cb, false);
+    std::string wrong = content;
+    wrong[size - 1] ^= 1;
+    for (size_t at = 0; at < size; at += 16384) {
+      sink.write(wrong.data() + at, std::min<size_t>(16384, size - at));
+    }
+    EXPECT_FALSE(sink.matches(key));
+  }
+  cb.done = 0;
+  {
+    DownloadSink sink(target, 0, size, &cb, false);
+    ASSERT_FALSE(target.truncate(0));
+    sink.write("<html>not found</html>", 22);
+    EXPECT_EQ(sink.written(), 0u);
+  }
+  EXPECT_EQ(cb.done.load(), 0);
+  uint64_t length = 1;
+  ASSERT_FALSE(target.size(length));
+  EXPECT_EQ(length, 0u);
+
+  // Stopping aborts the transfer at the next piece.
+  cb.stopping = true;
+  DownloadSink stopped(target, 0, size, &cb, false);
+  EXPECT_EQ(stopped.write(content.data(), 100), 0u);
+  EXPECT_FALSE(stopped.ok());
 }
 
 TEST(DownloadChunkTask, ChunkFoundInALocalFileIsCopiedWithoutARequest) {
