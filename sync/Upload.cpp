@@ -20,12 +20,30 @@ namespace files = platform::files;
 
 namespace {
 
-// True when another entry of the same folder has this name in another letter
-// case: the remote entry (and journal row) under that name belong to it.
-bool caseSiblingExists(const std::string& localPath) {
+// What stands for the name of a deleted entry among the other entries of
+// its folder that spell it in another letter case.
+enum class Sibling {
+  kNone,       // no such entry: the deletion is sent
+  kTakesOver,  // one of them keeps the binding to the remote entry and row
+  kNoneTakes,  // twins, none of which is the synced one
+  kUndecided,  // twins, and the service could not say which is synced
+};
+
+// A case-only rename, or the one twin left once the synced one went, takes
+// over the remote entry under that name. When two or more twins remain and
+// none of them can be the synced one (it was moved away or deleted, and the
+// twins beside it are newcomers refused so far), nothing local stands for
+// the remote entry any more: it is deleted as far as it is still as synced,
+// and then the twins are decided by byte order like any new ones.
+Sibling caseSibling(Context& context, const std::string& localPath) {
   LocalListing listing;
-  if (listLocalFolder(files::parentPath(localPath), listing)) return false;
-  return listing.find(files::fileName(localPath)) != nullptr;
+  const std::string name = files::fileName(localPath);
+  if (listLocalFolder(files::parentPath(localPath), listing, journalTwinChooser(context)))
+    return Sibling::kNone;
+  if (listing.find(name)) return Sibling::kTakesOver;
+  if (listing.isUndecided(name)) return Sibling::kUndecided;
+  if (listing.isHeld(name)) return Sibling::kNoneTakes;
+  return Sibling::kNone;
 }
 
 // True when every name below the sync folder is one the download side
@@ -117,7 +135,8 @@ int prepareUploading(Context& context, const std::string& localPath) {
     return uploadFolder(context, localPath, *remote);
   }
   if (info.type == files::EntryType::Other) return codes::kUnsupported;
-  if (caseSiblingExists(localPath)) {
+  const Sibling sibling = caseSibling(context, localPath);
+  if (sibling == Sibling::kTakesOver) {
     // "a.txt" went away while "A.txt" stays: the remote entry is A.txt's now
     // (it was already, or it was a twin left out until now). A scan sends
     // what differs between it and the journal's row, below it too.
@@ -126,8 +145,18 @@ int prepareUploading(Context& context, const std::string& localPath) {
     context.requestLocalScan();
     return codes::kOk;
   }
+  if (sibling == Sibling::kUndecided) {
+    log_write(kLogError, kModuleSync, "case twins of [%s] undecided, retry it later",
+              localPath.c_str());
+    context.retry().add(localPath);
+    context.reportResult(codes::kOtherFailure, localPath);
+    return codes::kOtherFailure;
+  }
   log_write(kLogInfo, kModuleSync, "prepare (uploading) delete path:[%s], ", localPath.c_str());
-  return deleteRemote(context, localPath, *remote);
+  const int code = deleteRemote(context, localPath, *remote);
+  // The twins left out for the deleted name are decided again and sent.
+  if (sibling == Sibling::kNoneTakes) context.requestLocalScan();
+  return code;
 }
 
 int uploadFile(Context& context, const std::string& localPath, const std::string& remotePath) {

@@ -5,7 +5,10 @@
 // takes its name on the service: the deletion is not lost, nor is the
 // remaining twin left out for good, nor still reported as left out. When no
 // twin is spelled as the service holds the name, the one holding the synced
-// children keeps the binding.
+// children keeps the binding; when the synced twin goes and none of the twins
+// left can be it, its remote entry is deleted and they are decided anew.
+#include <algorithm>
+
 #include "engine_harness.h"
 
 namespace varnelo::e2e {
@@ -147,6 +150,50 @@ TEST_F(EngineCaseTwinRetryTest, TwinsOfAFolderDeletedElsewhereDoNotStallTheChang
   EXPECT_TRUE(pc->sink().has("result -113 " + pc->path("Docs")));
   EXPECT_FALSE(pc->exists("docs/a.txt"));
   EXPECT_EQ(pc->read("Docs/x.txt"), "newcomer");
+}
+
+// The synced file is moved to another folder while two newcomer twins of it
+// stay, neither of which is the synced one: the move still reaches the
+// service (the old name is deleted there instead of kept for good), and then
+// the first twin in byte order takes the name while the other stays out.
+TEST_F(EngineCaseTwinRetryTest, ASyncedFileMovedAwayFromTwoNewcomerTwinsLeavesTheNameToThem) {
+  auto pc = computer();
+  auto other = computer();
+  pc->write("docs/report.txt", "synced");
+  pc->write("shelf/keep.txt", "kept");
+  ASSERT_EQ(pc->start(), 200);
+  ASSERT_EQ(other->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return other->read("docs/report.txt") == "synced"; }));
+  pc->write("docs/Report.txt", "first newcomer");
+  pc->write("docs/REPORT.txt", "second newcomer");
+  ASSERT_TRUE(waitFor([&] { return pc->latestResult("docs/Report.txt") == "-113"; }));
+  ASSERT_TRUE(waitFor([&] { return pc->latestResult("docs/REPORT.txt") == "-113"; }));
+  ASSERT_TRUE(pc->settle());
+
+  ASSERT_FALSE(platform::files::rename(pc->path("docs/report.txt"), pc->path("shelf/report.txt")));
+  const Tree expected{{"docs", "D"},
+                      {"docs/REPORT.txt", fileEntry("second newcomer")},
+                      {"shelf", "D"},
+                      {"shelf/keep.txt", fileEntry("kept")},
+                      {"shelf/report.txt", fileEntry("synced")}};
+  EXPECT_TRUE(waitFor([&] { return remoteTree() == expected; }))
+      << ::testing::PrintToString(remoteTree());
+  // The other computer may keep its own spelling of the name.
+  const auto folded = [](const Tree& tree) {
+    Tree out;
+    for (const auto& [path, what] : tree) {
+      std::string key = path;
+      std::transform(key.begin(), key.end(), key.begin(), ::tolower);
+      out[key] = what;
+    }
+    return out;
+  };
+  EXPECT_TRUE(waitFor([&] { return folded(other->tree()) == folded(expected); }))
+      << ::testing::PrintToString(other->tree());
+  EXPECT_TRUE(pc->settle());
+  EXPECT_EQ(pc->latestResult("docs/Report.txt"), "-113");
+  EXPECT_NE(pc->latestResult("docs/REPORT.txt"), "-113");
+  EXPECT_EQ(pc->read("docs/Report.txt"), "first newcomer");
 }
 
 }  // namespace
