@@ -108,10 +108,27 @@ std::error_code rename(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) != 0 ? lastError() : std::error_code{};
 }
 
+// The kernel's no-replace flag where the file system takes it. FUSE and
+// network file systems (FAT and exFAT through FUSE, NFS, sshfs) often refuse
+// the flag with EINVAL: then a hard link, which never replaces either, and
+// where there are no hard links (FAT, folders) a look at the target just
+// before a plain rename, which leaves only the moment between the two open.
 std::error_code renameNoReplace(const std::string& from, const std::string& to) {
-  return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0
-             ? lastError()
-             : std::error_code{};
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return {};
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return lastError();
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    if (::unlink(from.c_str()) == 0) return {};
+    const std::error_code ec = lastError();
+    ::unlink(to.c_str());  // back to one name, as before the call
+    return ec;
+  }
+  if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS && errno != EMLINK) {
+    return lastError();  // EEXIST among them
+  }
+  struct stat st {};
+  if (::lstat(to.c_str(), &st) == 0) return std::make_error_code(std::errc::file_exists);
+  if (errno != ENOENT) return lastError();
+  return rename(from, to);
 }
 
 std::error_code copyFile(const std::string& from, const std::string& to) {

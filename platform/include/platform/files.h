@@ -42,7 +42,9 @@ std::error_code removeFile(const std::string& path);
 std::error_code removeTree(const std::string& path);
 // Atomically replaces `to` with `from` (same file system).
 std::error_code rename(const std::string& from, const std::string& to);
-// Renames without replacing: EEXIST when `to` exists.
+// Renames without replacing: EEXIST when `to` exists. On a file system that
+// can neither refuse a replace in the rename itself nor link (FAT), `to` is
+// checked right before a plain rename.
 std::error_code renameNoReplace(const std::string& from, const std::string& to);
 std::error_code copyFile(const std::string& from, const std::string& to);
 
