@@ -32,6 +32,15 @@ class Scan {
     }
     for (const auto& twin : local.twins) {
       const std::string path = files::joinPath(folder, twin);
+      if (local.isUndecided(twin)) {
+        // The service could not say which twin is the synced one: the path
+        // waits in the retry set and is decided again, never refused for it.
+        log_write(kLogError, kModuleSync, "case twins of [%s] undecided, retry it later",
+                  path.c_str());
+        context_.retry().add(path);
+        context_.reportResult(codes::kOtherFailure, path);
+        continue;
+      }
       reportUnsupported(path);
     }
     std::vector<sync::JournalEntry> rows;

@@ -196,5 +196,35 @@ TEST_F(EngineCaseTwinRetryTest, ASyncedFileMovedAwayFromTwoNewcomerTwinsLeavesTh
   EXPECT_EQ(pc->read("docs/Report.txt"), "first newcomer");
 }
 
+// A scan finds a newcomer twin of a synced folder while the service cannot
+// answer which of them is the synced one: neither is reported as left out
+// for good (the synced one never is), and once the service answers the
+// synced folder takes part again and only the newcomer stays out.
+TEST_F(EngineCaseTwinRetryTest, TwinsAScanCannotDecideAreRetriedNotRefused) {
+  auto pc = computer();
+  pc->write("docs/a.txt", "synced");
+  ASSERT_EQ(pc->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return remoteTree()["docs/a.txt"] == fileEntry("synced"); }));
+  ASSERT_TRUE(pc->settle());
+  pc->engine()->stopSync(false);
+  pc->write("Docs/b.txt", "newcomer");
+  // The question is asked under the first twin's spelling.
+  ASSERT_TRUE(service().setFaults("/get@home/Docs:error=1"));
+  pc->sink().clear();
+  ASSERT_EQ(pc->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return pc->sink().has("result -1 " + pc->path("docs")); }));
+  EXPECT_NE(pc->latestResult("docs"), "-113");
+  EXPECT_NE(pc->latestResult("Docs"), "-113");
+  EXPECT_FALSE(pc->state().converged);
+  ASSERT_TRUE(service().setFaults(""));
+
+  EXPECT_TRUE(waitFor([&] { return pc->latestResult("Docs") == "-113"; }));
+  pc->write("docs/c.txt", "after the answer");
+  EXPECT_TRUE(waitFor([&] { return remoteTree()["docs/c.txt"] == fileEntry("after the answer"); }));
+  EXPECT_TRUE(pc->settle());
+  EXPECT_NE(pc->latestResult("docs"), "-113");
+  EXPECT_EQ(remoteTree().count("docs/b.txt"), 0u);
+}
+
 }  // namespace
 }  // namespace varnelo::e2e
