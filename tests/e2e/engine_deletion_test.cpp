@@ -11,29 +11,6 @@ namespace files = platform::files;
 
 class EngineDeletionTest : public EngineTest {
  protected:
-  // Waits until the service and every computer hold `want`.
-  ::testing::AssertionResult holdEverywhere(std::initializer_list<EngineComputer*> pcs,
-                                            const Tree& want, int timeoutMs = 60000) {
-    Tree remote;
-    const bool ok = waitFor(
-        [&] {
-          remote = remoteTree();
-          if (remote != want) return false;
-          for (EngineComputer* pc : pcs) {
-            if (pc->tree() != want) return false;
-          }
-          return true;
-        },
-        timeoutMs);
-    if (ok) return ::testing::AssertionSuccess();
-    auto failure = ::testing::AssertionFailure() << "remote:";
-    for (const auto& [path, what] : remote) failure << "\n  " << path << " " << what;
-    for (EngineComputer* pc : pcs) {
-      failure << "\nlocal " << pc->root() << ":";
-      for (const auto& [path, what] : pc->tree()) failure << "\n  " << path << " " << what;
-    }
-    return failure;
-  }
   bool remoteIs(const Tree& want) {
     return waitFor([&] { return remoteTree() == want; }, 30000);
   }

@@ -99,25 +99,7 @@ class EngineFolderChangeTest : public EngineTest,
   // computer has nothing left to do.
   ::testing::AssertionResult holdEverywhere(std::initializer_list<EngineComputer*> pcs,
                                             const Tree& want, int timeoutMs = 60000) {
-    Tree remote;
-    const bool ok = waitFor(
-        [&] {
-          remote = remoteTree();
-          if (remote != want) return false;
-          for (EngineComputer* pc : pcs) {
-            if (pc->tree() != want || !pc->state().converged) return false;
-          }
-          return true;
-        },
-        timeoutMs);
-    if (ok) return ::testing::AssertionSuccess();
-    auto failure = ::testing::AssertionFailure() << "remote:";
-    for (const auto& [path, what] : remote) failure << "\n  " << path << " " << what;
-    for (EngineComputer* pc : pcs) {
-      failure << "\nlocal " << pc->root() << (pc->state().converged ? "" : " (busy)") << ":";
-      for (const auto& [path, what] : pc->tree()) failure << "\n  " << path << " " << what;
-    }
-    return failure;
+    return EngineTest::holdEverywhere(pcs, want, timeoutMs, /*idle=*/true);
   }
   bool remoteIs(const Tree& want) {
     return waitFor([&] { return remoteTree() == want; }, 30000);

@@ -202,6 +202,33 @@ class EngineTest : public ::testing::Test {
   const std::string& tokenKey() const { return key_; }
   const std::string& tokenSecret() const { return secret_; }
 
+  // Waits until the service and every one of `pcs` hold `want`, and with
+  // `idle` until every one of them has nothing left to do either. On a
+  // timeout, the message lists every tree as it was last seen.
+  ::testing::AssertionResult holdEverywhere(std::initializer_list<EngineComputer*> pcs,
+                                            const Tree& want, int timeoutMs = 60000,
+                                            bool idle = false) {
+    Tree remote;
+    const bool ok = waitFor(
+        [&] {
+          remote = remoteTree();
+          if (remote != want) return false;
+          for (EngineComputer* pc : pcs) {
+            if (pc->tree() != want || (idle && !pc->state().converged)) return false;
+          }
+          return true;
+        },
+        timeoutMs);
+    if (ok) return ::testing::AssertionSuccess();
+    auto failure = ::testing::AssertionFailure() << "remote:";
+    for (const auto& [path, what] : remote) failure << "\n  " << path << " " << what;
+    for (EngineComputer* pc : pcs) {
+      failure << "\nlocal " << pc->root() << (pc->state().converged ? "" : " (busy)") << ":";
+      for (const auto& [path, what] : pc->tree()) failure << "\n  " << path << " " << what;
+    }
+    return failure;
+  }
+
   // The account's tree below "home", in the same form as a local tree.
   Tree remoteTree() {
     Json::Value dump;

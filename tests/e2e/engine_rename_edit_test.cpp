@@ -39,21 +39,7 @@ class EngineRenameEditTest : public EngineTest {
 
   // Waits until the service and both computers hold `want`.
   ::testing::AssertionResult holdEverywhere(const Tree& want, int timeoutMs = 60000) {
-    Tree remote;
-    const bool ok = waitFor(
-        [&] {
-          remote = remoteTree();
-          return remote == want && a_->tree() == want && b_->tree() == want;
-        },
-        timeoutMs);
-    if (ok) return ::testing::AssertionSuccess();
-    auto failure = ::testing::AssertionFailure() << "remote:";
-    for (const auto& [path, what] : remote) failure << "\n  " << path << " " << what;
-    for (EngineComputer* pc : {a_.get(), b_.get()}) {
-      failure << "\nlocal " << pc->root() << ":";
-      for (const auto& [path, what] : pc->tree()) failure << "\n  " << path << " " << what;
-    }
-    return failure;
+    return EngineTest::holdEverywhere({a_.get(), b_.get()}, want, timeoutMs);
   }
 
   // Requests that reached `endpoint` since the counters were reset, and the
