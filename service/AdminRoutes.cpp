@@ -25,7 +25,7 @@ std::string contentSha1(ServiceContext& ctx, const TreeDumpRow& row) {
   std::string buffer;
   for (size_t i = 0; i + 20 <= row.keys.size(); i += 20) {
     int64_t length = ctx.chunks.length(row.keys.substr(i, 20));
-    ChunkReader reader(ctx.chunks.pathFor(row.keys.substr(i, 20)));
+    ChunkReader reader(ctx.chunks, row.keys.substr(i, 20));
     if (length < 0 || !reader.ok()) return "";
     buffer.resize(static_cast<size_t>(length));
     if (!reader.readAt(0, buffer.data(), buffer.size())) return "";

@@ -10,7 +10,7 @@ bool ChunkSpan::read(uint64_t offset, char* out, size_t size) {
     uint64_t within = offset % chunkSize_;
     if ((index + 1) * 20 > keys_.size()) return false;
     if (index != openIndex_) {
-      reader_ = std::make_unique<ChunkReader>(chunks_.pathFor(keys_.substr(index * 20, 20)));
+      reader_ = std::make_unique<ChunkReader>(chunks_, keys_.substr(index * 20, 20));
       openIndex_ = index;
     }
     size_t n = static_cast<size_t>(std::min<uint64_t>(size, chunkSize_ - within));

@@ -1,5 +1,5 @@
 // Reads a stored file's bytes by offset across its chunks, opening each chunk
-// file once while reads move through it. Used by the data URL and the share
+// once while reads move through it. Used by the data URL and the share
 // link download to stream a file one block at a time. One object per reply;
 // not shared between threads.
 #pragma once

@@ -12,15 +12,23 @@
 // again; open() flushes what an earlier run that never reached close() left
 // unsynced.
 //
+// The content of a small put (at most kDatabaseLimit bytes) is not a file:
+// it is kept in the service's database (table chunk_bytes), written in the
+// transaction that records the version naming it, so it costs no file, no
+// rename and no fsync, and it is exactly as durable as that version. Every
+// lookup takes the database's row first, then the file.
+//
 // Safe for concurrent use: files are immutable once renamed, every writer
-// has its own temporary file, and one lock guards the set of chunks not yet
-// known to be on disk.
+// has its own temporary file, one lock guards the set of chunks not yet
+// known to be on disk, and the database is used under the Store's lock (the
+// *Locked calls are for a caller that holds it already).
 #pragma once
 
 #include <cstdint>
 #include <mutex>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Crypto.h"
@@ -28,21 +36,42 @@
 
 namespace varnelo::service {
 
+class Database;
+class Store;
+
 class ChunkStore {
  public:
+  // The largest chunk kept in the database: a small put's whole content.
+  static constexpr int64_t kDatabaseLimit = 16384;
+
   // Creates the folders below dataDir (flushing the store's file system when
-  // the last run did not close it); false on failure (logged).
-  bool open(const std::string& dataDir);
+  // the last run did not close it); false on failure (logged). Without a
+  // database every chunk is a file.
+  bool open(const std::string& dataDir, Store* database = nullptr);
   // Makes every chunk this process stored durable and marks the store
   // closed. Called once no request runs any more.
   void close();
 
+  // The file a chunk is kept in when it is not in the database.
   std::string pathFor(const std::string& key) const;
   // Length of the stored chunk, or -1 when it is not stored.
   int64_t length(const std::string& key) const;
+  int64_t lengthLocked(Database& db, const std::string& key) const;
   // True when the chunk is stored with exactly `expected` bytes: a chunk
   // lost or cut short by a crash before it reached the disk is not.
   bool wholeOnDisk(const std::string& key, int64_t expected) const;
+  bool wholeOnDiskLocked(Database& db, const std::string& key, int64_t expected) const;
+
+  // True when a chunk of `length` bytes goes into the database.
+  bool keepsInDatabase(int64_t length) const {
+    return database_ != nullptr && length >= 1 && length <= kDatabaseLimit;
+  }
+  // Records bytes (which hash to key) in the database, as part of the
+  // caller's transaction; the caller holds the Store's lock. False when the
+  // database refused.
+  bool putLocked(Database& db, const std::string& key, std::string_view bytes) const;
+  // The bytes of a chunk kept in the database; false when it is not there.
+  bool databaseBytes(const std::string& key, std::string* out) const;
 
   // Waits until every chunk of `keys` stored by this process is on disk,
   // with the folder entry that names it. kOk, or kServerError when the disk
@@ -84,25 +113,30 @@ class ChunkStore {
 
  private:
   std::string root_;
+  Store* database_ = nullptr;
   // Guards unsynced_: keys renamed into place by this process whose data and
   // folder entry may still be only in the page cache.
   std::mutex mutex_;
   std::set<std::string> unsynced_;
 };
 
-// A read-only descriptor of one stored chunk, closed on destruction.
+// One stored chunk opened for reading: the bytes of a chunk kept in the
+// database, or a read-only descriptor of its file (closed on destruction).
 class ChunkReader {
  public:
+  ChunkReader(const ChunkStore& store, const std::string& key);
   explicit ChunkReader(const std::string& path);
   ~ChunkReader();
   ChunkReader(const ChunkReader&) = delete;
   ChunkReader& operator=(const ChunkReader&) = delete;
-  bool ok() const { return fd_ >= 0; }
+  bool ok() const { return fd_ >= 0 || inMemory_; }
   // Reads exactly size bytes at offset; false on a short read.
   bool readAt(uint64_t offset, char* out, size_t size) const;
 
  private:
   int fd_ = -1;
+  bool inMemory_ = false;
+  std::string bytes_;  // a chunk kept in the database
 };
 
 }  // namespace varnelo::service

@@ -160,7 +160,7 @@ void installFileRoutes(httplib::Server& server, ServiceContext& ctx, bool secure
             if (entry.size <= ServiceContext::kSmallFileSize && entry.keys.size() == 20) {
               // Small files come inline as well, saving the client a request.
               std::string content(static_cast<size_t>(entry.size), '\0');
-              ChunkReader reader(ctx.chunks.pathFor(entry.keys));
+              ChunkReader reader(ctx.chunks, entry.keys);
               if (reader.ok() && reader.readAt(0, content.data(), content.size())) {
                 reply["data"] = base64Encode(content, true);
               }

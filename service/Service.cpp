@@ -171,7 +171,8 @@ int serve(const ServeOptions& options) {
 
   auto ctx = openData(options.dataDir);
   TlsFiles tls;
-  if (!ctx || !ctx->chunks.open(options.dataDir) || !ensureTlsIdentity(options.dataDir, &tls)) {
+  if (!ctx || !ctx->chunks.open(options.dataDir, ctx->store.get()) ||
+      !ensureTlsIdentity(options.dataDir, &tls)) {
     return 1;
   }
   ctx->verifier.loadNonces();

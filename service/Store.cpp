@@ -57,6 +57,7 @@ CREATE INDEX IF NOT EXISTS entries_parent ON entries(parent);
 CREATE INDEX IF NOT EXISTS entries_trash ON entries(account, trash_key) WHERE trashed <> 0;
 CREATE TABLE IF NOT EXISTS account_chunks(
   account INTEGER NOT NULL, key BLOB NOT NULL, PRIMARY KEY(account, key)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS chunk_bytes(key BLOB PRIMARY KEY, data BLOB NOT NULL);
 CREATE TABLE IF NOT EXISTS key_lists(hash BLOB PRIMARY KEY, keys BLOB NOT NULL);
 CREATE TABLE IF NOT EXISTS pending_uploads(
   account INTEGER NOT NULL, path_key TEXT NOT NULL, path TEXT NOT NULL,

@@ -2,8 +2,9 @@
 // capability), the small-file put (PUT signed with an access token) and the
 // data URL (plain GET with a data capability, Range, and "X-Mode: meta" for
 // the key list). Bodies stream to and from disk one block at a time; nothing
-// larger than a block (1 MiB in, 256 KiB out) is held per request. Both
-// listeners serve them.
+// larger than a block (1 MiB in, 256 KiB out) is held per request, and a
+// small file's body (at most 16 KiB, kept in the database) is held whole.
+// Both listeners serve them.
 #include <cstdlib>
 #include <memory>
 
@@ -37,6 +38,27 @@ Status receiveChunk(ServiceContext& ctx, const ContentReader& reader, const std:
   *length = writer.written();
   Status s = writer.finish(key);
   return complete || s != kOk ? s : kBadRequest;
+}
+
+// The body of a chunk that goes into the chunk store's database: gathered in
+// memory (at most maxLength bytes) and hashed. kOk when it hashes to key; the
+// caller stores it with the version that names it.
+Status receiveSmallChunk(ServiceContext& ctx, const ContentReader& reader,
+                         const std::string& endpoint, const std::string& key, uint64_t maxLength,
+                         std::string* bytes) {
+  bool tooLong = false;
+  uint64_t received = 0;
+  bool complete = reader([&](const char* data, size_t n) {
+    received += n;
+    if (bytes->size() + n > maxLength) {
+      tooLong = true;
+      return false;
+    }
+    bytes->append(data, n);
+    return true;
+  });
+  ctx.counters.addBytes(endpoint, received, 0);
+  return complete && !tooLong && sha1(*bytes) == key ? kOk : kBadRequest;
 }
 
 // The body of a chunk the store already holds: hashed as it streams in and
@@ -195,11 +217,22 @@ void installTransferRoutes(httplib::Server& server, ServiceContext& ctx, bool se
     }
     uint64_t length = 0;
     // Content the service holds already (the same file under another name,
-    // a second computer's copy) costs no chunk write and no fsync.
-    Status s = ctx.chunks.length(key) == put.fileSize
-                   ? verifyStoredChunk(ctx, reader, "/2/put", key,
-                                       static_cast<uint64_t>(put.fileSize), &length)
-                   : receiveChunk(ctx, reader, "/2/put", key, put.fileSize, &length);
+    // a second computer's copy) costs no chunk write and no fsync; new
+    // content of a small file goes into the database with its version.
+    std::string content;
+    const std::string* newContent = nullptr;
+    Status s;
+    if (ctx.chunks.length(key) == put.fileSize) {
+      s = verifyStoredChunk(ctx, reader, "/2/put", key, static_cast<uint64_t>(put.fileSize),
+                            &length);
+    } else if (ctx.chunks.keepsInDatabase(put.fileSize)) {
+      s = receiveSmallChunk(ctx, reader, "/2/put", key, static_cast<uint64_t>(put.fileSize),
+                            &content);
+      length = content.size();
+      newContent = &content;
+    } else {
+      s = receiveChunk(ctx, reader, "/2/put", key, put.fileSize, &length);
+    }
     if (s == kOk && length != static_cast<uint64_t>(put.fileSize)) s = kBadRequest;
     if (s != kOk) {
       res.set_header("Connection", "close");
@@ -209,7 +242,7 @@ void installTransferRoutes(httplib::Server& server, ServiceContext& ctx, bool se
     put.keys.push_back(key);
     Entry entry;
     s = ctx.chunks.makeDurable(put.keys);
-    if (s == kOk) s = ctx.tree.commitSmallPut(caller.tokenInfo.user, put, &entry);
+    if (s == kOk) s = ctx.tree.commitSmallPut(caller.tokenInfo.user, put, &entry, newContent);
     if (s != kOk) {
       http::sendError(ctx, res, s,
                       s == kConflict ? "conflict with the current version" : "refused");

@@ -521,7 +521,7 @@ Status Tree::preparePut(int64_t account, const PutRequest& put, std::vector<int6
   for (size_t i = 0; i < count; ++i) {
     const int64_t length =
         i + 1 < count ? put.chunkSize : put.fileSize - static_cast<int64_t>(i) * put.chunkSize;
-    if ((!ops.holds(put.keys[i]) || !chunks_.wholeOnDisk(put.keys[i], length)) &&
+    if ((!ops.holds(put.keys[i]) || !chunks_.wholeOnDiskLocked(db, put.keys[i], length)) &&
         listed.insert(put.keys[i]).second) {
       required->push_back(static_cast<int64_t>(i));
     }
@@ -552,18 +552,24 @@ Status Tree::commitPut(int64_t account, const PutRequest& put, Entry* out) {
   return tx.commit() ? kOk : kServerError;
 }
 
-Status Tree::commitSmallPut(int64_t account, const PutRequest& put, Entry* out) {
+Status Tree::commitSmallPut(int64_t account, const PutRequest& put, Entry* out,
+                            const std::string* content) {
   if (put.keys.size() != 1) return kBadRequest;
   StoreLock lock(store_);
   Database& db = store_.db();
+  // The chunk (its bytes when they go into the database) and the account's
+  // hold on it; false when a statement failed.
+  auto keepChunk = [&] {
+    return (content == nullptr || chunks_.putLocked(db, put.keys.front(), *content)) &&
+           db.query("INSERT OR IGNORE INTO account_chunks(account, key) VALUES(?, ?)")
+               .bind(1, account)
+               .bindBlob(2, put.keys.front())
+               .run();
+  };
   Status s = kServerError;
   {
     Transaction tx(db);
-    if (tx.active()) {
-      db.query("INSERT OR IGNORE INTO account_chunks(account, key) VALUES(?, ?)")
-          .bind(1, account)
-          .bindBlob(2, put.keys.front())
-          .run();
+    if (tx.active() && keepChunk()) {
       s = commitLocked(db, account, put, out);
       if (s == kOk) return tx.commit() ? kOk : kServerError;
     }
@@ -571,10 +577,8 @@ Status Tree::commitSmallPut(int64_t account, const PutRequest& put, Entry* out) 
   // Refused (a stale base, over quota, ...): the bytes were still received
   // and stored, so the account keeps the chunk and a later upload of the
   // same content needs no body.
-  db.query("INSERT OR IGNORE INTO account_chunks(account, key) VALUES(?, ?)")
-      .bind(1, account)
-      .bindBlob(2, put.keys.front())
-      .run();
+  Transaction tx(db);
+  if (tx.active() && keepChunk()) tx.commit();
   return s;
 }
 
@@ -592,7 +596,7 @@ Status Tree::commitLocked(Database& db, int64_t account, const PutRequest& put, 
   int64_t total = 0;
   for (size_t i = 0; i < put.keys.size(); ++i) {
     if (!ops.holds(put.keys[i])) return kBadRequest;
-    int64_t length = chunks_.length(put.keys[i]);
+    int64_t length = chunks_.lengthLocked(db, put.keys[i]);
     bool last = i + 1 == put.keys.size();
     if (length <= 0 || length > put.chunkSize || (!last && length != put.chunkSize)) {
       return kBadRequest;

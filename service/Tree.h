@@ -97,8 +97,11 @@ class Tree {
   Status commitPut(int64_t account, const PutRequest& put, Entry* out);
   // The small-file put: its one chunk (keys[0], just received and checked)
   // becomes the account's and the version is published in one transaction.
-  // The chunk stays the account's when the commit is refused.
-  Status commitSmallPut(int64_t account, const PutRequest& put, Entry* out);
+  // `content`, when not null, is the chunk's bytes for the chunk store's
+  // database, written in that same transaction. The chunk stays stored and
+  // the account's when the commit is refused.
+  Status commitSmallPut(int64_t account, const PutRequest& put, Entry* out,
+                        const std::string* content = nullptr);
 
   void addChunk(int64_t account, const std::string& key);
   bool holdsChunk(int64_t account, const std::string& key);

@@ -270,6 +270,55 @@ TEST_F(TransferTest, SmallPutOfStoredContentIsCheckedAndRefusalsKeepTheChunk) {
   EXPECT_EQ(client_->call("/commit_put", putBody("home/third", fresh, "")).status, 200);
 }
 
+// A small file's content is kept in the database, not as a chunk file, and
+// every reader finds it there: the inline reply, the data URL (also as the
+// last chunk of a longer file, which then needs only its other chunk), and
+// an upload of the same bytes under a chunk file a crash cut short.
+TEST_F(TransferTest, SmallFileContentLivesInTheDatabaseAndServesEveryReader) {
+  auto smallPut = [&](const std::string& path, const std::string& bytes) {
+    std::string url = service_->httpBase() + "/2/put?path=" + path +
+                      "&key=" + urlSafeBase64(sha1Bytes(bytes)) +
+                      "&fileSize=" + std::to_string(bytes.size()) +
+                      "&base=&chunkSize=4194304&mimeType=&editTime=5";
+    return client_->send("PUT", url, bytes, client_->accessSigning());
+  };
+  auto chunkFile = [&](const std::string& bytes) {
+    std::string hex = service::toHex(sha1Bytes(bytes));
+    return service_->dataDir() + "/chunks/" + hex.substr(0, 2) + "/" + hex;
+  };
+  const std::string tail = randomBytes(12000, 31);
+  ASSERT_EQ(smallPut("home/tail.txt", tail).status, 200);
+  EXPECT_NE(access(chunkFile(tail).c_str(), F_OK), 0) << "no chunk file for a small put";
+  Reply meta = get("home/tail.txt");
+  EXPECT_EQ(meta.json["data"].asString(), urlSafeBase64(tail));
+  EXPECT_TRUE(client_->plain("GET", meta.json["dataurl"].asString(), "").body == tail);
+
+  const std::string content = randomBytes(kChunk, 32) + tail;
+  Reply prepared = client_->call("/prepare_put", putBody("home/long.bin", content, ""));
+  ASSERT_EQ(prepared.status, 200);
+  ASSERT_EQ(prepared.json["required"].size(), 1u);
+  EXPECT_EQ(prepared.json["required"][0]["index"].asInt(), 0) << "the tail is held already";
+  int puts = -1;
+  ASSERT_EQ(client_->upload("home/long.bin", content, kChunk, "", &puts).status, 200);
+  EXPECT_EQ(puts, 1);
+  std::string url = get("home/long.bin").json["dataurl"].asString();
+  EXPECT_TRUE(client_->plain("GET", url, "").body == content);
+  EXPECT_TRUE(client_->plain("GET", url, "", {"Range: bytes=65530-65545"}).body ==
+              content.substr(65530, 16))
+      << "across the border into the database's chunk";
+
+  // Bytes first stored as a chunk file, which a crash then cut short: a small
+  // put of them stores them again, and the whole copy is what is served.
+  const std::string once = randomBytes(9000, 33);
+  ASSERT_EQ(client_->upload("home/once.bin", once, kChunk).status, 200);
+  ASSERT_EQ(truncate(chunkFile(once).c_str(), 2), 0);
+  ASSERT_EQ(smallPut("home/again.txt", once).status, 200);
+  EXPECT_EQ(get("home/again.txt").json["data"].asString(), urlSafeBase64(once));
+  EXPECT_TRUE(client_->plain("GET", get("home/once.bin").json["dataurl"].asString(), "").body ==
+              once)
+      << "the database's copy is found before the short file";
+}
+
 TEST_F(TransferTest, DataUrlsServeRangesAndKeyLists) {
   std::string content = randomBytes(3 * kChunk + 5, 8);
   ASSERT_EQ(client_->upload("home/r.bin", content, kChunk).status, 200);
