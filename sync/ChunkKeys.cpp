@@ -1,6 +1,7 @@
 #include "ChunkKeys.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "TransferCodes.h"
 #include "platform/file.h"
@@ -14,8 +15,12 @@ int computeChunkKeys(const std::string& path, uint64_t fileSize, uint64_t chunkS
   if (chunkSize == 0) return codes::kLocalFailure;
   platform::File file;
   if (file.open(path, platform::File::Mode::Read)) return codes::kLocalFailure;
-  constexpr size_t kReadSize = 1 << 20;
-  std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(kReadSize, chunkSize)));
+  // Sized to the file as well: a buffer of a full read block for a file of a
+  // few kilobytes cost more to allocate and clear than hashing the file.
+  constexpr uint64_t kReadSize = 1 << 20;
+  const size_t bufferSize =
+      static_cast<size_t>(std::min({kReadSize, chunkSize, std::max<uint64_t>(fileSize, 1)}));
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[bufferSize]);
   const uint64_t count = chunkCountOf(fileSize, chunkSize);
   keys.reserve(count);
   Sha1 sha;
@@ -25,10 +30,10 @@ int computeChunkKeys(const std::string& path, uint64_t fileSize, uint64_t chunkS
     sha.reset();
     while (offset < end) {
       if (stopping && stopping()) return codes::kStopped;
-      const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), end - offset));
+      const size_t want = static_cast<size_t>(std::min<uint64_t>(bufferSize, end - offset));
       size_t got = 0;
-      if (file.readAt(offset, buffer.data(), want, got) || got != want) return codes::kLocalFailure;
-      sha.update(buffer.data(), got);
+      if (file.readAt(offset, buffer.get(), want, got) || got != want) return codes::kLocalFailure;
+      sha.update(buffer.get(), got);
       offset += got;
     }
     keys.push_back(sha.finish());
