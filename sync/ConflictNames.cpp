@@ -35,6 +35,11 @@ std::string conflictedCopyName(const std::string& fileName, const platform::Loca
   return base + kMarker + " " + dateText(when) + ")" + extension;
 }
 
+bool hasConflictMarker(std::string_view fileName) {
+  const size_t marker = fileName.find(kMarker);
+  return marker != std::string_view::npos && fileName.find(')', marker) != std::string_view::npos;
+}
+
 std::string conflictedCopyPath(const std::string& localPath) {
   platform::files::EntryInfo info;
   platform::LocalTime when = platform::files::stat(localPath, info)

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "platform/time.h"
 
@@ -14,6 +15,10 @@ namespace varnelo {
 // time). A name that already carries a conflict marker gets its date
 // replaced instead of a second marker.
 std::string conflictedCopyName(const std::string& fileName, const platform::LocalTime& when);
+
+// True when `fileName` carries a conflict marker, as every name that
+// conflictedCopyName makes does.
+bool hasConflictMarker(std::string_view fileName);
 
 // Full path of the conflicted copy of `localPath`, dated with the file's own
 // last-write time in local time (the current time when it cannot be read).

@@ -40,6 +40,7 @@ class DeletionHold;
 namespace uploader {
 class SmallUploads;
 }
+class RemoteHoldFile;
 struct JournalNode;
 
 // Bits of the sync mode.
@@ -62,6 +63,10 @@ struct RemoteHold {
   // aside, what its entries must still be for it to go at once.
   std::shared_ptr<const JournalNode> folder;
   bool checked = false;  // found to be what was synced: only the delete is left
+  // Known to have been moved. A hold an earlier run recorded before its
+  // move, or one whose move got no answer, may never have left `from`: it
+  // is finished only once something is found at `path`.
+  bool moved = false;
 };
 
 class Context {
@@ -78,6 +83,9 @@ class Context {
     sync::SyncRoot* root = nullptr;
     // The big-delete guard; null where every deletion may go at once.
     sync::DeletionHold* deletions = nullptr;
+    // Where remote entries taken aside are recorded until their deletion
+    // went through; null where they are kept in memory only.
+    RemoteHoldFile* holdFile = nullptr;
     // Shared with status objects, which may outlive the context.
     std::shared_ptr<MeterSet> uploadMeters = std::make_shared<MeterSet>();
     std::shared_ptr<MeterSet> downloadMeters = std::make_shared<MeterSet>();
@@ -97,6 +105,7 @@ class Context {
   chunkcache::ChunkCache* chunkCache() const { return setup_.settings->chunkCache; }
   IVarneloEvent* sink() const { return setup_.sink; }
   sync::DeletionHold* deletions() const { return setup_.deletions; }
+  RemoteHoldFile* holdFile() const { return setup_.holdFile; }
   MeterSet& uploadMeters() const { return *setup_.uploadMeters; }
   MeterSet& downloadMeters() const { return *setup_.downloadMeters; }
   TransferRecord& current() const { return *setup_.current; }
@@ -112,8 +121,8 @@ class Context {
   void setSmallUploads(uploader::SmallUploads* window) { smallUploads_ = window; }
   // Sync thread only: remote files and folders taken aside whose deletion
   // failed, by the journal path of the name they were taken from; a retry
-  // finishes them. Kept in memory only: after a restart what was taken aside
-  // is a conflicted copy on the service, synced like any other.
+  // finishes them. Recorded in holdFile() (when there is one), from which
+  // a restarted engine reads them back.
   std::map<std::string, RemoteHold>& remoteHolds() { return remoteHolds_; }
 
   // Pausing and stopping both raise the paused flag; transfers poll it and

@@ -11,6 +11,7 @@
 #include "FileJournal.h"
 #include "JournalFiles.h"
 #include "Log.h"
+#include "RemoteHoldFile.h"
 #include "StatusImpl.h"
 #include "SyncPaths.h"
 #include "SyncRoot.h"
@@ -29,6 +30,8 @@ constexpr uint32_t kMaxServiceChunkSize = 64u << 20;
 
 // Beside the journal: the recorded identity of the sync folder.
 constexpr const char* kRootRecordName = "root.id";
+// Remote entries taken aside whose deletion has not gone through yet.
+constexpr const char* kRemoteHoldsName = "remote.holds";
 
 // A whole number from the environment (test settings), or `fallback`.
 uint32_t envNumber(const char* name, uint32_t fallback) {
@@ -312,11 +315,14 @@ void FileSyncer::runWithJournal(FileJournal& journal, const std::string& journal
   limits.minFiles = envNumber("VARNELO_DELETE_HOLD_FILES", limits.minFiles);
   limits.folderFiles = envNumber("VARNELO_DELETE_HOLD_FOLDER_FILES", limits.folderFiles);
   DeletionHold deletions(limits);
+  RemoteHoldFile holdFile(
+      platform::files::joinPath(platform::files::parentPath(journalPath), kRemoteHoldsName));
 
   Context::Setup setup;
   setup.mode = mode_;
   setup.root = &syncRoot;
   setup.deletions = &deletions;
+  setup.holdFile = &holdFile;
   setup.settings = settings_.get();
   setup.localRoot = root;
   setup.filter = &filter_;
@@ -326,6 +332,9 @@ void FileSyncer::runWithJournal(FileJournal& journal, const std::string& journal
   setup.downloadMeters = downloadMeters_;
   setup.current = current_;
   Context context(std::move(setup));
+  // What an earlier run took aside and did not delete is finished by this
+  // one (before its first remote pass, which would take it for new).
+  context.remoteHolds() = holdFile.load();
   IdleTask::WatchProbe probe;
   {
     std::lock_guard lock(configMutex_);

@@ -13,6 +13,7 @@
 #include "LocalRemoval.h"
 #include "Log.h"
 #include "MetaApi.h"
+#include "RemoteHoldFile.h"
 #include "SyncPaths.h"
 #include "TransferCodes.h"
 #include "platform/time.h"
@@ -88,7 +89,8 @@ std::string holdPathFor(const std::string& remotePath, int attempt) {
 
 class Pruner {
  public:
-  explicit Pruner(Context& context) : context_(context), holds_(context.remoteHolds()) {}
+  explicit Pruner(Context& context)
+      : context_(context), holds_(context.remoteHolds()), file_(context.holdFile()) {}
 
   // Deletes the remote entry (described by `type`, `ver` and, for a file,
   // `seen`) where it still matches `node`; `kept` is set when anything of it
@@ -140,7 +142,9 @@ class Pruner {
       std::string_view path(e.path);
       const std::string name(path.substr(path.rfind('/') + 1));
       if (auto h = held.find(nameKey(name)); h != held.end()) {
-        rc = finishHold(*h->second, keptBelow);
+        RemoteHold hold = *h->second;
+        hold.moved = true;  // found where it was taken to
+        rc = finishHold(std::move(hold), keptBelow);
         if (rc != codes::kOk) return rc;
         continue;
       }
@@ -175,16 +179,34 @@ class Pruner {
   // Finishes deleting an entry taken aside: deleted when it is still what
   // was found as last synced, otherwise (written to between that check and
   // the move) given back its name, and `kept` is set where anything stays.
+  // 404 when the hold was not known to be moved and nothing stands aside:
+  // it is forgotten, and what stands at its own name is weighed as if it
+  // had never been taken aside.
   int finishHold(RemoteHold hold, bool& kept) {
+    holds_.erase(sync::journalPathOf(hold.from));
+    const int rc = settle(std::move(hold), kept);
+    // What is still held (this one again, when it failed) is what the
+    // record keeps.
+    record(nullptr);
+    return rc;
+  }
+
+ private:
+  int settle(RemoteHold hold, bool& kept) {
     const std::string key = sync::journalPathOf(hold.from);
-    holds_.erase(key);
     if (!hold.checked) {
       GetResult taken;
       const int rc = hold.folder ? http::meta_list(context_.credentials(), hold.path, &taken.p)
                                  : http::meta_get(context_.credentials(), hold.path, &taken.p,
                                                   nullptr, false, 0);
-      if (rc == codes::kNotFound) return codes::kOk;
+      if (rc == codes::kNotFound) {
+        if (hold.moved) return codes::kOk;  // deleted already
+        log_write(kLogInfo, kModuleRemove, "nothing stands aside as %s, [%s] was not moved",
+                  hold.path.c_str(), hold.from.c_str());
+        return codes::kNotFound;
+      }
       if (rc != codes::kOk) return remember(key, std::move(hold), rc);
+      hold.moved = true;
       const bool same = hold.folder ? sameFolder(*hold.folder, *taken.p) : sameFile(hold, *taken.p);
       if (!same) return giveBack(std::move(hold), kept);
       hold.checked = true;
@@ -194,7 +216,10 @@ class Pruner {
     return codes::kOk;
   }
 
- private:
+  // Writes what is held, and `next` when given, to the record file (where
+  // there is one). False when it could not be written.
+  bool record(const RemoteHold* next) { return !file_ || file_->save(holds_, next); }
+
   // Deletes the remote entry `seen.from` if what is deleted is what `seen`
   // describes. It is first taken aside, one atomic move on the service:
   // whatever another computer writes to its name (or into it, for a folder)
@@ -204,14 +229,25 @@ class Pruner {
     int rc = codes::kConflict;
     for (int attempt = 1; attempt <= kHoldAttempts && rc == codes::kConflict; ++attempt) {
       seen.path = holdPathFor(seen.from, attempt);
+      // Recorded before the move is sent: should the engine stop before
+      // the delete, the next run still knows what it moved, and where.
+      if (!record(&seen)) return codes::kLocalFailure;
       rc = http::meta_move(context_.credentials(), seen.from, seen.path);
     }
-    if (rc == codes::kNotFound) return codes::kOk;  // gone already
+    if (rc == codes::kNotFound || rc == codes::kConflict) {
+      record(nullptr);                                // not moved
+      if (rc == codes::kNotFound) return codes::kOk;  // gone already
+    }
     if (rc != codes::kOk) {
       log_write(kLogError, kModuleRemove, "take remote entry aside %s, error:[%d]",
                 seen.from.c_str(), rc);
+      if (rc == codes::kConflict) return rc;
+      // A failure that does not say whether the move was done (a lost
+      // answer): the retry looks at what may stand aside first.
+      holds_[sync::journalPathOf(seen.from)] = std::move(seen);
       return rc;
     }
+    seen.moved = true;
     return finishHold(std::move(seen), kept);
   }
 
@@ -312,6 +348,7 @@ class Pruner {
 
   Context& context_;
   std::map<std::string, RemoteHold>& holds_;
+  RemoteHoldFile* file_;  // null: holds are kept in memory only
 };
 
 }  // namespace
@@ -326,10 +363,12 @@ int deleteIfUnchanged(Context& context, const std::string& remotePath) {
 
   Pruner pruner(context);
   bool kept = false;
-  int rc = codes::kOk;
+  int rc = codes::kNotFound;
   if (const RemoteHold* hold = pruner.pendingHold(remotePath, node)) {
     rc = pruner.finishHold(*hold, kept);  // taken aside by an earlier attempt
-  } else {
+  }
+  if (rc == codes::kNotFound) {
+    // Never taken aside, or an earlier attempt's move did not happen.
     GetResult remote;
     rc = http::meta_get(context.credentials(), remotePath, &remote.p, nullptr, false, 0);
     if (rc == codes::kOk) {
@@ -358,7 +397,9 @@ int finishRemoteHolds(Context& context) {
   for (const RemoteHold& hold : pending) {
     if (context.isStopping()) return codes::kStopped;
     bool kept = false;
-    if (const int rc = pruner.finishHold(hold, kept); rc != codes::kOk) {
+    const int rc = pruner.finishHold(hold, kept);
+    if (rc == codes::kNotFound) continue;  // never moved: the scans decide as before
+    if (rc != codes::kOk) {
       result = rc;
       continue;
     }

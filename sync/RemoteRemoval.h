@@ -18,10 +18,12 @@
 // covers all below it). An upload from another computer that lands between
 // the check and the delete is given back its name instead of being deleted
 // with it; a folder given back is walked as above, so only what is new or
-// changed in it stays. A deletion that fails after the move is remembered in
-// the context (in memory) and finished by a retry or at the start of the
-// next remote pass; should the engine stop first, the entry stays under the
-// conflicted-copy name and is synced like any conflicted copy.
+// changed in it stays. What is taken aside is recorded (RemoteHoldFile.h)
+// before the move is sent and until its deletion went through; a deletion
+// that fails after the move is finished by a retry, at the start of the
+// next remote pass, or by the next run of the engine should it stop (or be
+// killed) first. A recorded move that never happened deletes nothing by
+// itself: with nothing found aside, the entry is weighed where it stands.
 #pragma once
 
 #include <string>

@@ -21,6 +21,7 @@ target_sources(varnelo_sync PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/LocalRemoval.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LocalScan.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MimeTypes.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/RemoteHoldFile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/RemoteRemoval.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SyncPaths.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SyncRoot.cpp
@@ -36,6 +37,7 @@ target_sources(sync_tests PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/tests/transfer_context_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/transfer_local_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/sync_root_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/remote_hold_file_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/deletion_hold_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/download_window_test.cpp
 )

@@ -198,6 +198,14 @@ std::error_code writeFileAtomic(const std::string& path, std::string_view data, 
   return {};
 }
 
+std::error_code syncDirectory(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return lastError();
+  const std::error_code ec = ::fsync(fd) != 0 ? lastError() : std::error_code{};
+  ::close(fd);
+  return ec;
+}
+
 std::error_code readRange(const std::string& path, uint64_t offset, size_t length,
                           std::string& out) {
   out.clear();

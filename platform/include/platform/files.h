@@ -55,6 +55,9 @@ std::error_code writeFile(const std::string& path, std::string_view data, unsign
 // Writes to a temporary sibling, flushes it and renames it over `path`.
 std::error_code writeFileAtomic(const std::string& path, std::string_view data,
                                 unsigned mode = 0666);
+// Flushes a folder's entries (a rename or a new name in it) to disk: after
+// writeFileAtomic, what makes the new file survive a power loss.
+std::error_code syncDirectory(const std::string& path);
 std::error_code readRange(const std::string& path, uint64_t offset, size_t length,
                           std::string& out);
 
