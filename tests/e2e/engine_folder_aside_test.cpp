@@ -247,19 +247,23 @@ TEST_F(EngineFolderAsideTest, AComputerKilledBeforeTheAnswerToItsMoveFinishesThe
   EXPECT_TRUE(holdEverywhere(want, 1000));
 }
 
-// The delete after the move fails and A is stopped as usual before the
-// service takes deletes again. Started again, A finishes it: the folder does
-// not come back to anyone as a conflicted copy.
-TEST_F(EngineFolderAsideTest, ADeleteThatFailedBeforeAStopIsFinishedAfterTheRestart) {
+// The deletes after the moves of a folder and of a file fail, and A is
+// stopped as usual before the service takes deletes again. Started again, A
+// finishes both: neither comes back to anyone as a conflicted copy.
+TEST_F(EngineFolderAsideTest, DeletesThatFailedBeforeAStopAreFinishedAfterTheRestart) {
   ASSERT_NO_FATAL_FAILURE(startBoth());
   ASSERT_TRUE(service().setFaults("/delete:error=1"));
   ASSERT_NO_FATAL_FAILURE(throwAway("box"));
-  ASSERT_TRUE(waitFor([&] { return a_->sink().has("result 500 " + a_->path("box")); }));
+  ASSERT_FALSE(files::removeFile(a_->path("shelf/keep.txt")));
+  ASSERT_TRUE(waitFor([&] {
+    return a_->sink().has("result 500 " + a_->path("box")) &&
+           a_->sink().has("result 500 " + a_->path("shelf/keep.txt"));
+  }));
   a_->shutdown();
   ASSERT_TRUE(service().setFaults(""));
   ASSERT_EQ(a_->start(), 200);
 
-  const Tree want{{"shelf", "D"}, {"shelf/keep.txt", fileEntry("on the shelf")}};
+  const Tree want{{"shelf", "D"}};
   EXPECT_TRUE(holdEverywhere(want));
   ASSERT_TRUE(a_->settle());
   EXPECT_TRUE(holdEverywhere(want, 1000));
