@@ -118,4 +118,14 @@ bool CaseTwinCache::isShadowed(const std::string& localRoot, const std::string& 
   return false;
 }
 
+bool CaseTwinCache::hasShadowedTwin(const std::string& localPath, const TwinChooser& choose) {
+  const Folder* f = folder(platform::files::parentPath(localPath), choose);
+  if (!f) return false;
+  const std::string name = platform::files::fileName(localPath);
+  const std::string key = nameKey(name);
+  return std::any_of(f->shadowed.begin(), f->shadowed.end(), [&](const std::string& other) {
+    return other != name && nameKey(other) == key;
+  });
+}
+
 }  // namespace varnelo

@@ -63,6 +63,10 @@ class CaseTwinCache {
   bool isShadowed(const std::string& localRoot, const std::string& localPath,
                   const TwinChooser& choose = {}, bool* undecided = nullptr);
 
+  // True when `localPath` has a case twin beside it that is left out (or
+  // waits to be decided).
+  bool hasShadowedTwin(const std::string& localPath, const TwinChooser& choose = {});
+
  private:
   struct Folder {
     platform::FileTime modified = 0;

@@ -132,7 +132,18 @@ int prepareUploading(Context& context, const std::string& localPath) {
   if (info.type == files::EntryType::Directory) {
     context.folderAvailable(localPath);  // remembers a folder that is a mount point
     log_write(kLogInfo, kModuleSync, "prepare uploading dir:[%s], ", localPath.c_str());
-    return uploadFolder(context, localPath, *remote);
+    const int code = uploadFolder(context, localPath, *remote);
+    if (code == codes::kUnchanged &&
+        context.caseTwins().hasShadowedTwin(localPath, journalTwinChooser(context))) {
+      // A synced folder beside a case twin comes here when a scan could not
+      // tell the twins apart: that scan left out everything below it, which
+      // may hold changes only a scan finds (made while the engine was not
+      // running). Now that it is decided, a scan looks below it again.
+      log_write(kLogInfo, kModuleSync, "case twins of [%s] decided, scan requested",
+                localPath.c_str());
+      context.requestLocalScan();
+    }
+    return code;
   }
   if (info.type == files::EntryType::Other) return codes::kUnsupported;
   const Sibling sibling = caseSibling(context, localPath);

@@ -199,7 +199,9 @@ TEST_F(EngineCaseTwinRetryTest, ASyncedFileMovedAwayFromTwoNewcomerTwinsLeavesTh
 // A scan finds a newcomer twin of a synced folder while the service cannot
 // answer which of them is the synced one: neither is reported as left out
 // for good (the synced one never is), and once the service answers the
-// synced folder takes part again and only the newcomer stays out.
+// synced folder takes part again and only the newcomer stays out. What was
+// written into the synced folder while the engine was not running (only the
+// scan can find it) is sent once the twins are decided.
 TEST_F(EngineCaseTwinRetryTest, TwinsAScanCannotDecideAreRetriedNotRefused) {
   auto pc = computer();
   pc->write("docs/a.txt", "synced");
@@ -208,6 +210,8 @@ TEST_F(EngineCaseTwinRetryTest, TwinsAScanCannotDecideAreRetriedNotRefused) {
   ASSERT_TRUE(pc->settle());
   pc->engine()->stopSync(false);
   pc->write("Docs/b.txt", "newcomer");
+  pc->write("docs/a.txt", "edited while stopped");
+  pc->write("docs/new.txt", "written while stopped");
   // The question is asked under the first twin's spelling.
   ASSERT_TRUE(service().setFaults("/get@home/Docs:error=1"));
   pc->sink().clear();
@@ -219,6 +223,11 @@ TEST_F(EngineCaseTwinRetryTest, TwinsAScanCannotDecideAreRetriedNotRefused) {
   ASSERT_TRUE(service().setFaults(""));
 
   EXPECT_TRUE(waitFor([&] { return pc->latestResult("Docs") == "-113"; }));
+  EXPECT_TRUE(waitFor([&] {
+    Tree remote = remoteTree();
+    return remote["docs/a.txt"] == fileEntry("edited while stopped") &&
+           remote["docs/new.txt"] == fileEntry("written while stopped");
+  })) << ::testing::PrintToString(remoteTree());
   pc->write("docs/c.txt", "after the answer");
   EXPECT_TRUE(waitFor([&] { return remoteTree()["docs/c.txt"] == fileEntry("after the answer"); }));
   EXPECT_TRUE(pc->settle());
