@@ -15,14 +15,33 @@ void Tokens::ensureConsumer(const std::string& key, const std::string& secret) {
       .bind(1, key)
       .bind(2, secret)
       .run();
+  // Dropped while the Store's lock is still held: a lookup that read the
+  // old secret before this write cannot put it back after it (it stores
+  // its answer under the Store's lock too).
+  std::lock_guard<std::mutex> cached(secretsMutex_);
+  secrets_.erase(key);
 }
 
 bool Tokens::consumerSecret(const std::string& key, std::string* secret) {
+  const auto now = std::chrono::steady_clock::now();
+  {
+    std::lock_guard<std::mutex> cached(secretsMutex_);
+    if (auto it = secrets_.find(key); it != secrets_.end()) {
+      if (now - it->second.readAt < secretLife_) {
+        *secret = it->second.secret;
+        return true;
+      }
+      secrets_.erase(it);
+    }
+  }
   StoreLock lock(store_);
   Statement& st = store_.db().query("SELECT secret FROM consumers WHERE key = ?");
   st.bind(1, key);
   if (st.step() != SQLITE_ROW) return false;
   *secret = st.text(0);
+  std::lock_guard<std::mutex> cached(secretsMutex_);
+  if (secrets_.size() >= kMaxCachedConsumers) secrets_.clear();
+  secrets_[key] = CachedSecret{*secret, now};
   return true;
 }
 

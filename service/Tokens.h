@@ -1,10 +1,12 @@
 // OAuth consumers and tokens of the reference service: request tokens (with
 // their verifier once a user authorised them in the browser) and access
 // tokens. Called from the request threads; every operation takes the Store's
-// lock.
+// lock (the consumer-secret cache has its own small lock).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 
@@ -33,10 +35,19 @@ class Tokens {
   // Request tokens not exchanged within this time are refused.
   static constexpr int64_t kRequestTokenLifetimeSeconds = 3600;
 
-  explicit Tokens(Store& store) : store_(store) {}
+  // How long a consumer's secret read from the database is used without
+  // reading it again. A change made through this object takes effect at
+  // once; one made by another process on the same database (an `add-user`
+  // of another build beside a running service) within this time.
+  static constexpr std::chrono::milliseconds kConsumerSecretLife{2000};
+
+  explicit Tokens(Store& store, std::chrono::milliseconds secretLife = kConsumerSecretLife)
+      : store_(store), secretLife_(secretLife) {}
 
   // Creates the consumer or replaces its secret.
   void ensureConsumer(const std::string& key, const std::string& secret);
+  // Every signed request asks this; a known consumer's secret is answered
+  // from memory for a short while. An unknown key is never remembered.
   bool consumerSecret(const std::string& key, std::string* secret);
 
   TokenPair issue(const std::string& consumer, TokenKind kind, int64_t user);
@@ -55,7 +66,18 @@ class Tokens {
   std::unordered_map<std::string, int64_t> loadNonces();
 
  private:
+  struct CachedSecret {
+    std::string secret;
+    std::chrono::steady_clock::time_point readAt;
+  };
+  // Known consumers are few (one per client build); anything past this
+  // many empties the cache instead of growing it.
+  static constexpr size_t kMaxCachedConsumers = 16;
+
   Store& store_;
+  const std::chrono::milliseconds secretLife_;
+  std::mutex secretsMutex_;  // guards secrets_; never held while waiting for the Store's lock
+  std::unordered_map<std::string, CachedSecret> secrets_;
 };
 
 }  // namespace varnelo::service

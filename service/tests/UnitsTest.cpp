@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -11,6 +12,8 @@
 #include "ChunkStore.h"
 #include "Crypto.h"
 #include "OAuthVerifier.h"
+#include "Store.h"
+#include "Tokens.h"
 #include "Tree.h"
 
 namespace varnelo::service {
@@ -139,6 +142,52 @@ TEST_F(ChunkStoreTest, TheStoreIsMarkedOpenUntilItsChunksAreMadeDurableOnClose) 
   ChunkStore crashedBefore;
   EXPECT_TRUE(crashedBefore.open(dir_));
   EXPECT_EQ(crashedBefore.length(sha1("bytes")), 5);
+}
+
+// The consumer secret every signed request checks against is answered from
+// memory, but never a stale one: a change made here counts at once, one made
+// by another process on the same database once the short life is over, and
+// an unknown key is never remembered as known.
+TEST(ConsumerSecretCacheTest, ChangesTakeEffectAndUnknownKeysStayUnknown) {
+  char pattern[] = "/tmp/varnelo-tokens-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string dir = pattern;
+  {
+    auto store = Store::open(dir);
+    ASSERT_TRUE(store);
+    Tokens tokens(*store, std::chrono::milliseconds(50));
+    std::string secret;
+    EXPECT_FALSE(tokens.consumerSecret("client", &secret));
+    tokens.ensureConsumer("client", "first");
+    ASSERT_TRUE(tokens.consumerSecret("client", &secret)) << "a miss was remembered";
+    EXPECT_EQ(secret, "first");
+    tokens.ensureConsumer("client", "second");
+    ASSERT_TRUE(tokens.consumerSecret("client", &secret));
+    EXPECT_EQ(secret, "second") << "a secret replaced here must count at once";
+
+    // Another process (add-user of another build) writes the same database.
+    {
+      auto other = Store::open(dir);
+      ASSERT_TRUE(other);
+      Tokens(*other).ensureConsumer("client", "third");
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (tokens.consumerSecret("client", &secret) && secret != "third" &&
+           std::chrono::steady_clock::now() < deadline) {
+    }
+    EXPECT_EQ(secret, "third") << "a secret changed elsewhere was used for ever";
+
+    // Many keys never grow the cache past its bound, and every answer stays right.
+    for (int i = 0; i < 40; ++i) tokens.ensureConsumer("c" + std::to_string(i), std::to_string(i));
+    for (int round = 0; round < 2; ++round) {
+      for (int i = 0; i < 40; ++i) {
+        ASSERT_TRUE(tokens.consumerSecret("c" + std::to_string(i), &secret));
+        EXPECT_EQ(secret, std::to_string(i));
+      }
+    }
+    EXPECT_FALSE(tokens.consumerSecret("nobody", &secret));
+  }
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
