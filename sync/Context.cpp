@@ -99,11 +99,10 @@ void Context::downloadDone(int code, const std::string& localPath) {
   }
 }
 
-int Context::rootCheck() {
-  if (!setup_.root) {
-    return platform::files::isDirectory(setup_.localRoot) ? codes::kOk : codes::kSyncRootMissing;
-  }
-  switch (setup_.root->check()) {
+namespace {
+
+int rootCode(sync::RootState state) {
+  switch (state) {
     case sync::RootState::Available:
       return codes::kOk;
     case sync::RootState::Missing:
@@ -112,6 +111,20 @@ int Context::rootCheck() {
       break;
   }
   return codes::kSyncRootUnavailable;
+}
+
+}  // namespace
+
+int Context::rootCheck() {
+  if (!setup_.root) {
+    return platform::files::isDirectory(setup_.localRoot) ? codes::kOk : codes::kSyncRootMissing;
+  }
+  return rootCode(setup_.root->check());
+}
+
+int Context::rootIdentityCheck() {
+  if (!setup_.root) return rootCheck();
+  return rootCode(setup_.root->sameFolder());
 }
 
 bool Context::pathAvailable(const std::string& path) {

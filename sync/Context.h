@@ -148,6 +148,11 @@ class Context {
   // call: deletions and the final move of a download ask right before they
   // act.
   int rootCheck();
+  // The same answer from the folder's device and inode alone (the marker is
+  // not read): only before work that changes nothing the user sees and is
+  // followed by rootCheck() before anything is placed or removed, such as
+  // creating a download's part file.
+  int rootIdentityCheck();
   // False when `path` lies in a folder below the root that was a mount
   // point and is gone or no longer mounted (nothing there may be touched).
   bool pathAvailable(const std::string& path);

@@ -181,7 +181,11 @@ class DownloadFileCallback final : public TransferCallback {
       if (const int rc = seal(temp); rc != codes::kOk) return rc;
     }
 
-    if (const int held = context_.rootCheck(); held != codes::kOk) return held;
+    // The sync folder is checked right before each step below that changes
+    // it or the journal (rows dropped, a folder cleared, a file moved
+    // aside), and again right before the final rename. A file whose name is
+    // free, the usual case, takes no step in between: its one check is the
+    // last one.
     auto row = journalRow(context_.journal(), job_.journalPath);
     bool replaced = false;
     files::EntryInfo info;
@@ -189,11 +193,14 @@ class DownloadFileCallback final : public TransferCallback {
     if (row && (row->type & sync::FileJournal::kTypeFolder) &&
         info.type != files::EntryType::Directory) {
       // The synced folder is gone here already; only its rows were left, and
-      // they would refuse the file's row for ever.
+      // they would refuse the file's row for ever. (Unless the whole sync
+      // folder went away: then nothing here is gone.)
+      if (const int held = context_.rootCheck(); held != codes::kOk) return held;
       if (context_.journal().removePath(job_.journalPath) != 0) return codes::kLocalFailure;
       row.reset();
     }
     if (info.type == files::EntryType::Directory) {
+      if (const int held = context_.rootCheck(); held != codes::kOk) return held;
       if (int rc = clearFolder(row ? &*row : nullptr); rc != codes::kOk) return rc;
       info = files::EntryInfo{};  // removed or moved aside
     } else if (info.type == files::EntryType::File) {
@@ -205,6 +212,7 @@ class DownloadFileCallback final : public TransferCallback {
         // Both sides changed: the local version moves aside under its
         // conflicted-copy name (a rename: its inode, and whoever still
         // writes to it, go along) and the remote one takes the name.
+        if (const int held = context_.rootCheck(); held != codes::kOk) return held;
         if (auto ec = moveAside(context_, local)) {
           log_write(kLogError, kModuleSync, "cannot keep conflicted copy of:[%s], error:[%d]",
                     local.c_str(), ec.value());
@@ -296,8 +304,12 @@ class FileDownload final : public DownloadWindow::Flight {
 
   // Sync thread: the part file is named and opened. 200, or the code the
   // download then ends with.
+  // The part file lies in the hidden temporary folder and is seen by no
+  // one; the folder's device and inode are enough here (an unmounted or
+  // replaced folder gets no temporary folder), the marker is read before
+  // the file is placed.
   int open() {
-    if (const int held = context_.rootCheck(); held != codes::kOk) return held;
+    if (const int held = context_.rootIdentityCheck(); held != codes::kOk) return held;
     if (auto ec = ensureTempFolder(context_.localRoot())) {
       log_write(kLogError, kModuleSync, "cannot create the temporary folder, error:[%d]",
                 ec.value());

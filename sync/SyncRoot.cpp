@@ -155,6 +155,13 @@ RootState SyncRoot::check() {
   return set(RootState::Available);
 }
 
+RootState SyncRoot::sameFolder() {
+  if (!haveRecord_) return check();
+  files::FileId id;
+  if (files::fileId(root_, id)) return set(RootState::Missing);
+  return set(id == record_.id ? RootState::Available : RootState::Unavailable);
+}
+
 bool SyncRoot::mountHolds(const std::string& relative) const {
   const std::string folder = files::joinPath(root_, relative);
   files::FileId own, parent;

@@ -59,6 +59,14 @@ class SyncRoot {
   // Compares the folder with the recorded identity: two lstat calls and one
   // read of the small marker file.
   RootState check();
+  // The cheaper half of check(): one lstat, the folder's device and inode
+  // against the recorded ones; the marker is not read. It catches an
+  // unmounted disk, a folder moved away or deleted and another one put in
+  // its place, but not a marker removed or changed in the same folder, so
+  // it stands in for check() only before work that places and removes
+  // nothing the user sees and is followed by a check() before it does.
+  // Does what check() does while nothing is recorded for the run.
+  RootState sameFolder();
 
   // The answer of the last begin() or check(); any thread.
   bool available() const { return available_.load(); }

@@ -53,6 +53,42 @@ TEST(SyncRoot, AdoptedOnceThenAnyReplacementOrLostMarkerIsUnavailable) {
   EXPECT_EQ(later.check(), RootState::Unavailable) << "the old record was replaced";
 }
 
+// The identity-only check sees every replacement of the folder itself, and
+// by design not a marker changed inside it: that one is left to check().
+TEST(SyncRoot, TheIdentityCheckSeesAnotherFolderButLeavesTheMarkerToTheFullCheck) {
+  test::TempDir dir;
+  const std::string root = dir / "Sync";
+  ASSERT_FALSE(files::createDirectory(root));
+  SyncRoot first(root, dir / "root.id");
+  ASSERT_EQ(first.begin(true, kKnowsNothing), RootState::Available);
+  SyncRoot later(root, dir / "root.id");
+  ASSERT_EQ(later.begin(false, kKnowsNothing), RootState::Available);
+
+  ASSERT_FALSE(files::rename(root, root + ".away"));
+  EXPECT_EQ(later.sameFolder(), RootState::Missing);
+  EXPECT_FALSE(later.available());
+  ASSERT_FALSE(files::createDirectory(root));
+  EXPECT_EQ(later.sameFolder(), RootState::Unavailable) << "an empty mount point in its place";
+  ASSERT_FALSE(files::removeDirectory(root));
+  ASSERT_FALSE(files::rename(root + ".away", root));
+  EXPECT_EQ(later.sameFolder(), RootState::Available);
+  EXPECT_TRUE(later.available());
+
+  ASSERT_FALSE(files::writeFile(root + "/" + SyncRoot::kMarkerName, "someone-else\n"));
+  EXPECT_EQ(later.sameFolder(), RootState::Available);
+  EXPECT_EQ(later.check(), RootState::Unavailable);
+
+  // Nothing recorded yet (the disk was not there when the run began): the
+  // folder is identified as check() would, marker included.
+  test::TempDir other;
+  const std::string late = other / "Sync";
+  SyncRoot notYet(late, other / "root.id");
+  EXPECT_EQ(notYet.begin(true, kKnowsNothing), RootState::Missing);
+  ASSERT_FALSE(files::createDirectory(late));
+  EXPECT_EQ(notYet.sameFolder(), RootState::Available);
+  EXPECT_TRUE(files::isRegularFile(late + "/" + SyncRoot::kMarkerName));
+}
+
 TEST(SyncRoot, AFirstSyncBeforeTheDiskIsMountedAdoptsItOnceItIsThere) {
   test::TempDir dir;
   const std::string root = dir / "Sync";

@@ -127,5 +127,35 @@ TEST_F(EngineRootTest, ASyncFolderMovedAwayDuringADownloadIsNeverRecreated) {
   EXPECT_EQ(remoteTree(), (Tree{{"big.bin", fileEntry(big)}}));
 }
 
+// Same folder, same inode, but its marker now names another folder (a
+// backup restored over it, say) while a download is on its way: the file is
+// not placed, and the folder is held until its own marker is back.
+TEST_F(EngineRootTest, AMarkerChangedDuringADownloadKeepsTheFileOut) {
+  auto a = computer();
+  auto b = computer();
+  ASSERT_EQ(b->start(), 200);
+  ASSERT_TRUE(b->settle());
+  std::string marker;
+  ASSERT_FALSE(files::readFile(b->path(".varnelo-root"), marker));
+  ASSERT_TRUE(service().setFaults("/data:delay=1,delayMs=3000"));
+  const std::string big = bigContent(200 * 1024);
+  a->write("big.bin", big);
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_TRUE(remoteIs({{"big.bin", fileEntry(big)}}));
+  const std::string target = b->path("big.bin");
+  ASSERT_TRUE(waitFor([&] { return b->sink().has("file " + target + " 2"); }, 60000));
+
+  ASSERT_FALSE(files::writeFile(b->path(".varnelo-root"), "another-folder\n"));
+  ASSERT_TRUE(waitFor([&] { return b->sink().has("result -122 " + target); }, 60000));
+  ASSERT_TRUE(service().setFaults(""));
+  EXPECT_FALSE(files::exists(target)) << "placed into a folder that is not the synced one";
+  EXPECT_EQ(holds(*b).folderUnavailable, 1);
+  EXPECT_EQ(remoteTree(), (Tree{{"big.bin", fileEntry(big)}}));
+
+  ASSERT_FALSE(files::writeFile(b->path(".varnelo-root"), marker));
+  EXPECT_TRUE(waitFor([&] { return b->read("big.bin") == big; }, 60000));
+  EXPECT_EQ(remoteTree(), (Tree{{"big.bin", fileEntry(big)}}));
+}
+
 }  // namespace
 }  // namespace varnelo::e2e
