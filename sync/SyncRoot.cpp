@@ -156,10 +156,12 @@ RootState SyncRoot::check() {
 }
 
 RootState SyncRoot::sameFolder() {
-  if (!haveRecord_) return check();
+  // Only a full check says the folder is back: an answer of this one alone
+  // would make a folder held for its marker read as available meanwhile.
+  if (!haveRecord_ || !available_.load()) return check();
   files::FileId id;
   if (files::fileId(root_, id)) return set(RootState::Missing);
-  return set(id == record_.id ? RootState::Available : RootState::Unavailable);
+  return id == record_.id ? RootState::Available : set(RootState::Unavailable);
 }
 
 bool SyncRoot::mountHolds(const std::string& relative) const {

@@ -65,7 +65,8 @@ class SyncRoot {
   // its place, but not a marker removed or changed in the same folder, so
   // it stands in for check() only before work that places and removes
   // nothing the user sees and is followed by a check() before it does.
-  // Does what check() does while nothing is recorded for the run.
+  // Does what check() does while nothing is recorded for the run or while
+  // the last answer was not Available.
   RootState sameFolder();
 
   // The answer of the last begin() or check(); any thread.

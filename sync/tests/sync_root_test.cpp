@@ -74,9 +74,16 @@ TEST(SyncRoot, TheIdentityCheckSeesAnotherFolderButLeavesTheMarkerToTheFullCheck
   EXPECT_EQ(later.sameFolder(), RootState::Available);
   EXPECT_TRUE(later.available());
 
+  std::string marker;
+  ASSERT_FALSE(files::readFile(root + "/" + SyncRoot::kMarkerName, marker));
   ASSERT_FALSE(files::writeFile(root + "/" + SyncRoot::kMarkerName, "someone-else\n"));
   EXPECT_EQ(later.sameFolder(), RootState::Available);
   EXPECT_EQ(later.check(), RootState::Unavailable);
+  // Once held for its marker, the folder is not declared back without it.
+  EXPECT_EQ(later.sameFolder(), RootState::Unavailable);
+  EXPECT_FALSE(later.available());
+  ASSERT_FALSE(files::writeFile(root + "/" + SyncRoot::kMarkerName, marker));
+  EXPECT_EQ(later.sameFolder(), RootState::Available);
 
   // Nothing recorded yet (the disk was not there when the run began): the
   // folder is identified as check() would, marker included.
