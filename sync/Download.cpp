@@ -526,7 +526,12 @@ class Pass {
           if (!r) {
             // Carried out after the walk, when all of them can be weighed.
             job->schedule();
-            removals_.push_back({job, localPath, childJournal});
+            Removal removal{job, localPath, childJournal, {}};
+            for (const std::string& twin : local.twins) {
+              if (nameKey(twin) == nameKey(wanted))
+                removal.twins.push_back(files::joinPath(localFolder, twin));
+            }
+            removals_.push_back(std::move(removal));
             return;
           }
           const std::string childRemote = childPath(remotePath, r->name);
@@ -636,6 +641,10 @@ class Pass {
     std::shared_ptr<FolderJob> job;
     std::string localPath;
     std::string journalPath;
+    // Case twins beside `localPath` that were left out for it: once it is
+    // removed they are weighed again (one may take the name, the others are
+    // reported as left out), never removed with it.
+    std::vector<std::string> twins;
   };
 
   Context& context_;
@@ -660,6 +669,7 @@ class Pass {
       const int code = held.count(r.journalPath) ? codes::kDeletionsHeld
                                                  : removePath(context_, r.localPath, r.journalPath);
       r.job->finish(code == codes::kOk);
+      for (const std::string& twin : r.twins) context_.updating().add(twin);
     }
     removals_.clear();
   }

@@ -235,5 +235,45 @@ TEST_F(EngineCaseTwinRetryTest, TwinsAScanCannotDecideAreRetriedNotRefused) {
   EXPECT_EQ(remoteTree().count("docs/b.txt"), 0u);
 }
 
+// The synced folder, empty here, is renamed on another computer while a
+// newcomer twin of it holds new work: the newcomer's work reaches the
+// service, and the twin that stays beside it locally is shown as left out
+// (never silently out of step).
+TEST_F(EngineCaseTwinRetryTest, ATwinLeftBesideARemotelyRemovedFolderIsReported) {
+  auto pc = computer();
+  auto other = computer();
+  ASSERT_FALSE(platform::files::createDirectories(pc->path("box/photo")));
+  pc->write("box/keep.txt", "kept");
+  ASSERT_EQ(pc->start(), 200);
+  ASSERT_EQ(other->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return other->exists("box/photo"); }));
+  pc->write("box/PHOtO/new.txt", "newcomer's work");
+  ASSERT_TRUE(waitFor([&] { return pc->latestResult("box/PHOtO") == "-113"; }));
+  ASSERT_TRUE(pc->settle());
+
+  ASSERT_FALSE(platform::files::rename(other->path("box/photo"), other->path("box/report")));
+  EXPECT_TRUE(waitFor([&] {
+    Tree remote = remoteTree();
+    bool work = false;
+    for (const auto& [path, what] : remote) {
+      std::string key = path;
+      std::transform(key.begin(), key.end(), key.begin(), ::tolower);
+      if (key == "box/photo/new.txt" && what == fileEntry("newcomer's work")) work = true;
+    }
+    return work && remote.count("box/report") == 1;
+  })) << ::testing::PrintToString(remoteTree());
+  EXPECT_TRUE(pc->settle());
+  EXPECT_TRUE(other->settle());
+  // Whichever spelling stays beside the one on the service is left out and
+  // says so.
+  const Tree remote = remoteTree();
+  for (const char* twin : {"box/photo", "box/PHOtO"}) {
+    if (pc->exists(twin) && remote.count(twin) == 0) {
+      EXPECT_EQ(pc->latestResult(twin), "-113") << twin;
+    }
+  }
+  EXPECT_EQ(pc->read("box/PHOtO/new.txt"), "newcomer's work");
+}
+
 }  // namespace
 }  // namespace varnelo::e2e
