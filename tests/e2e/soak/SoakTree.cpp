@@ -100,7 +100,8 @@ std::vector<std::string> compareWithRemote(const Tree& local, const Tree& remote
       if (slash == std::string::npos) slash = remotePath.size();
       const std::string name = remotePath.substr(start, slash - start);
       const std::string exact = at.empty() ? name : at + "/" + name;
-      if (!local.count(exact)) {
+      // A refused twin stands for nothing, even under the service's spelling.
+      if (!local.count(exact) || isUnsupported(exact, unsupported)) {
         std::string variant;
         int found = 0;
         for (const std::string& n : children[at]) {

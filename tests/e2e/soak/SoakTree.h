@@ -8,7 +8,8 @@
 //    the same path; followed one name at a time, a name missing locally may
 //    be stood for by its only case variant in that folder (a rename that
 //    changed nothing but letter case is not sent), never by one of several
-//    (twins the engine reported unsupported do not count);
+//    (twins the engine reported unsupported do not count, not even one
+//    spelled as the service spells the name);
 //  - every local entry left over is, or lies below, a path whose latest
 //    result from that computer's engine was -113 (unsupported, e.g. the
 //    newcomer of two names that differ only in case);

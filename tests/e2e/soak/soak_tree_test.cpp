@@ -35,6 +35,11 @@ TEST(SoakTree, ATwinNeverStandsInForTheNameItShadows) {
   // A renamed file keeps standing in beside a newcomer twin the engine refused.
   EXPECT_TRUE(
       compareWithRemote({{"A.txt", kA}, {"a.TXT", kB}}, {{"a.txt", kA}}, {"a.TXT"}).empty());
+  // A case-only rename, then a newcomer under the service's spelling, which
+  // the engine refused: the renamed file still stands in.
+  EXPECT_TRUE(
+      compareWithRemote({{"A.txt", kA}, {"a.txt", kB}}, {{"a.txt", kA}}, {"a.txt"}).empty());
+  EXPECT_FALSE(compareWithRemote({{"A.txt", kA}, {"a.txt", kB}}, {{"a.txt", kA}}, {}).empty());
   // Two variants and no exact name: neither may stand in.
   EXPECT_FALSE(compareWithRemote({{"A.txt", kA}, {"a.TXT", kA}}, {{"a.txt", kA}}, {}).empty());
 }
