@@ -333,8 +333,20 @@ void FileSyncer::runWithJournal(FileJournal& journal, const std::string& journal
   setup.current = current_;
   Context context(std::move(setup));
   // What an earlier run took aside and did not delete is finished by this
-  // one (before its first remote pass, which would take it for new).
-  context.remoteHolds() = holdFile.load();
+  // one (before its first remote pass, which would take it for new). A full
+  // comparison (a first sync, a resynchronisation, a folder adopted as it is
+  // now) deletes nothing: what was taken aside then stays on the service
+  // under its conflicted-copy name.
+  std::map<std::string, RemoteHold> holds = holdFile.load();
+  if (neverSynced && !holds.empty()) {
+    log_write(kLogWarning, kModuleSync,
+              "full comparison: %zu entries taken aside by an earlier run are kept as "
+              "conflicted copies",
+              holds.size());
+    holds.clear();
+    holdFile.save(holds);
+  }
+  context.remoteHolds() = std::move(holds);
   IdleTask::WatchProbe probe;
   {
     std::lock_guard lock(configMutex_);

@@ -220,6 +220,30 @@ TEST_F(EngineFolderAsideTest, AComputerKilledBetweenTakingAFolderAsideAndDeletin
   EXPECT_TRUE(holdEverywhere(want, 1000));
 }
 
+// The same kill, but A is started again with a full resynchronisation (the
+// way a folder is adopted as it is now): that deletes nothing, so the folder
+// taken aside stays on the service as a conflicted copy, whole.
+TEST_F(EngineFolderAsideTest, AResynchronisationAfterTheKillDeletesWhatWasTakenAsideNot) {
+  ASSERT_NO_FATAL_FAILURE(startBoth());
+  a_->shutdown();
+  ASSERT_TRUE(service().setFaults("/delete:error=1"));
+  ASSERT_NO_FATAL_FAILURE(throwAway("box"));
+  {
+    ChildEngine child(*a_, user(), tokenKey(), tokenSecret());
+    ASSERT_TRUE(child.started());
+    ASSERT_TRUE(
+        waitFor([&] { return inConflictedCopy(remoteTree(), "box").count("c1.txt") == 1; }));
+    child.kill();
+  }
+  ASSERT_TRUE(service().setFaults(""));
+  ASSERT_TRUE(service().resetCounters());
+  ASSERT_EQ(a_->start(3, true), 200);
+  ASSERT_TRUE(a_->settle());
+  EXPECT_EQ(arrived("/delete"), 0u);
+  EXPECT_EQ(inConflictedCopy(remoteTree(), "box").count("c1.txt"), 1u)
+      << ::testing::PrintToString(remoteTree());
+}
+
 // A is killed while its request that takes the folder aside waits at the
 // service, which carries the move out after A is gone. A never heard that
 // the folder moved, yet started again it finds and deletes it.
