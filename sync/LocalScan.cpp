@@ -54,8 +54,16 @@ class Scan {
         [&](const files::DirEntry* l, const sync::JournalEntry* r) {
           const std::string path = files::joinPath(folder, l ? l->name : r->name);
           if (!takesPart(path)) return;
-          // Twins of which none is known to be the synced one: the row stays.
-          if (!l && local.isHeld(r->name)) return;
+          if (!l && local.isHeld(r->name)) {
+            // Twins of which none can be the synced one (it went while the
+            // engine was not running; the twins beside it are newcomers):
+            // the row's own path is weighed as a deletion would be when seen
+            // as it happens, which sends it only as far as the remote entry
+            // is still as synced and then decides the twins anew. While
+            // the service cannot be asked the row stays as it is.
+            if (!local.isUndecided(r->name)) queue(path);
+            return;
+          }
           if (!isSafeRemoteName(l ? l->name : r->name)) {
             // The download side refuses such a name, so it never goes up.
             if (l) reportUnsupported(path);

@@ -275,5 +275,41 @@ TEST_F(EngineCaseTwinRetryTest, ATwinLeftBesideARemotelyRemovedFolderIsReported)
   EXPECT_EQ(pc->read("box/PHOtO/new.txt"), "newcomer's work");
 }
 
+// The synced folder is deleted while the engine is not running, beside two
+// newcomer twins of it, and another computer has edited a file in it: the
+// scan after the start weighs the deletion as it would have been weighed
+// when seen (the unchanged file goes, the edit stays), and then the twins
+// are decided by byte order, so the edit comes down into the one that takes
+// the name instead of every twin staying out for good.
+TEST_F(EngineCaseTwinRetryTest, ASyncedFolderDeletedWhileStoppedBesideTwoNewcomersIsWeighed) {
+  auto pc = computer();
+  auto other = computer();
+  pc->write("box/a.txt", "synced a");
+  pc->write("box/b.txt", "synced b");
+  ASSERT_EQ(pc->start(), 200);
+  ASSERT_EQ(other->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return other->read("box/b.txt") == "synced b"; }));
+  ASSERT_TRUE(pc->settle());
+  pc->engine()->stopSync(false);
+  other->write("box/a.txt", "edited elsewhere");
+  ASSERT_TRUE(waitFor([&] { return remoteTree()["box/a.txt"] == fileEntry("edited elsewhere"); }));
+  ASSERT_FALSE(platform::files::removeTree(pc->path("box")));
+  pc->write("BOX/new.txt", "first newcomer");
+  pc->write("Box/other.txt", "second newcomer");
+  ASSERT_EQ(pc->start(), 200);
+
+  const Tree expected{{"box", "D"},
+                      {"box/a.txt", fileEntry("edited elsewhere")},
+                      {"box/new.txt", fileEntry("first newcomer")}};
+  EXPECT_TRUE(waitFor([&] { return remoteTree() == expected; }))
+      << ::testing::PrintToString(remoteTree());
+  EXPECT_TRUE(waitFor([&] { return pc->read("BOX/a.txt") == "edited elsewhere"; }))
+      << ::testing::PrintToString(pc->tree());
+  EXPECT_TRUE(pc->settle());
+  EXPECT_EQ(pc->latestResult("Box"), "-113");
+  EXPECT_EQ(pc->read("Box/other.txt"), "second newcomer");
+  EXPECT_EQ(remoteTree(), expected);
+}
+
 }  // namespace
 }  // namespace varnelo::e2e
