@@ -16,6 +16,18 @@ namespace {
 
 class EngineCaseTwinRetryTest : public EngineTest {};
 
+// `tree` with every path in lower case: computers may keep their own
+// spelling of a name.
+Tree folded(const Tree& tree) {
+  Tree out;
+  for (const auto& [path, what] : tree) {
+    std::string key = path;
+    std::transform(key.begin(), key.end(), key.begin(), ::tolower);
+    out[key] = what;
+  }
+  return out;
+}
+
 TEST_F(EngineCaseTwinRetryTest, AnUndecidedTwinGroupIsRetriedNotRefused) {
   auto pc = computer();
   pc->write("docs/x.txt", "v1");
@@ -178,16 +190,6 @@ TEST_F(EngineCaseTwinRetryTest, ASyncedFileMovedAwayFromTwoNewcomerTwinsLeavesTh
                       {"shelf/report.txt", fileEntry("synced")}};
   EXPECT_TRUE(waitFor([&] { return remoteTree() == expected; }))
       << ::testing::PrintToString(remoteTree());
-  // The other computer may keep its own spelling of the name.
-  const auto folded = [](const Tree& tree) {
-    Tree out;
-    for (const auto& [path, what] : tree) {
-      std::string key = path;
-      std::transform(key.begin(), key.end(), key.begin(), ::tolower);
-      out[key] = what;
-    }
-    return out;
-  };
   EXPECT_TRUE(waitFor([&] { return folded(other->tree()) == folded(expected); }))
       << ::testing::PrintToString(other->tree());
   EXPECT_TRUE(pc->settle());
@@ -253,14 +255,10 @@ TEST_F(EngineCaseTwinRetryTest, ATwinLeftBesideARemotelyRemovedFolderIsReported)
 
   ASSERT_FALSE(platform::files::rename(other->path("box/photo"), other->path("box/report")));
   EXPECT_TRUE(waitFor([&] {
-    Tree remote = remoteTree();
-    bool work = false;
-    for (const auto& [path, what] : remote) {
-      std::string key = path;
-      std::transform(key.begin(), key.end(), key.begin(), ::tolower);
-      if (key == "box/photo/new.txt" && what == fileEntry("newcomer's work")) work = true;
-    }
-    return work && remote.count("box/report") == 1;
+    const Tree remote = folded(remoteTree());
+    return remote.count("box/photo/new.txt") == 1 &&
+           remote.at("box/photo/new.txt") == fileEntry("newcomer's work") &&
+           remote.count("box/report") == 1;
   })) << ::testing::PrintToString(remoteTree());
   EXPECT_TRUE(pc->settle());
   EXPECT_TRUE(other->settle());

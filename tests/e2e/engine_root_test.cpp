@@ -21,6 +21,16 @@ class EngineRootTest : public EngineTest {
     varnelo_get_sync_holds2(pc.engine(), &out);
     return out;
   }
+  // `a` uploads `big` while the service holds every chunk download for
+  // seconds, so that the sync folder can change during one: true once `b`
+  // has begun downloading it.
+  bool downloadUnderWay(EngineComputer& a, EngineComputer& b, const std::string& big) {
+    if (!service().setFaults("/data:delay=1,delayMs=3000")) return false;
+    a.write("big.bin", big);
+    if (a.start() != 200 || !remoteIs({{"big.bin", fileEntry(big)}})) return false;
+    const std::string target = b.path("big.bin");
+    return waitFor([&] { return b.sink().has("file " + target + " 2"); }, 60000);
+  }
   static std::string bigContent(size_t n) {
     std::string s(n, '\0');
     for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>(i * 31 + i / 997);
@@ -104,14 +114,9 @@ TEST_F(EngineRootTest, ASyncFolderMovedAwayDuringADownloadIsNeverRecreated) {
   auto b = computer();
   ASSERT_EQ(b->start(), 200);
   ASSERT_TRUE(b->settle());
-  // Chunk downloads take seconds, so the folder can move while one runs.
-  ASSERT_TRUE(service().setFaults("/data:delay=1,delayMs=3000"));
   const std::string big = bigContent(200 * 1024);
-  a->write("big.bin", big);
-  ASSERT_EQ(a->start(), 200);
-  ASSERT_TRUE(remoteIs({{"big.bin", fileEntry(big)}}));
+  ASSERT_TRUE(downloadUnderWay(*a, *b, big));
   const std::string target = b->path("big.bin");
-  ASSERT_TRUE(waitFor([&] { return b->sink().has("file " + target + " 2"); }, 60000));
 
   const std::string away = b->root() + ".away";
   ASSERT_FALSE(files::rename(b->root(), away));
@@ -137,13 +142,9 @@ TEST_F(EngineRootTest, AMarkerChangedDuringADownloadKeepsTheFileOut) {
   ASSERT_TRUE(b->settle());
   std::string marker;
   ASSERT_FALSE(files::readFile(b->path(".varnelo-root"), marker));
-  ASSERT_TRUE(service().setFaults("/data:delay=1,delayMs=3000"));
   const std::string big = bigContent(200 * 1024);
-  a->write("big.bin", big);
-  ASSERT_EQ(a->start(), 200);
-  ASSERT_TRUE(remoteIs({{"big.bin", fileEntry(big)}}));
+  ASSERT_TRUE(downloadUnderWay(*a, *b, big));
   const std::string target = b->path("big.bin");
-  ASSERT_TRUE(waitFor([&] { return b->sink().has("file " + target + " 2"); }, 60000));
 
   ASSERT_FALSE(files::writeFile(b->path(".varnelo-root"), "another-folder\n"));
   ASSERT_TRUE(waitFor([&] { return b->sink().has("result -122 " + target); }, 60000));
