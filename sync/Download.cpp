@@ -149,6 +149,8 @@ class DownloadFileCallback final : public TransferCallback {
         files::removeFile(job_.tempPath);
       }
     } else {
+      // The row lookups and writes below take the journal's locks once.
+      auto batch = context_.journal().batch();
       code = complete(temp);
     }
     temp.close();
@@ -302,13 +304,13 @@ class FileDownload final : public DownloadWindow::Flight {
         callback_(context, job_, window),
         folder_(std::move(folder)) {}
 
-  // Sync thread: the part file is named and opened. 200, or the code the
-  // download then ends with.
+  // Sync thread: the part file is named, in a temporary folder that
+  // exists. 200, or the code the download then ends with.
   // The part file lies in the hidden temporary folder and is seen by no
   // one; the folder's device and inode are enough here (an unmounted or
   // replaced folder gets no temporary folder), the marker is read before
   // the file is placed.
-  int open() {
+  int name() {
     if (const int held = context_.rootIdentityCheck(); held != codes::kOk) return held;
     if (auto ec = ensureTempFolder(context_.localRoot())) {
       log_write(kLogError, kModuleSync, "cannot create the temporary folder, error:[%d]",
@@ -317,14 +319,21 @@ class FileDownload final : public DownloadWindow::Flight {
     }
     job_.tempPath = tempFolderPath(context_.localRoot()) +
                     partFileName(job_.localPath, job_.expected, context_.settings().partVersion);
-    if (temp_.open(job_.tempPath, platform::File::Mode::CreateKeep)) return codes::kLocalFailure;
     return codes::kOk;
   }
 
   // On the sync thread, the chunks in parallel on the I/O channel.
-  int transferHere() { return DownloadFile(context_, job_, callback_).run(temp_); }
+  int transferHere() {
+    if (const int rc = openPart(); rc != codes::kOk) return rc;
+    return DownloadFile(context_, job_, callback_).run(temp_);
+  }
 
+  // On an I/O thread: creating the part file is most of a small file's
+  // cost on many file systems, and it touches nothing the sync thread reads
+  // (the name is held by the window from submit() on).
   void transfer() override {
+    code_ = openPart();
+    if (code_ != codes::kOk) return;
     code_ = DownloadFile(context_, job_, callback_, DownloadFile::Chunks::OnThisThread).run(temp_);
     if (code_ == codes::kOk && !context_.isStopping()) code_ = callback_.seal(temp_);
   }
@@ -340,6 +349,17 @@ class FileDownload final : public DownloadWindow::Flight {
   }
 
  private:
+  // Opens (or creates) the part file named by name(); an interrupted
+  // download's part file is kept and resumed.
+  int openPart() {
+    if (temp_.open(job_.tempPath, platform::File::Mode::CreateKeep)) {
+      log_write(kLogError, kModuleSync, "cannot open the part file of:[%s]",
+                job_.localPath.c_str());
+      return codes::kLocalFailure;
+    }
+    return codes::kOk;
+  }
+
   Context& context_;
   DownloadJob job_;
   DownloadFileCallback callback_;
@@ -628,7 +648,7 @@ class Pass {
     job.journalPath = journalPath;
     job.expected = entry.ver;
     auto flight = std::make_unique<FileDownload>(context_, std::move(job), folder, window_.get());
-    int code = flight->open();
+    int code = flight->name();
     if (code == codes::kOk && window_ && entry.size <= context_.settings().chunkSize) {
       window_->submit(std::move(flight));
       return;

@@ -39,8 +39,8 @@ DownloadWindow::~DownloadWindow() {
 }
 
 void DownloadWindow::submit(std::unique_ptr<Flight> flight) {
-  // Its part file is already open: while older flights complete to make
-  // room, it counts as held too.
+  // Its part file is already named (and may exist from an interrupted
+  // run): while older flights complete to make room, it counts as held too.
   incoming_ = flight.get();
   while (slots_.size() >= limit_) completeOldest();
   incoming_ = nullptr;

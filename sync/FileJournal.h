@@ -67,6 +67,10 @@ class FileJournal {
   int open(const std::string& path, int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
   void close() noexcept;
   bool isOpen() const noexcept { return db_.isOpen(); }
+  // Groups what follows, up to the end of the returned scope, into one
+  // transaction (see sqlite::Batch): for the several lookups and writes of
+  // one file's step.
+  sqlite::Batch batch() { return sqlite::Batch(db_); }
 
   // Id of the last component of a journal path ("a/b/c", case ignored,
   // empty components skipped); the root (0) for an empty path.

@@ -1,5 +1,7 @@
 #include "Sqlite.h"
 
+#include "Log.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -96,18 +98,37 @@ int Database::useWal() {
   return exec("PRAGMA synchronous=NORMAL;");
 }
 
-Transaction::Transaction(Database& db) : db_(db) {
-  began_ = db_.exec("BEGIN;") == SQLITE_OK;
+Transaction::Transaction(Database& db)
+    : db_(db), nested_(db.isOpen() && !sqlite3_get_autocommit(db.get())) {
+  began_ = db_.exec(nested_ ? "SAVEPOINT nested;" : "BEGIN;") == SQLITE_OK;
 }
 
 Transaction::~Transaction() {
-  if (began_ && !done_) db_.exec("ROLLBACK;");
+  if (began_ && !done_) db_.exec(nested_ ? "ROLLBACK TO nested; RELEASE nested;" : "ROLLBACK;");
 }
 
 bool Transaction::commit() {
   if (!began_ || done_) return false;
-  done_ = db_.exec("COMMIT;") == SQLITE_OK;
+  done_ = db_.exec(nested_ ? "RELEASE nested;" : "COMMIT;") == SQLITE_OK;
   return done_;
+}
+
+Batch::Batch(Database& db) : db_(db) {
+  // IMMEDIATE: the write lock is taken now, so a statement that writes
+  // after others have read never meets a snapshot another writer moved on.
+  began_ =
+      db.isOpen() && sqlite3_get_autocommit(db.get()) && db_.exec("BEGIN IMMEDIATE;") == SQLITE_OK;
+}
+
+Batch::~Batch() {
+  if (!began_ || sqlite3_get_autocommit(db_.get())) return;  // ended by a failure
+  if (const int rc = db_.exec("COMMIT;"); rc != SQLITE_OK) {
+    varnelo::log_write(varnelo::kLogError, varnelo::kModuleSync,
+                       "batch commit failed, sqlite error:[%d] %s", rc, db_.errorMessage());
+    // The statements are lost with it, as after a crash right before them;
+    // what the journal then lacks is found again by the next comparison.
+    db_.exec("ROLLBACK;");
+  }
 }
 
 }  // namespace varnelo::sqlite

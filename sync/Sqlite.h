@@ -101,7 +101,9 @@ class Database {
   std::unique_ptr<sqlite3, Closer> db_;
 };
 
-// Begins a transaction and rolls it back unless commit() succeeded.
+// Begins a transaction and rolls it back unless commit() succeeded. Inside
+// a transaction already open (a Batch) it is a savepoint of that one, and
+// its rollback undoes only its own statements.
 class Transaction {
  public:
   explicit Transaction(Database& db);
@@ -113,8 +115,26 @@ class Transaction {
 
  private:
   Database& db_;
+  bool nested_ = false;
   bool began_ = false;
   bool done_ = false;
+};
+
+// Groups the statements of one step (say, a file's completion) into one
+// write transaction, so that they take the database's locks once instead
+// of once each. Every statement keeps its own result, as it would without
+// the batch, and whatever they did is committed when the batch ends. Inside
+// an open transaction it adds nothing.
+class Batch {
+ public:
+  explicit Batch(Database& db);
+  ~Batch();
+  Batch(const Batch&) = delete;
+  Batch& operator=(const Batch&) = delete;
+
+ private:
+  Database& db_;
+  bool began_ = false;
 };
 
 }  // namespace varnelo::sqlite

@@ -188,3 +188,73 @@ TEST_F(FileJournalTest, DbVersionAndWriteAheadLog) {
   ASSERT_EQ(st.step(), SQLITE_ROW);
   EXPECT_EQ(st.columnText(0), "wal");
 }
+
+TEST_F(FileJournalTest, ABatchCommitsEveryStatementThatSucceededAndOnlyWhenItEnds) {
+  varnelo::sqlite::Database other;
+  ASSERT_EQ(other.open(dir_ / "basefs.db"), SQLITE_OK);
+  auto rowsSeenByOther = [&] {
+    auto st = other.prepare("SELECT COUNT(*) FROM file_journal");
+    return st.step() == SQLITE_ROW ? st.columnInt64(0) : -1;
+  };
+  int64_t id = 0;
+  {
+    auto batch = journal_.batch();
+    ASSERT_EQ(journal_.putPath("home", FileJournal::kTypeFolder, {}, 0, 0), 0);
+    ASSERT_EQ(journal_.putPath("home/a.txt", FileJournal::kTypeFile, sig(1), 1, 1), 0);
+    // A statement that fails keeps its own result; the batch goes on.
+    EXPECT_EQ(journal_.putPath("missing/b.txt", FileJournal::kTypeFile, sig(2), 1, 1),
+              FileJournal::kNotFound);
+    EXPECT_EQ(journal_.putPath("home/a.txt/c.txt", FileJournal::kTypeFile, sig(3), 1, 1),
+              FileJournal::kParentNotFolder);
+    // A transaction inside the batch is a savepoint: removing a subtree is
+    // still all or nothing, and reads inside see the batch's own writes.
+    ASSERT_EQ(journal_.putPath("home/d", FileJournal::kTypeFolder, {}, 0, 0), 0);
+    ASSERT_EQ(journal_.putPath("home/d/e.txt", FileJournal::kTypeFile, sig(4), 1, 1), 0);
+    ASSERT_EQ(journal_.removePath("home/d"), 0);
+    EXPECT_EQ(journal_.lookupPath("home/d/e.txt", id), FileJournal::kNotFound);
+    EXPECT_EQ(journal_.lookupPath("home/a.txt", id), 0);
+    EXPECT_EQ(rowsSeenByOther(), 1);  // only the root until the batch ends
+  }
+  EXPECT_EQ(rowsSeenByOther(), 3);  // root, home, a.txt
+  {
+    // A batch inside a batch adds nothing: the outer one commits.
+    auto outer = journal_.batch();
+    {
+      auto inner = journal_.batch();
+      ASSERT_EQ(journal_.putPath("home/f.txt", FileJournal::kTypeFile, sig(5), 1, 1), 0);
+    }
+    EXPECT_EQ(rowsSeenByOther(), 3);
+  }
+  EXPECT_EQ(rowsSeenByOther(), 4);
+  // Without a batch every statement commits by itself, as before.
+  ASSERT_EQ(journal_.putPath("home/g.txt", FileJournal::kTypeFile, sig(6), 1, 1), 0);
+  EXPECT_EQ(rowsSeenByOther(), 5);
+}
+
+TEST(SqliteTransaction, ANestedTransactionRollsBackOnlyItsOwnStatements) {
+  TempDir dir;
+  varnelo::sqlite::Database db;
+  ASSERT_EQ(db.open(dir / "t.db"), SQLITE_OK);
+  ASSERT_EQ(db.exec("CREATE TABLE t(v INTEGER)"), SQLITE_OK);
+  {
+    varnelo::sqlite::Batch batch(db);
+    ASSERT_EQ(db.exec("INSERT INTO t VALUES(1)"), SQLITE_OK);
+    {
+      varnelo::sqlite::Transaction rolledBack(db);
+      ASSERT_TRUE(rolledBack.began());
+      ASSERT_EQ(db.exec("INSERT INTO t VALUES(2)"), SQLITE_OK);
+    }
+    {
+      varnelo::sqlite::Transaction kept(db);
+      ASSERT_EQ(db.exec("INSERT INTO t VALUES(3)"), SQLITE_OK);
+      EXPECT_TRUE(kept.commit());
+    }
+  }
+  {
+    varnelo::sqlite::Transaction alone(db);  // a plain one again, outside any batch
+    ASSERT_EQ(db.exec("INSERT INTO t VALUES(4)"), SQLITE_OK);
+  }
+  auto st = db.prepare("SELECT group_concat(v) FROM (SELECT v FROM t ORDER BY v)");
+  ASSERT_EQ(st.step(), SQLITE_ROW);
+  EXPECT_EQ(st.columnText(0), "1,3");
+}
