@@ -1,7 +1,9 @@
 // Chunk arithmetic and the keys of a local file's chunks (SHA-1 of each
-// chunk), read in one streaming pass with a bounded buffer. Used on the sync
-// thread by the upload path (keys to send), the download path (resuming a
-// part file, conflict checks) and the chunk index. Thread safe.
+// chunk), read in one pass through bounded buffers; a file of several chunks
+// is hashed on up to as many threads as the machine has cores (at most four,
+// one 1 MiB buffer each), all joined before the call returns. Used on the
+// sync thread by the upload path (keys to send), the download path (resuming
+// a part file, conflict checks) and the chunk index. Thread safe.
 #pragma once
 
 #include <cstdint>
@@ -26,7 +28,8 @@ inline uint64_t chunkLengthOf(uint64_t index, uint64_t fileSize, uint64_t chunkS
 
 // Keys of the chunks of the first `fileSize` bytes of `path`. 200; -4 when
 // the file cannot be read to that size; -103 when `stopping` answers true
-// between two reads.
+// before a read (it is asked before every read, from whichever hashing
+// thread reads next, never from two at once). On failure `keys` is empty.
 int computeChunkKeys(const std::string& path, uint64_t fileSize, uint64_t chunkSize,
                      std::vector<ChunkKey>& keys, const std::function<bool()>& stopping = {});
 

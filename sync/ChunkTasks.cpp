@@ -156,7 +156,7 @@ int DownloadChunkTask::copyFromLocal() {
     // writes and hashes each block, and only a whole chunk that hashes to
     // the key counts.
     buffer.resize(static_cast<size_t>(std::min<uint64_t>(length_, kCopyBlock)));
-    DownloadSink sink(target_, offset_, length_, cb, false);
+    DownloadSink sink(target_, offset_, length_, cb, false, &group_.writeLock);
     uint64_t done = 0;
     while (done < length_ && sink.ok()) {
       const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), length_ - done));
@@ -173,7 +173,7 @@ int DownloadChunkTask::copyFromLocal() {
 
 int DownloadChunkTask::fetch(int64_t& written) {
   IoCallback* cb = group_.callback;
-  DownloadSink sink(target_, offset_, length_, cb, true);
+  DownloadSink sink(target_, offset_, length_, cb, true, &group_.writeLock);
   http::StringSink headers;
   int rc = http::http_get(url_, nullptr, static_cast<long>(group_.timeoutMs), offset_, length_,
                           sink, headers);

@@ -52,11 +52,17 @@ void DownloadSink::flush() {
 
 void DownloadSink::writeOut(const char* data, size_t size) {
   if (!ok_) return;
+  // Hashed first: the block is still in this core's cache, and the hash
+  // needs no lock. A block that is then not written fails the sink, so a
+  // hash that went ahead of the file never counts.
+  sha_.update(data, size);
+  std::unique_lock<std::mutex> lock;
+  if (writeLock_) lock = std::unique_lock<std::mutex>(*writeLock_);
   if (target_.writeAt(offset_ + written_, data, size)) {
     ok_ = false;
     return;
   }
-  sha_.update(data, size);
+  if (lock.owns_lock()) lock.unlock();
   written_ += size;
   if (callback_) {
     callback_->progress(timeSamples_ ? platform::currentFileTime() : 0, static_cast<int64_t>(size));

@@ -4,10 +4,13 @@
 // callback at most 16 KiB at a time, so the bytes are gathered into blocks
 // of kBlockBytes and each block is written with one positional write (one
 // system call and one change notification per block instead of per piece).
+// Each block is hashed before it is written, outside the write lock (shared
+// by the sinks of one file), so one thread hashes while another writes.
 // One sink per attempt, used by one thread.
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include "Digest.h"
@@ -19,13 +22,15 @@ namespace varnelo {
 
 class DownloadSink final : public http::Sink {
  public:
+  // `writeLock`, when given, is held around each write into `target`.
   DownloadSink(const platform::File& target, uint64_t offset, uint64_t expected,
-               IoCallback* callback, bool timeSamples)
+               IoCallback* callback, bool timeSamples, std::mutex* writeLock = nullptr)
       : target_(target),
         offset_(offset),
         expected_(expected),
         callback_(callback),
-        timeSamples_(timeSamples) {}
+        timeSamples_(timeSamples),
+        writeLock_(writeLock) {}
 
   // Takes at most the expected bytes; anything beyond is dropped (and shows
   // up as a failed key check). Returns 0 (aborting the transfer) only when
@@ -51,6 +56,7 @@ class DownloadSink final : public http::Sink {
   const uint64_t expected_;
   IoCallback* callback_;
   const bool timeSamples_;
+  std::mutex* const writeLock_;
 
   void flush();
   void writeOut(const char* data, size_t size);

@@ -9,6 +9,7 @@
 #include "LocalScan.h"
 #include "Log.h"
 #include "RemoteRemoval.h"
+#include "SyncFilter.h"
 #include "TransferCodes.h"
 #include "Upload.h"
 #include "platform/files.h"
@@ -78,9 +79,13 @@ void IdleTask::run() {
 
 void IdleTask::gather() {
   // Only deletions need the whole burst: an edit or a new file is sent now,
-  // and what follows it wakes the next pass.
-  if (!context_.updating().any(
-          [](const std::string& path) { return !platform::files::exists(path); }))
+  // and what follows it wakes the next pass. A path the filter keeps out is
+  // no deletion the engine sends (a download's part file renamed into place
+  // looks gone), so it costs no wait.
+  const sync::SyncFilter& filter = context_.filter();
+  if (!context_.updating().any([&filter](const std::string& path) {
+        return !platform::files::exists(path) && filter.accept(path);
+      }))
     return;
   const uint64_t start = platform::monotonicMillis();
   while (!stopping_ && !context_.isPaused()) {

@@ -36,6 +36,10 @@ struct TransferGroup {
   // Downloads: the chunk size and the index that finds chunks on disk.
   uint64_t chunkSize = 0;
   chunkcache::ChunkCache* cache = nullptr;
+  // Downloads: taken around each write into the file the tasks share, so a
+  // writer that waits sleeps instead of spinning on the file's inode lock
+  // (the file system lets one buffered write into a file run at a time).
+  std::mutex writeLock;
 
   // One more task will run (call before posting it).
   void addPending() {

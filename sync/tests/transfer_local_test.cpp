@@ -191,6 +191,52 @@ TEST(ChunkKeys, ShortLastChunkAndEmptyFile) {
   EXPECT_EQ(chunkLengthOf(2, 10ULL << 20, 4ULL << 20), 2ULL << 20);
 }
 
+TEST(ChunkKeys, AFileOfManyChunksHashedOnSeveralThreadsKeepsEveryKeyInPlace) {
+  test::TempDir dir;
+  // Chunks larger than one read block, so each chunk takes several reads
+  // (on whichever thread claimed it), and a short last chunk.
+  const uint64_t chunk = (1 << 20) + 4096;
+  std::string data(13 * chunk + 777, '\0');
+  uint32_t x = 12345;
+  for (auto& c : data) c = static_cast<char>((x = x * 1103515245 + 12345) >> 24);
+  const std::string path = dir / "f";
+  ASSERT_FALSE(files::writeFile(path, data));
+
+  std::atomic<int> inside{0};
+  std::atomic<bool> overlapped{false};
+  std::atomic<int> asked{0};
+  auto neverStops = [&] {
+    if (inside.fetch_add(1) != 0) overlapped = true;
+    ++asked;
+    inside.fetch_sub(1);
+    return false;
+  };
+  std::vector<ChunkKey> keys;
+  ASSERT_EQ(computeChunkKeys(path, data.size(), chunk, keys, neverStops), codes::kOk);
+  ASSERT_EQ(keys.size(), 14u);
+  for (size_t i = 0; i < keys.size(); ++i) {
+    const size_t length = static_cast<size_t>(chunkLengthOf(i, data.size(), chunk));
+    EXPECT_EQ(keys[i], sha1Of(data.data() + i * chunk, length)) << "chunk " << i;
+  }
+  // Asked before every read (two per full chunk, one for the last), and
+  // never from two threads at once.
+  EXPECT_EQ(asked.load(), 13 * 2 + 1);
+  EXPECT_FALSE(overlapped.load());
+
+  // A stop partway through ends the pass, with no keys handed out.
+  int reads = 0;
+  EXPECT_EQ(computeChunkKeys(path, data.size(), chunk, keys, [&] { return ++reads > 5; }),
+            codes::kStopped);
+  EXPECT_TRUE(keys.empty());
+
+  // A file shorter than asked for is unreadable to that size, on any thread.
+  ASSERT_FALSE(files::writeFile(path, data.substr(0, 6 * chunk)));
+  EXPECT_EQ(computeChunkKeys(path, data.size(), chunk, keys), codes::kLocalFailure);
+  EXPECT_TRUE(keys.empty());
+  EXPECT_EQ(computeChunkKeys(dir / "missing", data.size(), chunk, keys), codes::kLocalFailure);
+  EXPECT_EQ(computeChunkKeys(dir / "missing", 0, chunk, keys), codes::kLocalFailure);
+}
+
 TEST(ChunkKeys, AFileWrittenToWhileItsKeysAreTakenIsAChangedFile) {
   test::TempDir dir;
   const uint64_t chunk = 65536;
