@@ -5,8 +5,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <functional>
+#include <system_error>
+#include <thread>
 
 #include "Database.h"
 #include "Log.h"
@@ -39,8 +43,42 @@ bool syncPath(const std::string& path, bool directory) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (directory ? O_DIRECTORY : 0));
   if (fd < 0) return false;
   bool ok = syncFd(fd, !directory);
+  // errno stays the sync's (close() may change it).
+  const int error = errno;
   ::close(fd);
+  errno = error;
   return ok;
+}
+
+// Threads that sync the files of one commit at once, at most: enough for the
+// file system to gather their flushes into one, few enough to stay cheap.
+constexpr size_t kSyncThreads = 8;
+
+// Runs sync(i) for every i below count on up to kSyncThreads threads (the
+// caller's among them), each taking the next index; every thread is joined
+// before it returns. True when every call returned true; after a false one
+// no further index is started.
+bool syncInParallel(size_t count, const std::function<bool(size_t)>& sync) {
+  std::atomic<size_t> next{0};
+  std::atomic<bool> failed{false};
+  auto work = [&] {
+    while (!failed.load()) {
+      const size_t i = next.fetch_add(1);
+      if (i >= count) break;
+      if (!sync(i)) failed.store(true);
+    }
+  };
+  std::vector<std::thread> helpers;
+  for (size_t t = 1; t < std::min(count, kSyncThreads); ++t) {
+    try {
+      helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;  // fewer threads do the same syncs
+    }
+  }
+  work();
+  for (auto& t : helpers) t.join();
+  return !failed.load();
 }
 }  // namespace
 
@@ -152,22 +190,33 @@ Status ChunkStore::makeDurable(const std::vector<std::string>& keys) {
     }
   }
   if (pending.empty()) return kOk;
-  std::set<std::string> folders;
-  for (const auto& key : pending) {
-    std::string path = pathFor(key);
-    if (!syncPath(path, false)) {
-      if (errno == ENOENT) continue;  // not stored: the commit's own checks refuse it
-      logLine(LogLevel::kError, "chunk sync failed: %s", strerror(errno));
-      return kServerError;
+  std::vector<std::string> paths(pending.size());
+  std::vector<char> stored(pending.size(), 0);
+  for (size_t i = 0; i < pending.size(); ++i) paths[i] = pathFor(pending[i]);
+  // The syncs of one commit run side by side: each waits for its own file's
+  // data, and the file system then makes them durable with a shared journal
+  // commit and cache flush instead of one after another.
+  bool ok = syncInParallel(paths.size(), [&](size_t i) {
+    if (syncPath(paths[i], false)) {
+      stored[i] = 1;
+      return true;
     }
-    folders.insert(path.substr(0, path.rfind('/')));
+    if (errno == ENOENT) return true;  // not stored: the commit's own checks refuse it
+    logLine(LogLevel::kError, "chunk sync failed: %s", strerror(errno));
+    return false;
+  });
+  if (!ok) return kServerError;
+  std::set<std::string> folderSet;
+  for (size_t i = 0; i < paths.size(); ++i) {
+    if (stored[i]) folderSet.insert(paths[i].substr(0, paths[i].rfind('/')));
   }
-  for (const auto& folder : folders) {
-    if (!syncPath(folder, true)) {
-      logLine(LogLevel::kError, "chunk folder sync failed: %s", strerror(errno));
-      return kServerError;
-    }
-  }
+  const std::vector<std::string> folders(folderSet.begin(), folderSet.end());
+  ok = syncInParallel(folders.size(), [&](size_t i) {
+    if (syncPath(folders[i], true)) return true;
+    logLine(LogLevel::kError, "chunk folder sync failed: %s", strerror(errno));
+    return false;
+  });
+  if (!ok) return kServerError;
   // Taken out only now: a commit running beside this one that needs the same
   // chunk syncs it too rather than relying on a sync still under way.
   std::lock_guard<std::mutex> lock(mutex_);
@@ -192,10 +241,10 @@ ChunkStore::Writer::~Writer() {
 }
 
 bool ChunkStore::Writer::flush() {
-  hash_.update(buffer_.data(), used_);
+  hash_.update(buffer_.get(), used_);
   size_t done = 0;
   while (done < used_) {
-    ssize_t n = ::write(fd_, buffer_.data() + done, used_ - done);
+    ssize_t n = ::write(fd_, buffer_.get() + done, used_ - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       logLine(LogLevel::kError, "chunk write failed: %s", strerror(errno));
@@ -214,18 +263,20 @@ bool ChunkStore::Writer::write(const char* data, size_t size) {
     tooLong_ = true;
     return false;
   }
-  if (buffer_.empty()) {
-    buffer_.resize(
-        static_cast<size_t>(std::min<uint64_t>(kWriteBlock, std::max<uint64_t>(maxLength_, 1))));
+  if (!buffer_) {
+    // Not cleared: every byte is copied in before it is used.
+    capacity_ =
+        static_cast<size_t>(std::min<uint64_t>(kWriteBlock, std::max<uint64_t>(maxLength_, 1)));
+    buffer_.reset(new char[capacity_]);
   }
   written_ += size;
   while (size > 0) {
-    size_t n = std::min(size, buffer_.size() - used_);
-    std::memcpy(buffer_.data() + used_, data, n);
+    size_t n = std::min(size, capacity_ - used_);
+    std::memcpy(buffer_.get() + used_, data, n);
     used_ += n;
     data += n;
     size -= n;
-    if (used_ == buffer_.size() && !flush()) return false;
+    if (used_ == capacity_ && !flush()) return false;
   }
   return true;
 }

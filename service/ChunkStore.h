@@ -25,6 +25,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -74,7 +75,8 @@ class ChunkStore {
   bool databaseBytes(const std::string& key, std::string* out) const;
 
   // Waits until every chunk of `keys` stored by this process is on disk,
-  // with the folder entry that names it. kOk, or kServerError when the disk
+  // with the folder entry that names it (the files and then their folders
+  // are synced on a few threads at once). kOk, or kServerError when the disk
   // refused (the caller must not commit anything that uses these chunks).
   // Keys that are not stored are left to the caller's own checks.
   Status makeDurable(const std::vector<std::string>& keys);
@@ -106,8 +108,9 @@ class ChunkStore {
     bool failed_ = false;
     bool tooLong_ = false;
     std::string tempPath_;
-    std::vector<char> buffer_;  // gathers bytes into large writes
-    size_t used_ = 0;           // bytes in buffer_ not yet written
+    std::unique_ptr<char[]> buffer_;  // gathers bytes into large writes
+    size_t capacity_ = 0;
+    size_t used_ = 0;  // bytes in buffer_ not yet written
     Sha1Stream hash_;
   };
 

@@ -125,6 +125,33 @@ TEST_F(ChunkStoreTest, BodiesArrivingInSmallBlocksAreStoredExactlyOrNotAtAll) {
   EXPECT_TRUE(std::filesystem::is_empty(dir_ + "/chunks/tmp"));
 }
 
+TEST_F(ChunkStoreTest, ACommitsManyChunksAreSyncedTogetherAndOneThatFailsFailsTheWhole) {
+  std::vector<std::string> keys;
+  for (int i = 0; i < 40; ++i) {
+    const std::string bytes = "chunk " + std::to_string(i);
+    ChunkStore::Writer writer(store_, bytes.size());
+    ASSERT_TRUE(writer.write(bytes.data(), bytes.size()));
+    ASSERT_EQ(writer.finish(sha1(bytes)), kOk);
+    keys.push_back(sha1(bytes));
+  }
+  // A chunk that cannot be opened (here a link to itself) fails the commit,
+  // whichever thread meets it, and every chunk stays to be synced.
+  const std::string broken = store_.pathFor(keys[17]);
+  std::filesystem::rename(broken, broken + ".kept");
+  std::filesystem::create_symlink(broken, broken);
+  EXPECT_EQ(store_.makeDurable(keys), kServerError);
+  std::filesystem::remove(broken);
+  std::filesystem::rename(broken + ".kept", broken);
+  // A chunk gone from the disk is left to the commit's own checks.
+  std::filesystem::remove(store_.pathFor(keys[3]));
+  EXPECT_EQ(store_.makeDurable(keys), kOk);
+  // Synced once, a chunk is not synced again.
+  std::filesystem::rename(broken, broken + ".kept");
+  std::filesystem::create_symlink(broken, broken);
+  EXPECT_EQ(store_.makeDurable(keys), kOk);
+  std::filesystem::remove(broken);
+}
+
 TEST_F(ChunkStoreTest, TheStoreIsMarkedOpenUntilItsChunksAreMadeDurableOnClose) {
   const std::string marker = dir_ + "/chunks/open";
   EXPECT_TRUE(exists(marker));
