@@ -109,6 +109,7 @@ int UploadFileCallback::complete(int code) {
   Signature ver;
   std::memcpy(ver.data(), entry.ver, ver.size());
   int made = 0;
+  auto batch = context_.journal().batch();  // the row and its folders' rows
   if (putRowWithParents(context_.journal(), job_.journalPath, sync::FileJournal::kTypeFile, ver,
                         job_.fileSize, job_.lastWrite, &made) != 0) {
     return codes::kLocalFailure;
@@ -186,7 +187,20 @@ int UploadFile::sendSmall(uploader::UploadFileCallback& callback) {
   return task->result();
 }
 
-int UploadFile::sendChunks(uploader::UploadFileCallback& callback) {
+int UploadFile::sendOneChunkHere(uploader::UploadFileCallback& callback) {
+  int rc = sendChunks(callback, true);
+  if (rc == codes::kOk && !job_.committed) {
+    rc = callback.commit();
+    if (rc != codes::kOk) {
+      log_write(kLogError, kModuleSync, "varnelo_meta_commit_put return code:[%d]", rc);
+      return rc;
+    }
+    job_.committed = true;
+  }
+  return rc;
+}
+
+int UploadFile::sendChunks(uploader::UploadFileCallback& callback, bool onThisThread) {
   SyncSettings& settings = context_.settings();
   const uint64_t chunkSize = settings.chunkSize;
   const uint64_t count = job_.keys.size();
@@ -241,6 +255,11 @@ int UploadFile::sendChunks(uploader::UploadFileCallback& callback) {
   mthread::OperationArena arena;
   auto& channel = mthread::IoChannel::instance();
   for (auto& task : tasks) {
+    if (onThisThread) {
+      group.addPending();
+      task->run();
+      continue;
+    }
     channel.setThreadCount(settings.ioThreads);
     group.addPending();
     if (channel.post(arena, task.get(), &mthread::runTask<UploadChunkTask>) !=

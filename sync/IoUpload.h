@@ -3,7 +3,8 @@
 // prepare_put, the chunks the service lacks on the I/O channel, then
 // commit_put from the callback), and UploadFileCallback::run completes it
 // (journal row, chunk index, the uploadDone report). Both run on the sync
-// thread; only the chunk tasks run on the I/O threads.
+// thread, and only the chunk tasks run on the I/O threads; or, for a file of
+// one chunk in flight beside others, its requests run on one I/O thread.
 #pragma once
 
 #include <cstdint>
@@ -86,10 +87,19 @@ class UploadFile {
   // when it failed in a way a chunked upload may mend, the chunked upload's.
   int finishSmall(uploader::UploadFileCallback& callback, int requestResult);
 
+  // A file of one chunk, for a caller that runs its requests elsewhere.
+  // First on the sync thread: everything before the transfer (its key).
+  int prepareOneChunk(uploader::UploadFileCallback& callback) { return plan(callback); }
+  // Then on an I/O thread: prepare_put, the chunk if the service lacks it
+  // and commit_put, one after the other on that thread (never waiting for
+  // other work of the channel). The callback then only records the version:
+  // 200 committed, -108 the service held it already, else the failure.
+  int sendOneChunkHere(uploader::UploadFileCallback& callback);
+
  private:
   int send(uploader::UploadFileCallback& callback);
   int sendSmall(uploader::UploadFileCallback& callback);
-  int sendChunks(uploader::UploadFileCallback& callback);
+  int sendChunks(uploader::UploadFileCallback& callback, bool onThisThread = false);
   // Content whose every chunk the local chunk index knows (a copy or a move of
   // a synced file) went up or came down before, so the service holds those
   // chunks: the version is committed at once, without a prepare. False when

@@ -3,10 +3,13 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <exception>
+#include <optional>
 
 #include "ChunkTasks.h"
 #include "IoChannel.h"
 #include "OperationArena.h"
+#include "SyncSettings.h"
 #include "TransferCodes.h"
 #include "TransferGroup.h"
 
@@ -18,13 +21,24 @@ namespace varnelo::uploader {
 struct SmallUploads::Flight {
   Flight(Context& context, UploadJob j)
       : job(std::move(j)), file(context, job), callback(context, job) {}
+  // I/O thread, a file of one chunk: its requests, one after the other.
+  void run() {
+    try {
+      sent = file.sendOneChunkHere(callback);
+    } catch (const std::exception&) {
+      sent = codes::kOtherFailure;  // out of memory, most likely: tried again later
+    }
+    group.taskFinished(sent == codes::kOk || sent == codes::kUnchanged);
+  }
   UploadJob job;
   UploadFile file;
   UploadFileCallback callback;
   TransferGroup group;
-  std::unique_ptr<UploadSmallFileTask> task;
+  std::unique_ptr<UploadSmallFileTask> task;  // a small file's one request
   mthread::OperationArena arena;
-  int planned = codes::kOk;  // prepareSmall's code
+  int planned = codes::kOk;         // prepareSmall's or prepareOneChunk's code
+  bool oneChunk = false;            // sent by run(), not by `task`
+  int sent = codes::kOtherFailure;  // run()'s code, written before the group is signalled
   bool posted = false;
 };
 
@@ -36,24 +50,36 @@ SmallUploads::~SmallUploads() {
 }
 
 bool SmallUploads::submit(UploadJob& job) {
-  if (job.journalKnowsFolder || job.fileSize < 1 ||
-      job.fileSize > context_.settings().smallFileLimit) {
+  const SyncSettings& settings = context_.settings();
+  if (job.journalKnowsFolder || job.fileSize < 1 || job.fileSize > settings.chunkSize) {
     return false;
   }
   while (flights_.size() >= limit_) completeOldest();
 
   auto flight = std::make_unique<Flight>(context_, std::move(job));
-  flight->planned = flight->file.prepareSmall(flight->callback, flight->group, flight->task);
-  if (flight->planned == codes::kOk && flight->task) {
-    auto& channel = mthread::IoChannel::instance();
-    channel.setThreadCount(context_.settings().ioThreads);
-    flight->group.addPending();
-    if (channel.post(flight->arena, flight->task.get(), &mthread::runTask<UploadSmallFileTask>) ==
-        mthread::Channel::kPosted) {
-      flight->posted = true;
-    } else {
-      flight->group.taskFinished(false);
+  Flight& f = *flight;
+  auto& channel = mthread::IoChannel::instance();
+  std::optional<int> posted;  // the channel's answer, once something was posted
+  if (f.job.fileSize <= settings.smallFileLimit) {
+    f.planned = f.file.prepareSmall(f.callback, f.group, f.task);
+    if (f.planned == codes::kOk && f.task) {
+      channel.setThreadCount(settings.ioThreads);
+      f.group.addPending();
+      posted = channel.post(f.arena, f.task.get(), &mthread::runTask<UploadSmallFileTask>);
     }
+  } else {
+    f.oneChunk = true;
+    f.planned = f.file.prepareOneChunk(f.callback);
+    if (f.planned == codes::kOk) {
+      channel.setThreadCount(settings.ioThreads);
+      f.group.addPending();
+      posted = channel.post(f.arena, &f, &mthread::runTask<Flight>);
+    }
+  }
+  if (posted && *posted == mthread::Channel::kPosted) {
+    f.posted = true;
+  } else if (posted) {
+    f.group.taskFinished(false);  // refused by the channel: the task never runs
   }
   flights_.push_back(std::move(flight));
   return true;
@@ -63,7 +89,10 @@ void SmallUploads::completeOldest() {
   std::unique_ptr<Flight> flight = std::move(flights_.front());
   flights_.pop_front();
   int rc = flight->planned;
-  if (rc == codes::kOk) {
+  if (rc == codes::kOk && flight->oneChunk) {
+    flight->group.wait();
+    rc = flight->posted ? flight->sent : codes::kStopped;
+  } else if (rc == codes::kOk) {
     if (flight->task) {
       flight->group.wait();
       rc = flight->posted ? flight->task->result() : codes::kStopped;

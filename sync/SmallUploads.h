@@ -1,9 +1,11 @@
-// The small-file uploads of one idle pass that are in flight at once. The
-// sync thread still decides every file (uploadFile) and completes every file
-// (journal row, chunk index, uploadDone) itself, one at a time and in the
-// order it submitted them; only the one request of each small file runs on
-// the I/O channel, up to `limit` of them together, so the service's and the
-// network's latency of many small files overlap.
+// The uploads of small files and of files of one chunk of one idle pass
+// that are in flight at once. The sync thread still decides every file
+// (uploadFile) and completes every file (journal row, chunk index,
+// uploadDone) itself, one at a time and in the order it submitted them; only
+// the requests run on the I/O channel (a small file's one request; a
+// one-chunk file's prepare, chunk and commit, one after the other on one
+// thread), up to `limit` files together, so the service's and the network's
+// latency of many files overlap.
 //
 // Sync thread only (the requests' tasks run on the I/O threads and touch a
 // flight only through its transfer group). Anything that is not a small-file
@@ -28,8 +30,9 @@ class SmallUploads {
   SmallUploads(const SmallUploads&) = delete;
   SmallUploads& operator=(const SmallUploads&) = delete;
 
-  // Takes (moves) the upload of `job` when it is a small file that needs
-  // nothing else first; false leaves `job` to the caller (after a drain).
+  // Takes (moves) the upload of `job` when it is a file of at most one chunk
+  // that needs nothing else first; false leaves `job` to the caller (after a
+  // drain).
   bool submit(UploadJob& job);
   // Completes every upload in flight, oldest first.
   void drain();

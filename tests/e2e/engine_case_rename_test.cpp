@@ -12,10 +12,14 @@ namespace {
 class EngineCaseRenameTest : public EngineTest {
  protected:
   // Starts a slow upload and waits until it is in flight, so that what
-  // happens next is only queued. The limit holds until allowFullSpeed.
+  // happens next is only queued. The limit holds until allowFullSpeed. The
+  // file is larger than a chunk (4 MiB): the sync thread sends it itself
+  // (files of one chunk go up beside the sync thread's work).
   void busyWithASlowUpload(EngineComputer& pc) {
-    setenv("CURL_UPLOAD_SPEEDLIMIT", "64", 1);  // KiB/s: about 5 s for the file
-    pc.write("slow.bin", std::string(320u << 10, 's'));
+    setenv("CURL_UPLOAD_SPEEDLIMIT", "1024", 1);  // KiB/s per chunk: about 4 s for the file
+    std::string slow((4u << 20) + (64u << 10), 's');
+    slow.replace(4u << 20, 4, "tail");  // two different chunks
+    pc.write("slow.bin", slow);
     ASSERT_TRUE(waitFor([&] { return pc.state().inFlight > 0; }));
   }
   void allowFullSpeed() { unsetenv("CURL_UPLOAD_SPEEDLIMIT"); }

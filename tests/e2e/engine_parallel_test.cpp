@@ -1,6 +1,7 @@
-// Many small files in flight at once: a stop in the middle of a burst leaves
-// the journal recording only what the service holds, and a restart brings
-// both sides into agreement, every file sent once more at most.
+// Many small or one-chunk files in flight at once: a stop in the middle of
+// a burst leaves the journal recording only what the service holds, and a
+// restart brings both sides into agreement, every file sent once more at
+// most.
 #include "FileJournal.h"
 #include "JournalRows.h"
 #include "engine_harness.h"
@@ -50,6 +51,54 @@ TEST_F(EngineParallelTest, AStopDuringABurstOfSmallUploadsKeepsJournalAndService
   EXPECT_TRUE(waitFor([&] { return pc->tree() == remoteTree(); }, 60000));
   EXPECT_TRUE(pc->settle());
   EXPECT_EQ(remoteTree().size(), static_cast<size_t>(kFiles + 9));  // files, burst/ and 8 folders
+}
+
+// Files of one chunk travel in the window too: their prepare, chunk and
+// commit run on an I/O thread. Some share their content (the service holds
+// the chunk already, so only the commit goes).
+TEST_F(EngineParallelTest, AStopDuringABurstOfOneChunkUploadsKeepsJournalAndServiceInAgreement) {
+  constexpr int kFiles = 60;
+  constexpr size_t kSize = 40 * 1024;  // above the one-request limit, below a chunk
+  auto contentOf = [](int i) {
+    const int seed = i % 45;  // files 45..59 repeat the content of 0..14
+    std::string bytes(kSize, '\0');
+    for (size_t k = 0; k < bytes.size(); ++k)
+      bytes[k] = static_cast<char>((k * 31 + seed * 7 + k / 997) % 251);
+    bytes.replace(0, 8, std::to_string(10000000 + seed));  // 8 digits
+    return bytes;
+  };
+  auto nameOf = [](int i) {
+    return "one/d" + std::to_string(i % 4) + "/c" + std::to_string(i) + ".bin";
+  };
+  auto pc = computer();
+  for (int i = 0; i < kFiles; ++i) pc->write(nameOf(i), contentOf(i));
+  ASSERT_TRUE(service().setFaults("seed=7;/chunk:delay=1,delayMs=20"));
+  ASSERT_EQ(pc->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return remoteTree().size() > 15; }));
+  pc->shutdown();
+  ASSERT_TRUE(service().setFaults(""));
+
+  const Tree remote = remoteTree();
+  ASSERT_LT(remote.size(), static_cast<size_t>(kFiles + 5)) << "the stop came too late";
+  {
+    sync::FileJournal journal;
+    ASSERT_EQ(journal.open(pc->dataFolder() + "basefs.db"), 0);
+    int recorded = 0;
+    for (int i = 0; i < kFiles; ++i) {
+      auto row = journalRow(journal, "home/" + nameOf(i));
+      if (!row) continue;
+      ++recorded;
+      ASSERT_TRUE(remote.count(nameOf(i))) << nameOf(i) << " recorded, never sent";
+      EXPECT_EQ(remote.at(nameOf(i)), fileEntry(contentOf(i)));
+      EXPECT_EQ(row->fileSize, static_cast<int64_t>(kSize));
+    }
+    EXPECT_GT(recorded, 0);
+  }
+
+  ASSERT_EQ(pc->start(), 200);
+  EXPECT_TRUE(waitFor([&] { return pc->tree() == remoteTree(); }, 60000));
+  EXPECT_TRUE(pc->settle());
+  EXPECT_EQ(remoteTree().size(), static_cast<size_t>(kFiles + 5));  // files, one/ and 4 folders
 }
 
 }  // namespace
