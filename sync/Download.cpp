@@ -328,10 +328,19 @@ class FileDownload final : public DownloadWindow::Flight {
     return DownloadFile(context_, job_, callback_).run(temp_);
   }
 
+  // A file whose chunks came down already (on the sync thread) goes into
+  // the window only to be made durable: its sync to disk runs on an I/O
+  // thread while the next files come down, and it is placed in order.
+  void sealInWindow() { sealOnly_ = true; }
+
   // On an I/O thread: creating the part file is most of a small file's
   // cost on many file systems, and it touches nothing the sync thread reads
   // (the name is held by the window from submit() on).
   void transfer() override {
+    if (sealOnly_) {
+      code_ = context_.isStopping() ? codes::kStopped : callback_.seal(temp_);
+      return;
+    }
     code_ = openPart();
     if (code_ != codes::kOk) return;
     code_ = DownloadFile(context_, job_, callback_, DownloadFile::Chunks::OnThisThread).run(temp_);
@@ -366,6 +375,7 @@ class FileDownload final : public DownloadWindow::Flight {
   platform::File temp_;
   const std::shared_ptr<FolderJob> folder_;
   int code_ = codes::kOtherFailure;  // written by transfer(), read by complete()
+  bool sealOnly_ = false;            // set before the flight is submitted
 };
 
 // One remote pass.
@@ -632,7 +642,8 @@ class Pass {
   // Downloads one file, counted in `folder` until it is complete. A file of
   // at most one chunk goes into the window: its transfer overlaps those of
   // the files around it, and it is completed later, in order. Anything
-  // larger fetches its chunks in parallel here.
+  // larger fetches its chunks in parallel here, and then goes into the
+  // window to be synced to disk while the next files come down.
   void download(const RemoteEntry& entry, const std::string& remotePath,
                 const std::string& localPath, const std::string& journalPath,
                 const std::shared_ptr<FolderJob>& folder) {
@@ -654,6 +665,11 @@ class Pass {
       return;
     }
     if (code == codes::kOk) code = flight->transferHere();
+    if (code == codes::kOk && window_ && !context_.isStopping()) {
+      flight->sealInWindow();
+      window_->submit(std::move(flight));
+      return;
+    }
     flight->finish(code);
   }
 

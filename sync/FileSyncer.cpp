@@ -274,6 +274,9 @@ void FileSyncer::runWithJournal(FileJournal& journal, const std::string& journal
   if (const uint32_t n = envMillis("VARNELO_FILES_IN_FLIGHT", 0); n > 0 && n <= 64) {
     settings_->filesInFlight = n;
   }
+  if (const uint32_t n = envMillis("VARNELO_IO_THREADS", 0); n > 0 && n <= 64) {
+    settings_->ioThreads = n;
+  }
   settings_->credentials = credentials_;
   settings_->chunkCache = chunkCache_;
   settings_->remotePollIntervalMs = envMillis("VARNELO_REMOTE_POLL_MS", 60000);
