@@ -82,7 +82,7 @@ bool syncInParallel(size_t count, const std::function<bool(size_t)>& sync) {
 }
 }  // namespace
 
-bool ChunkStore::open(const std::string& dataDir, Store* database) {
+bool ChunkStore::open(const std::string& dataDir, Store* database, bool syncEarly) {
   database_ = database;
   root_ = dataDir + "/chunks";
   if (!makeDir(root_) || !makeDir(root_ + "/tmp")) {
@@ -112,11 +112,65 @@ bool ChunkStore::open(const std::string& dataDir, Store* database) {
     return false;
   }
   ::close(fd);
+  if (syncEarly && !syncer_.joinable()) {
+    try {
+      syncer_ = std::thread([this] { runSyncer(); });
+    } catch (const std::system_error&) {
+      // Without it every chunk is synced by its commit, as before.
+      logLine(LogLevel::kWarning, "no thread for early chunk syncs");
+    }
+  }
   return true;
+}
+
+ChunkStore::~ChunkStore() {
+  stopSyncer();
+}
+
+void ChunkStore::stopSyncer() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  queuedChanged_.notify_all();
+  if (syncer_.joinable()) syncer_.join();
+}
+
+void ChunkStore::queueSync(const std::string& key) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!syncer_.joinable() || stopping_) return;  // left to makeDurable()
+    queued_.push_back(key);
+  }
+  queuedChanged_.notify_one();
+}
+
+void ChunkStore::runSyncer() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    queuedChanged_.wait(lock, [this] { return stopping_ || !queued_.empty(); });
+    if (stopping_) return;
+    std::vector<std::string> batch;
+    batch.swap(queued_);
+    lock.unlock();
+    // A chunk that cannot be synced here stays unsynced: the commit that
+    // needs it syncs it again and reports the failure.
+    if (makeDurable(batch) != kOk) {
+      logLine(LogLevel::kWarning, "early sync of %zu chunks failed; left to their commit",
+              batch.size());
+    }
+    lock.lock();
+  }
+}
+
+bool ChunkStore::awaitingSync(const std::string& key) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return unsynced_.count(key) != 0;
 }
 
 void ChunkStore::close() {
   if (root_.empty()) return;
+  stopSyncer();
   std::vector<std::string> keys;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -285,8 +339,9 @@ Status ChunkStore::Writer::finish(const std::string& key) {
   if (tooLong_) return kBadRequest;
   if (failed_ || (used_ > 0 && !flush())) return kServerError;
   if (key.size() != 20 || hash_.finish() != key) return kBadRequest;
-  // Writeback starts now, while other chunks still arrive; makeDurable()
-  // waits for it when a commit needs the chunk.
+  // Writeback starts now, while other chunks still arrive; the store's
+  // syncer makes the chunk durable soon after it is in place, and
+  // makeDurable() waits for what is left when a commit needs the chunk.
   sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
   ::close(fd_);
   fd_ = -1;
@@ -306,6 +361,7 @@ Status ChunkStore::Writer::finish(const std::string& key) {
     return kServerError;
   }
   tempPath_.clear();
+  store_.queueSync(key);
   return kOk;
 }
 

@@ -4,13 +4,14 @@
 // into large writes), hashed on the way, and renamed into place only when it
 // hashes to its key, so a reader never sees a partial or wrong chunk.
 //
-// Durability is paid once per file, not once per chunk: a stored chunk's
-// writeback is started when it is renamed into place, and makeDurable()
-// waits for it (data and folder entries) before a file that uses it is
-// committed. A chunk lost with the page cache in a machine crash before any
-// commit needed it is found missing or short by wholeOnDisk() and asked for
-// again; open() flushes what an earlier run that never reached close() left
-// unsynced.
+// Durability is paid while the chunks arrive, not at the commit: a stored
+// chunk's writeback is started when it is renamed into place, a thread of
+// the store (the syncer) then syncs the chunks stored since its last round
+// (data and folder entries) in the background, and makeDurable() syncs what
+// is still left before a file that uses them is committed, so the commit
+// waits for little more than the last chunks to reach the disk. A chunk lost with the page cache in
+// a machine crash before any commit needed it is found missing or short by wholeOnDisk() and asked
+// for again; open() flushes what an earlier run that never reached close() left unsynced.
 //
 // The content of a small put (at most kDatabaseLimit bytes) is not a file:
 // it is kept in the service's database (table chunk_bytes), written in the
@@ -20,16 +21,20 @@
 //
 // Safe for concurrent use: files are immutable once renamed, every writer
 // has its own temporary file, one lock guards the set of chunks not yet
-// known to be on disk, and the database is used under the Store's lock (the
-// *Locked calls are for a caller that holds it already).
+// known to be on disk and the syncer's queue, and the database is used
+// under the Store's lock (the *Locked calls are for a caller that holds it
+// already). The syncer runs from open() until close() or destruction, which
+// join it.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "Crypto.h"
@@ -48,7 +53,9 @@ class ChunkStore {
   // Creates the folders below dataDir (flushing the store's file system when
   // the last run did not close it); false on failure (logged). Without a
   // database every chunk is a file.
-  bool open(const std::string& dataDir, Store* database = nullptr);
+  // `syncEarly` false leaves every sync to makeDurable() (no syncer).
+  bool open(const std::string& dataDir, Store* database = nullptr, bool syncEarly = true);
+  ~ChunkStore();
   // Makes every chunk this process stored durable and marks the store
   // closed. Called once no request runs any more.
   void close();
@@ -80,6 +87,8 @@ class ChunkStore {
   // refused (the caller must not commit anything that uses these chunks).
   // Keys that are not stored are left to the caller's own checks.
   Status makeDurable(const std::vector<std::string>& keys);
+  // True while a stored chunk may still be only in the page cache.
+  bool awaitingSync(const std::string& key) const;
 
   // Streams one chunk into the store. Construction opens the temporary file;
   // destruction removes it unless finish() stored it.
@@ -115,12 +124,21 @@ class ChunkStore {
   };
 
  private:
+  void queueSync(const std::string& key);
+  void runSyncer();
+  void stopSyncer();
+
   std::string root_;
   Store* database_ = nullptr;
-  // Guards unsynced_: keys renamed into place by this process whose data and
-  // folder entry may still be only in the page cache.
-  std::mutex mutex_;
+  // Guards unsynced_ (keys renamed into place by this process whose data and
+  // folder entry may still be only in the page cache), queued_ (stored keys
+  // the syncer has not taken yet) and stopping_.
+  mutable std::mutex mutex_;
   std::set<std::string> unsynced_;
+  std::vector<std::string> queued_;
+  bool stopping_ = false;
+  std::condition_variable queuedChanged_;
+  std::thread syncer_;
 };
 
 // One stored chunk opened for reading: the bytes of a chunk kept in the

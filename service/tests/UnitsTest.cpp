@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "Base64.h"
 #include "ChunkStore.h"
@@ -126,30 +127,65 @@ TEST_F(ChunkStoreTest, BodiesArrivingInSmallBlocksAreStoredExactlyOrNotAtAll) {
 }
 
 TEST_F(ChunkStoreTest, ACommitsManyChunksAreSyncedTogetherAndOneThatFailsFailsTheWhole) {
+  // Every sync left to the commit, so that what it meets is known.
+  ChunkStore store;
+  std::filesystem::create_directory(dir_ + "/commit");
+  ASSERT_TRUE(store.open(dir_ + "/commit", nullptr, false));
   std::vector<std::string> keys;
   for (int i = 0; i < 40; ++i) {
     const std::string bytes = "chunk " + std::to_string(i);
-    ChunkStore::Writer writer(store_, bytes.size());
+    ChunkStore::Writer writer(store, bytes.size());
     ASSERT_TRUE(writer.write(bytes.data(), bytes.size()));
     ASSERT_EQ(writer.finish(sha1(bytes)), kOk);
     keys.push_back(sha1(bytes));
   }
   // A chunk that cannot be opened (here a link to itself) fails the commit,
   // whichever thread meets it, and every chunk stays to be synced.
-  const std::string broken = store_.pathFor(keys[17]);
+  const std::string broken = store.pathFor(keys[17]);
   std::filesystem::rename(broken, broken + ".kept");
   std::filesystem::create_symlink(broken, broken);
-  EXPECT_EQ(store_.makeDurable(keys), kServerError);
+  EXPECT_EQ(store.makeDurable(keys), kServerError);
   std::filesystem::remove(broken);
   std::filesystem::rename(broken + ".kept", broken);
   // A chunk gone from the disk is left to the commit's own checks.
-  std::filesystem::remove(store_.pathFor(keys[3]));
-  EXPECT_EQ(store_.makeDurable(keys), kOk);
+  std::filesystem::remove(store.pathFor(keys[3]));
+  EXPECT_EQ(store.makeDurable(keys), kOk);
   // Synced once, a chunk is not synced again.
   std::filesystem::rename(broken, broken + ".kept");
   std::filesystem::create_symlink(broken, broken);
-  EXPECT_EQ(store_.makeDurable(keys), kOk);
+  EXPECT_EQ(store.makeDurable(keys), kOk);
   std::filesystem::remove(broken);
+}
+
+TEST_F(ChunkStoreTest, StoredChunksAreSyncedInTheBackgroundBeforeAnyCommitAsksForThem) {
+  std::vector<std::string> keys;
+  for (int i = 0; i < 12; ++i) {
+    const std::string bytes(1000 + i, static_cast<char>('a' + i));
+    ChunkStore::Writer writer(store_, bytes.size());
+    ASSERT_TRUE(writer.write(bytes.data(), bytes.size()));
+    ASSERT_EQ(writer.finish(sha1(bytes)), kOk);
+    keys.push_back(sha1(bytes));
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  auto anyAwaiting = [&] {
+    for (const auto& key : keys)
+      if (store_.awaitingSync(key)) return true;
+    return false;
+  };
+  while (anyAwaiting() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::yield();
+  }
+  EXPECT_FALSE(anyAwaiting());
+  // Nothing is left for the commit: a chunk file it could not even open no
+  // longer matters.
+  const std::string path = store_.pathFor(keys[5]);
+  std::filesystem::rename(path, path + ".kept");
+  std::filesystem::create_symlink(path, path);
+  EXPECT_EQ(store_.makeDurable(keys), kOk);
+  std::filesystem::remove(path);
+  std::filesystem::rename(path + ".kept", path);
+  store_.close();
+  EXPECT_FALSE(exists(dir_ + "/chunks/open"));
 }
 
 TEST_F(ChunkStoreTest, TheStoreIsMarkedOpenUntilItsChunksAreMadeDurableOnClose) {
