@@ -215,7 +215,16 @@ void DownloadChunkTask::run() {
   // The chunk's bytes start on their way to disk now, while other chunks
   // still arrive, so the sync before the file is put in place waits for
   // little more than the last chunks.
-  if (result == codes::kOk) target_.startWriteback(offset_, length_);
+  if (result == codes::kOk) {
+    target_.startWriteback(offset_, length_);
+    // Synced while the rest still arrives, by one task at a time: the sync
+    // before the file is put in place then waits only for what came since
+    // the last of these, not for the whole file.
+    if (!group_.syncing.exchange(true)) {
+      target_.sync();
+      group_.syncing.store(false);
+    }
+  }
   result_ = result;
   group_.taskFinished(result == codes::kOk);
 }

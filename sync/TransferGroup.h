@@ -40,6 +40,8 @@ struct TransferGroup {
   // writer that waits sleeps instead of spinning on the file's inode lock
   // (the file system lets one buffered write into a file run at a time).
   std::mutex writeLock;
+  // Downloads: set while one task syncs the file (the others go on).
+  std::atomic<bool> syncing{false};
 
   // One more task will run (call before posting it).
   void addPending() {
