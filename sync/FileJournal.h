@@ -71,6 +71,8 @@ class FileJournal {
   // transaction (see sqlite::Batch): for the several lookups and writes of
   // one file's step.
   sqlite::Batch batch() { return sqlite::Batch(db_); }
+  // The same for lookups only: they share one read snapshot.
+  sqlite::Batch readBatch() { return sqlite::Batch(db_, false); }
 
   // Id of the last component of a journal path ("a/b/c", case ignored,
   // empty components skipped); the root (0) for an empty path.

@@ -4,6 +4,7 @@ namespace varnelo {
 
 std::optional<sync::JournalEntry> journalRow(sync::FileJournal& journal,
                                              std::string_view journalPath) {
+  auto batch = journal.readBatch();  // one snapshot for every component's lookup
   int64_t id = 0;
   if (journal.lookupPath(journalPath, id) != 0) return std::nullopt;
   sync::JournalEntry row;

@@ -113,11 +113,11 @@ bool Transaction::commit() {
   return done_;
 }
 
-Batch::Batch(Database& db) : db_(db) {
+Batch::Batch(Database& db, bool writes) : db_(db) {
   // IMMEDIATE: the write lock is taken now, so a statement that writes
   // after others have read never meets a snapshot another writer moved on.
-  began_ =
-      db.isOpen() && sqlite3_get_autocommit(db.get()) && db_.exec("BEGIN IMMEDIATE;") == SQLITE_OK;
+  began_ = db.isOpen() && sqlite3_get_autocommit(db.get()) &&
+           db_.exec(writes ? "BEGIN IMMEDIATE;" : "BEGIN;") == SQLITE_OK;
 }
 
 Batch::~Batch() {

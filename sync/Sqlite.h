@@ -124,10 +124,11 @@ class Transaction {
 // write transaction, so that they take the database's locks once instead
 // of once each. Every statement keeps its own result, as it would without
 // the batch, and whatever they did is committed when the batch ends. Inside
-// an open transaction it adds nothing.
+// an open transaction it adds nothing. A batch of reads only (`writes`
+// false) shares one read snapshot and takes no write lock.
 class Batch {
  public:
-  explicit Batch(Database& db);
+  explicit Batch(Database& db, bool writes = true);
   ~Batch();
   Batch(const Batch&) = delete;
   Batch& operator=(const Batch&) = delete;

@@ -229,6 +229,13 @@ TEST_F(FileJournalTest, ABatchCommitsEveryStatementThatSucceededAndOnlyWhenItEnd
   // Without a batch every statement commits by itself, as before.
   ASSERT_EQ(journal_.putPath("home/g.txt", FileJournal::kTypeFile, sig(6), 1, 1), 0);
   EXPECT_EQ(rowsSeenByOther(), 5);
+  {
+    // A batch of lookups takes no write lock: another connection still writes.
+    auto reads = journal_.readBatch();
+    EXPECT_EQ(journal_.lookupPath("home/g.txt", id), 0);
+    EXPECT_EQ(other.exec("INSERT INTO file_journal VALUES(99, 0, 'x', 1, 0, 0, 0, 0)"), SQLITE_OK);
+  }
+  EXPECT_EQ(journal_.lookupPath("x", id), 0);
 }
 
 TEST(SqliteTransaction, ANestedTransactionRollsBackOnlyItsOwnStatements) {
