@@ -195,11 +195,27 @@ int main(int argc, char** argv) {
   waitConverged();
   std::printf("%d files written and uploaded: %.1f s\n", files,
               std::chrono::duration<double>(Clock::now() - start).count());
+  varnelo_sync_state state{};
+  varnelo_get_sync_state2(e.engine, &state);
+  const uint64_t passes = state.remotePasses;
   const double cpuBefore = cpuSeconds();
   std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
   const double cpu = cpuSeconds() - cpuBefore;
   std::printf("idle over %d s with %d files: %.3f s CPU (%.2f%% of one core)\n", idleSeconds, files,
               cpu, 100.0 * cpu / idleSeconds);
+  // The first poll after the upload lists every folder again (their
+  // versions changed with the engine's own uploads). Once it has run there
+  // is nothing left to do: that is the engine at rest.
+  do {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    varnelo_get_sync_state2(e.engine, &state);
+  } while (state.remotePasses == passes);
+  waitConverged();
+  const double restBefore = cpuSeconds();
+  std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
+  const double rest = cpuSeconds() - restBefore;
+  std::printf("idle over %d s after the first poll: %.3f s CPU (%.3f%% of one core)\n", idleSeconds,
+              rest, 100.0 * rest / idleSeconds);
   e.engine->release();
   e.engine = nullptr;
   platform::files::removeTree(base);
