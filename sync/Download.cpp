@@ -149,9 +149,12 @@ class DownloadFileCallback final : public TransferCallback {
         files::removeFile(job_.tempPath);
       }
     } else {
-      // The row lookups and writes below take the journal's locks once.
-      auto batch = context_.journal().batch();
-      code = complete(temp);
+      code = sealed_ ? codes::kOk : seal(temp);
+      if (code == codes::kOk) {
+        // The row lookups and writes of the placing take the journal's locks once.
+        auto batch = context_.journal().batch();
+        code = complete();
+      }
     }
     temp.close();
     context_.updating().clearSuppressed();
@@ -177,11 +180,9 @@ class DownloadFileCallback final : public TransferCallback {
     return moveAside(context_, job_.localPath) ? codes::kLocalFailure : codes::kOk;
   }
 
-  int complete(platform::File& temp) {
+  // Places the sealed part file and records it.
+  int complete() {
     const std::string& local = job_.localPath;
-    if (!sealed_) {
-      if (const int rc = seal(temp); rc != codes::kOk) return rc;
-    }
 
     // The sync folder is checked right before each step below that changes
     // it or the journal (rows dropped, a folder cleared, a file moved
