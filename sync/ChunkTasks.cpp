@@ -219,8 +219,9 @@ void DownloadChunkTask::run() {
     target_.startWriteback(offset_, length_);
     // Synced while the rest still arrives, by one task at a time: the sync
     // before the file is put in place then waits only for what came since
-    // the last of these, not for the whole file.
-    if (!group_.syncing.exchange(true)) {
+    // the last of these, not for the whole file. The file's last task (a
+    // file of one chunk, the end of a larger one) leaves it to that sync.
+    if (group_.pending() > 1 && !group_.syncing.exchange(true)) {
       target_.sync();
       group_.syncing.store(false);
     }
