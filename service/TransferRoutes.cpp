@@ -2,7 +2,7 @@
 // capability), the small-file put (PUT signed with an access token) and the
 // data URL (plain GET with a data capability, Range, and "X-Mode: meta" for
 // the key list). Bodies stream to and from disk one block at a time; nothing
-// larger than a block (1 MiB in, 256 KiB out) is held per request, and a
+// larger than a block (256 KiB in and out) is held per request, and a
 // small file's body (at most 16 KiB, kept in the database) is held whole.
 // Both listeners serve them.
 #include <cstdlib>
