@@ -113,7 +113,9 @@ class KeyPass {
 };
 
 unsigned hashingThreads(uint64_t chunks) {
-  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  if (chunks <= 1) return 1;
+  // Read once: the C library reads the count from /sys at every call.
+  static const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   return static_cast<unsigned>(std::min<uint64_t>({cores, kMaxThreads, chunks}));
 }
 
