@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <cstdlib>
 #include <cstring>
 
 #include "Base64Url.h"
@@ -11,6 +12,7 @@
 #include "DownloadSink.h"
 #include "HttpStatus.h"
 #include "Log.h"
+#include "OAuthHeader.h"
 #include "TransferCodes.h"
 #include "Transport.h"
 #include "platform/files.h"
@@ -66,8 +68,16 @@ int UploadDataTask::attempt(int64_t& sent) {
   block.onSent = [cb](size_t n) {
     if (cb) cb->progress(platform::currentFileTime(), static_cast<int64_t>(n));
   };
+  std::vector<std::string> lines = this->headers;
+  if (signer) {
+    char* auth = nullptr;
+    if (const int rc = http::make_oauth_header(signer, &auth, "PUT", url.c_str()); rc != codes::kOk)
+      return rc;
+    lines.push_back(std::string("Authorization: ") + auth);
+    free(auth);
+  }
   http::StringSink body, headers;
-  HeaderArray extra(this->headers);
+  HeaderArray extra(lines);
   int rc =
       http::http_put(url, block, extra.get(), static_cast<long>(group_.timeoutMs), body, headers);
   sent = static_cast<int64_t>(block.position);

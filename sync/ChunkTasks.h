@@ -15,6 +15,8 @@
 #include "TransferGroup.h"
 #include "platform/file.h"
 
+struct varnelo_credentials;
+
 namespace varnelo {
 
 struct UploadChunkInfo {
@@ -24,6 +26,10 @@ struct UploadChunkInfo {
   std::string url;
   int attempts = 0;
   std::vector<std::string> headers;  // extra header lines, may be empty
+  // When set, every attempt is signed anew with these credentials (a PUT of
+  // `url`): the service refuses a nonce it has seen, so a retry of a
+  // request that reached it must not send the same signature again.
+  const varnelo_credentials* signer = nullptr;
 };
 
 class UploadDataTask : public UploadChunkInfo {

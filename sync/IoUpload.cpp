@@ -158,10 +158,6 @@ int UploadFile::makeSmallTask(uploader::UploadFileCallback& callback, TransferGr
     return codes::kOtherFailure;
   }
   url.resize(size);
-  char* auth = nullptr;
-  int rc = http::make_oauth_header(context_.credentials(), &auth, "PUT", url.c_str());
-  if (rc != codes::kOk) return rc;
-  std::unique_ptr<char, decltype(&free)> authOwner(auth, &free);
 
   group.callback = &callback;
   group.timeoutMs = context_.settings().requestTimeoutMs;
@@ -174,7 +170,7 @@ int UploadFile::makeSmallTask(uploader::UploadFileCallback& callback, TransferGr
   task->offset = 0;
   task->length = static_cast<uint32_t>(job_.fileSize);
   task->url = url;
-  task->headers.push_back(std::string("Authorization: ") + auth);
+  task->signer = context_.credentials();  // signed by the task, anew for every attempt
   return codes::kOk;
 }
 

@@ -53,6 +53,27 @@ TEST_F(EngineParallelTest, AStopDuringABurstOfSmallUploadsKeepsJournalAndService
   EXPECT_EQ(remoteTree().size(), static_cast<size_t>(kFiles + 9));  // files, burst/ and 8 folders
 }
 
+// A small put whose reply was cut after the service took it is sent again
+// under a new signature: the service refuses a nonce it has seen, and the
+// same request again would have been refused and taken the long way round
+// (prepare, chunk, commit). Seed 13 cuts the first put's reply, not the next.
+TEST_F(EngineParallelTest, ARetriedSmallPutIsSignedAnew) {
+  auto pc = computer();
+  ASSERT_EQ(pc->start(), 200);
+  ASSERT_TRUE(pc->settle());
+  ASSERT_TRUE(service().resetCounters());
+  ASSERT_TRUE(service().setFaults("seed=13;/2/put:drop=0.5"));
+  pc->write("note.txt", "sent twice");
+  EXPECT_TRUE(waitFor([&] { return remoteTree()["note.txt"] == fileEntry("sent twice"); }));
+  EXPECT_TRUE(pc->settle());
+  ASSERT_TRUE(service().setFaults(""));
+  Json::Value all;
+  ASSERT_TRUE(service().counters(&all));
+  EXPECT_EQ(all["endpoints"]["/2/put"]["requests"].asInt64(), 2);
+  EXPECT_EQ(all["endpoints"]["/prepare_put"]["requests"].asInt64(), 0);
+  EXPECT_EQ(all["endpoints"]["/chunk"]["requests"].asInt64(), 0);
+}
+
 // Files of one chunk travel in the window too: their prepare, chunk and
 // commit run on an I/O thread. Some share their content (the service holds
 // the chunk already, so only the commit goes).
