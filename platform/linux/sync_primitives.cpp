@@ -42,7 +42,11 @@ bool Event::waitFor(std::chrono::milliseconds timeout) {
 }
 
 int64_t currentThreadId() noexcept {
-  return static_cast<int64_t>(::syscall(SYS_gettid));
+  // Asked for every log line: the kernel is asked once per thread. (A
+  // process forked without exec would carry its parent's value; nothing
+  // here forks without exec.)
+  thread_local const int64_t id = static_cast<int64_t>(::syscall(SYS_gettid));
+  return id;
 }
 
 }  // namespace platform
