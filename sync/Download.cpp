@@ -93,14 +93,25 @@ bool sameState(const files::EntryInfo& a, const files::EntryInfo& b) {
   return a.type == b.type && a.size == b.size && a.lastWrite == b.lastWrite;
 }
 
+// The part files the temporary folder held when a pass first placed a
+// file. Only these can be of an older version of a file the pass places
+// (its own part files are named for the versions it fetches and leave when
+// placed), so the folder is listed once per pass instead of once per file.
+struct PartLeftovers {
+  bool listed = false;
+  std::vector<std::string> names;
+};
+
 // Completion of one download; also the callback its chunk tasks report to.
 class DownloadFileCallback final : public TransferCallback {
  public:
   // `window` holds the downloads in flight beside this one, or is null.
-  DownloadFileCallback(Context& context, DownloadJob& job, const DownloadWindow* window)
+  DownloadFileCallback(Context& context, DownloadJob& job, const DownloadWindow* window,
+                       PartLeftovers* leftovers)
       : TransferCallback(context, context.downloadMeters(), job.localPath),
         job_(job),
-        window_(window) {}
+        window_(window),
+        leftovers_(leftovers) {}
 
   // True when the local file already holds exactly the remote version.
   bool verifyConflict() override {
@@ -265,7 +276,10 @@ class DownloadFileCallback final : public TransferCallback {
                           job_.expected, placed.size, placed.lastWrite) != 0) {
       return codes::kLocalFailure;
     }
-    if (chunkcache::ChunkCache* cache = context_.chunkCache(); cache && !job_.keys.empty()) {
+    // A small file's bytes travel with its one request either way, so the
+    // chunk index, which spares transfers of chunks found on disk, skips it.
+    if (chunkcache::ChunkCache* cache = context_.chunkCache();
+        cache && !job_.keys.empty() && placed.size > context_.settings().smallFileLimit) {
       cache->recordFile(local, placed.size, job_.chunkSize, job_.keys);
     }
     return replaced ? codes::kReplacedLocal : codes::kOk;
@@ -277,20 +291,46 @@ class DownloadFileCallback final : public TransferCallback {
   // another folder) stays.
   void removeSupersededParts() {
     const std::string folder = files::parentPath(job_.tempPath);
+    if (!leftovers_) {
+      std::vector<std::string> names;
+      listParts(folder, names);
+      removeSupersededAmong(folder, names);
+      return;
+    }
+    if (!leftovers_->listed) {
+      listParts(folder, leftovers_->names);
+      leftovers_->listed = true;
+    }
+    removeSupersededAmong(folder, leftovers_->names);
+  }
+
+  static void listParts(const std::string& folder, std::vector<std::string>& names) {
     std::vector<files::DirEntry> entries;
     if (files::listDirectory(folder, entries)) return;
+    for (auto& e : entries)
+      if (e.info.type == files::EntryType::File) names.push_back(std::move(e.name));
+  }
+
+  // Removes those of `names` that are this file's older versions and no
+  // download in flight writes; they leave `names`.
+  void removeSupersededAmong(const std::string& folder, std::vector<std::string>& names) {
     const int version = context_.settings().partVersion;
-    for (const auto& e : entries) {
-      if (e.info.type == files::EntryType::File && isPartFileOf(e.name, job_.localPath, version) &&
-          !(window_ && window_->holdsPartNamed(e.name))) {
-        files::removeFile(files::joinPath(folder, e.name));
-      }
-    }
+    names.erase(std::remove_if(names.begin(), names.end(),
+                               [&](const std::string& name) {
+                                 if (!isPartFileOf(name, job_.localPath, version) ||
+                                     (window_ && window_->holdsPartNamed(name))) {
+                                   return false;
+                                 }
+                                 files::removeFile(files::joinPath(folder, name));
+                                 return true;
+                               }),
+                names.end());
   }
 
   DownloadJob& job_;
   const DownloadWindow* window_;
-  bool sealed_ = false;  // set by seal(), read after the transfer's hand-back
+  PartLeftovers* leftovers_ = nullptr;  // the pass's, or null: the folder is listed each time
+  bool sealed_ = false;                 // set by seal(), read after the transfer's hand-back
 };
 
 // One file on its way down: its job, callback and part file live here from
@@ -299,10 +339,10 @@ class DownloadFileCallback final : public TransferCallback {
 class FileDownload final : public DownloadWindow::Flight {
  public:
   FileDownload(Context& context, DownloadJob job, std::shared_ptr<FolderJob> folder,
-               const DownloadWindow* window)
+               const DownloadWindow* window, PartLeftovers* leftovers)
       : context_(context),
         job_(std::move(job)),
-        callback_(context, job_, window),
+        callback_(context, job_, window, leftovers),
         folder_(std::move(folder)) {}
 
   // Sync thread: the part file is named, in a temporary folder that
@@ -659,7 +699,8 @@ class Pass {
     job.localPath = localPath;
     job.journalPath = journalPath;
     job.expected = entry.ver;
-    auto flight = std::make_unique<FileDownload>(context_, std::move(job), folder, window_.get());
+    auto flight = std::make_unique<FileDownload>(context_, std::move(job), folder, window_.get(),
+                                                 &leftovers_);
     int code = flight->name();
     if (code == codes::kOk && window_ && entry.size <= context_.settings().chunkSize) {
       window_->submit(std::move(flight));
@@ -689,6 +730,7 @@ class Pass {
   const TwinChooser chooser_;
   FolderJobHooks hooks_;
   std::vector<Removal> removals_;
+  PartLeftovers leftovers_;
   // Declared last: destroyed (and so drained) while everything its flights
   // use is still there.
   std::unique_ptr<DownloadWindow> window_;

@@ -103,7 +103,10 @@ int UploadFileCallback::complete(int code) {
       return rc;
     }
   }
-  if (chunkcache::ChunkCache* cache = context_.chunkCache()) {
+  // A small file's bytes travel with its one request either way, so the
+  // chunk index, which spares transfers of chunks found on disk, skips it.
+  if (chunkcache::ChunkCache* cache = context_.chunkCache();
+      cache && job_.fileSize > context_.settings().smallFileLimit) {
     cache->recordFile(job_.localPath, job_.fileSize, context_.settings().chunkSize, job_.keys);
   }
   Signature ver;
