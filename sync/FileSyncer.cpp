@@ -128,8 +128,10 @@ void FileSyncer::onPathRenamed(const char* oldPath, const char* newPath) {
     return;
   }
   log_write(kLogInfo, kModuleSync, "path renamed event, from:[%s], to:[%s]", oldPath, newPath);
-  context_->updating().add(oldPath);
-  context_->updating().add(newPath);
+  // A side the filter keeps out (a download's part file placed from the
+  // temporary folder, say) would only be refused again by every later step.
+  if (accepts(oldPath)) context_->updating().add(oldPath);
+  if (accepts(newPath)) context_->updating().add(newPath);
 }
 
 void FileSyncer::onRescanNeeded(const char* directory) {

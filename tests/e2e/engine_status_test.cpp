@@ -5,6 +5,7 @@
 #include "ChunkCache.h"
 #include "ConfigInfo.h"
 #include "FileSyncer.h"
+#include "TempNames.h"
 #include "VarneloImpl.h"
 #include "WinMonitor.h"
 #include "engine_harness.h"
@@ -136,6 +137,25 @@ TEST_F(EngineStatusTest, AnUnwatchableFolderIsReportedOnceAndScannedEveryPollInt
     if (line == "result -121 " + bare.root()) ++reports;
   }
   EXPECT_EQ(reports, 1);
+}
+
+// A download's part file renamed into place: only the placed name is
+// queued, not the part file the filter keeps out (every later step would
+// look at it again only to refuse it).
+TEST_F(EngineStatusTest, ARenameOutOfTheTemporaryFolderQueuesOnlyTheNewName) {
+  BareSyncer bare(user(), tokenKey(), tokenSecret(), {});
+  bare.syncer().start();
+  ASSERT_TRUE(waitFor([&] { return bare.state().converged == 1; }));
+  bare.syncer().setPaused(true, false);
+  ASSERT_TRUE(waitFor([&] { return bare.state().paused == 1; }));
+  const std::string part = tempFolderPath(bare.root()) + "a.txt.x.v2.part";
+  bare.syncer().onPathRenamed(part.c_str(), bare.path("a.txt").c_str());
+  EXPECT_EQ(bare.state().queued, 1u);
+  bare.syncer().onPathRenamed(bare.path("a.txt").c_str(), bare.path("b.txt").c_str());
+  EXPECT_EQ(bare.state().queued, 2u);  // a.txt was queued already
+  bare.syncer().setPaused(false, false);
+  bare.syncer().stop(false);
+  bare.syncer().join();
 }
 
 TEST_F(EngineStatusTest, EventsRacingStopsAreQueuedOrDropped) {
