@@ -107,7 +107,7 @@ class DownloadFileCallback final : public TransferCallback {
  public:
   // `window` holds the downloads in flight beside this one, or is null.
   DownloadFileCallback(Context& context, DownloadJob& job, const DownloadWindow* window,
-                       PartLeftovers* leftovers)
+                       PartLeftovers& leftovers)
       : TransferCallback(context, context.downloadMeters(), job.localPath),
         job_(job),
         window_(window),
@@ -291,17 +291,11 @@ class DownloadFileCallback final : public TransferCallback {
   // another folder) stays.
   void removeSupersededParts() {
     const std::string folder = files::parentPath(job_.tempPath);
-    if (!leftovers_) {
-      std::vector<std::string> names;
-      listParts(folder, names);
-      removeSupersededAmong(folder, names);
-      return;
+    if (!leftovers_.listed) {
+      listParts(folder, leftovers_.names);
+      leftovers_.listed = true;
     }
-    if (!leftovers_->listed) {
-      listParts(folder, leftovers_->names);
-      leftovers_->listed = true;
-    }
-    removeSupersededAmong(folder, leftovers_->names);
+    removeSupersededAmong(folder, leftovers_.names);
   }
 
   static void listParts(const std::string& folder, std::vector<std::string>& names) {
@@ -329,8 +323,8 @@ class DownloadFileCallback final : public TransferCallback {
 
   DownloadJob& job_;
   const DownloadWindow* window_;
-  PartLeftovers* leftovers_ = nullptr;  // the pass's, or null: the folder is listed each time
-  bool sealed_ = false;                 // set by seal(), read after the transfer's hand-back
+  PartLeftovers& leftovers_;  // the pass's
+  bool sealed_ = false;       // set by seal(), read after the transfer's hand-back
 };
 
 // One file on its way down: its job, callback and part file live here from
@@ -339,7 +333,7 @@ class DownloadFileCallback final : public TransferCallback {
 class FileDownload final : public DownloadWindow::Flight {
  public:
   FileDownload(Context& context, DownloadJob job, std::shared_ptr<FolderJob> folder,
-               const DownloadWindow* window, PartLeftovers* leftovers)
+               const DownloadWindow* window, PartLeftovers& leftovers)
       : context_(context),
         job_(std::move(job)),
         callback_(context, job_, window, leftovers),
@@ -699,8 +693,8 @@ class Pass {
     job.localPath = localPath;
     job.journalPath = journalPath;
     job.expected = entry.ver;
-    auto flight = std::make_unique<FileDownload>(context_, std::move(job), folder, window_.get(),
-                                                 &leftovers_);
+    auto flight =
+        std::make_unique<FileDownload>(context_, std::move(job), folder, window_.get(), leftovers_);
     int code = flight->name();
     if (code == codes::kOk && window_ && entry.size <= context_.settings().chunkSize) {
       window_->submit(std::move(flight));

@@ -2,6 +2,9 @@
 // a burst leaves the journal recording only what the service holds, and a
 // restart brings both sides into agreement, every file sent once more at
 // most.
+#include <map>
+#include <string>
+
 #include "FileJournal.h"
 #include "JournalRows.h"
 #include "engine_harness.h"
@@ -9,48 +12,58 @@
 namespace varnelo::e2e {
 namespace {
 
-class EngineParallelTest : public EngineTest {};
+class EngineParallelTest : public EngineTest {
+ protected:
+  using Files = std::map<std::string, std::string>;  // path below home → content
+
+  // Writes `files`, starts the engine with `faults` slowing the service and
+  // stops it once the service holds more than `seen` entries, then checks
+  // that every file row of the journal stands for content the service holds
+  // and that a restart sends the rest: `entries` in all (files and folders).
+  void stopMidBurstThenRestart(const Files& files, const std::string& faults, size_t seen,
+                               size_t entries) {
+    auto pc = computer();
+    for (const auto& [name, content] : files) pc->write(name, content);
+    ASSERT_TRUE(service().setFaults(faults));
+    ASSERT_EQ(pc->start(), 200);
+    ASSERT_TRUE(waitFor([&] { return remoteTree().size() > seen; }));
+    pc->shutdown();  // stops mid-burst and waits for the sync thread
+    ASSERT_TRUE(service().setFaults(""));
+
+    const Tree remote = remoteTree();
+    ASSERT_LT(remote.size(), entries) << "the stop came too late";
+    {
+      sync::FileJournal journal;
+      ASSERT_EQ(journal.open(pc->dataFolder() + "basefs.db"), 0);
+      int recorded = 0;
+      for (const auto& [name, content] : files) {
+        auto row = journalRow(journal, "home/" + name);
+        if (!row) continue;
+        ++recorded;
+        ASSERT_TRUE(remote.count(name)) << name << " recorded, never sent";
+        EXPECT_EQ(remote.at(name), fileEntry(content));
+        EXPECT_EQ(row->fileSize, static_cast<int64_t>(content.size()));
+      }
+      EXPECT_GT(recorded, 0);
+    }
+
+    ASSERT_EQ(pc->start(), 200);
+    EXPECT_TRUE(waitFor([&] { return pc->tree() == remoteTree(); }, 60000));
+    EXPECT_TRUE(pc->settle());
+    EXPECT_EQ(remoteTree().size(), entries);
+  }
+};
 
 std::string smallName(int i) {
   return "burst/d" + std::to_string(i % 8) + "/s" + std::to_string(i) + ".txt";
 }
 
 TEST_F(EngineParallelTest, AStopDuringABurstOfSmallUploadsKeepsJournalAndServiceInAgreement) {
-  constexpr int kFiles = 240;
-  auto pc = computer();
-  for (int i = 0; i < kFiles; ++i) pc->write(smallName(i), "small file " + std::to_string(i));
+  Files files;
+  for (int i = 0; i < 240; ++i) files[smallName(i)] = "small file " + std::to_string(i);
   // Each put waits a little on the service, so that several are in flight
-  // when the stop comes.
-  ASSERT_TRUE(service().setFaults("seed=7;/2/put:delay=1,delayMs=15"));
-  ASSERT_EQ(pc->start(), 200);
-  ASSERT_TRUE(waitFor([&] { return remoteTree().size() > 40; }));
-  pc->shutdown();  // stops mid-burst and waits for the sync thread
-  ASSERT_TRUE(service().setFaults(""));
-
-  // Every file row of the journal stands for content the service holds.
-  const Tree remote = remoteTree();
-  ASSERT_LT(remote.size(), static_cast<size_t>(kFiles + 9)) << "the stop came too late";
-  {
-    sync::FileJournal journal;
-    ASSERT_EQ(journal.open(pc->dataFolder() + "basefs.db"), 0);
-    int recorded = 0;
-    for (int i = 0; i < kFiles; ++i) {
-      const std::string content = "small file " + std::to_string(i);
-      auto row = journalRow(journal, "home/" + smallName(i));
-      if (!row) continue;
-      ++recorded;
-      ASSERT_TRUE(remote.count(smallName(i))) << smallName(i) << " recorded, never sent";
-      EXPECT_EQ(remote.at(smallName(i)), fileEntry(content));
-      EXPECT_EQ(row->fileSize, static_cast<int64_t>(content.size()));
-    }
-    EXPECT_GT(recorded, 0);
-  }
-
-  // The restart sends the rest and both sides agree.
-  ASSERT_EQ(pc->start(), 200);
-  EXPECT_TRUE(waitFor([&] { return pc->tree() == remoteTree(); }, 60000));
-  EXPECT_TRUE(pc->settle());
-  EXPECT_EQ(remoteTree().size(), static_cast<size_t>(kFiles + 9));  // files, burst/ and 8 folders
+  // when the stop comes. 240 files, burst/ and 8 folders.
+  stopMidBurstThenRestart(files, "seed=7;/2/put:delay=1,delayMs=15", 40, 240 + 9);
 }
 
 // A small put whose reply was cut after the service took it is sent again
@@ -88,38 +101,11 @@ TEST_F(EngineParallelTest, AStopDuringABurstOfOneChunkUploadsKeepsJournalAndServ
     bytes.replace(0, 8, std::to_string(10000000 + seed));  // 8 digits
     return bytes;
   };
-  auto nameOf = [](int i) {
-    return "one/d" + std::to_string(i % 4) + "/c" + std::to_string(i) + ".bin";
-  };
-  auto pc = computer();
-  for (int i = 0; i < kFiles; ++i) pc->write(nameOf(i), contentOf(i));
-  ASSERT_TRUE(service().setFaults("seed=7;/chunk:delay=1,delayMs=20"));
-  ASSERT_EQ(pc->start(), 200);
-  ASSERT_TRUE(waitFor([&] { return remoteTree().size() > 15; }));
-  pc->shutdown();
-  ASSERT_TRUE(service().setFaults(""));
-
-  const Tree remote = remoteTree();
-  ASSERT_LT(remote.size(), static_cast<size_t>(kFiles + 5)) << "the stop came too late";
-  {
-    sync::FileJournal journal;
-    ASSERT_EQ(journal.open(pc->dataFolder() + "basefs.db"), 0);
-    int recorded = 0;
-    for (int i = 0; i < kFiles; ++i) {
-      auto row = journalRow(journal, "home/" + nameOf(i));
-      if (!row) continue;
-      ++recorded;
-      ASSERT_TRUE(remote.count(nameOf(i))) << nameOf(i) << " recorded, never sent";
-      EXPECT_EQ(remote.at(nameOf(i)), fileEntry(contentOf(i)));
-      EXPECT_EQ(row->fileSize, static_cast<int64_t>(kSize));
-    }
-    EXPECT_GT(recorded, 0);
-  }
-
-  ASSERT_EQ(pc->start(), 200);
-  EXPECT_TRUE(waitFor([&] { return pc->tree() == remoteTree(); }, 60000));
-  EXPECT_TRUE(pc->settle());
-  EXPECT_EQ(remoteTree().size(), static_cast<size_t>(kFiles + 5));  // files, one/ and 4 folders
+  Files files;
+  for (int i = 0; i < kFiles; ++i)
+    files["one/d" + std::to_string(i % 4) + "/c" + std::to_string(i) + ".bin"] = contentOf(i);
+  // 60 files, one/ and 4 folders.
+  stopMidBurstThenRestart(files, "seed=7;/chunk:delay=1,delayMs=20", 15, kFiles + 5);
 }
 
 }  // namespace
