@@ -10,6 +10,7 @@
 #include "SyncPaths.h"
 #include "TransferCodes.h"
 #include "platform/files.h"
+#include "platform/time.h"
 
 namespace varnelo {
 
@@ -50,9 +51,12 @@ bool weigh(Context& context, sync::DeletionHold::Side side,
   dropNested(batch);
   uint64_t files = 0;
   for (const auto& c : batch) files += c.files;
+  const uint64_t now = platform::monotonicMillis();
   // The journal is counted only when the batch could be too large.
-  const uint64_t synced = files > hold->limits().minFiles ? syncedFileCount(context.journal()) : 0;
-  if (!hold->decide(side, batch, synced)) return false;
+  const uint64_t synced = files + hold->runFiles(side, now) > hold->limits().minFiles
+                              ? syncedFileCount(context.journal())
+                              : 0;
+  if (!hold->decide(side, batch, synced, now)) return false;
   log_write(kLogError, kModuleSync,
             "%s deletions held back: %" PRIu64 " of %" PRIu64
             " synced files in %zu entries; nothing is deleted until they are confirmed",

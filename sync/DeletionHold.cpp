@@ -12,18 +12,31 @@ size_t index(DeletionHold::Side side) {
 
 }  // namespace
 
-bool DeletionHold::exceeds(const std::vector<Candidate>& batch, uint64_t syncedFiles) const {
-  uint64_t files = 0;
+bool DeletionHold::exceeds(const std::vector<Candidate>& batch, uint64_t syncedFiles,
+                           uint64_t passed) const {
+  uint64_t files = passed;
   for (const Candidate& c : batch) {
     if (c.topLevelFolder && c.files > limits_.folderFiles) return true;
     files += c.files;
   }
-  return files > limits_.minFiles && files * 100 > uint64_t{limits_.percent} * syncedFiles;
+  // The share is of the tree as it was before the run: what it let through
+  // has left the journal already.
+  return files > limits_.minFiles &&
+         files * 100 > uint64_t{limits_.percent} * (syncedFiles + passed);
 }
 
-bool DeletionHold::decide(Side side, std::vector<Candidate>& batch, uint64_t syncedFiles) {
+DeletionHold::Run& DeletionHold::runAt(Side side, uint64_t nowMs) {
+  Run& run = runs_[index(side)];
+  if (nowMs - run.lastMs >= kRunGapMs || nowMs < run.lastMs) run = Run{};
+  return run;
+}
+
+bool DeletionHold::decide(Side side, std::vector<Candidate>& batch, uint64_t syncedFiles,
+                          uint64_t nowMs) {
   std::lock_guard lock(mutex_);
   auto& held = held_[index(side)];
+  Run& run = runAt(side, nowMs);
+  run.lastMs = nowMs;
   // Released paths go through as they are, once.
   batch.erase(std::remove_if(batch.begin(), batch.end(),
                              [&](const Candidate& c) {
@@ -32,17 +45,30 @@ bool DeletionHold::decide(Side side, std::vector<Candidate>& batch, uint64_t syn
                                return true;
                              }),
               batch.end());
-  if (!exceeds(batch, syncedFiles)) {
-    for (const Candidate& c : batch) held.erase(c.journalPath);
+  if (batch.empty()) return false;
+  if (!run.held && !exceeds(batch, syncedFiles, run.passed)) {
+    for (const Candidate& c : batch) {
+      held.erase(c.journalPath);
+      run.passed += c.files;
+    }
     return false;
   }
+  run.held = true;
   for (const Candidate& c : batch) held[c.journalPath] = c.files;
   return true;
+}
+
+uint64_t DeletionHold::runFiles(Side side, uint64_t nowMs) const {
+  std::lock_guard lock(mutex_);
+  const Run& run = runs_[index(side)];
+  if (nowMs - run.lastMs >= kRunGapMs || nowMs < run.lastMs) return 0;
+  return run.passed;
 }
 
 void DeletionHold::restart(Side side) {
   std::lock_guard lock(mutex_);
   held_[index(side)].clear();
+  runs_[index(side)] = Run{};
 }
 
 void DeletionHold::forget(const std::string& journalPath) {
@@ -56,6 +82,7 @@ void DeletionHold::confirm() {
     for (const auto& [path, files] : held) released_.insert(path);
     held.clear();
   }
+  for (Run& run : runs_) run = Run{};
 }
 
 uint64_t DeletionHold::heldFiles() const {

@@ -7,6 +7,11 @@
 // by the next scan or pass) and everything else goes on. confirm() releases
 // what is held: those paths then pass uncounted.
 //
+// One deletion by the user may reach a side in several batches (a long
+// `rm -r`, a trickle of removals). Batches weighed less than kRunGapMs after
+// the one before form a run: what the run let through counts with each new
+// batch, and once the run held a batch, every later batch of it is held too.
+//
 // decide() belongs to the sync thread; confirm() and the counts may be used
 // from any thread (one lock guards the sets).
 //
@@ -39,6 +44,9 @@ class DeletionHold {
     bool topLevelFolder = false;
   };
 
+  // A run of batches ends after this long without one.
+  static constexpr uint64_t kRunGapMs = 2000;
+
   explicit DeletionHold(DeletionLimits limits) : limits_(limits) {}
   DeletionHold(const DeletionHold&) = delete;
   DeletionHold& operator=(const DeletionHold&) = delete;
@@ -46,10 +54,12 @@ class DeletionHold {
   // True when the batch must be held; its candidates are then recorded as
   // held (their files counted in heldFiles()). Candidates released by
   // confirm() leave the batch uncounted and are forgotten once they pass.
-  // `syncedFiles`: the files the journal knows.
-  bool decide(Side side, std::vector<Candidate>& batch, uint64_t syncedFiles);
+  // `syncedFiles`: the files the journal knows; `nowMs`: a monotonic clock.
+  bool decide(Side side, std::vector<Candidate>& batch, uint64_t syncedFiles, uint64_t nowMs);
+  // Files that the side's run going on at `nowMs` let through (0: none).
+  uint64_t runFiles(Side side, uint64_t nowMs) const;
   // A new local scan or remote pass: what that side held before is weighed
-  // again from scratch.
+  // again from scratch, and its run ends.
   void restart(Side side);
   // The path is no deletion any more (restored locally): no longer held.
   void forget(const std::string& journalPath);
@@ -62,12 +72,22 @@ class DeletionHold {
   const DeletionLimits& limits() const { return limits_; }
 
  private:
-  bool exceeds(const std::vector<Candidate>& batch, uint64_t syncedFiles) const;
+  struct Run {
+    uint64_t lastMs = 0;  // when its latest batch was weighed
+    uint64_t passed = 0;  // files it let through
+    bool held = false;    // it held a batch
+  };
+
+  // `passed`: files the run let through before this batch.
+  bool exceeds(const std::vector<Candidate>& batch, uint64_t syncedFiles, uint64_t passed) const;
+  // The side's run at `nowMs`, started anew after a gap.
+  Run& runAt(Side side, uint64_t nowMs);
 
   const DeletionLimits limits_;
-  mutable std::mutex mutex_;                 // guards held_ and released_
+  mutable std::mutex mutex_;                 // guards held_, released_ and runs_
   std::map<std::string, uint64_t> held_[2];  // per side: journal path → files
   std::set<std::string> released_;
+  Run runs_[2];
 };
 
 }  // namespace varnelo::sync

@@ -130,8 +130,16 @@ void FileSyncer::onPathRenamed(const char* oldPath, const char* newPath) {
   log_write(kLogInfo, kModuleSync, "path renamed event, from:[%s], to:[%s]", oldPath, newPath);
   // A side the filter keeps out (a download's part file placed from the
   // temporary folder, say) would only be refused again by every later step.
-  if (accepts(oldPath)) context_->updating().add(oldPath);
-  if (accepts(newPath)) context_->updating().add(newPath);
+  // A name renamed out of what is synced is a deletion there.
+  const bool oldAccepted = accepts(oldPath);
+  const bool newAccepted = accepts(newPath);
+  if (oldAccepted && newAccepted) {
+    context_->updating().addRename(oldPath, newPath);
+  } else if (oldAccepted) {
+    context_->updating().add(oldPath);
+  } else {
+    context_->updating().add(newPath);
+  }
 }
 
 void FileSyncer::onRescanNeeded(const char* directory) {

@@ -70,10 +70,7 @@ void IdleTask::run() {
     holdsPending_ = !context_.remoteHolds().empty();
     busy_ = false;
     if (stopping_) break;
-    if (wake_.waitFor(std::chrono::milliseconds(sleepMs(platform::monotonicMillis()))) &&
-        !context_.updating().empty()) {
-      gather();
-    }
+    wake_.waitFor(std::chrono::milliseconds(sleepMs(platform::monotonicMillis())));
   }
 }
 
@@ -81,9 +78,10 @@ void IdleTask::gather() {
   // Only deletions need the whole burst: an edit or a new file is sent now,
   // and what follows it wakes the next pass. A path the filter keeps out is
   // no deletion the engine sends (a download's part file renamed into place
-  // looks gone), so it costs no wait.
+  // looks gone), and a path renamed to another synced name took its content
+  // along, queued with it: neither costs a wait.
   const sync::SyncFilter& filter = context_.filter();
-  if (!context_.updating().any([&filter](const std::string& path) {
+  if (!context_.updating().anyNotRenamedAway([&filter](const std::string& path) {
         return !platform::files::exists(path) && filter.accept(path);
       }))
     return;
@@ -174,6 +172,10 @@ void IdleTask::scanLocal(uint64_t now) {
 
 void IdleTask::uploadQueued() {
   while (!context_.isPaused()) {
+    // Every batch, not only the first: a deletion that starts while the
+    // pass sends earlier changes is gathered all the same.
+    gather();
+    if (stopping_) break;
     std::vector<std::string> batch = context_.updating().takeAll();
     if (batch.empty()) break;
     // The deletions among them are weighed together: too many are held.

@@ -30,12 +30,13 @@ class IdleTask {
   // The longest sleep between two passes when nothing is due (a folder that
   // can no longer be watched is noticed within it).
   static constexpr uint32_t kMaxSleepMs = 5000;
-  // A wake by queued changes that include a deletion (a queued path gone
-  // here) waits until none came for kQuietMs (at most kGatherMs), so a
-  // folder deleted at once is handed over as one batch, the batch whose
-  // deletions the deletion guard weighs. Edits and new files go at once.
+  // Queued changes that include a deletion (a queued path gone here) are
+  // taken once none came for kQuietMs (at most kGatherMs), so a folder
+  // deleted at once is handed over as one batch, the batch whose deletions
+  // the deletion guard weighs. Edits, new files and renames inside the
+  // synced folder go at once.
   static constexpr uint32_t kQuietMs = 100;
-  static constexpr uint32_t kGatherMs = 500;
+  static constexpr uint32_t kGatherMs = 2000;
 
   struct Intervals {
     uint32_t remotePollMs = 60000;
@@ -102,7 +103,8 @@ class IdleTask {
   bool rootHolds(uint64_t now);
   // Milliseconds from `now` until the next pass has something due.
   uint32_t sleepMs(uint64_t now) const;
-  // After a wake by a queued deletion: waits for the burst to end.
+  // While a queued deletion is among the queued paths: waits for the burst
+  // to end.
   void gather();
 
   Context& context_;

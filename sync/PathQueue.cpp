@@ -7,19 +7,44 @@
 
 namespace varnelo {
 
+bool PathQueue::addLocked(const std::string& path) {
+  if (!suppressed_.empty() && suppressed_ == path) {
+    log_write(kLogInfo, kModuleSync, "path excluded from updating set:[%s]", path.c_str());
+    return false;
+  }
+  if (!members_.insert(path).second) return false;
+  log_write(kLogInfo, kModuleSync, "path added to updating set:[%s]", path.c_str());
+  order_.push_back(path);
+  return true;
+}
+
+void PathQueue::wake() {
+  if (platform::Event* waker = waker_.load()) waker->set();
+}
+
 bool PathQueue::add(const std::string& path) {
   {
     std::lock_guard lock(mutex_);
-    if (!suppressed_.empty() && suppressed_ == path) {
-      log_write(kLogInfo, kModuleSync, "path excluded from updating set:[%s]", path.c_str());
-      return false;
-    }
-    if (!members_.insert(path).second) return false;
-    log_write(kLogInfo, kModuleSync, "path added to updating set:[%s]", path.c_str());
-    order_.push_back(path);
+    renamedAway_.erase(path);
+    if (!addLocked(path)) return false;
   }
-  if (platform::Event* waker = waker_.load()) waker->set();
+  wake();
   return true;
+}
+
+void PathQueue::addRename(const std::string& oldPath, const std::string& newPath) {
+  bool added = false;
+  {
+    std::lock_guard lock(mutex_);
+    // A suppressed old name is not queued, so it is not marked either.
+    if (addLocked(oldPath) || members_.count(oldPath)) {
+      renamedAway_.insert(oldPath);
+      added = true;
+    }
+    renamedAway_.erase(newPath);
+    added = addLocked(newPath) || added;
+  }
+  if (added) wake();
 }
 
 std::optional<std::string> PathQueue::take() {
@@ -28,6 +53,7 @@ std::optional<std::string> PathQueue::take() {
   std::string path = std::move(order_.front());
   order_.pop_front();
   members_.erase(path);
+  renamedAway_.erase(path);
   return path;
 }
 
@@ -37,6 +63,7 @@ std::vector<std::string> PathQueue::takeAll() {
                                std::make_move_iterator(order_.end()));
   order_.clear();
   members_.clear();
+  renamedAway_.clear();
   return all;
 }
 
@@ -44,6 +71,7 @@ void PathQueue::clear() {
   std::lock_guard lock(mutex_);
   order_.clear();
   members_.clear();
+  renamedAway_.clear();
 }
 
 bool PathQueue::empty() const {
@@ -51,9 +79,11 @@ bool PathQueue::empty() const {
   return order_.empty();
 }
 
-bool PathQueue::any(const std::function<bool(const std::string&)>& test) const {
+bool PathQueue::anyNotRenamedAway(const std::function<bool(const std::string&)>& test) const {
   std::lock_guard lock(mutex_);
-  return std::any_of(order_.begin(), order_.end(), test);
+  return std::any_of(order_.begin(), order_.end(), [&](const std::string& path) {
+    return !renamedAway_.count(path) && test(path);
+  });
 }
 
 size_t PathQueue::size() const {

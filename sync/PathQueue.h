@@ -2,6 +2,8 @@
 // (local changes waiting for the upload path) and the retry set (failed
 // uploads). Monitor events add from the event thread, the sync thread takes.
 // One suppressed path (the file the download path is writing) is refused.
+// A path whose latest event was its rename to another synced name is marked:
+// its absence is no deletion of content, so it needs no deletion gathering.
 // A waker event, when set, is signalled after every path that joins, so the
 // sync thread's idle loop need not wait for its next tick. Thread safe.
 #pragma once
@@ -23,16 +25,21 @@ namespace varnelo {
 
 class PathQueue {
  public:
-  // False when the path is suppressed or already queued.
+  // False when the path is suppressed or already queued. Clears the mark
+  // of a path renamed away: this event is its latest.
   bool add(const std::string& path);
+  // Queues both names of a rename inside the synced set at once (one wake),
+  // the old one marked as renamed away.
+  void addRename(const std::string& oldPath, const std::string& newPath);
   std::optional<std::string> take();
   std::vector<std::string> takeAll();
   void clear();
   bool empty() const;
   size_t size() const;
-  // True when `test` holds for a queued path, asked in queue order until it
-  // does. Adds wait meanwhile, so `test` must be cheap (a stat).
-  bool any(const std::function<bool(const std::string&)>& test) const;
+  // True when `test` holds for a queued path not marked as renamed away,
+  // asked in queue order until it does. Adds wait meanwhile, so `test` must
+  // be cheap (a stat).
+  bool anyNotRenamedAway(const std::function<bool(const std::string&)>& test) const;
 
   // Signalled after each add that queued a path (null: none). The event must
   // outlive the queue or be cleared before it goes.
@@ -43,7 +50,12 @@ class PathQueue {
 
  private:
   mutable std::mutex mutex_;  // guards everything below
+  // Adds under the lock; false when suppressed or already queued.
+  bool addLocked(const std::string& path);
+  void wake();
+
   std::unordered_set<std::string> members_;
+  std::unordered_set<std::string> renamedAway_;  // members marked as renamed away
   std::deque<std::string> order_;
   std::string suppressed_;
   std::atomic<platform::Event*> waker_{nullptr};

@@ -17,17 +17,17 @@ std::vector<DeletionHold::Candidate> files(int n, const std::string& folder = "h
 TEST(DeletionHold, HoldsMoreThanTheShareAndTheCountButNotEitherAlone) {
   DeletionHold hold(DeletionLimits{});
   auto few = files(20);  // 20 of 20: the whole tree, but not more than 20 files
-  EXPECT_FALSE(hold.decide(Side::Local, few, 20));
+  EXPECT_FALSE(hold.decide(Side::Local, few, 20, 0));
   auto share = files(21);  // 21 of 100: more than 20, not more than 30 %
-  EXPECT_FALSE(hold.decide(Side::Local, share, 100));
+  EXPECT_FALSE(hold.decide(Side::Local, share, 100, 10000));
   auto both = files(31);  // 31 of 100
-  EXPECT_TRUE(hold.decide(Side::Local, both, 100));
+  EXPECT_TRUE(hold.decide(Side::Local, both, 100, 20000));
   EXPECT_EQ(hold.heldFiles(), 31u);
   // A whole top-level folder of more than 1,000 files, whatever the share.
   std::vector<DeletionHold::Candidate> folder{{"home/photos", 1001, true}};
-  EXPECT_TRUE(hold.decide(Side::Remote, folder, 1000000));
+  EXPECT_TRUE(hold.decide(Side::Remote, folder, 1000000, 30000));
   std::vector<DeletionHold::Candidate> deep{{"home/a/photos", 1001, false}};
-  EXPECT_FALSE(hold.decide(Side::Remote, deep, 1000000));
+  EXPECT_FALSE(hold.decide(Side::Remote, deep, 1000000, 40000));
   EXPECT_EQ(hold.heldEntries(), 32u);
   hold.restart(Side::Remote);
   EXPECT_EQ(hold.heldFiles(), 31u);
@@ -36,7 +36,7 @@ TEST(DeletionHold, HoldsMoreThanTheShareAndTheCountButNotEitherAlone) {
 TEST(DeletionHold, AConfirmationReleasesWhatWasHeldAndNothingFoundLater) {
   DeletionHold hold(DeletionLimits{});
   auto batch = files(40);
-  ASSERT_TRUE(hold.decide(Side::Local, batch, 50));
+  ASSERT_TRUE(hold.decide(Side::Local, batch, 50, 0));
   hold.confirm();
   EXPECT_EQ(hold.heldFiles(), 0u);
   // The same deletions found again (with new ones) pass; the new ones alone
@@ -44,12 +44,50 @@ TEST(DeletionHold, AConfirmationReleasesWhatWasHeldAndNothingFoundLater) {
   auto again = files(40);
   auto later = files(25, "home/e");
   again.insert(again.end(), later.begin(), later.end());
-  EXPECT_TRUE(hold.decide(Side::Local, again, 50));
+  EXPECT_TRUE(hold.decide(Side::Local, again, 50, 10000));
   EXPECT_EQ(again.size(), 25u) << "the released ones left the batch";
   EXPECT_EQ(hold.heldFiles(), 25u);
   // Restored locally: no longer held.
   hold.forget("home/e/f0");
   EXPECT_EQ(hold.heldFiles(), 24u);
+}
+
+TEST(DeletionHold, BatchesInQuickSuccessionAreWeighedAsOneRun) {
+  DeletionHold hold(DeletionLimits{});
+  constexpr uint64_t gap = DeletionHold::kRunGapMs;
+  // 40 of 100 files, ten at a time: each step alone is below the limit,
+  // together they are not. The journal loses what each step let through.
+  auto first = files(10, "home/a");
+  EXPECT_FALSE(hold.decide(Side::Local, first, 100, 1000));
+  auto second = files(10, "home/b");
+  EXPECT_FALSE(hold.decide(Side::Local, second, 90, 1000 + gap - 1));
+  EXPECT_EQ(hold.runFiles(Side::Local, 1000 + gap), 20u);
+  auto third = files(11, "home/c");  // 31 of the 100 the run started from
+  EXPECT_TRUE(hold.decide(Side::Local, third, 80, 1000 + 2 * gap - 2));
+  EXPECT_EQ(hold.heldFiles(), 11u);
+  // Once the run held, the rest of it is held too, however small.
+  auto straggler = files(1, "home/d");
+  EXPECT_TRUE(hold.decide(Side::Local, straggler, 80, 1000 + 3 * gap - 3));
+  EXPECT_EQ(hold.heldFiles(), 12u);
+  // The other side has its own run.
+  auto remote = files(1, "home/r");
+  EXPECT_FALSE(hold.decide(Side::Remote, remote, 80, 1000 + 3 * gap - 3));
+
+  // A pause ends the run: a new one starts from nothing.
+  auto later = files(10, "home/e");
+  EXPECT_FALSE(hold.decide(Side::Local, later, 80, 1000 + 4 * gap - 3));
+  EXPECT_EQ(hold.runFiles(Side::Local, 1000 + 5 * gap), 0u);
+
+  // A scan weighs afresh; so does a confirmation.
+  auto again = files(5, "home/f");
+  EXPECT_FALSE(hold.decide(Side::Local, again, 70, 1000 + 4 * gap));
+  hold.restart(Side::Local);
+  EXPECT_EQ(hold.runFiles(Side::Local, 1000 + 4 * gap), 0u);
+  auto big = files(30, "home/g");
+  ASSERT_TRUE(hold.decide(Side::Local, big, 70, 1000 + 4 * gap));
+  hold.confirm();
+  auto small = files(1, "home/h");
+  EXPECT_FALSE(hold.decide(Side::Local, small, 70, 1000 + 4 * gap + 1));
 }
 
 }  // namespace

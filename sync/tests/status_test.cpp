@@ -90,6 +90,29 @@ TEST(PathQueue, DeduplicatesKeepsOrderAndHonoursSuppression) {
   EXPECT_FALSE(q.take().has_value());
 }
 
+TEST(PathQueue, MarksANameRenamedAwayUntilItsNextEvent) {
+  varnelo::PathQueue q;
+  auto unmarked = [&q](const std::string& path) {
+    return q.anyNotRenamedAway([&](const std::string& p) { return p == path; });
+  };
+  q.addRename("/old", "/new");
+  EXPECT_EQ(q.size(), 2u);
+  EXPECT_FALSE(unmarked("/old"));
+  EXPECT_TRUE(unmarked("/new"));
+  // A later event for the old name (created anew, then removed) is its own.
+  q.add("/old");
+  EXPECT_TRUE(unmarked("/old"));
+  // Renamed back: the new name is the one gone now.
+  q.addRename("/new", "/old");
+  EXPECT_FALSE(unmarked("/new"));
+  EXPECT_TRUE(unmarked("/old"));
+  EXPECT_EQ(q.takeAll(), (std::vector<std::string>{"/old", "/new"}));
+  // A suppressed old name is neither queued nor marked.
+  q.setSuppressed("/part");
+  q.addRename("/part", "/placed");
+  EXPECT_EQ(q.takeAll(), (std::vector<std::string>{"/placed"}));
+}
+
 TEST(PathQueue, ConcurrentAddersLoseNothing) {
   varnelo::PathQueue q;
   std::vector<std::thread> threads;

@@ -10,6 +10,9 @@ namespace files = platform::files;
 
 class EngineHoldTest : public EngineTest {
  protected:
+  // Longer than the pause that ends a run of deletions (two seconds).
+  static constexpr auto kStepsApart = std::chrono::milliseconds(2500);
+
   static uint64_t held(EngineComputer& pc) {
     varnelo_sync_holds out{};
     varnelo_get_sync_holds2(pc.engine(), &out);
@@ -54,6 +57,32 @@ TEST_F(EngineHoldTest, ALocalDeleteOfMostFilesIsHeldUntilConfirmed) {
   EXPECT_EQ(held(*a), 0u);
 }
 
+TEST_F(EngineHoldTest, LocalDeletionsInQuickStepsAreHeldOnceTheyAddUpToTooMany) {
+  auto a = computer();
+  const Tree synced = fill(*a);
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return remoteTree() == synced; }, 60000));
+  ASSERT_TRUE(a->settle());
+
+  // Three steps of ten, each below the limit alone and each its own batch:
+  // together they are 30 of 31 files.
+  for (int i = 0; i < 30; ++i) {
+    ASSERT_FALSE(files::removeFile(a->path("many/f" + std::to_string(i) + ".txt")));
+    if (i % 10 == 9) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  }
+  ASSERT_TRUE(waitFor([&] { return a->sink().has("result -123 -"); }));
+  ASSERT_TRUE(waitFor([&] { return held(*a) >= 10; }));
+  size_t left = 0;
+  for (const auto& [name, entry] : remoteTree()) left += name.rfind("many/f", 0) == 0;
+  EXPECT_GE(left, 10u) << "the step that made them too many is still on the service";
+  EXPECT_EQ(held(*a), left);
+
+  ASSERT_EQ(varnelo_confirm_deletions2(a->engine()), 200);
+  const Tree after{{"keep.txt", fileEntry("keep")}, {"many", "D"}};
+  EXPECT_TRUE(waitFor([&] { return remoteTree() == after; }, 60000));
+  EXPECT_TRUE(a->settle());
+}
+
 TEST_F(EngineHoldTest, ARemoteDeleteOfMostFilesKeepsTheLocalCopiesUntilConfirmed) {
   auto a = computer();
   auto b = computer();
@@ -63,8 +92,9 @@ TEST_F(EngineHoldTest, ARemoteDeleteOfMostFilesKeepsTheLocalCopiesUntilConfirmed
   ASSERT_TRUE(waitFor([&] { return b->tree() == synced; }, 60000));
   ASSERT_TRUE(a->settle());
 
-  // B deletes them in small steps (each step below the limit on B's side);
-  // A sees them all in one remote pass.
+  // B deletes them in small steps, each below the limit on B's side and far
+  // enough apart not to count together there; A sees them all in one remote
+  // pass.
   a->engine()->stopSync(false);
   Tree step = synced;
   for (int i = 0; i < 30; ++i) {
@@ -73,6 +103,7 @@ TEST_F(EngineHoldTest, ARemoteDeleteOfMostFilesKeepsTheLocalCopiesUntilConfirmed
     step.erase(name);
     if (i % 10 == 9) {
       ASSERT_TRUE(waitFor([&] { return remoteTree() == step; }, 60000));
+      std::this_thread::sleep_for(kStepsApart);
     }
   }
   const Tree remaining{{"keep.txt", fileEntry("keep")}, {"many", "D"}};
