@@ -7,11 +7,13 @@
 #include <optional>
 
 #include "ChunkTasks.h"
+#include "FileJournal.h"
 #include "IoChannel.h"
 #include "OperationArena.h"
 #include "SyncSettings.h"
 #include "TransferCodes.h"
 #include "TransferGroup.h"
+#include "platform/time.h"
 
 namespace varnelo::uploader {
 
@@ -85,9 +87,23 @@ bool SmallUploads::submit(UploadJob& job) {
   return true;
 }
 
+void SmallUploads::batchNext() {
+  const uint64_t now = platform::monotonicMillis();
+  if (batch_ && (batchFiles_ >= kBatchFiles || now - batchStart_ >= kBatchMs)) batch_.reset();
+  if (!batch_) {
+    batch_.reset(new sqlite::Batch(context_.journal().batch()));
+    batchFiles_ = 0;
+    batchStart_ = now;
+  }
+  ++batchFiles_;
+}
+
 void SmallUploads::completeOldest() {
   std::unique_ptr<Flight> flight = std::move(flights_.front());
   flights_.pop_front();
+  // Rows already written are committed before the thread waits on the
+  // network, never held open across the wait.
+  if (batch_ && flight->group.pending() > 0) batch_.reset();
   int rc = flight->planned;
   if (rc == codes::kOk && flight->oneChunk) {
     flight->group.wait();
@@ -99,13 +115,16 @@ void SmallUploads::completeOldest() {
     } else {
       rc = codes::kOtherFailure;  // no request could be made: the chunked way
     }
+    if (rc != codes::kOk) batch_.reset();  // the chunked way makes requests here
     rc = flight->file.finishSmall(flight->callback, rc);
   }
+  batchNext();
   flight->callback.run(rc);
 }
 
 void SmallUploads::drain() {
   while (!flights_.empty()) completeOldest();
+  batch_.reset();  // what comes next sees every row committed
 }
 
 bool SmallUploads::holds(const std::string& localPath) const {

@@ -10,6 +10,13 @@
 // Sync thread only (the requests' tasks run on the I/O threads and touch a
 // flight only through its transfer group). Anything that is not a small-file
 // upload drains the window first, so it sees every earlier file completed.
+//
+// The journal rows of files completed in quick succession share one write
+// transaction (at most kBatchFiles files or kBatchMs long, and never held
+// across a wait for the network or beyond a drain). Each row is written only after the service
+// confirmed its file, as before; a crash loses at most that transaction's rows, which are what the
+// journal would lack after a crash right after the requests, and the next comparison finds the
+// files the same on both sides.
 #pragma once
 
 #include <cstddef>
@@ -19,11 +26,15 @@
 
 #include "Context.h"
 #include "IoUpload.h"
+#include "Sqlite.h"
 
 namespace varnelo::uploader {
 
 class SmallUploads {
  public:
+  static constexpr size_t kBatchFiles = 64;
+  static constexpr uint64_t kBatchMs = 100;
+
   SmallUploads(Context& context, size_t limit);
   // Completes what is still in flight.
   ~SmallUploads();
@@ -44,10 +55,16 @@ class SmallUploads {
  private:
   struct Flight;
   void completeOldest();
+  // Opens the shared journal transaction, or commits it when it is full or
+  // old and opens the next.
+  void batchNext();
 
   Context& context_;
   const size_t limit_;
   std::deque<std::unique_ptr<Flight>> flights_;
+  std::unique_ptr<sqlite::Batch> batch_;  // the completions' journal transaction
+  size_t batchFiles_ = 0;
+  uint64_t batchStart_ = 0;
 };
 
 // uploadFile's last step: the window when the context has one and takes the
