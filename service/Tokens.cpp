@@ -63,6 +63,17 @@ TokenPair Tokens::issue(const std::string& consumer, TokenKind kind, int64_t use
 }
 
 bool Tokens::lookup(const std::string& token, TokenInfo* out) {
+  const auto now = std::chrono::steady_clock::now();
+  {
+    std::lock_guard<std::mutex> cached(tokensMutex_);
+    if (auto it = tokens_.find(token); it != tokens_.end()) {
+      if (now - it->second.readAt < secretLife_) {
+        *out = it->second.info;
+        return true;
+      }
+      tokens_.erase(it);
+    }
+  }
   StoreLock lock(store_);
   Statement& st = store_.db().query(
       "SELECT secret, consumer, kind, user, verifier, created FROM tokens WHERE token = ?");
@@ -74,10 +85,12 @@ bool Tokens::lookup(const std::string& token, TokenInfo* out) {
   out->user = st.int64(3);
   out->verifier = st.text(4);
   out->created = st.int64(5);
-  if (out->kind == TokenKind::kRequest &&
-      time(nullptr) - out->created > kRequestTokenLifetimeSeconds) {
-    return false;
+  if (out->kind == TokenKind::kRequest) {
+    return time(nullptr) - out->created <= kRequestTokenLifetimeSeconds;
   }
+  std::lock_guard<std::mutex> cached(tokensMutex_);
+  if (tokens_.size() >= kMaxCachedTokens) tokens_.clear();
+  tokens_[token] = CachedToken{*out, now};
   return true;
 }
 

@@ -35,10 +35,11 @@ class Tokens {
   // Request tokens not exchanged within this time are refused.
   static constexpr int64_t kRequestTokenLifetimeSeconds = 3600;
 
-  // How long a consumer's secret read from the database is used without
-  // reading it again. A change made through this object takes effect at
-  // once; one made by another process on the same database (an `add-user`
-  // of another build beside a running service) within this time.
+  // How long a consumer's secret or an access token read from the database
+  // is used without reading it again. A change made through this object
+  // takes effect at once; one made by another process on the same database
+  // (an `add-user` of another build beside a running service) within this
+  // time.
   static constexpr std::chrono::milliseconds kConsumerSecretLife{2000};
 
   explicit Tokens(Store& store, std::chrono::milliseconds secretLife = kConsumerSecretLife)
@@ -51,7 +52,10 @@ class Tokens {
   bool consumerSecret(const std::string& key, std::string* secret);
 
   TokenPair issue(const std::string& consumer, TokenKind kind, int64_t user);
-  // False for unknown and for expired request tokens.
+  // False for unknown and for expired request tokens. An access token
+  // never changes once issued, so every signed request's lookup is answered
+  // from memory for a while, like a consumer's secret; request tokens are
+  // always read (they are authorised and consumed).
   bool lookup(const std::string& token, TokenInfo* out);
   // Binds a request token to the user who signed in on the authorise page
   // and returns the verifier to show. False when the token is unknown.
@@ -70,14 +74,22 @@ class Tokens {
     std::string secret;
     std::chrono::steady_clock::time_point readAt;
   };
+  struct CachedToken {
+    TokenInfo info;
+    std::chrono::steady_clock::time_point readAt;
+  };
   // Known consumers are few (one per client build); anything past this
   // many empties the cache instead of growing it.
   static constexpr size_t kMaxCachedConsumers = 16;
+  // Access tokens in use at once: one per signed-in client.
+  static constexpr size_t kMaxCachedTokens = 1024;
 
   Store& store_;
   const std::chrono::milliseconds secretLife_;
   std::mutex secretsMutex_;  // guards secrets_; never held while waiting for the Store's lock
   std::unordered_map<std::string, CachedSecret> secrets_;
+  std::mutex tokensMutex_;  // guards tokens_; never held while waiting for the Store's lock
+  std::unordered_map<std::string, CachedToken> tokens_;
 };
 
 }  // namespace varnelo::service

@@ -253,5 +253,46 @@ TEST(ConsumerSecretCacheTest, ChangesTakeEffectAndUnknownKeysStayUnknown) {
   std::filesystem::remove_all(dir);
 }
 
+// Access tokens are answered from memory; request tokens never are, since
+// signing in in the browser and the exchange change them.
+TEST(TokenCacheTest, RequestTokensAreAlwaysReadAndAccessTokensStayRight) {
+  char pattern[] = "/tmp/varnelo-tokens-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string dir = pattern;
+  {
+    auto store = Store::open(dir);
+    ASSERT_TRUE(store);
+    Tokens tokens(*store, std::chrono::milliseconds(60000));
+    tokens.ensureConsumer("client", "secret");
+    const TokenPair request = tokens.issue("client", TokenKind::kRequest, 0);
+    TokenInfo info;
+    ASSERT_TRUE(tokens.lookup(request.token, &info));
+    EXPECT_EQ(info.user, 0);
+    std::string verifier;
+    ASSERT_TRUE(tokens.authorize(request.token, 7, &verifier));
+    ASSERT_TRUE(tokens.lookup(request.token, &info));
+    EXPECT_EQ(info.user, 7) << "a request token's sign-in was not seen";
+    EXPECT_EQ(info.verifier, verifier);
+    TokenPair access;
+    ASSERT_TRUE(tokens.exchange(request.token, verifier, &access));
+    EXPECT_FALSE(tokens.lookup(request.token, &info)) << "a consumed request token still counts";
+    EXPECT_FALSE(tokens.exchange(request.token, verifier, &access)) << "used twice";
+
+    // Many access tokens: every answer is the token's own, past the bound too.
+    std::vector<TokenPair> issued;
+    for (int i = 0; i < 1100; ++i) issued.push_back(tokens.issue("client", TokenKind::kAccess, i));
+    for (int round = 0; round < 2; ++round) {
+      for (int i = 0; i < 1100; i += 7) {
+        ASSERT_TRUE(tokens.lookup(issued[i].token, &info));
+        EXPECT_EQ(info.user, i);
+        EXPECT_EQ(info.secret, issued[i].secret);
+        EXPECT_EQ(info.kind, TokenKind::kAccess);
+      }
+    }
+    EXPECT_FALSE(tokens.lookup("no-such-token", &info));
+  }
+  std::filesystem::remove_all(dir);
+}
+
 }  // namespace
 }  // namespace varnelo::service
