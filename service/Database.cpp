@@ -77,23 +77,34 @@ std::unique_ptr<Database> Database::open(const std::string& path) {
 }
 
 Statement& Database::query(const char* sql) {
+  Statement* statement;
   auto it = cache_.find(sql);
   if (it != cache_.end()) {
-    it->second->reset();
-    return *it->second;
+    statement = it->second.get();
+    statement->reset();
+  } else {
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db_.get(), sql, -1, &raw, nullptr) != SQLITE_OK) {
+      logLine(LogLevel::kError, "cannot prepare [%s]: %s", sql, sqlite3_errmsg(db_.get()));
+      abort();
+    }
+    auto& slot = cache_[sql];
+    slot = std::make_unique<Statement>(raw);
+    statement = slot.get();
   }
-  sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(db_.get(), sql, -1, &raw, nullptr) != SQLITE_OK) {
-    logLine(LogLevel::kError, "cannot prepare [%s]: %s", sql, sqlite3_errmsg(db_.get()));
-    abort();
+  if (!statement->handedOut) {
+    statement->handedOut = true;
+    handedOut_.push_back(statement);
   }
-  auto& slot = cache_[sql];
-  slot = std::make_unique<Statement>(raw);
-  return *slot;
+  return *statement;
 }
 
 void Database::resetAll() {
-  for (auto& [sql, statement] : cache_) statement->reset();
+  for (Statement* statement : handedOut_) {
+    statement->reset();
+    statement->handedOut = false;
+  }
+  handedOut_.clear();
 }
 
 bool Database::exec(const char* sql) {
@@ -106,18 +117,23 @@ bool Database::exec(const char* sql) {
   return true;
 }
 
+// Prepared once, like every other statement: these run for every change.
 Transaction::Transaction(Database& db) : db_(db) {
-  open_ = db_.exec("BEGIN IMMEDIATE");
+  open_ = db_.query("BEGIN IMMEDIATE").run();
 }
 
 Transaction::~Transaction() {
-  if (open_) db_.exec("ROLLBACK");
+  if (open_) db_.query("ROLLBACK").run();
 }
 
 bool Transaction::commit() {
   if (!open_) return false;
   open_ = false;
-  return db_.exec("COMMIT");
+  if (db_.query("COMMIT").run()) return true;
+  // A failed commit leaves the transaction open: it is undone, not kept
+  // for whatever runs next on this connection.
+  db_.query("ROLLBACK").run();
+  return false;
 }
 
 }  // namespace varnelo::service

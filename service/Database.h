@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 namespace varnelo::service {
 
@@ -26,6 +27,8 @@ class Statement {
   bool run();
   void reset();
   std::string text(int column) const;
+  // Set while the statement was handed out since the last resetAll().
+  bool handedOut = false;
   std::string blob(int column) const;
   int64_t int64(int column) const { return sqlite3_column_int64(stmt_.get(), column); }
   bool isNull(int column) const { return sqlite3_column_type(stmt_.get(), column) == SQLITE_NULL; }
@@ -48,8 +51,9 @@ class Database {
   // which is a programming error.
   Statement& query(const char* sql);
   bool exec(const char* sql);
-  // Rewinds every cached statement, so none keeps a read snapshot open after
-  // the caller is done (another process may be writing).
+  // Rewinds every statement handed out since the last call, so none keeps
+  // a read snapshot open after the caller is done (another process may be
+  // writing).
   void resetAll();
   int64_t lastInsertId() const { return sqlite3_last_insert_rowid(db_.get()); }
   int changes() const { return sqlite3_changes(db_.get()); }
@@ -62,6 +66,7 @@ class Database {
   explicit Database(sqlite3* db) : db_(db) {}
   std::unique_ptr<sqlite3, Close> db_;
   std::unordered_map<const char*, std::unique_ptr<Statement>> cache_;
+  std::vector<Statement*> handedOut_;  // what resetAll() rewinds
 };
 
 // BEGIN IMMEDIATE on construction; ROLLBACK on destruction unless committed.
