@@ -217,19 +217,21 @@ void installTransferRoutes(httplib::Server& server, ServiceContext& ctx, bool se
     }
     uint64_t length = 0;
     // Content the service holds already (the same file under another name,
-    // a second computer's copy) costs no chunk write and no fsync; new
-    // content of a small file goes into the database with its version.
+    // a second computer's copy) costs no chunk write and no fsync. The
+    // content of a small file goes into the database with its version, where
+    // the commit leaves a copy held already as it is; so it is taken whole
+    // without asking the store (and taking its lock) first.
     std::string content;
     const std::string* newContent = nullptr;
     Status s;
-    if (ctx.chunks.length(key) == put.fileSize) {
-      s = verifyStoredChunk(ctx, reader, "/2/put", key, static_cast<uint64_t>(put.fileSize),
-                            &length);
-    } else if (ctx.chunks.keepsInDatabase(put.fileSize)) {
+    if (ctx.chunks.keepsInDatabase(put.fileSize)) {
       s = receiveSmallChunk(ctx, reader, "/2/put", key, static_cast<uint64_t>(put.fileSize),
                             &content);
       length = content.size();
       newContent = &content;
+    } else if (ctx.chunks.length(key) == put.fileSize) {
+      s = verifyStoredChunk(ctx, reader, "/2/put", key, static_cast<uint64_t>(put.fileSize),
+                            &length);
     } else {
       s = receiveChunk(ctx, reader, "/2/put", key, put.fileSize, &length);
     }
