@@ -101,8 +101,8 @@ void SmallUploads::batchNext() {
 void SmallUploads::completeOldest() {
   std::unique_ptr<Flight> flight = std::move(flights_.front());
   flights_.pop_front();
-  // Rows already written are committed before the thread waits on the
-  // network, never held open across the wait.
+  // Rows already written are committed before the thread waits for this
+  // file's requests, not held open across the wait.
   if (batch_ && flight->group.pending() > 0) batch_.reset();
   int rc = flight->planned;
   if (rc == codes::kOk && flight->oneChunk) {

@@ -12,11 +12,12 @@
 // upload drains the window first, so it sees every earlier file completed.
 //
 // The journal rows of files completed in quick succession share one write
-// transaction (at most kBatchFiles files or kBatchMs long, and never held
-// across a wait for the network or beyond a drain). Each row is written only after the service
-// confirmed its file, as before; a crash loses at most that transaction's rows, which are what the
-// journal would lack after a crash right after the requests, and the next comparison finds the
-// files the same on both sides.
+// transaction: at most kBatchFiles files or kBatchMs long, committed before
+// the thread waits for a file still in flight and at every drain (which
+// folders, deletions and larger files make first). Each row is written only
+// after the service confirmed its file, as before. A crash loses at most
+// that transaction's rows, as a crash right after the requests would; the
+// next comparison then finds those files the same on both sides.
 #pragma once
 
 #include <cstddef>
