@@ -164,6 +164,13 @@ void DirWatch::renameTree(const std::string& from, const std::string& to) {
   }
 }
 
+bool DirWatch::watches(const std::string& rel) const {
+  for (const auto& [wd, path] : folders_) {
+    if (path == rel) return true;
+  }
+  return false;
+}
+
 bool DirWatch::reports(bool isDir, uint32_t mask) const {
   if (mask & (IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO)) {
     return (filter_ & (isDir ? kWatchDirName : kWatchFileName)) != 0;
@@ -278,7 +285,16 @@ std::error_code DirWatch::handle(size_t index, std::vector<DirChange>& out) {
       out.push_back({DirChange::Kind::OldName, rel});
       out.push_back({DirChange::Kind::NewName, newRel});
     }
-    if (isDir) renameTree(rel, newRel);
+    if (isDir) {
+      renameTree(rel, newRel);
+      // A folder renamed right after it was made may have been renamed
+      // before its creation event was read, when its old name no longer
+      // led to it: then it is watched (and what it holds reported) now.
+      if (subtree_ && !watches(newRel)) {
+        if (auto ec = addFolder(newRel)) return ec;
+        return addTree(newRel, true, out);
+      }
+    }
   } else if (event.mask & IN_MOVED_TO) {  // moved into the tree
     if (reports(isDir, IN_MOVED_TO)) out.push_back({DirChange::Kind::Added, rel});
     if (isDir && subtree_) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -100,6 +101,38 @@ TEST_F(DirWatchTest, FolderRenamesKeepPathsBelowThemRight) {
   EXPECT_EQ(got[0].kind, Kind::OldName);
   EXPECT_EQ(got[1].name, "b");
   EXPECT_EQ(got.back().kind, Kind::Added);
+}
+
+// A folder made, filled and renamed before its events are read: its old
+// name leads nowhere when its creation is handled, so it is watched under
+// its new name, and what it held then is reported.
+TEST_F(DirWatchTest, AFolderRenamedBeforeItsCreationWasReadIsStillWatched) {
+  ASSERT_FALSE(watch_.open(p("tree"), kNamesAndWrites, true));
+  ASSERT_FALSE(files::createDirectory(p("tree/made")));
+  ASSERT_FALSE(files::writeFile(p("tree/made/inside.txt"), "x"));
+  ASSERT_FALSE(files::rename(p("tree/made"), p("tree/renamed")));
+  std::vector<DirChange> got;
+  ASSERT_FALSE(collect(
+      [](const auto& g) {
+        return std::any_of(g.begin(), g.end(),
+                           [](const DirChange& c) { return c.name == "renamed/inside.txt"; });
+      },
+      got))
+      << describe(got);
+  EXPECT_EQ(watch_.folderCount(), 2u) << describe(got);
+  // Changes inside it are seen from now on.
+  got.clear();
+  ASSERT_FALSE(files::writeFile(p("tree/renamed/later.txt"), "y"));
+  ASSERT_FALSE(collect(
+      [](const auto& g) {
+        return std::any_of(g.begin(), g.end(),
+                           [](const DirChange& c) { return c.name == "renamed/later.txt"; });
+      },
+      got))
+      << describe(got);
+  EXPECT_TRUE(std::any_of(got.begin(), got.end(), [](const DirChange& c) {
+    return c.name == "renamed/later.txt";
+  })) << describe(got);
 }
 
 TEST_F(DirWatchTest, MovesAcrossTheTreeBoundaryAreAddsAndRemoves) {
