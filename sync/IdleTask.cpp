@@ -131,8 +131,9 @@ void IdleTask::pass() {
     rescanLocal_ = true;
     periodicScan_ = true;
   }
-  if (rescanLocal_) scanLocal(now);
-  if ((context_.mode() & kSyncLocalChanges) && !context_.updating().empty()) uploadQueued();
+  const bool scanned = rescanLocal_;
+  if (scanned) scanLocal(now);
+  if ((context_.mode() & kSyncLocalChanges) && !context_.updating().empty()) uploadQueued(scanned);
   if ((context_.mode() & kSyncLocalChanges) && !context_.retry().empty() &&
       due(now, lastRetryTick_, intervals_.retryMs)) {
     flushRetries(now);
@@ -170,11 +171,12 @@ void IdleTask::scanLocal(uint64_t now) {
   }
 }
 
-void IdleTask::uploadQueued() {
-  while (!context_.isPaused()) {
-    // Every batch, not only the first: a deletion that starts while the
-    // pass sends earlier changes is gathered all the same.
-    gather();
+void IdleTask::uploadQueued(bool afterScan) {
+  for (bool first = true; !context_.isPaused(); first = false) {
+    // What a scan just queued is the folder as one walk found it, whole;
+    // every later batch is gathered, so that a deletion that starts while
+    // the pass sends earlier changes is weighed whole as well.
+    if (!(first && afterScan)) gather();
     if (stopping_) break;
     std::vector<std::string> batch = context_.updating().takeAll();
     if (batch.empty()) break;

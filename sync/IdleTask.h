@@ -93,7 +93,8 @@ class IdleTask {
  private:
   void pass();
   void scanLocal(uint64_t now);
-  void uploadQueued();
+  // `afterScan`: the queue holds what a local scan just found.
+  void uploadQueued(bool afterScan);
   void flushRetries(uint64_t now);
   void remotePass(uint64_t now);
   void checkWatch(uint64_t now);
