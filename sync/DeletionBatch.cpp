@@ -52,10 +52,11 @@ bool weigh(Context& context, sync::DeletionHold::Side side,
   uint64_t files = 0;
   for (const auto& c : batch) files += c.files;
   const uint64_t now = platform::monotonicMillis();
-  // The journal is counted only when the batch could be too large.
-  const uint64_t synced = files + hold->runFiles(side, now) > hold->limits().minFiles
-                              ? syncedFileCount(context.journal())
-                              : 0;
+  // The journal is counted only when the batch could be held (and so the
+  // log line below says how many files there are).
+  const bool mayHold =
+      files + hold->runFiles(side, now) > hold->limits().minFiles || hold->runHolds(side, now);
+  const uint64_t synced = mayHold ? syncedFileCount(context.journal()) : 0;
   if (!hold->decide(side, batch, synced, now)) return false;
   log_write(kLogError, kModuleSync,
             "%s deletions held back: %" PRIu64 " of %" PRIu64

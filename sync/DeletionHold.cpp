@@ -65,6 +65,12 @@ uint64_t DeletionHold::runFiles(Side side, uint64_t nowMs) const {
   return run.passed;
 }
 
+bool DeletionHold::runHolds(Side side, uint64_t nowMs) const {
+  std::lock_guard lock(mutex_);
+  const Run& run = runs_[index(side)];
+  return run.held && nowMs - run.lastMs < kRunGapMs && nowMs >= run.lastMs;
+}
+
 void DeletionHold::restart(Side side) {
   std::lock_guard lock(mutex_);
   held_[index(side)].clear();

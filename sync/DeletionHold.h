@@ -58,6 +58,8 @@ class DeletionHold {
   bool decide(Side side, std::vector<Candidate>& batch, uint64_t syncedFiles, uint64_t nowMs);
   // Files that the side's run going on at `nowMs` let through (0: none).
   uint64_t runFiles(Side side, uint64_t nowMs) const;
+  // True while the side's run going on at `nowMs` has held a batch.
+  bool runHolds(Side side, uint64_t nowMs) const;
   // A new local scan or remote pass: what that side held before is weighed
   // again from scratch, and its run ends.
   void restart(Side side);

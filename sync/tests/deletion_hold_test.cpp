@@ -66,6 +66,7 @@ TEST(DeletionHold, BatchesInQuickSuccessionAreWeighedAsOneRun) {
   EXPECT_TRUE(hold.decide(Side::Local, third, 80, 1000 + 2 * gap - 2));
   EXPECT_EQ(hold.heldFiles(), 11u);
   // Once the run held, the rest of it is held too, however small.
+  EXPECT_TRUE(hold.runHolds(Side::Local, 1000 + 2 * gap - 1));
   auto straggler = files(1, "home/d");
   EXPECT_TRUE(hold.decide(Side::Local, straggler, 80, 1000 + 3 * gap - 3));
   EXPECT_EQ(hold.heldFiles(), 12u);
@@ -77,6 +78,7 @@ TEST(DeletionHold, BatchesInQuickSuccessionAreWeighedAsOneRun) {
   auto later = files(10, "home/e");
   EXPECT_FALSE(hold.decide(Side::Local, later, 80, 1000 + 4 * gap - 3));
   EXPECT_EQ(hold.runFiles(Side::Local, 1000 + 5 * gap), 0u);
+  EXPECT_FALSE(hold.runHolds(Side::Local, 1000 + 4 * gap - 3));
 
   // A scan weighs afresh; so does a confirmation.
   auto again = files(5, "home/f");
