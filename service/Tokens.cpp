@@ -18,30 +18,18 @@ void Tokens::ensureConsumer(const std::string& key, const std::string& secret) {
   // Dropped while the Store's lock is still held: a lookup that read the
   // old secret before this write cannot put it back after it (it stores
   // its answer under the Store's lock too).
-  std::lock_guard<std::mutex> cached(secretsMutex_);
   secrets_.erase(key);
 }
 
 bool Tokens::consumerSecret(const std::string& key, std::string* secret) {
   const auto now = std::chrono::steady_clock::now();
-  {
-    std::lock_guard<std::mutex> cached(secretsMutex_);
-    if (auto it = secrets_.find(key); it != secrets_.end()) {
-      if (now - it->second.readAt < secretLife_) {
-        *secret = it->second.secret;
-        return true;
-      }
-      secrets_.erase(it);
-    }
-  }
+  if (secrets_.find(key, now, secret)) return true;
   StoreLock lock(store_);
   Statement& st = store_.db().query("SELECT secret FROM consumers WHERE key = ?");
   st.bind(1, key);
   if (st.step() != SQLITE_ROW) return false;
   *secret = st.text(0);
-  std::lock_guard<std::mutex> cached(secretsMutex_);
-  if (secrets_.size() >= kMaxCachedConsumers) secrets_.clear();
-  secrets_[key] = CachedSecret{*secret, now};
+  secrets_.put(key, *secret, now);
   return true;
 }
 
@@ -64,16 +52,7 @@ TokenPair Tokens::issue(const std::string& consumer, TokenKind kind, int64_t use
 
 bool Tokens::lookup(const std::string& token, TokenInfo* out) {
   const auto now = std::chrono::steady_clock::now();
-  {
-    std::lock_guard<std::mutex> cached(tokensMutex_);
-    if (auto it = tokens_.find(token); it != tokens_.end()) {
-      if (now - it->second.readAt < secretLife_) {
-        *out = it->second.info;
-        return true;
-      }
-      tokens_.erase(it);
-    }
-  }
+  if (tokens_.find(token, now, out)) return true;
   StoreLock lock(store_);
   Statement& st = store_.db().query(
       "SELECT secret, consumer, kind, user, verifier, created FROM tokens WHERE token = ?");
@@ -88,9 +67,7 @@ bool Tokens::lookup(const std::string& token, TokenInfo* out) {
   if (out->kind == TokenKind::kRequest) {
     return time(nullptr) - out->created <= kRequestTokenLifetimeSeconds;
   }
-  std::lock_guard<std::mutex> cached(tokensMutex_);
-  if (tokens_.size() >= kMaxCachedTokens) tokens_.clear();
-  tokens_[token] = CachedToken{*out, now};
+  tokens_.put(token, *out, now);
   return true;
 }
 

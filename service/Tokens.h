@@ -43,7 +43,9 @@ class Tokens {
   static constexpr std::chrono::milliseconds kConsumerSecretLife{2000};
 
   explicit Tokens(Store& store, std::chrono::milliseconds secretLife = kConsumerSecretLife)
-      : store_(store), secretLife_(secretLife) {}
+      : store_(store),
+        secrets_(secretLife, kMaxCachedConsumers),
+        tokens_(secretLife, kMaxCachedTokens) {}
 
   // Creates the consumer or replaces its secret.
   void ensureConsumer(const std::string& key, const std::string& secret);
@@ -70,26 +72,53 @@ class Tokens {
   std::unordered_map<std::string, int64_t> loadNonces();
 
  private:
-  struct CachedSecret {
-    std::string secret;
-    std::chrono::steady_clock::time_point readAt;
+  // Answers read from the database, each used for `life` after it was read;
+  // past `bound` entries it empties itself instead of growing.
+  template <class Value>
+  class RecentAnswers {
+   public:
+    using Clock = std::chrono::steady_clock;
+    RecentAnswers(std::chrono::milliseconds life, size_t bound) : life_(life), bound_(bound) {}
+    bool find(const std::string& key, Clock::time_point now, Value* out) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      auto it = entries_.find(key);
+      if (it == entries_.end()) return false;
+      if (now - it->second.readAt < life_) {
+        *out = it->second.value;
+        return true;
+      }
+      entries_.erase(it);
+      return false;
+    }
+    void put(const std::string& key, const Value& value, Clock::time_point readAt) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (entries_.size() >= bound_) entries_.clear();
+      entries_[key] = Entry{value, readAt};
+    }
+    void erase(const std::string& key) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      entries_.erase(key);
+    }
+
+   private:
+    struct Entry {
+      Value value;
+      Clock::time_point readAt;
+    };
+    const std::chrono::milliseconds life_;
+    const size_t bound_;
+    std::mutex mutex_;  // guards entries_; never held while waiting for the Store's lock
+    std::unordered_map<std::string, Entry> entries_;
   };
-  struct CachedToken {
-    TokenInfo info;
-    std::chrono::steady_clock::time_point readAt;
-  };
-  // Known consumers are few (one per client build); anything past this
-  // many empties the cache instead of growing it.
+
+  // Known consumers are few (one per client build).
   static constexpr size_t kMaxCachedConsumers = 16;
   // Access tokens in use at once: one per signed-in client.
   static constexpr size_t kMaxCachedTokens = 1024;
 
   Store& store_;
-  const std::chrono::milliseconds secretLife_;
-  std::mutex secretsMutex_;  // guards secrets_; never held while waiting for the Store's lock
-  std::unordered_map<std::string, CachedSecret> secrets_;
-  std::mutex tokensMutex_;  // guards tokens_; never held while waiting for the Store's lock
-  std::unordered_map<std::string, CachedToken> tokens_;
+  RecentAnswers<std::string> secrets_;  // consumer key → secret
+  RecentAnswers<TokenInfo> tokens_;     // access token → what it stands for
 };
 
 }  // namespace varnelo::service

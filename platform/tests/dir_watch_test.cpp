@@ -61,6 +61,14 @@ class DirWatchTest : public ::testing::Test {
   std::error_code collectCount(size_t count, std::vector<DirChange>& out) {
     return collect([count](const auto& got) { return got.size() >= count; }, out);
   }
+  static bool hasName(const std::vector<DirChange>& changes, const std::string& name) {
+    return std::any_of(changes.begin(), changes.end(),
+                       [&](const DirChange& c) { return c.name == name; });
+  }
+  // Reads until a change of `name` arrived; false when none did in time.
+  bool collectName(const std::string& name, std::vector<DirChange>& out) {
+    return !collect([&](const auto& got) { return hasName(got, name); }, out) && hasName(out, name);
+  }
 
   std::string root_;
   DirWatch watch_;
@@ -112,27 +120,12 @@ TEST_F(DirWatchTest, AFolderRenamedBeforeItsCreationWasReadIsStillWatched) {
   ASSERT_FALSE(files::writeFile(p("tree/made/inside.txt"), "x"));
   ASSERT_FALSE(files::rename(p("tree/made"), p("tree/renamed")));
   std::vector<DirChange> got;
-  ASSERT_FALSE(collect(
-      [](const auto& g) {
-        return std::any_of(g.begin(), g.end(),
-                           [](const DirChange& c) { return c.name == "renamed/inside.txt"; });
-      },
-      got))
-      << describe(got);
+  ASSERT_TRUE(collectName("renamed/inside.txt", got)) << describe(got);
   EXPECT_EQ(watch_.folderCount(), 2u) << describe(got);
   // Changes inside it are seen from now on.
   got.clear();
   ASSERT_FALSE(files::writeFile(p("tree/renamed/later.txt"), "y"));
-  ASSERT_FALSE(collect(
-      [](const auto& g) {
-        return std::any_of(g.begin(), g.end(),
-                           [](const DirChange& c) { return c.name == "renamed/later.txt"; });
-      },
-      got))
-      << describe(got);
-  EXPECT_TRUE(std::any_of(got.begin(), got.end(), [](const DirChange& c) {
-    return c.name == "renamed/later.txt";
-  })) << describe(got);
+  EXPECT_TRUE(collectName("renamed/later.txt", got)) << describe(got);
 }
 
 TEST_F(DirWatchTest, MovesAcrossTheTreeBoundaryAreAddsAndRemoves) {
