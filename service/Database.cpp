@@ -5,6 +5,13 @@
 #include "Log.h"
 
 namespace varnelo::service {
+namespace {
+// Pages in the log before it is copied back: SQLite's own default.
+constexpr int kCheckpointPages = 1000;
+// Past this, a log that was copied back is cut down when it starts over,
+// so a burst of writes does not keep its disk space for good.
+constexpr const char* kLogSizeLimit = "PRAGMA journal_size_limit=16777216";
+}  // namespace
 
 Statement& Statement::bind(int index, std::string_view text) {
   sqlite3_bind_text(stmt_.get(), index, text.data(), static_cast<int>(text.size()),
@@ -70,9 +77,11 @@ std::unique_ptr<Database> Database::open(const std::string& path) {
   }
   sqlite3_busy_timeout(raw, 10000);
   if (!db->exec("PRAGMA journal_mode=WAL") || !db->exec("PRAGMA synchronous=NORMAL") ||
-      !db->exec("PRAGMA foreign_keys=OFF")) {
+      !db->exec("PRAGMA foreign_keys=OFF") || !db->exec(kLogSizeLimit)) {
     return nullptr;
   }
+  // Replaces the checkpoint SQLite runs after each commit; resetAll() runs it.
+  sqlite3_wal_hook(raw, &Database::onWalCommit, db.get());
   return db;
 }
 
@@ -99,12 +108,27 @@ Statement& Database::query(const char* sql) {
   return *statement;
 }
 
+int Database::onWalCommit(void* self, sqlite3*, const char*, int pages) {
+  if (pages >= kCheckpointPages) static_cast<Database*>(self)->checkpointDue_ = true;
+  return SQLITE_OK;
+}
+
 void Database::resetAll() {
   for (Statement* statement : handedOut_) {
     statement->reset();
     statement->handedOut = false;
   }
   handedOut_.clear();
+  if (!checkpointDue_) return;
+  checkpointDue_ = false;
+  // Passive: a reader in another process (add-user) is waited for by no one;
+  // what it still needs is copied back on a later round.
+  int logPages = 0, copied = 0;
+  int rc =
+      sqlite3_wal_checkpoint_v2(db_.get(), nullptr, SQLITE_CHECKPOINT_PASSIVE, &logPages, &copied);
+  if (rc != SQLITE_OK && rc != SQLITE_BUSY) {
+    logLine(LogLevel::kWarning, "sqlite checkpoint failed (%d): %s", rc, sqlite3_errmsg(db_.get()));
+  }
 }
 
 bool Database::exec(const char* sql) {

@@ -53,7 +53,8 @@ class Database {
   bool exec(const char* sql);
   // Rewinds every statement handed out since the last call, so none keeps
   // a read snapshot open after the caller is done (another process may be
-  // writing).
+  // writing), and then copies the write-ahead log back into the database
+  // once it holds enough pages.
   void resetAll();
   int64_t lastInsertId() const { return sqlite3_last_insert_rowid(db_.get()); }
   int changes() const { return sqlite3_changes(db_.get()); }
@@ -64,7 +65,13 @@ class Database {
     void operator()(sqlite3* db) const noexcept { sqlite3_close(db); }
   };
   explicit Database(sqlite3* db) : db_(db) {}
+  static int onWalCommit(void* self, sqlite3* db, const char* name, int pages);
   std::unique_ptr<sqlite3, Close> db_;
+  // Set by a commit that left the log long enough to copy back. SQLite's own
+  // checkpoint after a commit gives up while any statement still holds a
+  // read, as one usually does here until resetAll(), and the log would grow
+  // without end.
+  bool checkpointDue_ = false;
   std::unordered_map<const char*, std::unique_ptr<Statement>> cache_;
   std::vector<Statement*> handedOut_;  // what resetAll() rewinds
 };

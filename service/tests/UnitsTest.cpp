@@ -207,6 +207,42 @@ TEST_F(ChunkStoreTest, TheStoreIsMarkedOpenUntilItsChunksAreMadeDurableOnClose) 
   EXPECT_EQ(crashedBefore.length(sha1("bytes")), 5);
 }
 
+// Requests read before they write and commit while their reads are still
+// open, which stops SQLite's own checkpoint; the log must still be copied
+// back and start over instead of growing with every change.
+TEST(StoreTest, TheWriteAheadLogStaysBoundedUnderSteadyWrites) {
+  char pattern[] = "/tmp/varnelo-store-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string dir = pattern;
+  {
+    auto store = Store::open(dir);
+    ASSERT_TRUE(store);
+    store->setting("name", "value");
+    const std::string bytes(4096, 'x');
+    for (int i = 0; i < 4000; ++i) {
+      StoreLock lock(*store);
+      Database& db = store->db();
+      Transaction transaction(db);
+      ASSERT_TRUE(transaction.active());
+      Statement& read = db.query("SELECT value FROM settings WHERE name = ?");
+      read.bind(1, "name");
+      ASSERT_EQ(read.step(), SQLITE_ROW);
+      std::string key = std::to_string(i);
+      key.resize(20, '.');
+      ASSERT_TRUE(db.query("INSERT INTO chunk_bytes(key, data) VALUES(?, ?)")
+                      .bindBlob(1, key)
+                      .bindBlob(2, bytes)
+                      .run());
+      ASSERT_TRUE(transaction.commit());
+    }
+    EXPECT_LT(std::filesystem::file_size(dir + "/meta.db-wal"), 16u << 20)
+        << "the log grew with the data instead of being copied back";
+    EXPECT_GT(std::filesystem::file_size(dir + "/meta.db"), 8u << 20)
+        << "the data never reached the database itself";
+  }
+  std::filesystem::remove_all(dir);
+}
+
 // The consumer secret every signed request checks against is answered from
 // memory, but never a stale one: a change made here counts at once, one made
 // by another process on the same database once the short life is over, and
