@@ -91,11 +91,13 @@ uint64_t syncedFileCount(sync::FileJournal& journal) {
   }));
 }
 
-void holdLargeLocalDeletions(Context& context, std::vector<std::string>& batch) {
+void holdLargeLocalDeletions(Context& context, std::vector<std::string>& batch,
+                             const std::unordered_set<std::string>& renamedAway) {
   sync::DeletionHold* hold = context.deletions();
   if (!hold) return;
   std::vector<sync::DeletionHold::Candidate> candidates;
   for (const std::string& path : batch) {
+    if (renamedAway.count(path)) continue;
     auto remote = remotePathOf(context.localRoot(), path);
     if (!remote || *remote == kRemoteRoot) continue;
     const std::string journalPath = sync::journalPathOf(*remote);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "Context.h"
@@ -25,8 +26,10 @@ uint64_t syncedFileCount(sync::FileJournal& journal);
 // Weighs the paths of `batch` that are gone locally but known to the journal
 // (deletions the upload side would send) and, when they are too many, takes
 // them out of `batch` and reports -123 once. Paths that exist are no longer
-// held. Does nothing without a guard in the context.
-void holdLargeLocalDeletions(Context& context, std::vector<std::string>& batch);
+// held. Paths in `renamedAway` took their content to another synced name:
+// they are no deletion to weigh. Does nothing without a guard in the context.
+void holdLargeLocalDeletions(Context& context, std::vector<std::string>& batch,
+                             const std::unordered_set<std::string>& renamedAway);
 
 // True (and -123 reported) when the remote pass's deletions at
 // `journalPaths` must be held; `journalPaths` then keeps only the held ones

@@ -10,19 +10,30 @@ size_t index(DeletionHold::Side side) {
   return side == DeletionHold::Side::Local ? 0 : 1;
 }
 
+// "home/a/b" → "home/a": the top-level entry a path lies in (or is).
+std::string topLevelOf(const std::string& journalPath) {
+  const size_t first = journalPath.find('/');
+  if (first == std::string::npos) return journalPath;
+  return journalPath.substr(0, journalPath.find('/', first + 1));
+}
+
 }  // namespace
 
 bool DeletionHold::exceeds(const std::vector<Candidate>& batch, uint64_t syncedFiles,
-                           uint64_t passed) const {
-  uint64_t files = passed;
+                           const Run& run) const {
+  uint64_t files = run.passed;
   for (const Candidate& c : batch) {
-    if (c.topLevelFolder && c.files > limits_.folderFiles) return true;
+    if (c.topLevelFolder) {
+      const auto before = run.passedUnder.find(c.journalPath);
+      const uint64_t earlier = before == run.passedUnder.end() ? 0 : before->second;
+      if (c.files + earlier > limits_.folderFiles) return true;
+    }
     files += c.files;
   }
   // The share is of the tree as it was before the run: what it let through
   // has left the journal already.
   return files > limits_.minFiles &&
-         files * 100 > uint64_t{limits_.percent} * (syncedFiles + passed);
+         files * 100 > uint64_t{limits_.percent} * (syncedFiles + run.passed);
 }
 
 DeletionHold::Run& DeletionHold::runAt(Side side, uint64_t nowMs) {
@@ -46,10 +57,11 @@ bool DeletionHold::decide(Side side, std::vector<Candidate>& batch, uint64_t syn
                              }),
               batch.end());
   if (batch.empty()) return false;
-  if (!run.held && !exceeds(batch, syncedFiles, run.passed)) {
+  if (!run.held && !exceeds(batch, syncedFiles, run)) {
     for (const Candidate& c : batch) {
       held.erase(c.journalPath);
       run.passed += c.files;
+      run.passedUnder[topLevelOf(c.journalPath)] += c.files;
     }
     return false;
   }

@@ -11,6 +11,8 @@
 // `rm -r`, a trickle of removals). Batches weighed less than kRunGapMs after
 // the one before form a run: what the run let through counts with each new
 // batch, and once the run held a batch, every later batch of it is held too.
+// A top-level folder whose own deletion comes last (as `rm -r` removes it)
+// counts the files of it that the run let through before.
 //
 // decide() belongs to the sync thread; confirm() and the counts may be used
 // from any thread (one lock guards the sets).
@@ -78,10 +80,11 @@ class DeletionHold {
     uint64_t lastMs = 0;  // when its latest batch was weighed
     uint64_t passed = 0;  // files it let through
     bool held = false;    // it held a batch
+    // Of `passed`, per top-level journal path ("home/photos").
+    std::map<std::string, uint64_t> passedUnder;
   };
 
-  // `passed`: files the run let through before this batch.
-  bool exceeds(const std::vector<Candidate>& batch, uint64_t syncedFiles, uint64_t passed) const;
+  bool exceeds(const std::vector<Candidate>& batch, uint64_t syncedFiles, const Run& run) const;
   // The side's run at `nowMs`, started anew after a gap.
   Run& runAt(Side side, uint64_t nowMs);
 

@@ -178,10 +178,11 @@ void IdleTask::uploadQueued(bool afterScan) {
     // the pass sends earlier changes is weighed whole as well.
     if (!(first && afterScan)) gather();
     if (stopping_) break;
-    std::vector<std::string> batch = context_.updating().takeAll();
+    std::unordered_set<std::string> renamedAway;
+    std::vector<std::string> batch = context_.updating().takeAll(&renamedAway);
     if (batch.empty()) break;
     // The deletions among them are weighed together: too many are held.
-    holdLargeLocalDeletions(context_, batch);
+    holdLargeLocalDeletions(context_, batch, renamedAway);
     for (size_t i = 0; i < batch.size(); ++i) {
       if (context_.isPaused()) {
         // What was not handed over stays queued.

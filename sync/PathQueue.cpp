@@ -57,12 +57,13 @@ std::optional<std::string> PathQueue::take() {
   return path;
 }
 
-std::vector<std::string> PathQueue::takeAll() {
+std::vector<std::string> PathQueue::takeAll(std::unordered_set<std::string>* renamedAway) {
   std::lock_guard lock(mutex_);
   std::vector<std::string> all(std::make_move_iterator(order_.begin()),
                                std::make_move_iterator(order_.end()));
   order_.clear();
   members_.clear();
+  if (renamedAway) renamedAway->swap(renamedAway_);
   renamedAway_.clear();
   return all;
 }

@@ -32,7 +32,9 @@ class PathQueue {
   // the old one marked as renamed away.
   void addRename(const std::string& oldPath, const std::string& newPath);
   std::optional<std::string> take();
-  std::vector<std::string> takeAll();
+  // Everything queued, in order; `renamedAway` (when given) receives the
+  // paths of it marked as renamed away.
+  std::vector<std::string> takeAll(std::unordered_set<std::string>* renamedAway = nullptr);
   void clear();
   bool empty() const;
   size_t size() const;

@@ -92,5 +92,28 @@ TEST(DeletionHold, BatchesInQuickSuccessionAreWeighedAsOneRun) {
   EXPECT_FALSE(hold.decide(Side::Local, small, 70, 1000 + 4 * gap + 1));
 }
 
+TEST(DeletionHold, ATopLevelFolderCountsItsFilesThatEarlierBatchesOfTheRunLetThrough) {
+  DeletionHold hold(DeletionLimits{});
+  // `rm -r` of a folder of 1,500 files: its files first, the folder last.
+  auto first = files(600, "home/photos");
+  EXPECT_FALSE(hold.decide(Side::Local, first, 1000000, 1000));
+  std::vector<DeletionHold::Candidate> rest{{"home/photos", 900, true}};
+  EXPECT_TRUE(hold.decide(Side::Local, rest, 1000000, 1500));
+  // Files of another folder do not add to it, nor does an earlier run.
+  auto other = files(600, "home/music");
+  EXPECT_FALSE(hold.decide(Side::Remote, other, 1000000, 1000));
+  std::vector<DeletionHold::Candidate> docs{{"home/docs", 900, true}};
+  EXPECT_FALSE(hold.decide(Side::Remote, docs, 1000000, 1500));
+  auto later = files(600, "home/video");
+  EXPECT_FALSE(hold.decide(Side::Remote, later, 1000000, 1500 + DeletionHold::kRunGapMs));
+  std::vector<DeletionHold::Candidate> video{{"home/video", 900, true}};
+  EXPECT_TRUE(hold.decide(Side::Remote, video, 1000000, 1600 + DeletionHold::kRunGapMs));
+  hold.restart(Side::Remote);
+  auto again = files(600, "home/pics");
+  EXPECT_FALSE(hold.decide(Side::Remote, again, 1000000, 5000 + DeletionHold::kRunGapMs));
+  std::vector<DeletionHold::Candidate> nextRun{{"home/pics", 900, true}};
+  EXPECT_FALSE(hold.decide(Side::Remote, nextRun, 1000000, 5000 + 2 * DeletionHold::kRunGapMs));
+}
+
 }  // namespace
 }  // namespace varnelo::sync

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <unordered_set>
 
 #include "PathQueue.h"
 #include "SpeedMeter.h"
@@ -106,7 +107,9 @@ TEST(PathQueue, MarksANameRenamedAwayUntilItsNextEvent) {
   q.addRename("/new", "/old");
   EXPECT_FALSE(unmarked("/new"));
   EXPECT_TRUE(unmarked("/old"));
-  EXPECT_EQ(q.takeAll(), (std::vector<std::string>{"/old", "/new"}));
+  std::unordered_set<std::string> marks;
+  EXPECT_EQ(q.takeAll(&marks), (std::vector<std::string>{"/old", "/new"}));
+  EXPECT_EQ(marks, (std::unordered_set<std::string>{"/new"})) << "the marks go with the paths";
   // A suppressed old name is neither queued nor marked.
   q.setSuppressed("/part");
   q.addRename("/part", "/placed");

@@ -8,6 +8,13 @@ namespace {
 
 namespace files = platform::files;
 
+// Sets an environment variable for its lifetime.
+struct ScopedEnv {
+  ScopedEnv(const char* name, const char* value) : name(name) { setenv(name, value, 1); }
+  ~ScopedEnv() { unsetenv(name); }
+  const char* name;
+};
+
 class EngineHoldTest : public EngineTest {
  protected:
   // Longer than the pause that ends a run of deletions (two seconds).
@@ -79,6 +86,51 @@ TEST_F(EngineHoldTest, LocalDeletionsInQuickStepsAreHeldOnceTheyAddUpToTooMany) 
 
   ASSERT_EQ(varnelo_confirm_deletions2(a->engine()), 200);
   const Tree after{{"keep.txt", fileEntry("keep")}, {"many", "D"}};
+  EXPECT_TRUE(waitFor([&] { return remoteTree() == after; }, 60000));
+  EXPECT_TRUE(a->settle());
+}
+
+// A top-level folder over the limit renamed, or deleted in pieces: the
+// rename holds nothing, and the pieces are weighed as the folder they are.
+TEST_F(EngineHoldTest, ATopLevelFolderIsWeighedWholeAndARenameOfItIsNoDeletion) {
+  // Only the folder's limit counts here, and it is small; the engine reads
+  // its limits as its sync thread starts.
+  const ScopedEnv folderLimit("VARNELO_DELETE_HOLD_FOLDER_FILES", "25");
+  const ScopedEnv noShare("VARNELO_DELETE_HOLD_PERCENT", "100");
+  auto a = computer();
+  Tree synced = fill(*a);
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return remoteTree() == synced; }, 60000));
+  ASSERT_TRUE(a->settle());
+
+  ASSERT_FALSE(files::rename(a->path("many"), a->path("moved")));
+  Tree moved;
+  for (const auto& [name, entry] : synced) {
+    moved[name.rfind("many", 0) == 0 ? "moved" + name.substr(4) : name] = entry;
+  }
+  ASSERT_TRUE(waitFor([&] { return remoteTree() == moved; }, 60000));
+  EXPECT_FALSE(a->sink().has("result -123 -")) << "a rename was held as a deletion";
+  EXPECT_EQ(held(*a), 0u);
+  ASSERT_TRUE(a->settle());
+
+  // Ten files first, then (once the service has seen them go, well within
+  // the pause that ends a run) the rest with the folder: each step alone is
+  // below the folder's limit.
+  Tree step = moved;
+  for (int i = 0; i < 10; ++i) {
+    const std::string name = "moved/f" + std::to_string(i) + ".txt";
+    ASSERT_FALSE(files::removeFile(a->path(name)));
+    step.erase(name);
+  }
+  ASSERT_TRUE(waitFor([&] { return remoteTree() == step; }, 60000));
+  ASSERT_FALSE(files::removeTree(a->path("moved")));
+  ASSERT_TRUE(waitFor([&] { return a->sink().has("result -123 -"); }))
+      << "a top-level folder deleted in two steps went through";
+  ASSERT_TRUE(waitFor([&] { return held(*a) >= 20u; }));
+  EXPECT_EQ(remoteTree().count("moved"), 1u) << "the folder is still on the service";
+
+  ASSERT_EQ(varnelo_confirm_deletions2(a->engine()), 200);
+  const Tree after{{"keep.txt", fileEntry("keep")}};
   EXPECT_TRUE(waitFor([&] { return remoteTree() == after; }, 60000));
   EXPECT_TRUE(a->settle());
 }
