@@ -121,8 +121,8 @@ void Database::resetAll() {
   handedOut_.clear();
   if (!checkpointDue_) return;
   checkpointDue_ = false;
-  // Passive: a reader in another process (add-user) is waited for by no one;
-  // what it still needs is copied back on a later round.
+  // Passive: it waits for no reader (add-user, in another process, may hold
+  // one); what such a reader still needs is copied back on a later round.
   int logPages = 0, copied = 0;
   int rc =
       sqlite3_wal_checkpoint_v2(db_.get(), nullptr, SQLITE_CHECKPOINT_PASSIVE, &logPages, &copied);
