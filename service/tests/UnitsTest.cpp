@@ -207,127 +207,127 @@ TEST_F(ChunkStoreTest, TheStoreIsMarkedOpenUntilItsChunksAreMadeDurableOnClose) 
   EXPECT_EQ(crashedBefore.length(sha1("bytes")), 5);
 }
 
+// A metadata store in a fresh folder of its own, removed afterwards.
+class ScratchStore : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/varnelo-store-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    store_ = Store::open(dir_);
+    ASSERT_TRUE(store_);
+  }
+  void TearDown() override {
+    store_.reset();
+    std::filesystem::remove_all(dir_);
+  }
+  std::string dir_;
+  std::unique_ptr<Store> store_;
+};
+class StoreTest : public ScratchStore {};
+class ConsumerSecretCacheTest : public ScratchStore {};
+class TokenCacheTest : public ScratchStore {};
+
 // Requests read before they write and commit while their reads are still
 // open, which stops SQLite's own checkpoint; the log must still be copied
 // back and start over instead of growing with every change.
-TEST(StoreTest, TheWriteAheadLogStaysBoundedUnderSteadyWrites) {
-  char pattern[] = "/tmp/varnelo-store-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::string dir = pattern;
-  {
-    auto store = Store::open(dir);
-    ASSERT_TRUE(store);
-    store->setting("name", "value");
-    const std::string bytes(4096, 'x');
-    for (int i = 0; i < 4000; ++i) {
-      StoreLock lock(*store);
-      Database& db = store->db();
-      Transaction transaction(db);
-      ASSERT_TRUE(transaction.active());
-      Statement& read = db.query("SELECT value FROM settings WHERE name = ?");
-      read.bind(1, "name");
-      ASSERT_EQ(read.step(), SQLITE_ROW);
-      std::string key = std::to_string(i);
-      key.resize(20, '.');
-      ASSERT_TRUE(db.query("INSERT INTO chunk_bytes(key, data) VALUES(?, ?)")
-                      .bindBlob(1, key)
-                      .bindBlob(2, bytes)
-                      .run());
-      ASSERT_TRUE(transaction.commit());
-    }
-    EXPECT_LT(std::filesystem::file_size(dir + "/meta.db-wal"), 16u << 20)
-        << "the log grew with the data instead of being copied back";
-    EXPECT_GT(std::filesystem::file_size(dir + "/meta.db"), 8u << 20)
-        << "the data never reached the database itself";
+TEST_F(StoreTest, TheWriteAheadLogStaysBoundedUnderSteadyWrites) {
+  Store* store = store_.get();
+  store->setting("name", "value");
+  const std::string bytes(4096, 'x');
+  for (int i = 0; i < 4000; ++i) {
+    StoreLock lock(*store);
+    Database& db = store->db();
+    Transaction transaction(db);
+    ASSERT_TRUE(transaction.active());
+    Statement& read = db.query("SELECT value FROM settings WHERE name = ?");
+    read.bind(1, "name");
+    ASSERT_EQ(read.step(), SQLITE_ROW);
+    std::string key = std::to_string(i);
+    key.resize(20, '.');
+    ASSERT_TRUE(db.query("INSERT INTO chunk_bytes(key, data) VALUES(?, ?)")
+                    .bindBlob(1, key)
+                    .bindBlob(2, bytes)
+                    .run());
+    ASSERT_TRUE(transaction.commit());
   }
-  std::filesystem::remove_all(dir);
+  EXPECT_LT(std::filesystem::file_size(dir_ + "/meta.db-wal"), 16u << 20)
+      << "the log grew with the data instead of being copied back";
+  EXPECT_GT(std::filesystem::file_size(dir_ + "/meta.db"), 8u << 20)
+      << "the data never reached the database itself";
 }
 
 // The consumer secret every signed request checks against is answered from
 // memory, but never a stale one: a change made here counts at once, one made
 // by another process on the same database once the short life is over, and
 // an unknown key is never remembered as known.
-TEST(ConsumerSecretCacheTest, ChangesTakeEffectAndUnknownKeysStayUnknown) {
-  char pattern[] = "/tmp/varnelo-tokens-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::string dir = pattern;
+TEST_F(ConsumerSecretCacheTest, ChangesTakeEffectAndUnknownKeysStayUnknown) {
+  Store* store = store_.get();
+  Tokens tokens(*store, std::chrono::milliseconds(50));
+  std::string secret;
+  EXPECT_FALSE(tokens.consumerSecret("client", &secret));
+  tokens.ensureConsumer("client", "first");
+  ASSERT_TRUE(tokens.consumerSecret("client", &secret)) << "a miss was remembered";
+  EXPECT_EQ(secret, "first");
+  tokens.ensureConsumer("client", "second");
+  ASSERT_TRUE(tokens.consumerSecret("client", &secret));
+  EXPECT_EQ(secret, "second") << "a secret replaced here must count at once";
+
+  // Another process (add-user of another build) writes the same database.
   {
-    auto store = Store::open(dir);
-    ASSERT_TRUE(store);
-    Tokens tokens(*store, std::chrono::milliseconds(50));
-    std::string secret;
-    EXPECT_FALSE(tokens.consumerSecret("client", &secret));
-    tokens.ensureConsumer("client", "first");
-    ASSERT_TRUE(tokens.consumerSecret("client", &secret)) << "a miss was remembered";
-    EXPECT_EQ(secret, "first");
-    tokens.ensureConsumer("client", "second");
-    ASSERT_TRUE(tokens.consumerSecret("client", &secret));
-    EXPECT_EQ(secret, "second") << "a secret replaced here must count at once";
-
-    // Another process (add-user of another build) writes the same database.
-    {
-      auto other = Store::open(dir);
-      ASSERT_TRUE(other);
-      Tokens(*other).ensureConsumer("client", "third");
-    }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (tokens.consumerSecret("client", &secret) && secret != "third" &&
-           std::chrono::steady_clock::now() < deadline) {
-    }
-    EXPECT_EQ(secret, "third") << "a secret changed elsewhere was used for ever";
-
-    // Many keys never grow the cache past its bound, and every answer stays right.
-    for (int i = 0; i < 40; ++i) tokens.ensureConsumer("c" + std::to_string(i), std::to_string(i));
-    for (int round = 0; round < 2; ++round) {
-      for (int i = 0; i < 40; ++i) {
-        ASSERT_TRUE(tokens.consumerSecret("c" + std::to_string(i), &secret));
-        EXPECT_EQ(secret, std::to_string(i));
-      }
-    }
-    EXPECT_FALSE(tokens.consumerSecret("nobody", &secret));
+    auto other = Store::open(dir_);
+    ASSERT_TRUE(other);
+    Tokens(*other).ensureConsumer("client", "third");
   }
-  std::filesystem::remove_all(dir);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (tokens.consumerSecret("client", &secret) && secret != "third" &&
+         std::chrono::steady_clock::now() < deadline) {
+  }
+  EXPECT_EQ(secret, "third") << "a secret changed elsewhere was used for ever";
+
+  // Many keys never grow the cache past its bound, and every answer stays right.
+  for (int i = 0; i < 40; ++i) tokens.ensureConsumer("c" + std::to_string(i), std::to_string(i));
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 0; i < 40; ++i) {
+      ASSERT_TRUE(tokens.consumerSecret("c" + std::to_string(i), &secret));
+      EXPECT_EQ(secret, std::to_string(i));
+    }
+  }
+  EXPECT_FALSE(tokens.consumerSecret("nobody", &secret));
 }
 
 // Access tokens are answered from memory; request tokens never are, since
 // signing in in the browser and the exchange change them.
-TEST(TokenCacheTest, RequestTokensAreAlwaysReadAndAccessTokensStayRight) {
-  char pattern[] = "/tmp/varnelo-tokens-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::string dir = pattern;
-  {
-    auto store = Store::open(dir);
-    ASSERT_TRUE(store);
-    Tokens tokens(*store, std::chrono::milliseconds(60000));
-    tokens.ensureConsumer("client", "secret");
-    const TokenPair request = tokens.issue("client", TokenKind::kRequest, 0);
-    TokenInfo info;
-    ASSERT_TRUE(tokens.lookup(request.token, &info));
-    EXPECT_EQ(info.user, 0);
-    std::string verifier;
-    ASSERT_TRUE(tokens.authorize(request.token, 7, &verifier));
-    ASSERT_TRUE(tokens.lookup(request.token, &info));
-    EXPECT_EQ(info.user, 7) << "a request token's sign-in was not seen";
-    EXPECT_EQ(info.verifier, verifier);
-    TokenPair access;
-    ASSERT_TRUE(tokens.exchange(request.token, verifier, &access));
-    EXPECT_FALSE(tokens.lookup(request.token, &info)) << "a consumed request token still counts";
-    EXPECT_FALSE(tokens.exchange(request.token, verifier, &access)) << "used twice";
+TEST_F(TokenCacheTest, RequestTokensAreAlwaysReadAndAccessTokensStayRight) {
+  Store* store = store_.get();
+  Tokens tokens(*store, std::chrono::milliseconds(60000));
+  tokens.ensureConsumer("client", "secret");
+  const TokenPair request = tokens.issue("client", TokenKind::kRequest, 0);
+  TokenInfo info;
+  ASSERT_TRUE(tokens.lookup(request.token, &info));
+  EXPECT_EQ(info.user, 0);
+  std::string verifier;
+  ASSERT_TRUE(tokens.authorize(request.token, 7, &verifier));
+  ASSERT_TRUE(tokens.lookup(request.token, &info));
+  EXPECT_EQ(info.user, 7) << "a request token's sign-in was not seen";
+  EXPECT_EQ(info.verifier, verifier);
+  TokenPair access;
+  ASSERT_TRUE(tokens.exchange(request.token, verifier, &access));
+  EXPECT_FALSE(tokens.lookup(request.token, &info)) << "a consumed request token still counts";
+  EXPECT_FALSE(tokens.exchange(request.token, verifier, &access)) << "used twice";
 
-    // Many access tokens: every answer is the token's own, past the bound too.
-    std::vector<TokenPair> issued;
-    for (int i = 0; i < 1100; ++i) issued.push_back(tokens.issue("client", TokenKind::kAccess, i));
-    for (int round = 0; round < 2; ++round) {
-      for (int i = 0; i < 1100; i += 7) {
-        ASSERT_TRUE(tokens.lookup(issued[i].token, &info));
-        EXPECT_EQ(info.user, i);
-        EXPECT_EQ(info.secret, issued[i].secret);
-        EXPECT_EQ(info.kind, TokenKind::kAccess);
-      }
+  // Many access tokens: every answer is the token's own, past the bound too.
+  std::vector<TokenPair> issued;
+  for (int i = 0; i < 1100; ++i) issued.push_back(tokens.issue("client", TokenKind::kAccess, i));
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 0; i < 1100; i += 7) {
+      ASSERT_TRUE(tokens.lookup(issued[i].token, &info));
+      EXPECT_EQ(info.user, i);
+      EXPECT_EQ(info.secret, issued[i].secret);
+      EXPECT_EQ(info.kind, TokenKind::kAccess);
     }
-    EXPECT_FALSE(tokens.lookup("no-such-token", &info));
   }
-  std::filesystem::remove_all(dir);
+  EXPECT_FALSE(tokens.lookup("no-such-token", &info));
 }
 
 }  // namespace
