@@ -67,6 +67,19 @@ bool weigh(Context& context, sync::DeletionHold::Side side,
   return true;
 }
 
+// True when `path` was renamed to a name that exists, or that was renamed on
+// to one that does: its content is still in the synced folder. A folder
+// renamed and then deleted is a deletion like any other.
+bool movedOn(const std::unordered_map<std::string, std::string>& renamedAway,
+             const std::string& path) {
+  auto it = renamedAway.find(path);
+  for (size_t hops = 0; it != renamedAway.end() && hops < renamedAway.size(); ++hops) {
+    if (platform::files::exists(it->second)) return true;
+    it = renamedAway.find(it->second);
+  }
+  return false;
+}
+
 }  // namespace
 
 std::optional<sync::DeletionHold::Candidate> deletionCandidate(sync::FileJournal& journal,
@@ -92,12 +105,12 @@ uint64_t syncedFileCount(sync::FileJournal& journal) {
 }
 
 void holdLargeLocalDeletions(Context& context, std::vector<std::string>& batch,
-                             const std::unordered_set<std::string>& renamedAway) {
+                             const std::unordered_map<std::string, std::string>& renamedAway) {
   sync::DeletionHold* hold = context.deletions();
   if (!hold) return;
   std::vector<sync::DeletionHold::Candidate> candidates;
   for (const std::string& path : batch) {
-    if (renamedAway.count(path)) continue;
+    if (movedOn(renamedAway, path)) continue;
     auto remote = remotePathOf(context.localRoot(), path);
     if (!remote || *remote == kRemoteRoot) continue;
     const std::string journalPath = sync::journalPathOf(*remote);

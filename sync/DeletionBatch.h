@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 #include "Context.h"
@@ -26,10 +26,12 @@ uint64_t syncedFileCount(sync::FileJournal& journal);
 // Weighs the paths of `batch` that are gone locally but known to the journal
 // (deletions the upload side would send) and, when they are too many, takes
 // them out of `batch` and reports -123 once. Paths that exist are no longer
-// held. Paths in `renamedAway` took their content to another synced name:
-// they are no deletion to weigh. Does nothing without a guard in the context.
+// held. A path in `renamedAway` (→ the name it was renamed to) took its
+// content along and is no deletion to weigh, while that name, or the one it
+// was renamed to in turn, still exists. Does nothing without a guard in the
+// context.
 void holdLargeLocalDeletions(Context& context, std::vector<std::string>& batch,
-                             const std::unordered_set<std::string>& renamedAway);
+                             const std::unordered_map<std::string, std::string>& renamedAway);
 
 // True (and -123 reported) when the remote pass's deletions at
 // `journalPaths` must be held; `journalPaths` then keeps only the held ones

@@ -178,7 +178,7 @@ void IdleTask::uploadQueued(bool afterScan) {
     // the pass sends earlier changes is weighed whole as well.
     if (!(first && afterScan)) gather();
     if (stopping_) break;
-    std::unordered_set<std::string> renamedAway;
+    std::unordered_map<std::string, std::string> renamedAway;
     std::vector<std::string> batch = context_.updating().takeAll(&renamedAway);
     if (batch.empty()) break;
     // The deletions among them are weighed together: too many are held.

@@ -38,7 +38,7 @@ void PathQueue::addRename(const std::string& oldPath, const std::string& newPath
     std::lock_guard lock(mutex_);
     // A suppressed old name is not queued, so it is not marked either.
     if (addLocked(oldPath) || members_.count(oldPath)) {
-      renamedAway_.insert(oldPath);
+      renamedAway_[oldPath] = newPath;
       added = true;
     }
     renamedAway_.erase(newPath);
@@ -57,7 +57,8 @@ std::optional<std::string> PathQueue::take() {
   return path;
 }
 
-std::vector<std::string> PathQueue::takeAll(std::unordered_set<std::string>* renamedAway) {
+std::vector<std::string> PathQueue::takeAll(
+    std::unordered_map<std::string, std::string>* renamedAway) {
   std::lock_guard lock(mutex_);
   std::vector<std::string> all(std::make_move_iterator(order_.begin()),
                                std::make_move_iterator(order_.end()));

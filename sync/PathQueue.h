@@ -14,6 +14,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -33,8 +34,9 @@ class PathQueue {
   void addRename(const std::string& oldPath, const std::string& newPath);
   std::optional<std::string> take();
   // Everything queued, in order; `renamedAway` (when given) receives the
-  // paths of it marked as renamed away.
-  std::vector<std::string> takeAll(std::unordered_set<std::string>* renamedAway = nullptr);
+  // paths of it marked as renamed away, each with the name it went to.
+  std::vector<std::string> takeAll(
+      std::unordered_map<std::string, std::string>* renamedAway = nullptr);
   void clear();
   bool empty() const;
   size_t size() const;
@@ -57,7 +59,8 @@ class PathQueue {
   void wake();
 
   std::unordered_set<std::string> members_;
-  std::unordered_set<std::string> renamedAway_;  // members marked as renamed away
+  // Members marked as renamed away → the name each went to.
+  std::unordered_map<std::string, std::string> renamedAway_;
   std::deque<std::string> order_;
   std::string suppressed_;
   std::atomic<platform::Event*> waker_{nullptr};

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <thread>
-#include <unordered_set>
+#include <unordered_map>
 
 #include "PathQueue.h"
 #include "SpeedMeter.h"
@@ -107,9 +107,10 @@ TEST(PathQueue, MarksANameRenamedAwayUntilItsNextEvent) {
   q.addRename("/new", "/old");
   EXPECT_FALSE(unmarked("/new"));
   EXPECT_TRUE(unmarked("/old"));
-  std::unordered_set<std::string> marks;
+  std::unordered_map<std::string, std::string> marks;
   EXPECT_EQ(q.takeAll(&marks), (std::vector<std::string>{"/old", "/new"}));
-  EXPECT_EQ(marks, (std::unordered_set<std::string>{"/new"})) << "the marks go with the paths";
+  EXPECT_EQ(marks, (std::unordered_map<std::string, std::string>{{"/new", "/old"}}))
+      << "the marks go with the paths, each with the name it went to";
   // A suppressed old name is neither queued nor marked.
   q.setSuppressed("/part");
   q.addRename("/part", "/placed");

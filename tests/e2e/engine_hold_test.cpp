@@ -135,6 +135,35 @@ TEST_F(EngineHoldTest, ATopLevelFolderIsWeighedWholeAndARenameOfItIsNoDeletion) 
   EXPECT_TRUE(a->settle());
 }
 
+// Renamed and then deleted at once (as tools that clear a folder through a
+// temporary name do): the content is gone all the same, and it is held.
+TEST_F(EngineHoldTest, ATopLevelFolderRenamedAndDeletedAtOnceIsHeld) {
+  const ScopedEnv folderLimit("VARNELO_DELETE_HOLD_FOLDER_FILES", "25");
+  const ScopedEnv noShare("VARNELO_DELETE_HOLD_PERCENT", "100");
+  auto a = computer();
+  Tree synced = fill(*a);
+  a->write("extra.txt", "extra");
+  synced["extra.txt"] = fileEntry("extra");
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return remoteTree() == synced; }, 60000));
+  ASSERT_TRUE(a->settle());
+
+  // The deletion first makes the engine gather what follows into one batch,
+  // so the rename is not weighed before the deletion behind it is seen.
+  ASSERT_FALSE(files::removeFile(a->path("extra.txt")));
+  ASSERT_FALSE(files::rename(a->path("many"), a->path("doomed")));
+  ASSERT_FALSE(files::removeTree(a->path("doomed")));
+  ASSERT_TRUE(waitFor([&] { return a->sink().has("result -123 -"); }))
+      << "a folder renamed and deleted went through";
+  EXPECT_EQ(held(*a), 31u);
+  EXPECT_EQ(remoteTree(), synced) << "nothing deleted on the service";
+
+  ASSERT_EQ(varnelo_confirm_deletions2(a->engine()), 200);
+  const Tree after{{"keep.txt", fileEntry("keep")}};
+  EXPECT_TRUE(waitFor([&] { return remoteTree() == after; }, 60000));
+  EXPECT_TRUE(a->settle());
+}
+
 TEST_F(EngineHoldTest, ARemoteDeleteOfMostFilesKeepsTheLocalCopiesUntilConfirmed) {
   auto a = computer();
   auto b = computer();
