@@ -19,6 +19,10 @@ std::string topLevelOf(const std::string& journalPath) {
 
 }  // namespace
 
+bool DeletionHold::ongoing(const Run& run, uint64_t nowMs) {
+  return nowMs >= run.lastMs && nowMs - run.lastMs < kRunGapMs;
+}
+
 bool DeletionHold::exceeds(const std::vector<Candidate>& batch, uint64_t syncedFiles,
                            const Run& run) const {
   uint64_t files = run.passed;
@@ -38,7 +42,7 @@ bool DeletionHold::exceeds(const std::vector<Candidate>& batch, uint64_t syncedF
 
 DeletionHold::Run& DeletionHold::runAt(Side side, uint64_t nowMs) {
   Run& run = runs_[index(side)];
-  if (nowMs - run.lastMs >= kRunGapMs || nowMs < run.lastMs) run = Run{};
+  if (!ongoing(run, nowMs)) run = Run{};
   return run;
 }
 
@@ -73,14 +77,13 @@ bool DeletionHold::decide(Side side, std::vector<Candidate>& batch, uint64_t syn
 uint64_t DeletionHold::runFiles(Side side, uint64_t nowMs) const {
   std::lock_guard lock(mutex_);
   const Run& run = runs_[index(side)];
-  if (nowMs - run.lastMs >= kRunGapMs || nowMs < run.lastMs) return 0;
-  return run.passed;
+  return ongoing(run, nowMs) ? run.passed : 0;
 }
 
 bool DeletionHold::runHolds(Side side, uint64_t nowMs) const {
   std::lock_guard lock(mutex_);
   const Run& run = runs_[index(side)];
-  return run.held && nowMs - run.lastMs < kRunGapMs && nowMs >= run.lastMs;
+  return run.held && ongoing(run, nowMs);
 }
 
 void DeletionHold::restart(Side side) {

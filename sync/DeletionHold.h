@@ -85,6 +85,9 @@ class DeletionHold {
   };
 
   bool exceeds(const std::vector<Candidate>& batch, uint64_t syncedFiles, const Run& run) const;
+  // True while `run` goes on at `nowMs` (its last batch less than
+  // kRunGapMs before).
+  static bool ongoing(const Run& run, uint64_t nowMs);
   // The side's run at `nowMs`, started anew after a gap.
   Run& runAt(Side side, uint64_t nowMs);
 

@@ -158,17 +158,14 @@ void DirWatch::dropTree(const std::string& rel) {
   }
 }
 
-void DirWatch::renameTree(const std::string& from, const std::string& to) {
+bool DirWatch::renameTree(const std::string& from, const std::string& to) {
+  bool found = false;
   for (auto& [wd, path] : folders_) {
-    if (wd != rootWd_ && isSameOrBelow(path, from)) path = to + path.substr(from.size());
+    if (wd == rootWd_ || !isSameOrBelow(path, from)) continue;
+    found = found || path.size() == from.size();
+    path = to + path.substr(from.size());
   }
-}
-
-bool DirWatch::watches(const std::string& rel) const {
-  for (const auto& [wd, path] : folders_) {
-    if (path == rel) return true;
-  }
-  return false;
+  return found;
 }
 
 bool DirWatch::reports(bool isDir, uint32_t mask) const {
@@ -285,15 +282,12 @@ std::error_code DirWatch::handle(size_t index, std::vector<DirChange>& out) {
       out.push_back({DirChange::Kind::OldName, rel});
       out.push_back({DirChange::Kind::NewName, newRel});
     }
-    if (isDir) {
-      renameTree(rel, newRel);
-      // A folder renamed right after it was made may have been renamed
-      // before its creation event was read, when its old name no longer
-      // led to it: then it is watched (and what it holds reported) now.
-      if (subtree_ && !watches(newRel)) {
-        if (auto ec = addFolder(newRel)) return ec;
-        return addTree(newRel, true, out);
-      }
+    // A folder renamed right after it was made may have been renamed
+    // before its creation event was read, when its old name no longer led
+    // to it: then it is watched (and what it holds reported) now.
+    if (isDir && !renameTree(rel, newRel) && subtree_) {
+      if (auto ec = addFolder(newRel)) return ec;
+      return addTree(newRel, true, out);
     }
   } else if (event.mask & IN_MOVED_TO) {  // moved into the tree
     if (reports(isDir, IN_MOVED_TO)) out.push_back({DirChange::Kind::Added, rel});

@@ -15,6 +15,14 @@ struct ScopedEnv {
   const char* name;
 };
 
+// Only a top-level folder's limit counts, and it is small (25 files). The
+// engine reads its limits as its sync thread starts, so they stay set for
+// the whole test.
+struct FolderLimitOnly {
+  const ScopedEnv folderFiles{"VARNELO_DELETE_HOLD_FOLDER_FILES", "25"};
+  const ScopedEnv noShare{"VARNELO_DELETE_HOLD_PERCENT", "100"};
+};
+
 class EngineHoldTest : public EngineTest {
  protected:
   // Longer than the pause that ends a run of deletions (two seconds).
@@ -24,6 +32,18 @@ class EngineHoldTest : public EngineTest {
     varnelo_sync_holds out{};
     varnelo_get_sync_holds2(pc.engine(), &out);
     return out.heldDeletions;
+  }
+  // Starts `pc` and waits until the service holds `synced` and `pc` is idle.
+  void startSynced(EngineComputer& pc, const Tree& synced) {
+    ASSERT_EQ(pc.start(), 200);
+    ASSERT_TRUE(waitFor([&] { return remoteTree() == synced; }, 60000));
+    ASSERT_TRUE(pc.settle());
+  }
+  // Confirms what `pc` holds; the service then comes to `after`.
+  void confirmUntil(EngineComputer& pc, const Tree& after) {
+    ASSERT_EQ(varnelo_confirm_deletions2(pc.engine()), 200);
+    EXPECT_TRUE(waitFor([&] { return remoteTree() == after; }, 60000));
+    EXPECT_TRUE(pc.settle());
   }
   // 30 files in "many/" and one beside it.
   static Tree fill(EngineComputer& pc) {
@@ -41,9 +61,7 @@ class EngineHoldTest : public EngineTest {
 TEST_F(EngineHoldTest, ALocalDeleteOfMostFilesIsHeldUntilConfirmed) {
   auto a = computer();
   const Tree synced = fill(*a);
-  ASSERT_EQ(a->start(), 200);
-  ASSERT_TRUE(waitFor([&] { return remoteTree() == synced; }, 60000));
-  ASSERT_TRUE(a->settle());
+  ASSERT_NO_FATAL_FAILURE(startSynced(*a, synced));
 
   // Made while the engine is off, so the start's local scan finds them all.
   a->engine()->stopSync(false);
@@ -67,9 +85,7 @@ TEST_F(EngineHoldTest, ALocalDeleteOfMostFilesIsHeldUntilConfirmed) {
 TEST_F(EngineHoldTest, LocalDeletionsInQuickStepsAreHeldOnceTheyAddUpToTooMany) {
   auto a = computer();
   const Tree synced = fill(*a);
-  ASSERT_EQ(a->start(), 200);
-  ASSERT_TRUE(waitFor([&] { return remoteTree() == synced; }, 60000));
-  ASSERT_TRUE(a->settle());
+  ASSERT_NO_FATAL_FAILURE(startSynced(*a, synced));
 
   // Three steps of ten, each below the limit alone and each its own batch:
   // together they are 30 of 31 files.
@@ -84,24 +100,17 @@ TEST_F(EngineHoldTest, LocalDeletionsInQuickStepsAreHeldOnceTheyAddUpToTooMany) 
   EXPECT_GE(left, 10u) << "the step that made them too many is still on the service";
   EXPECT_EQ(held(*a), left);
 
-  ASSERT_EQ(varnelo_confirm_deletions2(a->engine()), 200);
   const Tree after{{"keep.txt", fileEntry("keep")}, {"many", "D"}};
-  EXPECT_TRUE(waitFor([&] { return remoteTree() == after; }, 60000));
-  EXPECT_TRUE(a->settle());
+  confirmUntil(*a, after);
 }
 
 // A top-level folder over the limit renamed, or deleted in pieces: the
 // rename holds nothing, and the pieces are weighed as the folder they are.
 TEST_F(EngineHoldTest, ATopLevelFolderIsWeighedWholeAndARenameOfItIsNoDeletion) {
-  // Only the folder's limit counts here, and it is small; the engine reads
-  // its limits as its sync thread starts.
-  const ScopedEnv folderLimit("VARNELO_DELETE_HOLD_FOLDER_FILES", "25");
-  const ScopedEnv noShare("VARNELO_DELETE_HOLD_PERCENT", "100");
+  const FolderLimitOnly limits;
   auto a = computer();
   Tree synced = fill(*a);
-  ASSERT_EQ(a->start(), 200);
-  ASSERT_TRUE(waitFor([&] { return remoteTree() == synced; }, 60000));
-  ASSERT_TRUE(a->settle());
+  ASSERT_NO_FATAL_FAILURE(startSynced(*a, synced));
 
   ASSERT_FALSE(files::rename(a->path("many"), a->path("moved")));
   Tree moved;
@@ -129,24 +138,19 @@ TEST_F(EngineHoldTest, ATopLevelFolderIsWeighedWholeAndARenameOfItIsNoDeletion) 
   ASSERT_TRUE(waitFor([&] { return held(*a) >= 20u; }));
   EXPECT_EQ(remoteTree().count("moved"), 1u) << "the folder is still on the service";
 
-  ASSERT_EQ(varnelo_confirm_deletions2(a->engine()), 200);
   const Tree after{{"keep.txt", fileEntry("keep")}};
-  EXPECT_TRUE(waitFor([&] { return remoteTree() == after; }, 60000));
-  EXPECT_TRUE(a->settle());
+  confirmUntil(*a, after);
 }
 
 // Renamed and then deleted at once (as tools that clear a folder through a
 // temporary name do): the content is gone all the same, and it is held.
 TEST_F(EngineHoldTest, ATopLevelFolderRenamedAndDeletedAtOnceIsHeld) {
-  const ScopedEnv folderLimit("VARNELO_DELETE_HOLD_FOLDER_FILES", "25");
-  const ScopedEnv noShare("VARNELO_DELETE_HOLD_PERCENT", "100");
+  const FolderLimitOnly limits;
   auto a = computer();
   Tree synced = fill(*a);
   a->write("extra.txt", "extra");
   synced["extra.txt"] = fileEntry("extra");
-  ASSERT_EQ(a->start(), 200);
-  ASSERT_TRUE(waitFor([&] { return remoteTree() == synced; }, 60000));
-  ASSERT_TRUE(a->settle());
+  ASSERT_NO_FATAL_FAILURE(startSynced(*a, synced));
 
   // The deletion first makes the engine gather what follows into one batch,
   // so the rename is not weighed before the deletion behind it is seen.
@@ -158,10 +162,8 @@ TEST_F(EngineHoldTest, ATopLevelFolderRenamedAndDeletedAtOnceIsHeld) {
   EXPECT_EQ(held(*a), 31u);
   EXPECT_EQ(remoteTree(), synced) << "nothing deleted on the service";
 
-  ASSERT_EQ(varnelo_confirm_deletions2(a->engine()), 200);
   const Tree after{{"keep.txt", fileEntry("keep")}};
-  EXPECT_TRUE(waitFor([&] { return remoteTree() == after; }, 60000));
-  EXPECT_TRUE(a->settle());
+  confirmUntil(*a, after);
 }
 
 TEST_F(EngineHoldTest, ARemoteDeleteOfMostFilesKeepsTheLocalCopiesUntilConfirmed) {

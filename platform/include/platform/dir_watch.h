@@ -100,8 +100,9 @@ class DirWatch {
   std::error_code addFolder(const std::string& rel);
   std::error_code addTree(const std::string& rel, bool report, std::vector<DirChange>& out);
   void dropTree(const std::string& rel);
-  void renameTree(const std::string& from, const std::string& to);
-  bool watches(const std::string& rel) const;
+  // Renames the watched folders at and below `from`; false when `from`
+  // itself was not watched.
+  bool renameTree(const std::string& from, const std::string& to);
   std::string fullPath(const std::string& rel) const;
   bool fillPending(int waitMillis);
   size_t findMovedTo(size_t from, uint32_t cookie) const;
