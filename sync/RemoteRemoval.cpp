@@ -193,7 +193,6 @@ class Pruner {
 
  private:
   int settle(RemoteHold hold, bool& kept) {
-    const std::string key = sync::journalPathOf(hold.from);
     if (!hold.checked) {
       GetResult taken;
       const int rc = hold.folder ? http::meta_list(context_.credentials(), hold.path, &taken.p)
@@ -205,14 +204,14 @@ class Pruner {
                   hold.path.c_str(), hold.from.c_str());
         return codes::kNotFound;
       }
-      if (rc != codes::kOk) return remember(key, std::move(hold), rc);
+      if (rc != codes::kOk) return remember(std::move(hold), rc);
       hold.moved = true;
       const bool same = hold.folder ? sameFolder(*hold.folder, *taken.p) : sameFile(hold, *taken.p);
       if (!same) return giveBack(std::move(hold), kept);
       hold.checked = true;
     }
     const int rc = remove(hold.path);
-    if (rc != codes::kOk) return remember(key, std::move(hold), rc);
+    if (rc != codes::kOk) return remember(std::move(hold), rc);
     return codes::kOk;
   }
 
@@ -244,7 +243,8 @@ class Pruner {
       if (rc == codes::kConflict) return rc;
       // A failure that does not say whether the move was done (a lost
       // answer): the retry looks at what may stand aside first.
-      holds_[sync::journalPathOf(seen.from)] = std::move(seen);
+      const std::string key = sync::journalPathOf(seen.from);
+      holds_[key] = std::move(seen);
       return rc;
     }
     seen.moved = true;
@@ -289,7 +289,12 @@ class Pruner {
       // stays keeps the conflicted-copy name.
       if (rc == codes::kOk) return prune(hold.from, *hold.folder, kept);
       if (rc == codes::kConflict) return prune(hold.path, *hold.folder, kept);
-      return remember(sync::journalPathOf(hold.from), std::move(hold), rc);
+      // A failure that does not say whether the move back was done: the
+      // folder stands either aside or at its name again. The retry looks
+      // aside first and, finding nothing there, weighs what stands at its
+      // name, as it does after a move that may not have happened.
+      hold.moved = false;
+      return remember(std::move(hold), rc);
     }
     kept = true;
     if (rc != codes::kOk) {
@@ -300,10 +305,12 @@ class Pruner {
     return codes::kOk;
   }
 
-  int remember(const std::string& key, RemoteHold hold, int rc) {
+  int remember(RemoteHold hold, int rc) {
     log_write(kLogError, kModuleRemove, "remote entry taken aside as %s not deleted, error:[%d]",
               hold.path.c_str(), rc);
-    holds_[key] = std::move(hold);
+    // The key is read before the hold is moved into the map.
+    std::string key = sync::journalPathOf(hold.from);
+    holds_[std::move(key)] = std::move(hold);
     return rc;
   }
 

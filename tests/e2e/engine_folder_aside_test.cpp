@@ -85,6 +85,8 @@ class EngineFolderAsideTest : public EngineTest {
     ASSERT_FALSE(files::rename(a_->path(rel), a_->root() + "/../thrown away " + rel));
   }
 
+  void giveBackFails(const std::string& fault);
+
   std::unique_ptr<EngineComputer> a_, b_;
 };
 
@@ -161,6 +163,46 @@ TEST_F(EngineFolderAsideTest, AnUploadLandingInARenamedFolderRightBeforeItsDelet
                               {"crate/sub/deep.txt", fileEntry("deep down")},
                               {"shelf", "D"},
                               {"shelf/keep.txt", fileEntry("on the shelf")}}));
+}
+
+// B's edit reaches the service while A's move that takes the folder aside
+// waits there, so A gives the folder its name back, and that move back
+// fails with `fault` (refused, or done with its answer lost). A tries again
+// until it knows where the folder stands: B's edit stays under the old
+// name, the rest as synced is deleted, and A reports being in step again.
+void EngineFolderAsideTest::giveBackFails(const std::string& fault) {
+  ASSERT_NO_FATAL_FAILURE(startBoth());
+  ASSERT_TRUE(service().resetCounters());
+  ASSERT_TRUE(service().setFaults("/move:delay=1,delayMs=" + std::to_string(kHoldMs)));
+  a_->sink().clear();
+  ASSERT_NO_FATAL_FAILURE(throwAway("box"));
+  ASSERT_TRUE(waitFor([&] { return arrived("/move") > 0; }));
+  b_->sink().clear();
+  b_->write("box/c1.txt", "first, edited by b");
+  ASSERT_TRUE(bReported("box/c1.txt"));
+  // Decided when a request arrives: the move waiting now keeps its delay,
+  // the move back after it gets the fault.
+  ASSERT_TRUE(service().setFaults("/move:" + fault));
+  ASSERT_TRUE(waitFor([&] { return !a_->latestResult("box").empty(); }));
+  ASSERT_TRUE(service().setFaults(""));
+
+  const Tree want{{"box", "D"},
+                  {"box/c1.txt", fileEntry("first, edited by b")},
+                  {"shelf", "D"},
+                  {"shelf/keep.txt", fileEntry("on the shelf")}};
+  EXPECT_TRUE(holdEverywhere(want));
+  EXPECT_TRUE(waitFor([&] { return a_->state().converged != 0; }))
+      << "A still counts a deletion as unfinished";
+  ASSERT_TRUE(a_->settle());
+  EXPECT_TRUE(holdEverywhere(want, 1000));
+}
+
+TEST_F(EngineFolderAsideTest, AFolderWhoseMoveBackIsRefusedIsGivenBackLater) {
+  giveBackFails("error=1");
+}
+
+TEST_F(EngineFolderAsideTest, AFolderWhoseMoveBackLostItsAnswerIsWeighedWhereItStands) {
+  giveBackFails("drop=1");
 }
 
 // The delete of the folder taken aside fails for a while: A never brings
