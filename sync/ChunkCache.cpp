@@ -1,6 +1,7 @@
 #include "ChunkCache.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "CasePath.h"
 #include "Log.h"
@@ -20,6 +21,7 @@ constexpr const char* kStatementTexts[] = {
     "SELECT path, offset, length FROM index_journal WHERE key==?",
     "SELECT path FROM index_journal WHERE path like ?",
     "SELECT id FROM index_journal WHERE path==?",
+    "SELECT key, offset, length FROM index_journal WHERE path==? ORDER BY offset",
 };
 
 using varnelo::kLogError;
@@ -133,6 +135,34 @@ int ChunkCache::findChunk(const ChunkKey& key, std::vector<ChunkLocation>& out, 
     if (!actual.empty()) location.path = std::move(actual);
   }
   return static_cast<int>(out.size());
+}
+
+bool ChunkCache::keysOf(std::string_view path, uint64_t fileSize, uint64_t chunkSize,
+                        std::vector<ChunkKey>& out) {
+  out.clear();
+  if (chunkSize == 0) return false;
+  const uint64_t chunkCount = fileSize / chunkSize + (fileSize % chunkSize ? 1 : 0);
+  std::lock_guard<std::mutex> lock(indexMutex_);
+  if (!index_.isOpen()) return false;
+  auto& st = stmts_[kSelectByPath];
+  ResetGuard guard(st);
+  st.bind(1, platform::asciiLower(path));
+  while (st.step() == SQLITE_ROW) {
+    const uint64_t i = out.size();
+    const uint64_t offset = i * chunkSize;
+    const uint64_t length = i + 1 == chunkCount ? fileSize - offset : chunkSize;
+    const std::string key = st.columnText(0);
+    if (i >= chunkCount || key.size() != ChunkKey{}.size() ||
+        static_cast<uint64_t>(st.columnInt64(1)) != offset ||
+        static_cast<uint64_t>(st.columnInt64(2)) != length) {
+      out.clear();  // recorded with another size or chunk size
+      return false;
+    }
+    std::memcpy(out.emplace_back().data(), key.data(), key.size());
+  }
+  if (out.size() == chunkCount) return true;
+  out.clear();
+  return false;
 }
 
 bool ChunkCache::hasFile(std::string_view path) {

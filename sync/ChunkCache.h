@@ -64,6 +64,10 @@ class ChunkCache : public IDataCacheEvent {
   // Returns how many were found.
   int findChunk(const ChunkKey& key, std::vector<ChunkLocation>& out, int limit);
 
+  // The keys recorded for `path` when they describe a file of `fileSize`
+  // bytes cut into `chunkSize` chunks; false (and `out` empty) otherwise.
+  bool keysOf(std::string_view path, uint64_t fileSize, uint64_t chunkSize,
+              std::vector<ChunkKey>& out);
   // True when rows exist for `path`.
   bool hasFile(std::string_view path);
   // Indexed files below `folder` (lower-cased paths).
@@ -85,6 +89,7 @@ class ChunkCache : public IDataCacheEvent {
     kSelectByKey,
     kSelectLike,
     kSelectIdByPath,
+    kSelectByPath,
     kStatementCount
   };
   int deleteRowsLocked(const std::string& lowerPath);

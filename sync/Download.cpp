@@ -5,6 +5,7 @@
 #include <memory>
 #include <unordered_set>
 
+#include "ArrivedContent.h"
 #include "ChunkCache.h"
 #include "ChunkKeys.h"
 #include "ConflictNames.h"
@@ -107,11 +108,12 @@ class DownloadFileCallback final : public TransferCallback {
  public:
   // `window` holds the downloads in flight beside this one, or is null.
   DownloadFileCallback(Context& context, DownloadJob& job, const DownloadWindow* window,
-                       PartLeftovers& leftovers)
+                       PartLeftovers& leftovers, ArrivedContent& arrived)
       : TransferCallback(context, context.downloadMeters(), job.localPath),
         job_(job),
         window_(window),
-        leftovers_(leftovers) {}
+        leftovers_(leftovers),
+        arrived_(arrived) {}
 
   // True when the local file already holds exactly the remote version.
   bool verifyConflict() override {
@@ -282,6 +284,7 @@ class DownloadFileCallback final : public TransferCallback {
         cache && !job_.keys.empty() && placed.size > context_.settings().smallFileLimit) {
       cache->recordFile(local, placed.size, job_.chunkSize, job_.keys);
     }
+    arrived_.add(placed.size, job_.chunkSize, job_.keys);
     return replaced ? codes::kReplacedLocal : codes::kOk;
   }
 
@@ -324,6 +327,7 @@ class DownloadFileCallback final : public TransferCallback {
   DownloadJob& job_;
   const DownloadWindow* window_;
   PartLeftovers& leftovers_;  // the pass's
+  ArrivedContent& arrived_;   // the pass's
   bool sealed_ = false;       // set by seal(), read after the transfer's hand-back
 };
 
@@ -333,10 +337,10 @@ class DownloadFileCallback final : public TransferCallback {
 class FileDownload final : public DownloadWindow::Flight {
  public:
   FileDownload(Context& context, DownloadJob job, std::shared_ptr<FolderJob> folder,
-               const DownloadWindow* window, PartLeftovers& leftovers)
+               const DownloadWindow* window, PartLeftovers& leftovers, ArrivedContent& arrived)
       : context_(context),
         job_(std::move(job)),
-        callback_(context, job_, window, leftovers),
+        callback_(context, job_, window, leftovers, arrived),
         folder_(std::move(folder)) {}
 
   // Sync thread: the part file is named, in a temporary folder that
@@ -693,8 +697,8 @@ class Pass {
     job.localPath = localPath;
     job.journalPath = journalPath;
     job.expected = entry.ver;
-    auto flight =
-        std::make_unique<FileDownload>(context_, std::move(job), folder, window_.get(), leftovers_);
+    auto flight = std::make_unique<FileDownload>(context_, std::move(job), folder, window_.get(),
+                                                 leftovers_, arrived_);
     int code = flight->name();
     if (code == codes::kOk && window_ && entry.size <= context_.settings().chunkSize) {
       window_->submit(std::move(flight));
@@ -725,6 +729,7 @@ class Pass {
   FolderJobHooks hooks_;
   std::vector<Removal> removals_;
   PartLeftovers leftovers_;
+  ArrivedContent arrived_;  // what this pass placed, for telling a move from a deletion
   // Declared last: destroyed (and so drained) while everything its flights
   // use is still there.
   std::unique_ptr<DownloadWindow> window_;
@@ -735,7 +740,9 @@ class Pass {
   // the next pass finds them again.
   void finishRemovals() {
     std::vector<std::string> paths;
-    for (const Removal& r : removals_) paths.push_back(r.journalPath);
+    for (const Removal& r : removals_) {
+      if (!movedOn(r)) paths.push_back(r.journalPath);
+    }
     std::unordered_set<std::string> held;
     if (holdLargeRemoteDeletions(context_, paths)) held.insert(paths.begin(), paths.end());
     for (const Removal& r : removals_) {
@@ -745,6 +752,24 @@ class Pass {
       for (const std::string& twin : r.twins) context_.updating().add(twin);
     }
     removals_.clear();
+  }
+
+ private:
+  // True when everything the removal would take off this computer arrived
+  // under other names in this pass (the entry was renamed or moved on the
+  // service): no deletion for the guard to weigh.
+  bool movedOn(const Removal& r) {
+    if (arrived_.empty()) return false;
+    int64_t id = 0;
+    JournalNode node;
+    if (context_.journal().lookupPath(r.journalPath, id) != 0 ||
+        readJournalTree(context_.journal(), id, node) != 0 ||
+        !arrived_.coversAll(r.localPath, node, context_.chunkCache())) {
+      return false;
+    }
+    log_write(kLogInfo, kModuleSync, "removed on the service, its content arrived elsewhere:[%s]",
+              r.localPath.c_str());
+    return true;
   }
 };
 

@@ -2,6 +2,7 @@
 # Included from this folder's CMakeLists.txt after varnelo_sync and
 # sync_tests exist.
 target_sources(varnelo_sync PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/ArrivedContent.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ChunkKeys.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ChunkTasks.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ConflictNames.cpp

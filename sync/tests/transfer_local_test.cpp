@@ -5,6 +5,7 @@
 
 #include <atomic>
 
+#include "ArrivedContent.h"
 #include "ChunkKeys.h"
 #include "ChunkTasks.h"
 #include "Download.h"
@@ -151,6 +152,58 @@ TEST(RemoveLocal, AnUntouchedTreeGoesEntirely) {
   EXPECT_EQ(downloader::removePath(local.context(), local.path("Old"), "home/old"), codes::kOk);
   EXPECT_FALSE(files::exists(local.path("Old")));
   EXPECT_TRUE(local.context().updating().empty());
+}
+
+// What a pass brought down stands in for a removed folder only when every
+// unchanged file in it has its own arrival of the same content; a file
+// changed since the last sync needs none, the chunk index's keys serve as
+// well as the file's, and each arrival covers one file once.
+TEST(ArrivedContent, AFolderIsCoveredOnlyWhenEachUnchangedFileArrivedOnce) {
+  test::LocalContext local;
+  const std::string big(10000, 'b');
+  local.synced("Old/a.txt", "alpha");
+  local.synced("Old/twin.txt", "alpha");
+  local.synced("Old/sub/big.bin", big);
+  local.synced("Old/edited.txt", "before");
+  local.record("Old/sub");
+  local.record("Old");
+  ASSERT_FALSE(files::writeFile(local.path("Old/edited.txt"), "after, and longer"));
+  ASSERT_FALSE(files::writeFile(local.path("Old/new.txt"), "never synced"));
+  constexpr uint64_t kChunk = 4096;
+  std::vector<ChunkKey> bigKeys;
+  ASSERT_EQ(computeChunkKeys(local.path("Old/sub/big.bin"), big.size(), kChunk, bigKeys),
+            codes::kOk);
+  // The index answers for the big file: its recorded keys are what count.
+  ASSERT_EQ(local.cache().recordFile(local.path("Old/sub/big.bin"), big.size(), kChunk, bigKeys),
+            0);
+  int64_t id = 0;
+  ASSERT_EQ(local.journal().lookupPath("home/old", id), 0);
+  JournalNode node;
+  ASSERT_EQ(readJournalTree(local.journal(), id, node), 0);
+  const ChunkKey alpha = sha1Of("alpha", 5);
+  const auto covers = [&](ArrivedContent& arrived) {
+    return arrived.coversAll(local.path("Old"), node, &local.cache());
+  };
+
+  ArrivedContent arrived;
+  EXPECT_FALSE(covers(arrived)) << "nothing arrived";
+  arrived.add(5, kChunk, {&alpha, 1});
+  arrived.add(big.size(), kChunk, bigKeys);
+  EXPECT_FALSE(covers(arrived)) << "two files of one content need two arrivals";
+  std::vector<ChunkKey> otherKeys = bigKeys;
+  otherKeys.back()[0] ^= 1;
+  arrived.add(big.size(), kChunk, otherKeys);
+  arrived.add(5, kChunk * 2, {&alpha, 1});  // cut at another chunk size: the same content
+  EXPECT_TRUE(covers(arrived));
+  EXPECT_FALSE(covers(arrived)) << "arrivals were used twice";
+
+  // A file missing from the index has its keys read from the disk.
+  ArrivedContent again;
+  again.add(5, kChunk, {&alpha, 1});
+  again.add(5, kChunk, {&alpha, 1});
+  again.add(big.size(), kChunk, bigKeys);
+  local.cache().onRemove(local.path("Old/sub/big.bin"));
+  EXPECT_TRUE(covers(again));
 }
 
 TEST(PrepareUploading, CaseTwinsAndFilteredNamesNeverReachTheService) {

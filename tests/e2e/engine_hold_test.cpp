@@ -166,6 +166,58 @@ TEST_F(EngineHoldTest, ATopLevelFolderRenamedAndDeletedAtOnceIsHeld) {
   confirmUntil(*a, after);
 }
 
+// A top-level folder above the limit renamed on another computer: B's pass
+// finds the old name gone and the content under the new one, and the old
+// name is no deletion. Renamed with one file rewritten on the way, the old
+// version of that file would leave B for good, and the folder is held.
+TEST_F(EngineHoldTest, ARemoteRenameOfALargeFolderIsNoDeletionUnlessContentLeavesWithIt) {
+  const FolderLimitOnly limits;
+  auto a = computer();
+  auto b = computer();
+  const Tree synced = fill(*a);
+  ASSERT_NO_FATAL_FAILURE(startSynced(*a, synced));
+  ASSERT_EQ(b->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return b->tree() == synced; }, 60000));
+  ASSERT_TRUE(b->settle());
+  const auto renamed = [](const Tree& tree, const std::string& from, const std::string& to) {
+    Tree out;
+    for (const auto& [name, entry] : tree) {
+      out[name.rfind(from, 0) == 0 ? to + name.substr(from.size()) : name] = entry;
+    }
+    return out;
+  };
+
+  // B is stopped meanwhile, so that one pass of B's finds both sides.
+  b->engine()->stopSync(false);
+  ASSERT_FALSE(files::rename(a->path("many"), a->path("moved")));
+  const Tree moved = renamed(synced, "many", "moved");
+  ASSERT_TRUE(waitFor([&] { return remoteTree() == moved; }, 60000));
+  b->sink().clear();
+  ASSERT_EQ(b->start(), 200);
+  EXPECT_TRUE(waitFor([&] { return b->tree() == moved; }, 60000))
+      << ::testing::PrintToString(b->tree());
+  ASSERT_TRUE(b->settle());
+  EXPECT_FALSE(b->sink().has("result -123 -")) << "a remote rename was held as a deletion";
+  EXPECT_EQ(held(*b), 0u);
+
+  b->engine()->stopSync(false);
+  ASSERT_FALSE(files::rename(a->path("moved"), a->path("again")));
+  a->write("again/f0.txt", "file 0, rewritten");
+  Tree again = renamed(moved, "moved", "again");
+  again["again/f0.txt"] = fileEntry("file 0, rewritten");
+  ASSERT_TRUE(waitFor([&] { return remoteTree() == again; }, 60000));
+  b->sink().clear();
+  ASSERT_EQ(b->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return b->sink().has("result -123 -"); }))
+      << "the only copy of a version left with the folder";
+  EXPECT_EQ(held(*b), 30u);
+  EXPECT_TRUE(waitFor([&] { return b->exists("again/f0.txt") && b->exists("moved/f0.txt"); }));
+  EXPECT_EQ(b->read("moved/f0.txt"), "file 0");
+
+  ASSERT_EQ(varnelo_confirm_deletions2(b->engine()), 200);
+  EXPECT_TRUE(waitFor([&] { return b->tree() == again; }, 60000));
+}
+
 TEST_F(EngineHoldTest, ARemoteDeleteOfMostFilesKeepsTheLocalCopiesUntilConfirmed) {
   auto a = computer();
   auto b = computer();
