@@ -35,7 +35,7 @@ class IdleTask {
   // deleted at once is handed over as one batch, the batch whose deletions
   // the deletion guard weighs. Edits, new files and renames inside the
   // synced folder go at once.
-  static constexpr uint32_t kQuietMs = 100;
+  static constexpr uint32_t kQuietMs = 80;
   static constexpr uint32_t kGatherMs = 2000;
 
   struct Intervals {
