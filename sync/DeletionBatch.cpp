@@ -80,6 +80,55 @@ bool movedOn(const std::unordered_map<std::string, std::string>& renamedAway,
   return false;
 }
 
+// True when the local folder `folder` holds every file below `node`, at the
+// same place (letter case aside) with the size and last-write time the row
+// recorded: the folder synced as `node` under another name, as a rename or
+// move leaves it. What else it holds does not matter. A folder with no file
+// in it is never such a folder.
+bool holdsTreeOf(const std::string& folder, const JournalNode& node, bool& anyFile) {
+  std::vector<platform::files::DirEntry> entries;
+  if (platform::files::listDirectory(folder, entries)) return false;
+  std::unordered_map<std::string, const platform::files::DirEntry*> byKey;
+  for (const auto& e : entries) byKey.emplace(nameKey(e.name), &e);
+  for (const JournalNode& child : node.children) {
+    auto it = byKey.find(child.row.name);
+    if (it == byKey.end() || !matchesRow(it->second->info, child.row)) return false;
+    if (!(child.row.type & sync::FileJournal::kTypeFolder)) {
+      anyFile = true;
+    } else if (!holdsTreeOf(platform::files::joinPath(folder, it->second->name), child, anyFile)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Drops the folder candidates that one of `arrivals` (new folders of the
+// same batch) holds whole: renamed or moved while nothing watched, as the
+// first scan after a start finds them. Each new folder stands for one.
+void dropRenamedFolders(sync::FileJournal& journal, std::vector<std::string> arrivals,
+                        std::vector<sync::DeletionHold::Candidate>& candidates) {
+  if (arrivals.empty()) return;
+  std::erase_if(candidates, [&](const sync::DeletionHold::Candidate& c) {
+    int64_t id = 0;
+    JournalNode node;
+    if (c.files == 0 || journal.lookupPath(c.journalPath, id) != 0 ||
+        readJournalTree(journal, id, node) != 0 ||
+        !(node.row.type & sync::FileJournal::kTypeFolder)) {
+      return false;
+    }
+    for (auto it = arrivals.begin(); it != arrivals.end(); ++it) {
+      bool anyFile = false;
+      if (holdsTreeOf(*it, node, anyFile) && anyFile) {
+        log_write(kLogInfo, kModuleSync, "folder found again under another name:[%s] -> [%s]",
+                  c.journalPath.c_str(), it->c_str());
+        arrivals.erase(it);
+        return true;
+      }
+    }
+    return false;
+  });
+}
+
 }  // namespace
 
 std::optional<sync::DeletionHold::Candidate> deletionCandidate(sync::FileJournal& journal,
@@ -109,6 +158,7 @@ void holdLargeLocalDeletions(Context& context, std::vector<std::string>& batch,
   sync::DeletionHold* hold = context.deletions();
   if (!hold) return;
   std::vector<sync::DeletionHold::Candidate> candidates;
+  std::vector<std::string> newFolders;  // folders of the batch the journal does not know
   for (const std::string& path : batch) {
     if (movedOn(renamedAway, path)) continue;
     auto remote = remotePathOf(context.localRoot(), path);
@@ -116,10 +166,16 @@ void holdLargeLocalDeletions(Context& context, std::vector<std::string>& batch,
     const std::string journalPath = sync::journalPathOf(*remote);
     if (platform::files::exists(path)) {
       hold->forget(journalPath);
+      int64_t id = 0;
+      if (platform::files::isDirectory(path) &&
+          context.journal().lookupPath(journalPath, id) == sync::FileJournal::kNotFound) {
+        newFolders.push_back(path);
+      }
       continue;
     }
     if (auto c = deletionCandidate(context.journal(), journalPath)) candidates.push_back(*c);
   }
+  if (!candidates.empty()) dropRenamedFolders(context.journal(), std::move(newFolders), candidates);
   if (!weigh(context, sync::DeletionHold::Side::Local, candidates)) return;
   std::unordered_set<std::string> held;
   for (const auto& c : candidates) held.insert(c.journalPath);

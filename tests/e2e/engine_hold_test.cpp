@@ -166,6 +166,48 @@ TEST_F(EngineHoldTest, ATopLevelFolderRenamedAndDeletedAtOnceIsHeld) {
   confirmUntil(*a, after);
 }
 
+// Renamed while the engine was not running, the folder is found by the
+// first scan under its new name, every file as synced: no deletion. Renamed
+// with one file rewritten meanwhile, the service's copy of the old version
+// would go with it, and the folder is held.
+TEST_F(EngineHoldTest, AFolderRenamedWhileTheEngineWasStoppedIsNoDeletionUnlessAFileChanged) {
+  const FolderLimitOnly limits;
+  auto a = computer();
+  const Tree synced = fill(*a);
+  ASSERT_NO_FATAL_FAILURE(startSynced(*a, synced));
+  const auto renamed = [](const Tree& tree, const std::string& from, const std::string& to) {
+    Tree out;
+    for (const auto& [name, entry] : tree) {
+      out[name.rfind(from, 0) == 0 ? to + name.substr(from.size()) : name] = entry;
+    }
+    return out;
+  };
+
+  a->shutdown();
+  ASSERT_FALSE(files::rename(a->path("many"), a->path("Moved")));
+  a->sink().clear();
+  ASSERT_EQ(a->start(), 200);
+  const Tree moved = renamed(synced, "many", "Moved");
+  EXPECT_TRUE(waitFor([&] { return remoteTree() == moved; }, 60000))
+      << ::testing::PrintToString(remoteTree());
+  ASSERT_TRUE(a->settle());
+  EXPECT_FALSE(a->sink().has("result -123 -")) << "a rename found by a scan was held";
+
+  a->shutdown();
+  ASSERT_FALSE(files::rename(a->path("Moved"), a->path("again")));
+  a->write("again/f7.txt", "file 7, rewritten");
+  a->sink().clear();
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return a->sink().has("result -123 -"); }))
+      << "a folder renamed with a file rewritten went through";
+  EXPECT_EQ(held(*a), 30u);
+  EXPECT_EQ(remoteTree().count("Moved/f7.txt"), 1u) << "the old version left the service";
+
+  Tree again = renamed(moved, "Moved", "again");
+  again["again/f7.txt"] = fileEntry("file 7, rewritten");
+  confirmUntil(*a, again);
+}
+
 // A top-level folder above the limit renamed on another computer: B's pass
 // finds the old name gone and the content under the new one, and the old
 // name is no deletion. Renamed with one file rewritten on the way, the old
