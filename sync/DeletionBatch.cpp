@@ -102,12 +102,28 @@ bool holdsTreeOf(const std::string& folder, const JournalNode& node, bool& anyFi
   return true;
 }
 
-// Drops the folder candidates that one of `arrivals` (new folders of the
-// same batch) holds whole: renamed or moved while nothing watched, as the
+// The folders `newFolders` and every folder below them, up to kMaxArrivals
+// in all: a folder moved into one made at the same time is one of these.
+std::vector<std::string> foldersFrom(std::vector<std::string> newFolders) {
+  constexpr size_t kMaxArrivals = 10000;
+  for (size_t i = 0; i < newFolders.size() && newFolders.size() < kMaxArrivals; ++i) {
+    std::vector<platform::files::DirEntry> entries;
+    if (platform::files::listDirectory(newFolders[i], entries)) continue;
+    for (const auto& e : entries) {
+      if (e.info.type == platform::files::EntryType::Directory && newFolders.size() < kMaxArrivals)
+        newFolders.push_back(platform::files::joinPath(newFolders[i], e.name));
+    }
+  }
+  return newFolders;
+}
+
+// Drops the folder candidates that a folder new in the same batch (or one
+// below it) holds whole: renamed or moved while nothing watched, as the
 // first scan after a start finds them. Each new folder stands for one.
-void dropRenamedFolders(sync::FileJournal& journal, std::vector<std::string> arrivals,
+void dropRenamedFolders(sync::FileJournal& journal, std::vector<std::string> newFolders,
                         std::vector<sync::DeletionHold::Candidate>& candidates) {
-  if (arrivals.empty()) return;
+  if (newFolders.empty()) return;
+  std::vector<std::string> arrivals = foldersFrom(std::move(newFolders));
   std::erase_if(candidates, [&](const sync::DeletionHold::Candidate& c) {
     int64_t id = 0;
     JournalNode node;

@@ -202,10 +202,22 @@ TEST_F(EngineHoldTest, AFolderRenamedWhileTheEngineWasStoppedIsNoDeletionUnlessA
       << "a folder renamed with a file rewritten went through";
   EXPECT_EQ(held(*a), 30u);
   EXPECT_EQ(remoteTree().count("Moved/f7.txt"), 1u) << "the old version left the service";
-
   Tree again = renamed(moved, "Moved", "again");
   again["again/f7.txt"] = fileEntry("file 7, rewritten");
   confirmUntil(*a, again);
+
+  // Moved into a folder made at the same time.
+  a->shutdown();
+  ASSERT_FALSE(files::createDirectory(a->path("shelf")));
+  ASSERT_FALSE(files::rename(a->path("again"), a->path("shelf/box")));
+  a->sink().clear();
+  ASSERT_EQ(a->start(), 200);
+  Tree shelved = renamed(again, "again", "shelf/box");
+  shelved["shelf"] = "D";
+  EXPECT_TRUE(waitFor([&] { return remoteTree() == shelved; }, 60000))
+      << ::testing::PrintToString(remoteTree());
+  ASSERT_TRUE(a->settle());
+  EXPECT_FALSE(a->sink().has("result -123 -")) << "a move found by a scan was held";
 }
 
 // A top-level folder above the limit renamed on another computer: B's pass
