@@ -117,6 +117,19 @@ std::vector<std::string> foldersFrom(std::vector<std::string> newFolders) {
   return newFolders;
 }
 
+// False when `batch` is too small to be held whatever it holds, so that
+// looking further at it would be wasted.
+bool mightHold(const sync::DeletionHold& hold,
+               const std::vector<sync::DeletionHold::Candidate>& batch) {
+  uint64_t files = 0;
+  for (const auto& c : batch) files += c.files;
+  const uint64_t now = platform::monotonicMillis();
+  const sync::DeletionLimits& limits = hold.limits();
+  return files + hold.runFiles(sync::DeletionHold::Side::Local, now) >
+             std::min(limits.minFiles, limits.folderFiles) ||
+         hold.runHolds(sync::DeletionHold::Side::Local, now);
+}
+
 // Drops the folder candidates that a folder new in the same batch (or one
 // below it) holds whole: renamed or moved while nothing watched, as the
 // first scan after a start finds them. Each new folder stands for one.
@@ -191,7 +204,8 @@ void holdLargeLocalDeletions(Context& context, std::vector<std::string>& batch,
     }
     if (auto c = deletionCandidate(context.journal(), journalPath)) candidates.push_back(*c);
   }
-  if (!candidates.empty()) dropRenamedFolders(context.journal(), std::move(newFolders), candidates);
+  if (!candidates.empty() && mightHold(*hold, candidates))
+    dropRenamedFolders(context.journal(), std::move(newFolders), candidates);
   if (!weigh(context, sync::DeletionHold::Side::Local, candidates)) return;
   std::unordered_set<std::string> held;
   for (const auto& c : candidates) held.insert(c.journalPath);

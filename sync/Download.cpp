@@ -759,7 +759,7 @@ class Pass {
   // under other names in this pass (the entry was renamed or moved on the
   // service): no deletion for the guard to weigh.
   bool movedOn(const Removal& r) {
-    if (arrived_.empty()) return false;
+    if (arrived_.empty() || !context_.deletions()) return false;
     int64_t id = 0;
     JournalNode node;
     if (context_.journal().lookupPath(r.journalPath, id) != 0 ||
