@@ -28,8 +28,10 @@ uint64_t syncedFileCount(sync::FileJournal& journal);
 // them out of `batch` and reports -123 once. Paths that exist are no longer
 // held. A path in `renamedAway` (→ the name it was renamed to) took its
 // content along and is no deletion to weigh, while that name, or the one it
-// was renamed to in turn, still exists. Does nothing without a guard in the
-// context.
+// was renamed to in turn, still exists. Nor is a folder gone here while a
+// folder new in the batch (or one below it) holds every file of it as
+// synced: renamed or moved while the engine was stopped, as the first scan
+// finds it. Does nothing without a guard in the context.
 void holdLargeLocalDeletions(Context& context, std::vector<std::string>& batch,
                              const std::unordered_map<std::string, std::string>& renamedAway);
 
