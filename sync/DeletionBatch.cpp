@@ -43,6 +43,13 @@ void dropNested(std::vector<sync::DeletionHold::Candidate>& batch) {
   batch = std::move(kept);
 }
 
+// True when `files` more deletions, with what the side's run going on let
+// through, pass `limit`, or the run has held a batch already.
+bool runPasses(const sync::DeletionHold& hold, sync::DeletionHold::Side side, uint64_t files,
+               uint64_t limit, uint64_t now) {
+  return files + hold.runFiles(side, now) > limit || hold.runHolds(side, now);
+}
+
 // Decides over `batch`; true when it is held.
 bool weigh(Context& context, sync::DeletionHold::Side side,
            std::vector<sync::DeletionHold::Candidate>& batch) {
@@ -54,8 +61,7 @@ bool weigh(Context& context, sync::DeletionHold::Side side,
   const uint64_t now = platform::monotonicMillis();
   // The journal is counted only when the batch could be held (and so the
   // log line below says how many files there are).
-  const bool mayHold =
-      files + hold->runFiles(side, now) > hold->limits().minFiles || hold->runHolds(side, now);
+  const bool mayHold = runPasses(*hold, side, files, hold->limits().minFiles, now);
   const uint64_t synced = mayHold ? syncedFileCount(context.journal()) : 0;
   if (!hold->decide(side, batch, synced, now)) return false;
   log_write(kLogError, kModuleSync,
@@ -123,11 +129,9 @@ bool mightHold(const sync::DeletionHold& hold,
                const std::vector<sync::DeletionHold::Candidate>& batch) {
   uint64_t files = 0;
   for (const auto& c : batch) files += c.files;
-  const uint64_t now = platform::monotonicMillis();
   const sync::DeletionLimits& limits = hold.limits();
-  return files + hold.runFiles(sync::DeletionHold::Side::Local, now) >
-             std::min(limits.minFiles, limits.folderFiles) ||
-         hold.runHolds(sync::DeletionHold::Side::Local, now);
+  return runPasses(hold, sync::DeletionHold::Side::Local, files,
+                   std::min(limits.minFiles, limits.folderFiles), platform::monotonicMillis());
 }
 
 // Drops the folder candidates that a folder new in the same batch (or one
@@ -138,10 +142,8 @@ void dropRenamedFolders(sync::FileJournal& journal, std::vector<std::string> new
   if (newFolders.empty()) return;
   std::vector<std::string> arrivals = foldersFrom(std::move(newFolders));
   std::erase_if(candidates, [&](const sync::DeletionHold::Candidate& c) {
-    int64_t id = 0;
     JournalNode node;
-    if (c.files == 0 || journal.lookupPath(c.journalPath, id) != 0 ||
-        readJournalTree(journal, id, node) != 0 ||
+    if (c.files == 0 || !readJournalTreeAt(journal, c.journalPath, node) ||
         !(node.row.type & sync::FileJournal::kTypeFolder)) {
       return false;
     }
@@ -162,10 +164,8 @@ void dropRenamedFolders(sync::FileJournal& journal, std::vector<std::string> new
 
 std::optional<sync::DeletionHold::Candidate> deletionCandidate(sync::FileJournal& journal,
                                                                const std::string& journalPath) {
-  int64_t id = 0;
-  if (journal.lookupPath(journalPath, id) != 0) return std::nullopt;
   JournalNode node;
-  if (readJournalTree(journal, id, node) != 0) return std::nullopt;
+  if (!readJournalTreeAt(journal, journalPath, node)) return std::nullopt;
   sync::DeletionHold::Candidate c;
   c.journalPath = journalPath;
   c.files = filesBelow(node);

@@ -760,10 +760,8 @@ class Pass {
   // service): no deletion for the guard to weigh.
   bool movedOn(const Removal& r) {
     if (arrived_.empty() || !context_.deletions()) return false;
-    int64_t id = 0;
     JournalNode node;
-    if (context_.journal().lookupPath(r.journalPath, id) != 0 ||
-        readJournalTree(context_.journal(), id, node) != 0 ||
+    if (!readJournalTreeAt(context_.journal(), r.journalPath, node) ||
         !arrived_.coversAll(r.localPath, node, context_.chunkCache())) {
       return false;
     }

@@ -23,6 +23,12 @@ int readJournalTree(sync::FileJournal& journal, int64_t id, JournalNode& out) {
   return 0;
 }
 
+bool readJournalTreeAt(sync::FileJournal& journal, const std::string& journalPath,
+                       JournalNode& out) {
+  int64_t id = 0;
+  return journal.lookupPath(journalPath, id) == 0 && readJournalTree(journal, id, out) == 0;
+}
+
 bool matchesRow(const files::EntryInfo& info, const sync::JournalEntry& row) {
   if (row.type & sync::FileJournal::kTypeFolder) return info.type == files::EntryType::Directory;
   return info.type == files::EntryType::File && info.size == static_cast<uint64_t>(row.fileSize) &&

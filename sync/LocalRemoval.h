@@ -27,6 +27,10 @@ struct JournalNode {
 
 // 0, or the journal's code when a row cannot be read.
 int readJournalTree(sync::FileJournal& journal, int64_t id, JournalNode& out);
+// The same for the row at `journalPath`; false when there is none or it
+// cannot be read.
+bool readJournalTreeAt(sync::FileJournal& journal, const std::string& journalPath,
+                       JournalNode& out);
 
 // True when the local entry is what the journal row recorded: a folder for
 // a folder row; a file of the same size and last-write time for a file row.

@@ -45,6 +45,14 @@ class EngineHoldTest : public EngineTest {
     EXPECT_TRUE(waitFor([&] { return remoteTree() == after; }, 60000));
     EXPECT_TRUE(pc.settle());
   }
+  // `tree` with the paths that start with `from` starting with `to` instead.
+  static Tree renamed(const Tree& tree, const std::string& from, const std::string& to) {
+    Tree out;
+    for (const auto& [name, entry] : tree) {
+      out[name.rfind(from, 0) == 0 ? to + name.substr(from.size()) : name] = entry;
+    }
+    return out;
+  }
   // 30 files in "many/" and one beside it.
   static Tree fill(EngineComputer& pc) {
     Tree tree{{"many", "D"}, {"keep.txt", fileEntry("keep")}};
@@ -113,10 +121,7 @@ TEST_F(EngineHoldTest, ATopLevelFolderIsWeighedWholeAndARenameOfItIsNoDeletion) 
   ASSERT_NO_FATAL_FAILURE(startSynced(*a, synced));
 
   ASSERT_FALSE(files::rename(a->path("many"), a->path("moved")));
-  Tree moved;
-  for (const auto& [name, entry] : synced) {
-    moved[name.rfind("many", 0) == 0 ? "moved" + name.substr(4) : name] = entry;
-  }
+  const Tree moved = renamed(synced, "many", "moved");
   ASSERT_TRUE(waitFor([&] { return remoteTree() == moved; }, 60000));
   EXPECT_FALSE(a->sink().has("result -123 -")) << "a rename was held as a deletion";
   EXPECT_EQ(held(*a), 0u);
@@ -175,13 +180,6 @@ TEST_F(EngineHoldTest, AFolderRenamedWhileTheEngineWasStoppedIsNoDeletionUnlessA
   auto a = computer();
   const Tree synced = fill(*a);
   ASSERT_NO_FATAL_FAILURE(startSynced(*a, synced));
-  const auto renamed = [](const Tree& tree, const std::string& from, const std::string& to) {
-    Tree out;
-    for (const auto& [name, entry] : tree) {
-      out[name.rfind(from, 0) == 0 ? to + name.substr(from.size()) : name] = entry;
-    }
-    return out;
-  };
 
   a->shutdown();
   ASSERT_FALSE(files::rename(a->path("many"), a->path("Moved")));
@@ -233,13 +231,6 @@ TEST_F(EngineHoldTest, ARemoteRenameOfALargeFolderIsNoDeletionUnlessContentLeave
   ASSERT_EQ(b->start(), 200);
   ASSERT_TRUE(waitFor([&] { return b->tree() == synced; }, 60000));
   ASSERT_TRUE(b->settle());
-  const auto renamed = [](const Tree& tree, const std::string& from, const std::string& to) {
-    Tree out;
-    for (const auto& [name, entry] : tree) {
-      out[name.rfind(from, 0) == 0 ? to + name.substr(from.size()) : name] = entry;
-    }
-    return out;
-  };
 
   // B is stopped meanwhile, so that one pass of B's finds both sides.
   b->engine()->stopSync(false);
