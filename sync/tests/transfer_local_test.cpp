@@ -271,9 +271,9 @@ TEST(ChunkKeys, AFileOfManyChunksHashedOnSeveralThreadsKeepsEveryKeyInPlace) {
     const size_t length = static_cast<size_t>(chunkLengthOf(i, data.size(), chunk));
     EXPECT_EQ(keys[i], sha1Of(data.data() + i * chunk, length)) << "chunk " << i;
   }
-  // Asked before every read (two per full chunk, one for the last), and
-  // never from two threads at once.
-  EXPECT_EQ(asked.load(), 13 * 2 + 1);
+  // Asked before every read of 64 KiB (17 per full chunk, one for the
+  // last), and never from two threads at once.
+  EXPECT_EQ(asked.load(), 13 * 17 + 1);
   EXPECT_FALSE(overlapped.load());
 
   // A stop partway through ends the pass, with no keys handed out.
