@@ -137,6 +137,15 @@ int ChunkCache::findChunk(const ChunkKey& key, std::vector<ChunkLocation>& out, 
   return static_cast<int>(out.size());
 }
 
+bool ChunkCache::holdsChunk(const ChunkKey& key) {
+  std::lock_guard<std::mutex> lock(indexMutex_);
+  if (!index_.isOpen()) return false;
+  auto& st = stmts_[kSelectByKey];
+  ResetGuard guard(st);
+  st.bindBlob(1, key.data(), key.size());
+  return st.step() == SQLITE_ROW;
+}
+
 bool ChunkCache::keysOf(std::string_view path, uint64_t fileSize, uint64_t chunkSize,
                         std::vector<ChunkKey>& out) {
   out.clear();

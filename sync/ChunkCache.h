@@ -63,6 +63,9 @@ class ChunkCache : public IDataCacheEvent {
   // The places that hold `key`, in row order; at most `limit` when limit ≥ 1.
   // Returns how many were found.
   int findChunk(const ChunkKey& key, std::vector<ChunkLocation>& out, int limit);
+  // True when a row holds `key`: the index alone, with no look at the disk
+  // for the file's real name.
+  bool holdsChunk(const ChunkKey& key);
 
   // The keys recorded for `path` when they describe a file of `fileSize`
   // bytes cut into `chunkSize` chunks; false (and `out` empty) otherwise.

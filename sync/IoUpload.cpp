@@ -277,10 +277,8 @@ int UploadFile::sendChunks(uploader::UploadFileCallback& callback, bool onThisTh
 bool UploadFile::commitKnownChunks(uploader::UploadFileCallback& callback) {
   chunkcache::ChunkCache* cache = context_.chunkCache();
   if (!cache || job_.keys.empty()) return false;
-  std::vector<chunkcache::ChunkLocation> found;
   for (const ChunkKey& key : job_.keys) {
-    found.clear();
-    if (cache->findChunk(key, found, 1) < 1) return false;
+    if (!cache->holdsChunk(key)) return false;
   }
   const int rc = callback.commit();
   if (rc != codes::kOk) {

@@ -135,6 +135,8 @@ TEST_F(ChunkCacheTest, LookupsHonourTheLimitAndFindTheRealFileOnDisk) {
   EXPECT_EQ(all[1].path, "/nowhere/one");  // not on disk: as stored
   EXPECT_EQ(find(key(7), 2).size(), 2u);
   EXPECT_TRUE(find(key(8)).empty());
+  EXPECT_TRUE(cache_.holdsChunk(key(7)));
+  EXPECT_FALSE(cache_.holdsChunk(key(8)));
 
   std::vector<std::string> under;
   cache_.recordFile("/data_x/f", kChunk, kChunk, keys(9, 1));
