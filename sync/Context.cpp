@@ -152,16 +152,17 @@ void Context::noteResult(int code, const std::string& localPath) {
   refused_.insert(localPath);
 }
 
-void Context::takesPart(const std::string& localPath) {
+bool Context::takesPart(const std::string& localPath) {
   {
     std::lock_guard lock(refusedMutex_);
-    if (refused_.erase(localPath) == 0) return;
+    if (refused_.erase(localPath) == 0) return false;
   }
   log_write(kLogInfo, kModuleSync, "refused path takes part now:[%s]", localPath.c_str());
   if (setup_.sink) {
     setup_.sink->fileStateChanged(localPath.c_str(), kFileInStep);
     setup_.sink->result(codes::kOk, localPath.c_str());
   }
+  return true;
 }
 
 }  // namespace varnelo

@@ -172,8 +172,8 @@ class Context {
   // -113 (the newcomer of two case twins that stays once the synced one
   // went, a refused spelling that a case-only rename of the synced entry
   // took over), it is reported in step, so that nobody goes on showing it
-  // as left out. Costs a set lookup otherwise.
-  void takesPart(const std::string& localPath);
+  // as left out. Costs a set lookup otherwise. True when it was left out.
+  bool takesPart(const std::string& localPath);
 
  private:
   void reportIdleIfDone(int remaining);

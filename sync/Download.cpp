@@ -583,7 +583,18 @@ class Pass {
             job->finish(false);
             return;
           }
-          if (existing) context_.takesPart(localPath);
+          if (existing) {
+            const bool joined = context_.takesPart(localPath);
+            const bool twinBeside =
+                std::any_of(local.twins.begin(), local.twins.end(),
+                            [&](const std::string& t) { return nameKey(t) == nameKey(wanted); });
+            if ((joined || twinBeside) && existing->info.type == files::EntryType::Directory) {
+              // A folder chosen among case twins may hold what no scan sent
+              // up while it was left out; the walk below only follows the
+              // service's side, so its content is weighed as a local change.
+              context_.updating().add(localPath);
+            }
+          }
           const std::string childJournal = journalFolder + "/" + (r ? r->key : j->name);
           if (r && !j && uploader::isRemoteHold(context_, childPath(remotePath, r->name))) {
             // An entry this computer took aside to delete: never brought down;

@@ -37,5 +37,22 @@ TEST_P(Soak, EveryRoundConvergesWithoutLosingAContent) {
 
 INSTANTIATE_TEST_SUITE_P(Seeds, Soak, ::testing::ValuesIn(seeds()));
 
+// Seed 3213 with three computers: one keeps two case twins of a folder, the
+// one it made while its engine was stopped refused; in round 2 another
+// computer moves the synced twin away and a third makes a folder of the
+// refused twin's spelling. The refused twin then takes the name, and the file
+// it held all along must go up in the same round, not at the next full scan.
+TEST(SoakCaseTwins, ATwinFolderThatTakesTheNameSendsWhatItHeld) {
+  if (std::getenv("VARNELO_SOAK_SEED")) GTEST_SKIP() << "replaying one seed";
+  SoakOptions options;
+  options.seed = 3213;
+  options.computers = 3;
+  options.rounds = 2;
+  options.settleTimeoutMs = 60000;
+  options.progress = &std::cout;
+  const SoakResult result = runSoak(options);
+  EXPECT_TRUE(result.passed) << result.report;
+}
+
 }  // namespace
 }  // namespace varnelo::soak
