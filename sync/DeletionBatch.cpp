@@ -187,7 +187,7 @@ void holdLargeLocalDeletions(Context& context, std::vector<std::string>& batch,
   sync::DeletionHold* hold = context.deletions();
   if (!hold) return;
   std::vector<sync::DeletionHold::Candidate> candidates;
-  std::vector<std::string> newFolders;  // folders of the batch the journal does not know
+  std::vector<std::pair<std::string, std::string>> present;  // (local, journal path)
   for (const std::string& path : batch) {
     if (movedOn(renamedAway, path)) continue;
     auto remote = remotePathOf(context.localRoot(), path);
@@ -195,17 +195,24 @@ void holdLargeLocalDeletions(Context& context, std::vector<std::string>& batch,
     const std::string journalPath = sync::journalPathOf(*remote);
     if (platform::files::exists(path)) {
       hold->forget(journalPath);
+      present.emplace_back(path, journalPath);
+      continue;
+    }
+    if (auto c = deletionCandidate(context.journal(), journalPath)) candidates.push_back(*c);
+  }
+  if (!candidates.empty() && mightHold(*hold, candidates)) {
+    // Only a batch that could be held looks for the folders it may have
+    // been renamed to: those of the batch the journal does not know.
+    std::vector<std::string> newFolders;
+    for (const auto& [path, journalPath] : present) {
       int64_t id = 0;
       if (platform::files::isDirectory(path) &&
           context.journal().lookupPath(journalPath, id) == sync::FileJournal::kNotFound) {
         newFolders.push_back(path);
       }
-      continue;
     }
-    if (auto c = deletionCandidate(context.journal(), journalPath)) candidates.push_back(*c);
-  }
-  if (!candidates.empty() && mightHold(*hold, candidates))
     dropRenamedFolders(context.journal(), std::move(newFolders), candidates);
+  }
   if (!weigh(context, sync::DeletionHold::Side::Local, candidates)) return;
   std::unordered_set<std::string> held;
   for (const auto& c : candidates) held.insert(c.journalPath);

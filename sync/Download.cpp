@@ -555,8 +555,7 @@ class Pass {
             }
             // Local case twins of which none is known to be the synced one:
             // each is reported under its own name.
-            for (const std::string& twin : local.twins) {
-              if (nameKey(twin) != nameKey(wanted)) continue;
+            for (const std::string& twin : local.twinsOf(wanted)) {
               const std::string shown = files::joinPath(localFolder, twin);
               log_write(kLogInfo, kModuleSync, "Unsupported path:[%s]", shown.c_str());
               context_.reportResult(codes::kUnsupported, shown);
@@ -585,10 +584,8 @@ class Pass {
           }
           if (existing) {
             const bool joined = context_.takesPart(localPath);
-            const bool twinBeside =
-                std::any_of(local.twins.begin(), local.twins.end(),
-                            [&](const std::string& t) { return nameKey(t) == nameKey(wanted); });
-            if ((joined || twinBeside) && existing->info.type == files::EntryType::Directory) {
+            if ((joined || !local.twinsOf(wanted).empty()) &&
+                existing->info.type == files::EntryType::Directory) {
               // A folder chosen among case twins may hold what no scan sent
               // up while it was left out; the walk below only follows the
               // service's side, so its content is weighed as a local change.
@@ -607,10 +604,8 @@ class Pass {
             // Carried out after the walk, when all of them can be weighed.
             job->schedule();
             Removal removal{job, localPath, childJournal, {}};
-            for (const std::string& twin : local.twins) {
-              if (nameKey(twin) == nameKey(wanted))
-                removal.twins.push_back(files::joinPath(localFolder, twin));
-            }
+            for (const std::string& twin : local.twinsOf(wanted))
+              removal.twins.push_back(files::joinPath(localFolder, twin));
             removals_.push_back(std::move(removal));
             return;
           }

@@ -20,6 +20,15 @@ bool LocalListing::isHeld(std::string_view name) const {
   return std::find(held.begin(), held.end(), key) != held.end();
 }
 
+std::vector<std::string> LocalListing::twinsOf(std::string_view name) const {
+  const std::string key = nameKey(name);
+  std::vector<std::string> out;
+  for (const std::string& twin : twins) {
+    if (nameKey(twin) == key) out.push_back(twin);
+  }
+  return out;
+}
+
 bool LocalListing::isUndecided(std::string_view name) const {
   const std::string key = nameKey(name);
   return std::find(undecided.begin(), undecided.end(), key) != undecided.end();

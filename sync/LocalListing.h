@@ -35,6 +35,8 @@ struct LocalListing {
   bool isHeld(std::string_view name) const;
   // True when it is one of the undecided names.
   bool isUndecided(std::string_view name) const;
+  // The shadowed twins of `name` (names equal to it without regard to case).
+  std::vector<std::string> twinsOf(std::string_view name) const;
 };
 
 // Picks, of two or more entries of `folder` whose names differ only in case
