@@ -37,7 +37,7 @@ std::string reason(int32_t code) {
         text = "the service sent a reply that could not be understood";
         break;
       case -4:
-        text = "a local file or database could not be used";
+        text = "a local file or database could not be read or written (is the disk full?)";
         break;
       case -101:
         text = "the data folder does not exist";

@@ -177,8 +177,15 @@ int DownloadChunkTask::copyFromLocal() {
     }
     if (done == length_ && sink.matches(key_)) return codes::kOk;
     if (cb && sink.written() > 0) cb->progress(0, -static_cast<int64_t>(sink.written()));
+    if (sink.writeError()) return writeFailed(sink.writeError());
   }
   return codes::kNotFound;
+}
+
+int DownloadChunkTask::writeFailed(const std::error_code& error) const {
+  log_write(kLogError, kModuleSync, "writing the part file at pos:[%" PRIu64 "] failed: %s",
+            offset_, error.message().c_str());
+  return codes::kLocalFailure;
 }
 
 int DownloadChunkTask::fetch(int64_t& written) {
@@ -197,6 +204,7 @@ int DownloadChunkTask::fetch(int64_t& written) {
   // an error body stays out of the file.
   if (result == codes::kOk && !sink.matches(key_)) result = codes::kBadChunk;
   written = static_cast<int64_t>(sink.written());
+  if (sink.writeError()) return writeFailed(sink.writeError());
   return result;
 }
 
@@ -211,7 +219,8 @@ void DownloadChunkTask::run() {
     }
     if (attempt == 0) {
       result = copyFromLocal();
-      if (result == codes::kOk || result == codes::kStopped) break;
+      if (result == codes::kOk || result == codes::kStopped || result == codes::kLocalFailure)
+        break;
     }
     int64_t written = 0;
     result = fetch(written);
@@ -220,7 +229,9 @@ void DownloadChunkTask::run() {
               result);
     log_location();
     if (written > 0 && cb) cb->progress(0, -written);
-    if (result == codes::kStopped) break;
+    // A full disk or a failing one: another request brings the same bytes
+    // to the same failed write.
+    if (result == codes::kStopped || result == codes::kLocalFailure) break;
   }
   // The chunk's bytes start on their way to disk now, while other chunks
   // still arrive, so the sync before the file is put in place waits for

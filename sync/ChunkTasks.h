@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "Digest.h"
@@ -92,9 +93,12 @@ class DownloadChunkTask {
   int result() const { return result_; }
 
  private:
-  // 200 when a local file held the chunk; -103 when stopping; else not found.
+  // 200 when a local file held the chunk; -103 when stopping; -4 when the
+  // part file could not be written; else not found.
   int copyFromLocal();
   int fetch(int64_t& written);
+  // Logs why the part file could not be written; returns -4.
+  int writeFailed(const std::error_code& error) const;
 
   TransferGroup& group_;
   const ChunkKey key_;

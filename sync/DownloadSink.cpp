@@ -23,6 +23,8 @@ size_t DownloadSink::write(const char* data, size_t size) {
     ok_ = false;
     return 0;
   }
+  // A failed write ends the transfer: the rest could not be written either.
+  if (writeError_) return 0;
   if (!ok_ || taken_ >= expected_) return size;
   const size_t take = static_cast<size_t>(std::min<uint64_t>(size, expected_ - taken_));
   taken_ += take;
@@ -58,7 +60,8 @@ void DownloadSink::writeOut(const char* data, size_t size) {
   sha_.update(data, size);
   std::unique_lock<std::mutex> lock;
   if (writeLock_) lock = std::unique_lock<std::mutex>(*writeLock_);
-  if (target_.writeAt(offset_ + written_, data, size)) {
+  if (const std::error_code ec = target_.writeAt(offset_ + written_, data, size)) {
+    writeError_ = ec;
     ok_ = false;
     return;
   }

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <system_error>
 #include <vector>
 
 #include "Digest.h"
@@ -40,6 +41,10 @@ class DownloadSink final : public http::Sink {
   static constexpr size_t kBlockBytes = 512 * 1024;
 
   bool ok() const { return ok_; }
+  // Why a write into the file failed (a full disk, an I/O error); empty
+  // while every write went through. Such a chunk fails on this computer,
+  // not on the network, and fetching it again would not help.
+  const std::error_code& writeError() const { return writeError_; }
   // Bytes written to the file (and reported as progress) so far.
   uint64_t written() const { return written_; }
   // Writes what is still gathered, then: true when every expected byte was
@@ -67,6 +72,7 @@ class DownloadSink final : public http::Sink {
   std::vector<char> block_;  // gathered bytes not yet written
   int64_t lastTick_ = -1;    // second of the last time-only progress sample
   bool ok_ = true;
+  std::error_code writeError_;
 };
 
 }  // namespace varnelo

@@ -155,8 +155,12 @@ int DownloadFile::run(platform::File& temp) {
   if (remote.p->data) {
     if (remote.p->dataLength < 0 || static_cast<uint64_t>(remote.p->dataLength) != job_.remoteSize)
       return codes::kOtherFailure;
-    if (temp.truncate(0) || temp.writeAt(0, remote.p->data, job_.remoteSize))
+    std::error_code ec = temp.truncate(0);
+    if (!ec) ec = temp.writeAt(0, remote.p->data, job_.remoteSize);
+    if (ec) {
+      log_write(kLogError, kModuleSync, "writing the part file failed: %s", ec.message().c_str());
       return codes::kLocalFailure;
+    }
     job_.keys.assign(1, sha1Of(remote.p->data, job_.remoteSize));
     job_.chunkSize = context_.settings().chunkSize;
     if (job_.remoteSize > job_.chunkSize) job_.keys.clear();

@@ -2,6 +2,9 @@
 // account. New, changed and replaced files and folders, kind swaps both
 // ways, chunks copied from local files, resumed part files and corrupted
 // chunks.
+#include <signal.h>
+#include <sys/resource.h>
+
 #include "ChunkKeys.h"
 #include "TempNames.h"
 #include "TransferCodes.h"
@@ -166,6 +169,63 @@ TEST_F(TransferTest, CorruptedChunksAreRetriedAndNeverBecomeTheFile) {
   b.sink().clear();
   EXPECT_EQ(b.pull(), codes::kOk);
   EXPECT_EQ(b.read("data.bin"), content);
+}
+
+namespace {
+
+// Files of this process cannot grow past `bytes` while it lives, as on a disk
+// that is full: a write beyond fails (EFBIG) instead of raising SIGXFSZ.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    previous_ = signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = saved_;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    signal(SIGXFSZ, previous_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  rlimit saved_{};
+  sighandler_t previous_ = SIG_DFL;
+};
+
+}  // namespace
+
+TEST_F(TransferTest, APartFileThatCannotBeWrittenFailsLocallyAndKeepsTheSyncedFile) {
+  Pc a(credentials()), b(credentials());
+  const std::string before = patternBytes(16 * 65536, 21), after = patternBytes(16 * 65536, 22);
+  ASSERT_TRUE(a.write("big.bin", before));
+  ASSERT_TRUE(a.push());
+  ASSERT_EQ(b.pull(), codes::kOk);
+  ASSERT_TRUE(a.write("big.bin", after));
+  ASSERT_TRUE(a.push());
+
+  // B's disk takes no more than four of the sixteen chunks of the new
+  // version: the file fails as a local failure, not as bad bytes, no chunk
+  // is fetched again (it would meet the same full disk), and the synced
+  // version stays as it was.
+  service().resetCounters();
+  {
+    FileSizeLimit full(4 * 65536);
+    b.pull();
+  }
+  EXPECT_EQ(b.read("big.bin"), before);
+  EXPECT_TRUE(b.sink().has("result -4 " + b.path("big.bin")));
+  EXPECT_FALSE(b.sink().has("result -106 " + b.path("big.bin")));
+  // The four chunks that fit, and at most one failed request per I/O thread.
+  EXPECT_LE(counts("/data").requests, 4 + static_cast<int64_t>(b.settings().ioThreads));
+
+  // With room again the new version arrives.
+  b.sink().clear();
+  EXPECT_EQ(b.pull(), codes::kOk);
+  EXPECT_EQ(b.read("big.bin"), after);
 }
 
 TEST_F(TransferTest, AFileReplacingAFolderThatIsGoneLocallyIsDownloaded) {
