@@ -53,7 +53,13 @@ class Scan {
         [](const sync::JournalEntry& r) -> std::string_view { return r.name; },
         [&](const files::DirEntry* l, const sync::JournalEntry* r) {
           const std::string path = files::joinPath(folder, l ? l->name : r->name);
-          if (!takesPart(path)) return;
+          if (!takesPart(path)) {
+            // A path too long to be stored (or not UTF-8) is a file of the
+            // user's that stays only here: said so, not passed over without
+            // a word like the temporary and system files of the pattern table.
+            if (l && !sync::SyncFilter::hasStorableForm(path)) reportUnsupported(path);
+            return;
+          }
           if (!l && local.isHeld(r->name)) {
             // Twins of which none can be the synced one (it went while the
             // engine was not running; the twins beside it are newcomers):

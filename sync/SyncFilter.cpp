@@ -88,14 +88,18 @@ bool SyncFilter::isExcluded(std::string_view path) const {
   return false;
 }
 
+bool SyncFilter::hasStorableForm(std::string_view path) {
+  // Other peers count path lengths in UTF-16 units; a name that is not UTF-8
+  // cannot be represented on the service at all.
+  return platform::isValidUtf8(path) && platform::utf16Length(path) < kMaxPathUnits;
+}
+
 bool SyncFilter::accept(std::string_view path, bool* unsupported) const {
   bool ignoredUnsupported;
   bool& flag = unsupported ? *unsupported : ignoredUnsupported;
   flag = false;
 
-  // Other peers count path lengths in UTF-16 units; a name that is not UTF-8
-  // cannot be represented on the service at all.
-  if (!platform::isValidUtf8(path) || platform::utf16Length(path) >= kMaxPathUnits) {
+  if (!hasStorableForm(path)) {
     flag = true;
     return false;
   }

@@ -36,6 +36,11 @@ class SyncFilter {
   // links and special files and for excluded folders.
   bool accept(std::string_view path, bool* unsupported = nullptr) const;
 
+  // False when `path` is too long for other peers or not UTF-8: the user's
+  // own file that cannot be stored, unlike the pattern table's temporary
+  // and system files, which are left out on purpose.
+  static bool hasStorableForm(std::string_view path);
+
   // Installs the sync folder and the user's excluded server folders
   // ("home/Photos" or "/home/Photos"), each turned into the local folder it
   // names below `localRoot`. Replaces what was set before. Once the sync

@@ -82,6 +82,10 @@ int prepareUploading(Context& context, const std::string& localPath) {
   bool unsupported = false;
   if (!context.filter().accept(localPath, &unsupported)) {
     log_write(kLogInfo, kModuleSync, "excluded path:[%s] by filter", localPath.c_str());
+    // The user's file whose path is too long to store stays only here, and
+    // is said so; temporary and system files are left out without a word.
+    if (unsupported && !sync::SyncFilter::hasStorableForm(localPath) && files::exists(localPath))
+      context.reportResult(codes::kUnsupported, localPath);
     return codes::kUnsupported;
   }
   // An unmounted or deleted sync folder must never read as "everything was

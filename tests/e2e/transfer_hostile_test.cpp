@@ -6,6 +6,7 @@
 #include "Base64Url.h"
 #include "CannedServer.h"
 #include "Digest.h"
+#include "SyncFilter.h"
 #include "TransferCodes.h"
 #include "transfer_harness.h"
 
@@ -115,6 +116,27 @@ TEST_F(TransferTest, LocalCaseTwinsNeverReachTheService) {
   pc.upload("photo.jpg");
   EXPECT_EQ(remoteTree().count("home/Photo.jpg"), 1u);
   EXPECT_EQ(pc.read("Photo.jpg"), "first");
+}
+
+TEST_F(TransferTest, ALocalPathTooLongToStoreIsReportedAndNotSent) {
+  Pc pc(credentials());
+  // Long enough, with the test's own folder above it, to pass the limit.
+  const std::string tooLong = std::string(sync::SyncFilter::kMaxPathUnits, 'n') + ".txt";
+  ASSERT_TRUE(pc.write(tooLong, "stays only here"));
+  ASSERT_TRUE(pc.write("deep/" + tooLong, "in a folder that goes up"));
+  ASSERT_TRUE(pc.write("draft.tmp", "left out on purpose"));
+  ASSERT_TRUE(pc.write("kept.txt", "goes up"));
+  pc.push();
+  auto tree = remoteTree();
+  EXPECT_EQ(tree.count("home/kept.txt"), 1u);
+  EXPECT_EQ(tree.count("home/deep"), 1u);
+  for (const auto& [path, entry] : tree) EXPECT_EQ(path.find("nnnn"), std::string::npos) << path;
+  EXPECT_EQ(tree.count("home/draft.tmp"), 0u);
+  // The user's files that cannot go up are named; a temporary file is not.
+  EXPECT_TRUE(pc.sink().has("result -113 " + pc.path(tooLong)));
+  EXPECT_TRUE(pc.sink().has("result -113 " + pc.path("deep/" + tooLong)));
+  EXPECT_FALSE(pc.sink().has("result -113 " + pc.path("draft.tmp")));
+  EXPECT_EQ(pc.read(tooLong), "stays only here");
 }
 
 TEST_F(TransferTest, MalformedListingsFailTheFolderAndNeverDelete) {
