@@ -1,12 +1,17 @@
 #include "ConflictNames.h"
 
 #include "platform/files.h"
+#include "platform/text.h"
 
 namespace varnelo {
 
 namespace {
 
 constexpr const char* kMarker = " (Conflicted copy";
+// What a name may hold on the file systems the sync folder lives on.
+constexpr size_t kMaxNameBytes = 255;
+// Kept free for the " 2" ... " 999" that conflictedCopyPath may add.
+constexpr size_t kNumberBytes = 4;
 
 std::string dateText(const platform::LocalTime& when) {
   std::string text = platform::formatTimeStamp(when);
@@ -32,7 +37,16 @@ std::string conflictedCopyName(const std::string& fileName, const platform::Loca
     base = dot == std::string::npos ? fileName : fileName.substr(0, dot);
     extension = dot == std::string::npos ? std::string() : fileName.substr(dot);
   }
-  return base + kMarker + " " + dateText(when) + ")" + extension;
+  // A long name gives up the end of its base, never the marker or the
+  // extension: a copy whose name the file system refuses would leave the
+  // conflict standing, the remote version never coming down.
+  const std::string stamp = kMarker + (" " + dateText(when)) + ")";
+  if (stamp.size() + extension.size() + kNumberBytes > kMaxNameBytes) {
+    base += extension;  // no extension of a reasonable length: all of it is the base
+    extension.clear();
+  }
+  const size_t room = kMaxNameBytes - kNumberBytes - stamp.size() - extension.size();
+  return platform::cutUtf8(base, room) + stamp + extension;
 }
 
 bool hasConflictMarker(std::string_view fileName) {

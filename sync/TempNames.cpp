@@ -17,14 +17,6 @@ namespace {
 
 constexpr size_t kMaxNameBytes = 255;
 
-// Cuts a UTF-8 text to at most `limit` bytes without splitting a character.
-std::string cutUtf8(const std::string& text, size_t limit) {
-  if (text.size() <= limit) return text;
-  size_t end = limit;
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-  return text.substr(0, end);
-}
-
 }  // namespace
 
 std::string tempFolderPath(const std::string& localRoot) {
@@ -62,7 +54,8 @@ std::string partFileName(const std::string& localPath, const Signature& signatur
   Md5Digest digest = md5Of(material);
   std::string suffix = "." + http::base64url_encode(digest.data(), digest.size()) + ".v" +
                        std::to_string(partVersion) + ".part";
-  std::string name = cutUtf8(platform::files::fileName(localPath), kMaxNameBytes - suffix.size());
+  std::string name =
+      platform::cutUtf8(platform::files::fileName(localPath), kMaxNameBytes - suffix.size());
   return name + suffix;
 }
 

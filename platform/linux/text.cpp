@@ -96,6 +96,13 @@ std::string utf16ToUtf8(std::u16string_view utf16) {
   return out;
 }
 
+std::string cutUtf8(std::string_view utf8, size_t limit) {
+  if (utf8.size() <= limit) return std::string(utf8);
+  size_t end = limit;
+  while (end > 0 && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80) --end;
+  return std::string(utf8.substr(0, end));
+}
+
 bool isValidUtf8(std::string_view bytes) noexcept {
   size_t i = 0;
   char32_t cp;

@@ -31,6 +31,28 @@ TEST(ConflictNames, DateGoesBeforeTheExtensionAndReplacesAnEarlierMarker) {
             "v1.2 (Conflicted copy 2013-01-02_03-04-05)");
 }
 
+TEST(ConflictNames, ALongNameGivesUpTheEndOfItsBaseToFitTheNameLimit) {
+  const platform::LocalTime t{2012, 5, 3, 14, 22, 1};
+  const std::string marker = " (Conflicted copy 2012-05-03_14-22-01)";
+  // 240 bytes of two-byte letters: the cut falls between two of them.
+  std::string base;
+  for (int i = 0; i < 120; ++i) base += "\xc3\xa9";
+  const std::string copy = conflictedCopyName(base + ".txt", t);
+  EXPECT_LE(copy.size() + 4, 255u);  // room for " 999" too
+  EXPECT_TRUE(platform::isValidUtf8(copy));
+  EXPECT_EQ(copy.substr(copy.size() - marker.size() - 4), marker + ".txt");
+  EXPECT_EQ(
+      base.compare(0, copy.size() - marker.size() - 4, copy, 0, copy.size() - marker.size() - 4),
+      0);
+  // An "extension" too long to keep is cut with the rest of the name.
+  const std::string odd = "a." + std::string(250, 'x');
+  const std::string oddCopy = conflictedCopyName(odd, t);
+  EXPECT_LE(oddCopy.size() + 4, 255u);
+  EXPECT_EQ(oddCopy.substr(oddCopy.size() - marker.size()), marker);
+  // A short name is left whole.
+  EXPECT_EQ(conflictedCopyName("notes.txt", t), "notes" + marker + ".txt");
+}
+
 TEST(ConflictNames, CopyPathUsesTheFilesLocalTimeAndNeverOverwrites) {
   setenv("TZ", "Asia/Tokyo", 1);
   tzset();

@@ -31,6 +31,10 @@ bool isValidUtf8(std::string_view bytes) noexcept;
 // Number of UTF-16 code units `utf8` converts to. Throws TextError.
 size_t utf16Length(std::string_view utf8);
 
+// The longest start of `utf8` of at most `limit` bytes that splits no
+// character (a name cut to what a file system can hold).
+std::string cutUtf8(std::string_view utf8, size_t limit);
+
 // Lower-cases A-Z only; every other byte (including UTF-8 sequences) is kept.
 std::string asciiLower(std::string_view text);
 
