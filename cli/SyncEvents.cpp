@@ -50,15 +50,27 @@ void SyncEvents::result(int32_t code, const char* path) {
   if (isFileSuccess(code)) {
     if (name.empty()) return;
     if (direction == kFileDownloading) {
+      platform::files::EntryInfo info;
+      if (!platform::files::stat(path, info)) arrived_[name] = info;
       ++downloaded_;
       lines_.push_back("down " + name);
-    } else {
+    } else if (!isEchoOfDownload(code, name, path)) {
       ++uploaded_;
       lines_.push_back("up   " + name);
     }
   } else {
     lines_.push_back("failed " + (name.empty() ? std::string("sync") : name) + ": " + reason(code));
   }
+}
+
+bool SyncEvents::isEchoOfDownload(int32_t code, const std::string& name, const char* path) {
+  auto it = arrived_.find(name);
+  if (it == arrived_.end()) return false;
+  const platform::files::EntryInfo placed = it->second;
+  arrived_.erase(it);
+  platform::files::EntryInfo now;
+  return code == -108 && !platform::files::stat(path, now) && now.type == placed.type &&
+         now.size == placed.size && now.lastWrite == placed.lastWrite;
 }
 
 std::vector<std::string> SyncEvents::takeLines() {

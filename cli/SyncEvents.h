@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "varnelo/IVarneloEvent.h"
 
 namespace varnelo::cli {
@@ -36,12 +37,19 @@ class SyncEvents final : public IVarneloEvent {
 
  private:
   std::string relative(const char* path) const;
+  // True when an "unchanged" upload result only checked a file this run
+  // placed and nobody changed since. Forgets the placed state. Under mutex_.
+  bool isEchoOfDownload(int32_t code, const std::string& name, const char* path);
 
   const std::string root_;
   mutable std::mutex mutex_;  // guards everything below
   std::vector<std::string> lines_;
   std::map<std::string, int32_t> lastResult_;  // path ("" for a whole pass) → code
   std::map<std::string, int32_t> direction_;   // path → kFileUploading/kFileDownloading
+  // Files this run placed, as they stood right after: the engine checks a
+  // placed file again as a local change, which ends "unchanged" (-108) like
+  // a small file that went up. Such an echo is no upload.
+  std::map<std::string, platform::files::EntryInfo> arrived_;
   int32_t state_ = 0;
   uint64_t uploaded_ = 0;
   uint64_t downloaded_ = 0;

@@ -142,6 +142,7 @@ TEST_F(CliTest, OnceConvergesBothWaysBetweenTwoComputers) {
   std::string folder2 = temp_ / "V2";
   RunResult down = cli("pc2", {"sync", "--folder", folder2, "--once", "--timeout", "120"}, kSyncMs);
   ASSERT_EQ(down.exitCode, 0) << down.out << down.err;
+  EXPECT_NE(down.out.find("0 up, 4 down, 0 failed"), std::string::npos) << down.out;
   std::string got;
   ASSERT_FALSE(files::readFile(folder2 + "/note.txt", got));
   EXPECT_EQ(got, small);

@@ -13,23 +13,11 @@
 #include "Messages.h"
 #include "RemotePaths.h"
 #include "ServiceAddress.h"
+#include "TempFolder.h"
 #include "platform/files.h"
 
 namespace varnelo::cli {
 namespace {
-
-class TempFolder {
- public:
-  TempFolder() {
-    char pattern[] = "/tmp/varnelocmd-test-XXXXXX";
-    path_ = mkdtemp(pattern) ? pattern : "";
-  }
-  ~TempFolder() { platform::files::removeTree(path_); }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 TEST(ClientStateTest, RoundTripIsPrivateAndKeepsTheDeviceId) {
   TempFolder dir;

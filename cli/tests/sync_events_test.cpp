@@ -1,0 +1,50 @@
+// What the sync command counts and prints from the engine's reports.
+#include <gtest/gtest.h>
+
+#include "SyncEvents.h"
+#include "TempFolder.h"
+#include "platform/files.h"
+
+namespace varnelo::cli {
+namespace {
+
+namespace files = platform::files;
+
+TEST(SyncEventsTest, TheCheckOfAFileThisRunPlacedIsNoUploadButAnEditOfItIs) {
+  TempFolder dir;
+  SyncEvents events(dir.path());
+  const std::string file = dir.path() + "/a.txt";
+  ASSERT_FALSE(files::writeFile(file, "from the service"));
+
+  events.fileStateChanged(file.c_str(), kFileDownloading);
+  events.result(200, file.c_str());
+  // The engine looks at the placed file as a local change: "unchanged".
+  events.fileStateChanged(file.c_str(), kFileUploading);
+  events.result(-108, file.c_str());
+  EXPECT_EQ(events.downloadedCount(), 1u);
+  EXPECT_EQ(events.uploadedCount(), 0u);
+  EXPECT_EQ(events.takeLines(), std::vector<std::string>{"down a.txt"});
+
+  // Edited afterwards, it goes up as a small file, also ending in -108.
+  ASSERT_FALSE(files::writeFile(file, "edited here, and longer"));
+  events.fileStateChanged(file.c_str(), kFileUploading);
+  events.result(-108, file.c_str());
+  EXPECT_EQ(events.uploadedCount(), 1u);
+  EXPECT_EQ(events.takeLines(), std::vector<std::string>{"up   a.txt"});
+}
+
+TEST(SyncEventsTest, AnEditRightAfterTheDownloadStillCountsAsAnUpload) {
+  TempFolder dir;
+  SyncEvents events(dir.path());
+  const std::string file = dir.path() + "/b.txt";
+  ASSERT_FALSE(files::writeFile(file, "from the service"));
+  events.fileStateChanged(file.c_str(), kFileDownloading);
+  events.result(200, file.c_str());
+  ASSERT_FALSE(files::writeFile(file, "changed before the engine looked"));
+  events.fileStateChanged(file.c_str(), kFileUploading);
+  events.result(-108, file.c_str());
+  EXPECT_EQ(events.uploadedCount(), 1u);
+}
+
+}  // namespace
+}  // namespace varnelo::cli
