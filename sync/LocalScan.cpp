@@ -57,7 +57,7 @@ class Scan {
             // A path too long to be stored (or not UTF-8) is a file of the
             // user's that stays only here: said so, not passed over without
             // a word like the temporary and system files of the pattern table.
-            if (l && !sync::SyncFilter::hasStorableForm(path)) reportUnsupported(path);
+            if (l && context_.filter().refusesOnlyForItsForm(path)) reportUnsupported(path);
             return;
           }
           if (!l && local.isHeld(r->name)) {

@@ -98,12 +98,19 @@ bool SyncFilter::accept(std::string_view path, bool* unsupported) const {
   bool ignoredUnsupported;
   bool& flag = unsupported ? *unsupported : ignoredUnsupported;
   flag = false;
-
   if (!hasStorableForm(path)) {
     flag = true;
     return false;
   }
+  return acceptsBeyondForm(path, flag);
+}
 
+bool SyncFilter::refusesOnlyForItsForm(std::string_view path) const {
+  bool unsupported = false;
+  return !hasStorableForm(path) && acceptsBeyondForm(path, unsupported);
+}
+
+bool SyncFilter::acceptsBeyondForm(std::string_view path, bool& unsupported) const {
   platform::files::EntryInfo info;
   if (!platform::files::stat(std::string(path), info) &&
       info.type == platform::files::EntryType::Other) {
@@ -115,7 +122,7 @@ bool SyncFilter::accept(std::string_view path, bool* unsupported) const {
   const std::string whole = belowRoot(path);
   for (const char* pattern : kPatterns) {
     if (matchWildcards(pattern, name) || matchWildcards(pattern, whole)) {
-      flag = true;
+      unsupported = true;
       return false;
     }
   }

@@ -36,10 +36,12 @@ class SyncFilter {
   // links and special files and for excluded folders.
   bool accept(std::string_view path, bool* unsupported = nullptr) const;
 
-  // False when `path` is too long for other peers or not UTF-8: the user's
-  // own file that cannot be stored, unlike the pattern table's temporary
-  // and system files, which are left out on purpose.
+  // False when `path` is too long for other peers or not UTF-8.
   static bool hasStorableForm(std::string_view path);
+  // True when `path` is refused for its form alone: a file of the user's
+  // that would take part but cannot be stored, unlike the pattern table's
+  // temporary and system files and the excluded folders, left out on purpose.
+  bool refusesOnlyForItsForm(std::string_view path) const;
 
   // Installs the sync folder and the user's excluded server folders
   // ("home/Photos" or "/home/Photos"), each turned into the local folder it
@@ -56,6 +58,9 @@ class SyncFilter {
                                              std::string_view serverPath);
 
  private:
+  // accept() past the form check: links and special files, the pattern
+  // table (which sets `unsupported`) and the excluded folders.
+  bool acceptsBeyondForm(std::string_view path, bool& unsupported) const;
   bool isExcluded(std::string_view path) const;
   std::string belowRoot(std::string_view path) const;
 

@@ -84,7 +84,8 @@ int prepareUploading(Context& context, const std::string& localPath) {
     log_write(kLogInfo, kModuleSync, "excluded path:[%s] by filter", localPath.c_str());
     // The user's file whose path is too long to store stays only here, and
     // is said so; temporary and system files are left out without a word.
-    if (unsupported && !sync::SyncFilter::hasStorableForm(localPath) && files::exists(localPath))
+    if (unsupported && context.filter().refusesOnlyForItsForm(localPath) &&
+        files::exists(localPath))
       context.reportResult(codes::kUnsupported, localPath);
     return codes::kUnsupported;
   }

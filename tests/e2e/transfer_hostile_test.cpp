@@ -125,6 +125,7 @@ TEST_F(TransferTest, ALocalPathTooLongToStoreIsReportedAndNotSent) {
   ASSERT_TRUE(pc.write(tooLong, "stays only here"));
   ASSERT_TRUE(pc.write("deep/" + tooLong, "in a folder that goes up"));
   ASSERT_TRUE(pc.write("draft.tmp", "left out on purpose"));
+  ASSERT_TRUE(pc.write("." + tooLong, "hidden, left out on purpose too"));
   ASSERT_TRUE(pc.write("kept.txt", "goes up"));
   pc.push();
   auto tree = remoteTree();
@@ -136,6 +137,7 @@ TEST_F(TransferTest, ALocalPathTooLongToStoreIsReportedAndNotSent) {
   EXPECT_TRUE(pc.sink().has("result -113 " + pc.path(tooLong)));
   EXPECT_TRUE(pc.sink().has("result -113 " + pc.path("deep/" + tooLong)));
   EXPECT_FALSE(pc.sink().has("result -113 " + pc.path("draft.tmp")));
+  EXPECT_FALSE(pc.sink().has("result -113 " + pc.path("." + tooLong)));
   EXPECT_EQ(pc.read(tooLong), "stays only here");
 }
 
