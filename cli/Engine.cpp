@@ -1,6 +1,12 @@
 #include "Engine.h"
 
+#include "platform/data_folder.h"
+
 namespace varnelo::cli {
+
+namespace {
+constexpr uint64_t kLogDays = 29;
+}  // namespace
 
 const varnelo_token_pair& consumer() {
   static const varnelo_token_pair pair{VARNELO_CONSUMER_KEY, VARNELO_CONSUMER_SECRET};
@@ -8,6 +14,9 @@ const varnelo_token_pair& consumer() {
 }
 
 int32_t openEngine(const std::string& dataFolder, EnginePtr* out) {
+  // Each start writes a log file: a client started from a timer every few
+  // minutes keeps four weeks of them, as the desktop application does.
+  platform::removeOldLogs(dataFolder, platform::currentFileTime(), kLogDays);
   IVarnelo2* engine = nullptr;
   int32_t rc = varnelo_new2(dataFolder.c_str(), &engine);
   if (rc != 200) return rc;

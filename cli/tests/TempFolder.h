@@ -19,6 +19,9 @@ class TempFolder {
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
   const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const {
+    return platform::files::joinPath(path_, name);
+  }
 
  private:
   std::string path_;

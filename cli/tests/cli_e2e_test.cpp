@@ -7,6 +7,7 @@
 
 #include "CliProcess.h"
 #include "ServiceProcess.h"
+#include "TempFolder.h"
 #include "platform/files.h"
 
 namespace varnelo::test {
@@ -14,23 +15,10 @@ namespace {
 
 using Env = std::vector<std::pair<std::string, std::string>>;
 namespace files = platform::files;
+using cli::TempFolder;
 
 constexpr int kCommandMs = 60000;
 constexpr int kSyncMs = 180000;
-
-class TempFolder {
- public:
-  TempFolder() {
-    char pattern[] = "/tmp/varnelocmd-e2e-XXXXXX";
-    path_ = mkdtemp(pattern) ? pattern : "";
-  }
-  ~TempFolder() { files::removeTree(path_); }
-  std::string operator/(const std::string& name) const { return files::joinPath(path_, name); }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 class CliTest : public ::testing::Test {
  protected:
@@ -128,9 +116,20 @@ TEST_F(CliTest, OnceConvergesBothWaysBetweenTwoComputers) {
   ASSERT_FALSE(files::writeFile(folder1 + "/note.txt", small));
   ASSERT_FALSE(files::writeFile(folder1 + "/docs/deep/big.bin", large));
 
+  // Four weeks of log files are kept, older ones go when the engine opens.
+  const platform::FileTime day = 864000000000ULL;
+  const std::string oldLog = temp_ / "pc1/log/2000-01-01_00-00-00.log";
+  const std::string recentLog = temp_ / "pc1/log/recent.log";
+  for (const auto& [path, age] : {std::pair{oldLog, 40 * day}, std::pair{recentLog, 2 * day}}) {
+    ASSERT_FALSE(files::writeFile(path, "x"));
+    ASSERT_FALSE(files::setLastWriteTime(path, platform::currentFileTime() - age));
+  }
+
   RunResult up = cli("pc1", {"sync", "--folder", folder1, "--once", "--timeout", "120"}, kSyncMs);
   ASSERT_EQ(up.exitCode, 0) << up.out << up.err;
   EXPECT_NE(up.out.find("In step."), std::string::npos) << up.out;
+  EXPECT_FALSE(files::exists(oldLog));
+  EXPECT_TRUE(files::exists(recentLog));
   Json::Value tree;
   ASSERT_TRUE(service_.dumpTree("alice", &tree));
   std::string listing = tree.toStyledString();

@@ -13,7 +13,7 @@ namespace files = platform::files;
 TEST(SyncEventsTest, TheCheckOfAFileThisRunPlacedIsNoUploadButAnEditOfItIs) {
   TempFolder dir;
   SyncEvents events(dir.path());
-  const std::string file = dir.path() + "/a.txt";
+  const std::string file = dir / "a.txt";
   ASSERT_FALSE(files::writeFile(file, "from the service"));
 
   events.fileStateChanged(file.c_str(), kFileDownloading);
@@ -36,7 +36,7 @@ TEST(SyncEventsTest, TheCheckOfAFileThisRunPlacedIsNoUploadButAnEditOfItIs) {
 TEST(SyncEventsTest, AnEditRightAfterTheDownloadStillCountsAsAnUpload) {
   TempFolder dir;
   SyncEvents events(dir.path());
-  const std::string file = dir.path() + "/b.txt";
+  const std::string file = dir / "b.txt";
   ASSERT_FALSE(files::writeFile(file, "from the service"));
   events.fileStateChanged(file.c_str(), kFileDownloading);
   events.result(200, file.c_str());
