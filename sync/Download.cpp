@@ -584,8 +584,8 @@ class Pass {
           }
           if (existing) {
             const bool joined = context_.takesPart(localPath);
-            if ((joined || !local.twinsOf(wanted).empty()) &&
-                existing->info.type == files::EntryType::Directory) {
+            if (existing->info.type == files::EntryType::Directory &&
+                (joined || !local.twinsOf(wanted).empty())) {
               // A folder chosen among case twins may hold what no scan sent
               // up while it was left out; the walk below only follows the
               // service's side, so its content is weighed as a local change.

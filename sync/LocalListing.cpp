@@ -21,8 +21,9 @@ bool LocalListing::isHeld(std::string_view name) const {
 }
 
 std::vector<std::string> LocalListing::twinsOf(std::string_view name) const {
-  const std::string key = nameKey(name);
   std::vector<std::string> out;
+  if (twins.empty()) return out;  // the usual folder: no name to fold
+  const std::string key = nameKey(name);
   for (const std::string& twin : twins) {
     if (nameKey(twin) == key) out.push_back(twin);
   }

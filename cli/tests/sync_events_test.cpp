@@ -10,25 +10,32 @@ namespace {
 
 namespace files = platform::files;
 
+// The reports of one file's download, and of the engine's later look at it
+// (or a small file's upload): both end "unchanged".
+void downloaded(SyncEvents& events, const std::string& file) {
+  events.fileStateChanged(file.c_str(), kFileDownloading);
+  events.result(200, file.c_str());
+}
+void unchangedUpload(SyncEvents& events, const std::string& file) {
+  events.fileStateChanged(file.c_str(), kFileUploading);
+  events.result(-108, file.c_str());
+}
+
 TEST(SyncEventsTest, TheCheckOfAFileThisRunPlacedIsNoUploadButAnEditOfItIs) {
   TempFolder dir;
   SyncEvents events(dir.path());
   const std::string file = dir / "a.txt";
   ASSERT_FALSE(files::writeFile(file, "from the service"));
 
-  events.fileStateChanged(file.c_str(), kFileDownloading);
-  events.result(200, file.c_str());
-  // The engine looks at the placed file as a local change: "unchanged".
-  events.fileStateChanged(file.c_str(), kFileUploading);
-  events.result(-108, file.c_str());
+  downloaded(events, file);
+  unchangedUpload(events, file);  // the engine's look at the placed file
   EXPECT_EQ(events.downloadedCount(), 1u);
   EXPECT_EQ(events.uploadedCount(), 0u);
   EXPECT_EQ(events.takeLines(), std::vector<std::string>{"down a.txt"});
 
   // Edited afterwards, it goes up as a small file, also ending in -108.
   ASSERT_FALSE(files::writeFile(file, "edited here, and longer"));
-  events.fileStateChanged(file.c_str(), kFileUploading);
-  events.result(-108, file.c_str());
+  unchangedUpload(events, file);
   EXPECT_EQ(events.uploadedCount(), 1u);
   EXPECT_EQ(events.takeLines(), std::vector<std::string>{"up   a.txt"});
 }
@@ -38,11 +45,9 @@ TEST(SyncEventsTest, AnEditRightAfterTheDownloadStillCountsAsAnUpload) {
   SyncEvents events(dir.path());
   const std::string file = dir / "b.txt";
   ASSERT_FALSE(files::writeFile(file, "from the service"));
-  events.fileStateChanged(file.c_str(), kFileDownloading);
-  events.result(200, file.c_str());
+  downloaded(events, file);
   ASSERT_FALSE(files::writeFile(file, "changed before the engine looked"));
-  events.fileStateChanged(file.c_str(), kFileUploading);
-  events.result(-108, file.c_str());
+  unchangedUpload(events, file);
   EXPECT_EQ(events.uploadedCount(), 1u);
 }
 
