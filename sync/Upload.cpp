@@ -46,6 +46,18 @@ Sibling caseSibling(Context& context, const std::string& localPath) {
   return Sibling::kNone;
 }
 
+// The journal keeps each name folded to lower case, so a case twin spelled
+// exactly so has the path of the synced entry's row too. When none of the
+// twins can be the synced one, the scan hands that path here to be weighed
+// as a deletion of the synced entry; true when this is such a path (a twin
+// of it that merely shares the spelling is refused like any other twin).
+bool spellsTheRowOfHeldTwins(Context& context, const std::string& localPath,
+                             const std::string& remotePath) {
+  const std::string name = files::fileName(localPath);
+  return nameKey(name) == name && caseSibling(context, localPath) == Sibling::kNoneTakes &&
+         journalRow(context.journal(), sync::journalPathOf(remotePath)).has_value();
+}
+
 // True when every name below the sync folder is one the download side
 // accepts too (no "\", valid UTF-8, ...): a name the service would hand back
 // and the other side refuse must never go up.
@@ -109,9 +121,9 @@ int prepareUploading(Context& context, const std::string& localPath) {
     return codes::kLocalFailure;
   }
   bool undecided = false;
-  if (!namesAreSafe(context.localRoot(), localPath) ||
-      context.caseTwins().isShadowed(context.localRoot(), localPath, journalTwinChooser(context),
-                                     &undecided)) {
+  const bool safeNames = namesAreSafe(context.localRoot(), localPath);
+  if (!safeNames || context.caseTwins().isShadowed(context.localRoot(), localPath,
+                                                   journalTwinChooser(context), &undecided)) {
     if (undecided) {
       // The service could not say which twin is the synced one: the path
       // waits in the retry set and is decided again, never dropped.
@@ -120,6 +132,17 @@ int prepareUploading(Context& context, const std::string& localPath) {
       context.retry().add(localPath);
       context.reportResult(codes::kOtherFailure, localPath);
       return codes::kOtherFailure;
+    }
+    if (safeNames && spellsTheRowOfHeldTwins(context, localPath, *remote)) {
+      // Weighed as the deletion below weighs a row no twin spells: sent as
+      // far as the remote entry is still as synced, and then the twins are
+      // decided anew, which the row's twin would otherwise block for good.
+      log_write(kLogInfo, kModuleSync,
+                "case twins of [%s]: none is the synced one, its row is weighed as a deletion",
+                localPath.c_str());
+      const int code = deleteRemote(context, localPath, *remote);
+      context.requestLocalScan();
+      return code;
     }
     log_write(kLogInfo, kModuleSync, "Unsupported path:[%s]", localPath.c_str());
     context.reportResult(codes::kUnsupported, localPath);

@@ -309,5 +309,51 @@ TEST_F(EngineCaseTwinRetryTest, ASyncedFolderDeletedWhileStoppedBesideTwoNewcome
   EXPECT_EQ(remoteTree(), expected);
 }
 
+// As above, but one of the twins left is spelled exactly as the journal
+// keeps the name (in lower case), and the service now holds another folder
+// under a third spelling: the synced folder was moved away elsewhere and a
+// new one took its name. The twin whose path is the row's own does not block
+// the weighing: the twins are decided anew, the service's folder comes down
+// into the one that takes the name and its newcomer work goes up, and the
+// other twin stays out, said so, with what it holds.
+TEST_F(EngineCaseTwinRetryTest, ATwinSpelledAsTheJournalKeepsTheNameDoesNotStallTheOthers) {
+  auto pc = computer();
+  auto other = computer();
+  pc->write("box/a.txt", "synced");
+  ASSERT_EQ(pc->start(), 200);
+  ASSERT_EQ(other->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return other->read("box/a.txt") == "synced"; }));
+  ASSERT_TRUE(pc->settle());
+  pc->engine()->stopSync(false);
+
+  ASSERT_FALSE(platform::files::rename(other->path("box"), other->path("old")));
+  ASSERT_TRUE(waitFor([&] { return remoteTree().count("old/a.txt") == 1; }));
+  other->write("BoX/x.txt", "the new folder's");
+  ASSERT_TRUE(waitFor([&] { return remoteTree().count("BoX/x.txt") == 1; }));
+  ASSERT_TRUE(other->settle());
+  // Meanwhile, on this computer: the synced folder is emptied and a newcomer
+  // twin of it holds new work.
+  ASSERT_FALSE(platform::files::removeFile(pc->path("box/a.txt")));
+  pc->write("BOX/new.txt", "newcomer");
+  ASSERT_EQ(pc->start(), 200);
+
+  const Tree expected{{"BoX", "D"},
+                      {"BoX/new.txt", fileEntry("newcomer")},
+                      {"BoX/x.txt", fileEntry("the new folder's")},
+                      {"old", "D"},
+                      {"old/a.txt", fileEntry("synced")}};
+  EXPECT_TRUE(waitFor([&] { return remoteTree() == expected; }))
+      << ::testing::PrintToString(remoteTree());
+  EXPECT_TRUE(waitFor([&] { return pc->read("BOX/x.txt") == "the new folder's"; }))
+      << ::testing::PrintToString(pc->tree());
+  EXPECT_TRUE(pc->settle());
+  EXPECT_TRUE(other->settle());
+  EXPECT_EQ(remoteTree(), expected);
+  EXPECT_EQ(folded(other->tree()), folded(expected));
+  EXPECT_EQ(pc->read("old/a.txt"), "synced");
+  EXPECT_TRUE(pc->exists("box"));
+  EXPECT_EQ(pc->latestResult("box"), "-113");
+}
+
 }  // namespace
 }  // namespace varnelo::e2e
