@@ -45,8 +45,13 @@ bool removeUnchanged(const std::string& localPath, const JournalNode& node,
   }
   if (info.type == files::EntryType::File) {
     if (auto ec = files::removeFile(localPath)) {
+      // It stays here (no permission, an immutable file, a read-only mount),
+      // so it is kept like a changed file and sent again: the journal and
+      // the service then say what this computer holds, where a dropped row
+      // would leave the file out of step without a word.
       log_write(kLogError, kModuleSync, "cannot delete file:[%s], error:[%d]", localPath.c_str(),
                 ec.value());
+      kept.push_back(localPath);
       return false;
     }
     if (cache) cache->onRemove(localPath);

@@ -1,7 +1,13 @@
 // Two computers on one account where one deletes what the other changed
 // meanwhile: a remote change the deleting side never saw wins over the
 // deletion, in files and in folders (files added or moved into a folder
-// that is deleted elsewhere come back; only what was as last synced goes).
+// that is deleted elsewhere come back; only what was as last synced goes),
+// and a file that cannot be deleted here goes up again rather than out of step.
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include "engine_harness.h"
 
 namespace varnelo::e2e {
@@ -15,6 +21,21 @@ class EngineDeletionTest : public EngineTest {
     return waitFor([&] { return remoteTree() == want; }, 30000);
   }
 };
+
+// Sets or clears a file's immutable flag, which even root cannot delete
+// past; false where the file system or the process may not set it.
+bool setImmutable(const std::string& path, bool on) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool ok = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  if (ok) {
+    flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    ok = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  }
+  ::close(fd);
+  return ok;
+}
 
 TEST_F(EngineDeletionTest, AnEditMadeElsewhereWinsOverALocalDelete) {
   auto a = computer();
@@ -148,6 +169,32 @@ TEST_F(EngineDeletionTest, AFailedRemoteDeleteIsRetried) {
   EXPECT_TRUE(waitFor([&] { return a->sink().has("result 500 " + a->path("old.txt")); }));
   ASSERT_TRUE(service().setFaults(""));
   EXPECT_TRUE(remoteIs({}));
+}
+
+// A deletion from elsewhere that cannot be carried out here (the file is
+// immutable): the file stays, and so it goes up again and comes back to the
+// other computer, instead of staying here out of step with nothing said.
+TEST_F(EngineDeletionTest, AFileThatCannotBeDeletedHereIsSentBack) {
+  auto a = computer();
+  auto b = computer();
+  a->write("locked.txt", "cannot go");
+  a->write("plain.txt", "can go");
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_EQ(b->start(), 200);
+  ASSERT_TRUE(holdEverywhere({a.get(), b.get()}, {{"locked.txt", fileEntry("cannot go")},
+                                                  {"plain.txt", fileEntry("can go")}}));
+  const std::string locked = a->path("locked.txt");
+  if (!setImmutable(locked, true)) GTEST_SKIP() << "no immutable files on this file system";
+  // Cleared whatever happens, or the test's folder could not be removed.
+  struct Unlock {
+    std::string path;
+    ~Unlock() { setImmutable(path, false); }
+  } unlock{locked};
+
+  ASSERT_FALSE(files::removeFile(b->path("locked.txt")));
+  ASSERT_FALSE(files::removeFile(b->path("plain.txt")));
+  EXPECT_TRUE(holdEverywhere({a.get(), b.get()}, {{"locked.txt", fileEntry("cannot go")}}));
+  EXPECT_TRUE(a->settle());
 }
 
 }  // namespace
