@@ -53,7 +53,8 @@ std::string reason(int32_t code) {
         text = "the file was in use or changed while it was sent; it will be retried";
         break;
       case -113:
-        text = "the name cannot be stored on this computer or on the service";
+        text =
+            "the name cannot be stored on this computer or on the service, or a link holds it here";
         break;
       case -118:
         text = "the sync state was written by a newer version of Varnelo";

@@ -566,8 +566,15 @@ class Pass {
               files::joinPath(localFolder, existing ? existing->name : wanted);
           bool unsupported = false;
           if (!context_.filter().accept(localPath, &unsupported)) {
+            files::EntryInfo here;
             if (unsupported) {
               log_write(kLogInfo, kModuleSync, "Unsupported path:[%s]", localPath.c_str());
+              context_.reportResult(codes::kUnsupported, localPath);
+            } else if (r && !files::stat(localPath, here) && here.type == files::EntryType::Other) {
+              // A link, device or pipe holds the name of what the service
+              // has: nothing is written through it or in its place, and
+              // what does not come down is said so, not taken as in step.
+              log_write(kLogError, kModuleSync, "special file in the way:[%s]", localPath.c_str());
               context_.reportResult(codes::kUnsupported, localPath);
             }
             return;

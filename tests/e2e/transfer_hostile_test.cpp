@@ -1,6 +1,11 @@
 // Listings the reference service never sends: names that would climb out of
 // the sync folder or cannot exist locally, and names that differ only in
-// letter case. Nothing may be written outside the sync folder.
+// letter case; and local links where the service has an entry. Nothing may
+// be written outside the sync folder.
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
 #include <set>
 
 #include "Base64Url.h"
@@ -270,4 +275,32 @@ TEST_F(TransferTest, AFolderWhoseNameARemoteFileHoldsIsNotRecordedAsSynced) {
   // The remote pass then keeps both: the file takes the name, the folder moves aside.
   EXPECT_EQ(a.pull(), codes::kOk);
   EXPECT_EQ(a.read("x"), "a remote file");
+}
+
+TEST_F(TransferTest, ALocalLinkInTheWayOfARemoteEntryIsReportedAndNotWrittenThrough) {
+  Pc a(credentials()), b(credentials());
+  ASSERT_TRUE(b.write("docs/victim.txt", "the service's"));
+  ASSERT_TRUE(b.write("note.txt", "the service's note"));
+  ASSERT_TRUE(b.write("plain.txt", "comes down"));
+  ASSERT_TRUE(b.push());
+  // On A, links hold both names: one to a folder outside the sync folder,
+  // one to a file outside it.
+  const std::string outside = a.path("../outside-" + std::to_string(getpid()));
+  ASSERT_FALSE(files::createDirectories(outside));
+  {
+    std::ofstream(outside + "/victim.txt") << "not the engine's to touch";
+    std::ofstream(outside + "/note.txt") << "nor this";
+  }
+  ASSERT_EQ(symlink(outside.c_str(), a.path("docs").c_str()), 0);
+  ASSERT_EQ(symlink((outside + "/note.txt").c_str(), a.path("note.txt").c_str()), 0);
+  EXPECT_EQ(a.pull(), codes::kOk);
+  EXPECT_EQ(a.read("plain.txt"), "comes down");
+  EXPECT_TRUE(a.sink().has("result -113 " + a.path("docs")));
+  EXPECT_TRUE(a.sink().has("result -113 " + a.path("note.txt")));
+  std::set<std::string> there;
+  collect(outside, "", there);
+  EXPECT_EQ(there, (std::set<std::string>{"note.txt", "victim.txt"}));
+  std::ifstream in(outside + "/victim.txt");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "not the engine's to touch");
+  EXPECT_FALSE(files::removeTree(outside));
 }
