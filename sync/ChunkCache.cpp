@@ -35,15 +35,22 @@ using varnelo::sqlite::Transaction;
 int ChunkCache::open(const std::string& indexPath, const std::string& cacheDirectory) {
   std::lock_guard<std::mutex> lock(indexMutex_);
   if (index_.isOpen()) return kAccessDenied;
-  int rc = index_.open(indexPath, 0600);
-  if (rc == SQLITE_OK) {
-    index_.useWal();
-    rc = index_.exec(kCreateIndex);
-  }
-  for (int i = 0; rc == SQLITE_OK && i < kStatementCount; ++i) {
-    stmts_[i] = index_.prepare(kStatementTexts[i]);
-    if (!stmts_[i].valid()) rc = sqlite3_errcode(index_.get()) ? sqlite3_errcode(index_.get()) : 1;
-  }
+  auto openIndex = [&] {
+    int rc = index_.open(indexPath, 0600);
+    if (rc == SQLITE_OK) {
+      index_.useWal();
+      rc = index_.exec(kCreateIndex);
+    }
+    for (int i = 0; rc == SQLITE_OK && i < kStatementCount; ++i) {
+      stmts_[i] = index_.prepare(kStatementTexts[i]);
+      if (!stmts_[i].valid())
+        rc = sqlite3_errcode(index_.get()) ? sqlite3_errcode(index_.get()) : 1;
+    }
+    return rc;
+  };
+  // Only a cache: a damaged index is set aside and filled again.
+  int rc =
+      varnelo::sqlite::openSettingDamagedAside(indexPath, openIndex, [&] { closeIndexLocked(); });
   if (rc != SQLITE_OK) {
     log_write(kLogError, kModuleSync, "failed to open chunk index:[%s], sqlite error:[%d]",
               indexPath.c_str(), rc);

@@ -18,14 +18,26 @@ int parseLeadingInt(const std::string& text) {
 ConfigInfo::~ConfigInfo() = default;
 
 int SyncConfigInfo::open(const std::string& path) {
-  if (!db_.isOpen() && db_.open(path, 0600) != SQLITE_OK) return kDatabaseError;
-  if (db_.exec("CREATE TABLE IF NOT EXISTS config (id INTEGER PRIMARY KEY,key TEXT NOT NULL "
-               "UNIQUE,value TEXT);") != SQLITE_OK ||
-      db_.exec("CREATE TABLE IF NOT EXISTS sync_vol(id INTEGER PRIMARY KEY,serverPath TEXT  NOT "
-               "NULL UNIQUE,localPath TEXT  NOT NULL UNIQUE,name TEXT  NOT NULL);") != SQLITE_OK) {
-    return kDatabaseError;
-  }
-  return kOk;
+  const bool wasOpen = db_.isOpen();
+  auto openTables = [&] {
+    int rc = wasOpen || db_.isOpen() ? SQLITE_OK : db_.open(path, 0600);
+    if (rc == SQLITE_OK) {
+      rc = db_.exec(
+          "CREATE TABLE IF NOT EXISTS config (id INTEGER PRIMARY KEY,key TEXT NOT NULL "
+          "UNIQUE,value TEXT);");
+    }
+    if (rc == SQLITE_OK) {
+      rc = db_.exec(
+          "CREATE TABLE IF NOT EXISTS sync_vol(id INTEGER PRIMARY KEY,serverPath TEXT  NOT "
+          "NULL UNIQUE,localPath TEXT  NOT NULL UNIQUE,name TEXT  NOT NULL);");
+    }
+    return rc;
+  };
+  // A damaged file would refuse every sign-in for good; set aside, it costs
+  // a new sign-in and setup instead.
+  const int rc = wasOpen ? openTables()
+                         : sqlite::openSettingDamagedAside(path, openTables, [&] { db_.close(); });
+  return rc == SQLITE_OK ? kOk : kDatabaseError;
 }
 
 int SyncConfigInfo::get(const std::string& key, std::string& value) {

@@ -12,6 +12,7 @@
 #include "JournalFiles.h"
 #include "Log.h"
 #include "RemoteHoldFile.h"
+#include "Sqlite.h"
 #include "StatusImpl.h"
 #include "SyncPaths.h"
 #include "SyncRoot.h"
@@ -257,9 +258,16 @@ void FileSyncer::run() {
             (platform::monotonicMillis() - began) / 1000);
 
   FileJournal journal;
-  if (const int rc = journal.open(journalPath); rc != 0) {
+  // A damaged journal is set aside and the sync starts from an empty one,
+  // as a full resynchronisation does: nothing is deleted on either side
+  // without a row, and both versions of what differs are kept.
+  if (const int rc = sqlite::openSettingDamagedAside(
+          journalPath, [&] { return journal.open(journalPath); }, [&] { journal.close(); });
+      rc != 0) {
     log_write(kLogError, kModuleSync, "open journal [%s] failed:[%d]", journalPath.c_str(), rc);
     log_location();
+    // Said so: without it the sync would end without a word.
+    if (IVarneloEvent* sink = sink_) sink->result(codes::kLocalFailure, nullptr);
     running_ = false;
     return;
   }

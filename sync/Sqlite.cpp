@@ -5,6 +5,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
 namespace varnelo::sqlite {
 
 Statement& Statement::bind(int index, std::string_view text) {
@@ -129,6 +134,37 @@ Batch::~Batch() {
     // what the journal then lacks is found again by the next comparison.
     db_.exec("ROLLBACK;");
   }
+}
+
+int openSettingDamagedAside(const std::string& path, const std::function<int()>& open,
+                            const std::function<void()>& close) {
+  int rc = open();
+  const int primary = rc & 0xff;  // extended codes keep the primary one in the low byte
+  if (primary != SQLITE_NOTADB && primary != SQLITE_CORRUPT) return rc;
+  close();
+  char stamp[32] = "";
+  const time_t now = time(nullptr);
+  struct tm utc {};
+  gmtime_r(&now, &utc);
+  strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &utc);
+  std::string aside = path + ".damaged-" + stamp;
+  // One kept earlier in the same second is never replaced.
+  for (int n = 2; ::access(aside.c_str(), F_OK) == 0; ++n)
+    aside = path + ".damaged-" + stamp + "-" + std::to_string(n);
+  if (::rename(path.c_str(), aside.c_str()) != 0) {
+    log_write(kLogError, kModuleSync,
+              "database [%s] is damaged (sqlite error:[%d]) and cannot be set aside: %s",
+              path.c_str(), rc, strerror(errno));
+    return rc;
+  }
+  for (const char* suffix : {"-wal", "-shm"}) {
+    const std::string from = path + suffix;
+    if (::access(from.c_str(), F_OK) == 0) ::rename(from.c_str(), (aside + suffix).c_str());
+  }
+  log_write(kLogError, kModuleSync,
+            "database [%s] is damaged (sqlite error:[%d]); kept as [%s], starting a new one",
+            path.c_str(), rc, aside.c_str());
+  return open();
 }
 
 }  // namespace varnelo::sqlite

@@ -7,6 +7,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -137,5 +138,16 @@ class Batch {
   Database& db_;
   bool began_ = false;
 };
+
+// Opens one of the engine's database files through `open` (which returns an
+// SQLite result). A file that SQLite finds is not a database, or damaged
+// (SQLITE_NOTADB, SQLITE_CORRUPT: written over by something else, or a
+// failing disk; a crash alone never does this), would otherwise refuse
+// every start for good: it is closed with `close`, renamed with its -wal and
+// -shm files to "<path>.damaged-<UTC time>" (kept, never deleted), and
+// `open` runs once more on a fresh file. Logs what it did; returns the
+// result of the last `open`.
+int openSettingDamagedAside(const std::string& path, const std::function<int()>& open,
+                            const std::function<void()>& close);
 
 }  // namespace varnelo::sqlite

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "TempDir.h"
 
 using varnelo::SyncConfigInfo;
@@ -99,4 +102,16 @@ TEST(ConfigClosed, NeverOpenedStoreFailsCleanly) {
 TEST(ConfigOpen, UnopenableFileIsMinusFour) {
   SyncConfigInfo cfg;
   EXPECT_EQ(cfg.open("/nonexistent-folder/for/sure/config.db"), -4);
+}
+
+TEST(ConfigOpen, ADamagedFileIsSetAsideForAFreshOne) {
+  TempDir dir;
+  { std::ofstream(dir / "config.db", std::ios::binary) << std::string(3000, 'z'); }
+  SyncConfigInfo cfg;
+  ASSERT_EQ(cfg.open(dir / "config.db"), 200);
+  EXPECT_EQ(cfg.set("user", "x"), 200);
+  bool kept = false;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+    kept = kept || e.path().filename().string().rfind("config.db.damaged-", 0) == 0;
+  EXPECT_TRUE(kept);
 }

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
 #include "TempDir.h"
 
 using varnelo::sync::FileJournal;
@@ -264,4 +268,76 @@ TEST(SqliteTransaction, ANestedTransactionRollsBackOnlyItsOwnStatements) {
   auto st = db.prepare("SELECT group_concat(v) FROM (SELECT v FROM t ORDER BY v)");
   ASSERT_EQ(st.step(), SQLITE_ROW);
   EXPECT_EQ(st.columnText(0), "1,3");
+}
+
+namespace {
+
+std::string contentOf(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Names in `dir` that begin with `prefix`.
+std::vector<std::string> namesStartingWith(const std::string& dir, const std::string& prefix) {
+  std::vector<std::string> out;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+    const std::string name = e.path().filename().string();
+    if (name.rfind(prefix, 0) == 0) out.push_back(name);
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+}  // namespace
+
+TEST(SqliteDamagedFile, ADamagedJournalIsKeptAsideAndAFreshOneOpensWhileAHealthyOneStays) {
+  TempDir dir;
+  const std::string path = dir / "basefs.db";
+  auto openJournal = [&](FileJournal& j) {
+    return varnelo::sqlite::openSettingDamagedAside(
+        path, [&] { return j.open(path); }, [&] { j.close(); });
+  };
+  // Written over by something else (not a database at all), and cut short
+  // (a database whose pages are missing).
+  std::string cut;
+  {
+    FileJournal full;
+    ASSERT_EQ(full.open(dir / "full.db"), 0);
+    for (int i = 0; i < 2000; ++i)
+      ASSERT_EQ(full.put(0, "name " + std::to_string(i), FileJournal::kTypeFile, sig(1), i, i), 0);
+    full.close();
+    cut = contentOf(dir / "full.db").substr(0, 4096);
+  }
+  for (const std::string& damage : {std::string(20000, 'x'), cut}) {
+    { std::ofstream(path, std::ios::binary) << damage; }
+    // A write-ahead log left beside it goes along, never into the new one.
+    { std::ofstream(path + "-wal", std::ios::binary) << "stale"; }
+    FileJournal journal;
+    ASSERT_EQ(openJournal(journal), 0);
+    int64_t rows = 0;
+    ASSERT_EQ(journal.count(rows), 0);
+    EXPECT_EQ(rows, 1) << "a fresh journal holds only the root";
+    journal.close();
+    const auto aside = namesStartingWith(dir.path(), "basefs.db.damaged-");
+    ASSERT_FALSE(aside.empty());
+    EXPECT_EQ(contentOf(dir / aside.front()), damage) << "kept as it was";
+    for (const auto& name : aside) std::filesystem::remove(dir / name);
+  }
+  // A healthy journal, and a file that cannot be opened for another reason,
+  // are left where they are.
+  {
+    FileJournal journal;
+    ASSERT_EQ(openJournal(journal), 0);
+    ASSERT_EQ(journal.put(0, "kept", FileJournal::kTypeFile, sig(2), 1, 1), 0);
+  }
+  FileJournal again;
+  ASSERT_EQ(openJournal(again), 0);
+  int64_t id = 0;
+  EXPECT_EQ(again.lookupPath("kept", id), 0);
+  EXPECT_TRUE(namesStartingWith(dir.path(), "basefs.db.damaged-").empty());
+  FileJournal nowhere;
+  const std::string missing = dir / "no-such-folder/basefs.db";
+  EXPECT_NE(varnelo::sqlite::openSettingDamagedAside(
+                missing, [&] { return nowhere.open(missing); }, [&] { nowhere.close(); }),
+            0);
 }

@@ -1,7 +1,11 @@
 // Crash safety: an engine process killed with SIGKILL in the middle of a
 // large upload or download is started again over the same folders; both
 // computers and the service converge, the file arrives whole, and no
-// unfinished part file is ever taken for the file's content.
+// unfinished part file is ever taken for the file's content. A journal that
+// a disk fault or another program has damaged costs a full comparison of
+// both sides, never a file.
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <vector>
 
@@ -183,6 +187,41 @@ TEST_F(EngineCrashTest, KilledDuringABurstOfSmallUploadsThenRestartedMakesNoCopi
   ASSERT_TRUE(converged(*a, *b));
   for (const auto& [rel, content] : files) EXPECT_EQ(b->read(rel), content) << rel;
   EXPECT_EQ(remoteTree().size(), files.size() + 7) << "the files, their six folders and burst/";
+}
+
+TEST_F(EngineCrashTest, ADamagedJournalIsSetAsideAndNothingIsTakenAsDeleted) {
+  auto pc = computer();
+  pc->write("kept.txt", "as synced");
+  pc->write("edited.txt", "before");
+  pc->write("gone.txt", "deleted while stopped");
+  ASSERT_EQ(pc->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return remoteTree().size() == 3; }));
+  ASSERT_TRUE(pc->settle());
+  pc->engine()->stopSync(false);
+  { std::ofstream(pc->dataFolder() + "basefs.db", std::ios::binary) << std::string(20000, 'x'); }
+  pc->write("edited.txt", "after the damage");
+  ASSERT_FALSE(platform::files::removeFile(pc->path("gone.txt")));
+  ASSERT_EQ(pc->start(), 200);
+
+  // Without rows nothing is a deletion: the removed file comes back, and the
+  // edit stays beside the service's version instead of replacing or losing it.
+  auto holdsBoth = [&](const Tree& tree) {
+    int edits = 0;
+    for (const auto& [path, what] : tree) {
+      if (what == fileEntry("after the damage") || what == fileEntry("before")) ++edits;
+    }
+    return edits == 2;
+  };
+  EXPECT_TRUE(waitFor([&] { return holdsBoth(remoteTree()) && remoteTree().size() == 4; }))
+      << ::testing::PrintToString(remoteTree());
+  EXPECT_TRUE(pc->settle());
+  EXPECT_EQ(pc->tree(), remoteTree());
+  EXPECT_EQ(pc->read("gone.txt"), "deleted while stopped");
+  EXPECT_EQ(pc->read("kept.txt"), "as synced");
+  bool kept = false;
+  for (const auto& e : std::filesystem::directory_iterator(pc->dataFolder()))
+    kept = kept || e.path().filename().string().rfind("basefs.db.damaged-", 0) == 0;
+  EXPECT_TRUE(kept) << "the damaged journal is kept";
 }
 
 }  // namespace
