@@ -22,6 +22,7 @@
 #include "SpeedMeter.h"
 #include "SyncSettings.h"
 #include "TransferRecord.h"
+#include "TwinMemory.h"
 
 namespace chunkcache {
 class ChunkCache;
@@ -115,6 +116,8 @@ class Context {
   PathQueue& retry() { return retry_; }
   // Sync thread only: which local names lose to an earlier case twin.
   CaseTwinCache& caseTwins() { return caseTwins_; }
+  // Sync thread only: which twin was last found to be the synced one.
+  TwinMemory& twinMemory() { return twinMemory_; }
   // Sync thread only: the small-file uploads in flight while the idle loop
   // hands over queued paths; null when uploads run one at a time.
   uploader::SmallUploads* smallUploads() const { return smallUploads_; }
@@ -184,6 +187,7 @@ class Context {
   PathQueue updating_;
   PathQueue retry_;
   CaseTwinCache caseTwins_;
+  TwinMemory twinMemory_;
   uploader::SmallUploads* smallUploads_ = nullptr;  // sync thread only
   std::map<std::string, RemoteHold> remoteHolds_;   // sync thread only
   std::atomic<bool> paused_{false};

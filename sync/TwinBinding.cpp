@@ -77,42 +77,53 @@ int holdingJournalChildren(Context& context, const std::string& folder, int64_t 
   return tie ? -1 : best;
 }
 
+// The journal's and the service's answer (see TwinBinding.h).
+int decide(Context& context, const std::string& folder,
+           const std::vector<const files::DirEntry*>& twins) {
+  auto remoteFolder = remotePathOf(context.localRoot(), folder);
+  if (!remoteFolder) return 0;
+  const std::string remotePath = childPath(*remoteFolder, twins.front()->name);
+  auto row = journalRow(context.journal(), sync::journalPathOf(remotePath));
+  if (!row) return 0;  // nothing synced under this name yet
+  const bool folderRow = (row->type & sync::FileJournal::kTypeFolder) != 0;
+  if (!folderRow) {
+    int match = -1, matches = 0;
+    for (size_t i = 0; i < twins.size(); ++i) {
+      const files::EntryInfo& info = twins[i]->info;
+      if (info.type == files::EntryType::File &&
+          info.size == static_cast<uint64_t>(row->fileSize) &&
+          info.lastWrite == static_cast<uint64_t>(row->editTime)) {
+        match = static_cast<int>(i);
+        ++matches;
+      }
+    }
+    if (matches == 1) return match;
+  }
+  const RemoteSpelling remote = spelledAsRemote(context, remotePath, folderRow, twins);
+  if (!remote.answered) return kTwinUndecided;
+  int chosen = remote.chosen;
+  if (chosen < 0 && folderRow) chosen = holdingJournalChildren(context, folder, row->id, twins);
+  // The service holds nothing under the name any more (deleted elsewhere):
+  // no twin can overwrite or delete synced content there, so byte order
+  // decides rather than leaving every twin out for good.
+  if (chosen < 0 && remote.absent) chosen = 0;
+  return chosen;
+}
+
 }  // namespace
 
 TwinChooser journalTwinChooser(Context& context) {
   return [&context](const std::string& folder,
                     const std::vector<const files::DirEntry*>& twins) -> int {
-    auto remoteFolder = remotePathOf(context.localRoot(), folder);
-    if (!remoteFolder) return 0;
-    const std::string remotePath = childPath(*remoteFolder, twins.front()->name);
-    auto row = journalRow(context.journal(), sync::journalPathOf(remotePath));
-    if (!row) return 0;  // nothing synced under this name yet
-    const bool folderRow = (row->type & sync::FileJournal::kTypeFolder) != 0;
-    if (!folderRow) {
-      int match = -1, matches = 0;
-      for (size_t i = 0; i < twins.size(); ++i) {
-        const files::EntryInfo& info = twins[i]->info;
-        if (info.type == files::EntryType::File &&
-            info.size == static_cast<uint64_t>(row->fileSize) &&
-            info.lastWrite == static_cast<uint64_t>(row->editTime)) {
-          match = static_cast<int>(i);
-          ++matches;
-        }
-      }
-      if (matches == 1) return match;
-    }
-    const RemoteSpelling remote = spelledAsRemote(context, remotePath, folderRow, twins);
-    if (!remote.answered) return kTwinUndecided;
-    int chosen = remote.chosen;
-    if (chosen < 0 && folderRow) chosen = holdingJournalChildren(context, folder, row->id, twins);
-    // The service holds nothing under the name any more (deleted elsewhere):
-    // no twin can overwrite or delete synced content there, so byte order
-    // decides rather than leaving every twin out for good.
-    if (chosen < 0 && remote.absent) chosen = 0;
-    if (chosen < 0) {
+    const std::string key = nameKey(twins.front()->name);
+    int chosen = decide(context, folder, twins);
+    if (chosen == -1) chosen = context.twinMemory().recall(folder, key, twins);
+    if (chosen >= 0) {
+      context.twinMemory().remember(folder, key, twins[static_cast<size_t>(chosen)]->name);
+    } else if (chosen == -1) {
       log_write(kLogError, kModuleSync,
-                "case twins of [%s]: the synced one cannot be told, none takes part",
-                remotePath.c_str());
+                "case twins of [%s/%s]: the synced one cannot be told, none takes part",
+                folder.c_str(), key.c_str());
     }
     return chosen;
   };

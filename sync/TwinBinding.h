@@ -6,8 +6,10 @@
 // row's synced children. A newcomer twin therefore never uploads over the
 // synced entry nor turns the synced twin's content into deletions. Byte
 // order decides only while the journal has no row or the service no longer
-// holds the entry; when the synced twin cannot be told, none takes part
-// (until the service can be asked again, when that was the reason).
+// holds the entry. When the synced twin cannot be told, the one last found
+// to be it in this run stays it (an edit changes its size and time, not what
+// it is); failing that, none takes part (until the service can be asked
+// again, when that was the reason).
 // Sync thread only (reads the journal, may ask the service once per group).
 #pragma once
 

@@ -355,5 +355,32 @@ TEST_F(EngineCaseTwinRetryTest, ATwinSpelledAsTheJournalKeepsTheNameDoesNotStall
   EXPECT_EQ(pc->latestResult("box"), "-113");
 }
 
+// The synced file is renamed in case only (not sent), a newcomer twin
+// takes a third spelling, and then the synced twin is edited: its size and
+// time no longer say it is the synced one, and no twin is spelled as the
+// service holds the name. It stays the synced one all the same, so the edit
+// goes up while the newcomer stays out.
+TEST_F(EngineCaseTwinRetryTest, AnEditedSyncedFileTwinStaysTheSyncedOne) {
+  auto pc = computer();
+  pc->write("report.txt", "as synced");
+  ASSERT_EQ(pc->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return remoteTree()["report.txt"] == fileEntry("as synced"); }));
+  ASSERT_TRUE(pc->settle());
+  ASSERT_FALSE(platform::files::rename(pc->path("report.txt"), pc->path("Report.txt")));
+  pc->write("REPORT.txt", "a newcomer");
+  ASSERT_TRUE(waitFor([&] { return pc->latestResult("REPORT.txt") == "-113"; }));
+  ASSERT_TRUE(pc->settle());
+
+  pc->write("Report.txt", "edited after the rename");
+  EXPECT_TRUE(waitFor([&] {
+    return remoteTree()["report.txt"] == fileEntry("edited after the rename");
+  })) << ::testing::PrintToString(remoteTree());
+  EXPECT_TRUE(pc->settle());
+  EXPECT_EQ(remoteTree().size(), 1u);
+  EXPECT_NE(pc->latestResult("Report.txt"), "-113");
+  EXPECT_EQ(pc->latestResult("REPORT.txt"), "-113");
+  EXPECT_EQ(pc->read("REPORT.txt"), "a newcomer");
+}
+
 }  // namespace
 }  // namespace varnelo::e2e
