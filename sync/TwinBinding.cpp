@@ -44,33 +44,44 @@ RemoteSpelling spelledAsRemote(Context& context, const std::string& remotePath, 
   return out;
 }
 
+// How many of the names the journal records below the folder row `rowId`
+// each folder twin holds (0 for a file twin); empty when the row has no
+// children or they cannot be read.
+std::vector<int> journalChildrenHeld(Context& context, const std::string& folder, int64_t rowId,
+                                     const std::vector<const files::DirEntry*>& twins) {
+  std::vector<sync::JournalEntry> rows;
+  if (context.journal().listChildren(rowId, rows) != 0 || rows.empty()) return {};
+  std::vector<std::string> known;
+  known.reserve(rows.size());
+  for (auto& row : rows) known.push_back(std::move(row.name));
+  std::sort(known.begin(), known.end());
+  std::vector<int> counts(twins.size(), 0);
+  for (size_t i = 0; i < twins.size(); ++i) {
+    if (!sameKind(*twins[i], true)) continue;
+    std::vector<files::DirEntry> children;
+    if (files::listDirectory(files::joinPath(folder, twins[i]->name), children)) continue;
+    for (const auto& child : children) {
+      if (std::binary_search(known.begin(), known.end(), nameKey(child.name))) ++counts[i];
+    }
+  }
+  return counts;
+}
+
 // The folder twin holding the most of the names the journal records below
 // the folder row, when exactly one holds the most: the synced folder renamed
 // in case locally (a case-only rename is not sent) still holds its synced
 // children, a newcomer holds none of them. -1 when no twin stands out.
 int holdingJournalChildren(Context& context, const std::string& folder, int64_t rowId,
                            const std::vector<const files::DirEntry*>& twins) {
-  std::vector<sync::JournalEntry> rows;
-  if (context.journal().listChildren(rowId, rows) != 0 || rows.empty()) return -1;
-  std::vector<std::string> known;
-  known.reserve(rows.size());
-  for (auto& row : rows) known.push_back(std::move(row.name));
-  std::sort(known.begin(), known.end());
+  const std::vector<int> counts = journalChildrenHeld(context, folder, rowId, twins);
   int best = -1, bestCount = 0;
   bool tie = false;
-  for (size_t i = 0; i < twins.size(); ++i) {
-    if (!sameKind(*twins[i], true)) continue;
-    std::vector<files::DirEntry> children;
-    if (files::listDirectory(files::joinPath(folder, twins[i]->name), children)) continue;
-    int count = 0;
-    for (const auto& child : children) {
-      if (std::binary_search(known.begin(), known.end(), nameKey(child.name))) ++count;
-    }
-    if (count > bestCount) {
+  for (size_t i = 0; i < counts.size(); ++i) {
+    if (counts[i] > bestCount) {
       best = static_cast<int>(i);
-      bestCount = count;
+      bestCount = counts[i];
       tie = false;
-    } else if (count == bestCount && count > 0) {
+    } else if (counts[i] == bestCount && counts[i] > 0) {
       tie = true;
     }
   }
@@ -127,6 +138,24 @@ TwinChooser journalTwinChooser(Context& context) {
     }
     return chosen;
   };
+}
+
+bool twinsHoldSyncedChildren(Context& context, const std::string& localPath) {
+  const std::string folder = files::parentPath(localPath);
+  auto remoteFolder = remotePathOf(context.localRoot(), folder);
+  if (!remoteFolder) return false;
+  const std::string name = files::fileName(localPath);
+  auto row = journalRow(context.journal(), sync::journalPathOf(childPath(*remoteFolder, name)));
+  if (!row || (row->type & sync::FileJournal::kTypeFolder) == 0) return false;
+  std::vector<files::DirEntry> entries;
+  if (files::listDirectory(folder, entries)) return false;
+  std::vector<const files::DirEntry*> twins;
+  const std::string key = nameKey(name);
+  for (const auto& e : entries) {
+    if (nameKey(e.name) == key) twins.push_back(&e);
+  }
+  const std::vector<int> counts = journalChildrenHeld(context, folder, row->id, twins);
+  return std::any_of(counts.begin(), counts.end(), [](int n) { return n > 0; });
 }
 
 }  // namespace varnelo

@@ -22,4 +22,10 @@ namespace varnelo {
 // which must outlive it.
 TwinChooser journalTwinChooser(Context& context);
 
+// True when a case twin beside `localPath`, whose journal row is a folder's,
+// holds a name the journal records below that row: the synced folder's
+// files are there, split or copied among the twins, so none of them may be
+// taken as deleted.
+bool twinsHoldSyncedChildren(Context& context, const std::string& localPath);
+
 }  // namespace varnelo

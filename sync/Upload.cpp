@@ -23,10 +23,11 @@ namespace {
 // What stands for the name of a deleted entry among the other entries of
 // its folder that spell it in another letter case.
 enum class Sibling {
-  kNone,       // no such entry: the deletion is sent
-  kTakesOver,  // one of them keeps the binding to the remote entry and row
-  kNoneTakes,  // twins, none of which is the synced one
-  kUndecided,  // twins, and the service could not say which is synced
+  kNone,         // no such entry: the deletion is sent
+  kTakesOver,    // one of them keeps the binding to the remote entry and row
+  kNoneTakes,    // twins, none of which is the synced one
+  kUndecided,    // twins, and the service could not say which is synced
+  kHoldsSynced,  // twins, none the synced one, but holding its synced files
 };
 
 // A case-only rename, or the one twin left once the synced one went, takes
@@ -34,7 +35,10 @@ enum class Sibling {
 // none of them can be the synced one (it was moved away or deleted, and the
 // twins beside it are newcomers refused so far), nothing local stands for
 // the remote entry any more: it is deleted as far as it is still as synced,
-// and then the twins are decided by byte order like any new ones.
+// and then the twins are decided by byte order like any new ones. Unless
+// the twins hold the synced folder's files between them: a deletion then
+// would take from the service, and from every other computer, files that
+// are still here.
 Sibling caseSibling(Context& context, const std::string& localPath) {
   LocalListing listing;
   const std::string name = files::fileName(localPath);
@@ -42,7 +46,10 @@ Sibling caseSibling(Context& context, const std::string& localPath) {
     return Sibling::kNone;
   if (listing.find(name)) return Sibling::kTakesOver;
   if (listing.isUndecided(name)) return Sibling::kUndecided;
-  if (listing.isHeld(name)) return Sibling::kNoneTakes;
+  if (listing.isHeld(name)) {
+    return twinsHoldSyncedChildren(context, localPath) ? Sibling::kHoldsSynced
+                                                       : Sibling::kNoneTakes;
+  }
   return Sibling::kNone;
 }
 
@@ -183,6 +190,16 @@ int prepareUploading(Context& context, const std::string& localPath) {
               localPath.c_str());
     context.requestLocalScan();
     return codes::kOk;
+  }
+  if (sibling == Sibling::kHoldsSynced) {
+    // The synced folder's files are split or copied among its case twins:
+    // its deletion is never sent, and every twin stays out (said so by the
+    // scan) until a rename leaves one.
+    log_write(kLogError, kModuleSync,
+              "case twins of [%s] hold the synced folder's files; none takes part until one is "
+              "renamed",
+              localPath.c_str());
+    return codes::kUnsupported;
   }
   if (sibling == Sibling::kUndecided) {
     log_write(kLogError, kModuleSync, "case twins of [%s] undecided, retry it later",

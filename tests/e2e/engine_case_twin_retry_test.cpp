@@ -382,5 +382,49 @@ TEST_F(EngineCaseTwinRetryTest, AnEditedSyncedFileTwinStaysTheSyncedOne) {
   EXPECT_EQ(pc->read("REPORT.txt"), "a newcomer");
 }
 
+// While the engine is not running, the synced folder's files are split
+// between two case twins of it, neither spelled as the service holds it:
+// neither can be told to be the synced one, and the synced folder is not
+// gone either, so nothing is deleted on the service or on the other
+// computer. Once a rename leaves one twin, that one takes the name and the
+// other's file goes up under its new name.
+TEST_F(EngineCaseTwinRetryTest, SyncedFilesSplitBetweenTwinsAreNeverTakenAsDeleted) {
+  auto pc = computer();
+  auto other = computer();
+  pc->write("docs/a.txt", "first");
+  pc->write("docs/b.txt", "second");
+  ASSERT_EQ(pc->start(), 200);
+  ASSERT_EQ(other->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return other->read("docs/b.txt") == "second"; }));
+  ASSERT_TRUE(pc->settle());
+  pc->engine()->stopSync(false);
+  ASSERT_FALSE(platform::files::rename(pc->path("docs"), pc->path("DOCS")));
+  ASSERT_FALSE(platform::files::createDirectory(pc->path("Docs")));
+  ASSERT_FALSE(platform::files::rename(pc->path("DOCS/b.txt"), pc->path("Docs/b.txt")));
+  pc->sink().clear();
+  ASSERT_EQ(pc->start(), 200);
+
+  const Tree synced{
+      {"docs", "D"}, {"docs/a.txt", fileEntry("first")}, {"docs/b.txt", fileEntry("second")}};
+  EXPECT_TRUE(waitFor([&] { return pc->latestResult("Docs") == "-113"; }));
+  EXPECT_TRUE(waitFor([&] { return pc->latestResult("DOCS") == "-113"; }));
+  EXPECT_TRUE(pc->settle());
+  EXPECT_EQ(remoteTree(), synced);
+  EXPECT_TRUE(other->settle());
+  EXPECT_EQ(other->tree(), synced);
+
+  ASSERT_FALSE(platform::files::rename(pc->path("Docs"), pc->path("split")));
+  const Tree after{{"docs", "D"},
+                   {"docs/a.txt", fileEntry("first")},
+                   {"split", "D"},
+                   {"split/b.txt", fileEntry("second")}};
+  EXPECT_TRUE(waitFor([&] { return folded(remoteTree()) == folded(after); }))
+      << ::testing::PrintToString(remoteTree());
+  EXPECT_TRUE(waitFor([&] { return folded(other->tree()) == folded(after); }))
+      << ::testing::PrintToString(other->tree());
+  EXPECT_EQ(pc->read("DOCS/a.txt"), "first");
+  EXPECT_EQ(pc->read("split/b.txt"), "second");
+}
+
 }  // namespace
 }  // namespace varnelo::e2e
