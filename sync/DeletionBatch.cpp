@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "FileJournal.h"
@@ -182,12 +183,58 @@ uint64_t syncedFileCount(sync::FileJournal& journal) {
   }));
 }
 
+// Tells whether a missing local path is, or is below, a case twin whose
+// name another spelling still holds: the journal keeps names folded, so its
+// row is that other spelling's (or is decided among the twins left), and
+// the path's going is not the deletion of what the row records. Listings
+// are kept for the batch, so a large deletion lists each folder once.
+class TwinCheck {
+ public:
+  explicit TwinCheck(const std::string& localRoot) : root_(localRoot) {}
+
+  bool underAnotherSpelling(const std::string& path) {
+    auto rel = relativeToRoot(root_, path);
+    if (!rel) return false;
+    std::string parent = root_;
+    for (size_t start = 0; start < rel->size();) {
+      size_t end = rel->find('/', start);
+      if (end == std::string::npos) end = rel->size();
+      const std::string name = rel->substr(start, end - start);
+      const auto& names = namesIn(parent);
+      auto it = names.find(nameKey(name));
+      if (it != names.end() && it->second != name) return true;
+      parent = platform::files::joinPath(parent, name);
+      start = end + 1;
+    }
+    return false;
+  }
+
+ private:
+  // Lower-cased name -> a spelling of it that is there ("" when two are).
+  const std::unordered_map<std::string, std::string>& namesIn(const std::string& folder) {
+    auto [it, added] = listed_.try_emplace(folder);
+    if (added) {
+      std::vector<platform::files::DirEntry> entries;
+      platform::files::listDirectory(folder, entries);  // a missing folder lists as empty
+      for (auto& e : entries) {
+        auto [slot, fresh] = it->second.try_emplace(nameKey(e.name), e.name);
+        if (!fresh) slot->second.clear();
+      }
+    }
+    return it->second;
+  }
+
+  std::string root_;
+  std::unordered_map<std::string, std::unordered_map<std::string, std::string>> listed_;
+};
+
 void holdLargeLocalDeletions(Context& context, std::vector<std::string>& batch,
                              const std::unordered_map<std::string, std::string>& renamedAway) {
   sync::DeletionHold* hold = context.deletions();
   if (!hold) return;
   std::vector<sync::DeletionHold::Candidate> candidates;
   std::vector<std::pair<std::string, std::string>> present;  // (local, journal path)
+  TwinCheck twins(context.localRoot());
   for (const std::string& path : batch) {
     if (movedOn(renamedAway, path)) continue;
     auto remote = remotePathOf(context.localRoot(), path);
@@ -198,6 +245,7 @@ void holdLargeLocalDeletions(Context& context, std::vector<std::string>& batch,
       present.emplace_back(path, journalPath);
       continue;
     }
+    if (twins.underAnotherSpelling(path)) continue;  // the upload path weighs twins
     if (auto c = deletionCandidate(context.journal(), journalPath)) candidates.push_back(*c);
   }
   if (!candidates.empty() && mightHold(*hold, candidates)) {

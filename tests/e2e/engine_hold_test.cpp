@@ -299,5 +299,25 @@ TEST_F(EngineHoldTest, ARemoteDeleteOfMostFilesKeepsTheLocalCopiesUntilConfirmed
   EXPECT_EQ(remoteTree(), remaining);
 }
 
+// A case twin of the synced folder, left out so far, is deleted: the journal
+// keeps the name folded, so the twin's path names the synced folder's row,
+// but the synced folder is still there under its own spelling. Nothing is
+// held, and nothing is deleted on the service.
+TEST_F(EngineHoldTest, DeletingACaseTwinOfASyncedFolderIsNoDeletionOfIt) {
+  auto a = computer();
+  const Tree synced = fill(*a);
+  ASSERT_NO_FATAL_FAILURE(startSynced(*a, synced));
+  a->write("MANY/newcomer.txt", "left out");
+  ASSERT_TRUE(waitFor([&] { return a->latestResult("MANY") == "-113"; }));
+  ASSERT_TRUE(a->settle());
+
+  ASSERT_FALSE(files::removeTree(a->path("MANY")));
+  EXPECT_TRUE(a->settle());
+  EXPECT_FALSE(a->sink().has("result -123 -")) << "the twin's removal was held as a deletion";
+  EXPECT_EQ(held(*a), 0u);
+  EXPECT_EQ(remoteTree(), synced);
+  EXPECT_EQ(a->tree(), synced);
+}
+
 }  // namespace
 }  // namespace varnelo::e2e
