@@ -183,6 +183,8 @@ uint64_t syncedFileCount(sync::FileJournal& journal) {
   }));
 }
 
+namespace {
+
 // Tells whether a missing local path is, or is below, a case twin whose
 // name another spelling still holds: the journal keeps names folded, so its
 // row is that other spelling's (or is decided among the twins left), and
@@ -227,6 +229,8 @@ class TwinCheck {
   std::string root_;
   std::unordered_map<std::string, std::unordered_map<std::string, std::string>> listed_;
 };
+
+}  // namespace
 
 void holdLargeLocalDeletions(Context& context, std::vector<std::string>& batch,
                              const std::unordered_map<std::string, std::string>& renamedAway) {
