@@ -20,7 +20,7 @@ ConfigInfo::~ConfigInfo() = default;
 int SyncConfigInfo::open(const std::string& path) {
   const bool wasOpen = db_.isOpen();
   auto openTables = [&] {
-    int rc = wasOpen || db_.isOpen() ? SQLITE_OK : db_.open(path, 0600);
+    int rc = db_.isOpen() ? SQLITE_OK : db_.open(path, 0600);
     if (rc == SQLITE_OK) {
       rc = db_.exec(
           "CREATE TABLE IF NOT EXISTS config (id INTEGER PRIMARY KEY,key TEXT NOT NULL "

@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "FileJournal.h"
+#include "LocalListing.h"
 #include "LocalRemoval.h"
 #include "Log.h"
 #include "SyncPaths.h"
@@ -202,9 +203,11 @@ class TwinCheck {
       size_t end = rel->find('/', start);
       if (end == std::string::npos) end = rel->size();
       const std::string name = rel->substr(start, end - start);
-      const auto& names = namesIn(parent);
-      auto it = names.find(nameKey(name));
-      if (it != names.end() && it->second != name) return true;
+      const LocalListing& listing = listingOf(parent);
+      // Without a chooser the first spelling in byte order is the entry and
+      // the others are twins.
+      const platform::files::DirEntry* first = listing.find(name);
+      if ((first && first->name != name) || !listing.twinsOf(name).empty()) return true;
       parent = platform::files::joinPath(parent, name);
       start = end + 1;
     }
@@ -212,22 +215,14 @@ class TwinCheck {
   }
 
  private:
-  // Lower-cased name -> a spelling of it that is there ("" when two are).
-  const std::unordered_map<std::string, std::string>& namesIn(const std::string& folder) {
+  const LocalListing& listingOf(const std::string& folder) {
     auto [it, added] = listed_.try_emplace(folder);
-    if (added) {
-      std::vector<platform::files::DirEntry> entries;
-      platform::files::listDirectory(folder, entries);  // a missing folder lists as empty
-      for (auto& e : entries) {
-        auto [slot, fresh] = it->second.try_emplace(nameKey(e.name), e.name);
-        if (!fresh) slot->second.clear();
-      }
-    }
+    if (added) listLocalFolder(folder, it->second);  // a missing folder lists as empty
     return it->second;
   }
 
   std::string root_;
-  std::unordered_map<std::string, std::unordered_map<std::string, std::string>> listed_;
+  std::unordered_map<std::string, LocalListing> listed_;
 };
 
 }  // namespace

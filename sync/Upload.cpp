@@ -61,8 +61,10 @@ Sibling caseSibling(Context& context, const std::string& localPath) {
 bool spellsTheRowOfHeldTwins(Context& context, const std::string& localPath,
                              const std::string& remotePath) {
   const std::string name = files::fileName(localPath);
-  return nameKey(name) == name && caseSibling(context, localPath) == Sibling::kNoneTakes &&
-         journalRow(context.journal(), sync::journalPathOf(remotePath)).has_value();
+  // The row first: a lookup, where the listing may ask the service.
+  return nameKey(name) == name &&
+         journalRow(context.journal(), sync::journalPathOf(remotePath)).has_value() &&
+         caseSibling(context, localPath) == Sibling::kNoneTakes;
 }
 
 // True when every name below the sync folder is one the download side
