@@ -20,6 +20,9 @@ namespace {
 // within microseconds; if it has not come by then the entry left the tree.
 constexpr int kPairWaitMillis = 5;
 constexpr size_t kReadBufferSize = 64 * 1024;
+// Folders remembered as not yet watchable; past this many, a periodic scan
+// finds what the ones beyond it hold.
+constexpr size_t kMaxMissed = 4096;
 
 std::error_code errnoCode(int error) {
   return {error, std::generic_category()};
@@ -61,6 +64,7 @@ void DirWatch::close() noexcept {
   fd_ = -1;
   rootWd_ = -1;
   folders_.clear();
+  missed_.clear();
   pending_.clear();
   next_ = 0;
 }
@@ -107,8 +111,14 @@ std::error_code DirWatch::addFolder(const std::string& rel) {
   const int wd = ::inotify_add_watch(fd_, fullPath(rel).c_str(), mask_);
   if (wd < 0) {
     // A folder that vanished or was replaced before we got to it is reported
-    // by its own events; one we may not read cannot be synchronised anyway.
-    if (errno == ENOENT || errno == ENOTDIR || errno == EACCES) return {};
+    // by its own events, and so is one whose parent was renamed meanwhile:
+    // the rename's events follow, and the folder is watched where they say
+    // it went. One we may not read cannot be synchronised anyway.
+    if (errno == ENOENT || errno == ENOTDIR) {
+      if (missed_.size() < kMaxMissed) missed_.push_back(rel);
+      return {};
+    }
+    if (errno == EACCES) return {};
     return errnoCode(errno);
   }
   folders_[wd] = rel;
@@ -156,6 +166,7 @@ void DirWatch::dropTree(const std::string& rel) {
       ++it;
     }
   }
+  std::erase_if(missed_, [&](const std::string& path) { return isSameOrBelow(path, rel); });
 }
 
 bool DirWatch::renameTree(const std::string& from, const std::string& to) {
@@ -165,7 +176,26 @@ bool DirWatch::renameTree(const std::string& from, const std::string& to) {
     found = found || path.size() == from.size();
     path = to + path.substr(from.size());
   }
+  for (std::string& path : missed_) {
+    if (isSameOrBelow(path, from)) path = to + path.substr(from.size());
+  }
   return found;
+}
+
+std::error_code DirWatch::watchMissed(const std::string& rel, std::vector<DirChange>& out) {
+  std::vector<std::string> found;
+  std::erase_if(missed_, [&](const std::string& path) {
+    if (!isSameOrBelow(path, rel)) return false;
+    found.push_back(path);
+    return true;
+  });
+  for (const std::string& folder : found) {
+    const size_t before = folders_.size();
+    if (auto ec = addFolder(folder)) return ec;
+    if (folders_.size() == before) continue;  // still nowhere, or watched already
+    if (auto ec = addTree(folder, true, out)) return ec;
+  }
+  return {};
 }
 
 bool DirWatch::reports(bool isDir, uint32_t mask) const {
@@ -285,10 +315,13 @@ std::error_code DirWatch::handle(size_t index, std::vector<DirChange>& out) {
     // A folder renamed right after it was made may have been renamed
     // before its creation event was read, when its old name no longer led
     // to it: then it is watched (and what it holds reported) now.
-    if (isDir && !renameTree(rel, newRel) && subtree_) {
+    if (!isDir) return {};
+    if (!renameTree(rel, newRel) && subtree_) {
       if (auto ec = addFolder(newRel)) return ec;
-      return addTree(newRel, true, out);
+      if (auto ec = addTree(newRel, true, out)) return ec;
     }
+    // Folders made inside it just before the rename are watched now.
+    return watchMissed(newRel, out);
   } else if (event.mask & IN_MOVED_TO) {  // moved into the tree
     if (reports(isDir, IN_MOVED_TO)) out.push_back({DirChange::Kind::Added, rel});
     if (isDir && subtree_) {

@@ -128,6 +128,26 @@ TEST_F(DirWatchTest, AFolderRenamedBeforeItsCreationWasReadIsStillWatched) {
   EXPECT_TRUE(collectName("renamed/later.txt", got)) << describe(got);
 }
 
+// A folder made inside another one that is renamed before the creation is
+// read: its path leads nowhere then. Once the rename is read it is watched
+// where it went, and so is a folder made below it meanwhile.
+TEST_F(DirWatchTest, AFolderMadeJustBeforeItsParentIsRenamedIsStillWatched) {
+  ASSERT_FALSE(files::createDirectories(p("tree/parent")));
+  ASSERT_FALSE(watch_.open(p("tree"), kNamesAndWrites, true));
+  ASSERT_FALSE(files::createDirectories(p("tree/parent/made/deeper")));
+  ASSERT_FALSE(files::writeFile(p("tree/parent/made/deeper/early.txt"), "x"));
+  ASSERT_FALSE(files::rename(p("tree/parent"), p("tree/renamed")));
+  std::vector<DirChange> got;
+  ASSERT_TRUE(collectName("renamed/made/deeper/early.txt", got)) << describe(got);
+  EXPECT_EQ(watch_.folderCount(), 4u) << describe(got);
+
+  got.clear();
+  ASSERT_FALSE(files::writeFile(p("tree/renamed/made/later.txt"), "y"));
+  ASSERT_FALSE(files::writeFile(p("tree/renamed/made/deeper/later.txt"), "z"));
+  ASSERT_TRUE(collectName("renamed/made/deeper/later.txt", got)) << describe(got);
+  EXPECT_TRUE(hasName(got, "renamed/made/later.txt")) << describe(got);
+}
+
 TEST_F(DirWatchTest, MovesAcrossTheTreeBoundaryAreAddsAndRemoves) {
   ASSERT_FALSE(files::createDirectories(p("outside/in/inner")));
   ASSERT_FALSE(files::writeFile(p("outside/in/inner/f"), "x"));

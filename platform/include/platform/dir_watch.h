@@ -103,6 +103,9 @@ class DirWatch {
   // Renames the watched folders at and below `from`; false when `from`
   // itself was not watched.
   bool renameTree(const std::string& from, const std::string& to);
+  // Watches the folders at and below `rel` that could not be watched when
+  // they appeared, and reports what they hold.
+  std::error_code watchMissed(const std::string& rel, std::vector<DirChange>& out);
   std::string fullPath(const std::string& rel) const;
   bool fillPending(int waitMillis);
   size_t findMovedTo(size_t from, uint32_t cookie) const;
@@ -116,8 +119,12 @@ class DirWatch {
   uint32_t mask_ = 0;  // inotify mask of every folder watch
   bool subtree_ = false;
   std::unordered_map<int, std::string> folders_;  // watch descriptor → relative path
-  std::vector<RawEvent> pending_;                 // read from the kernel, not yet handled
-  size_t next_ = 0;                               // first unhandled entry of pending_
+  // Folders whose path led nowhere when they were to be watched: made and
+  // then moved with a parent renamed before their creation was read. The
+  // rename that follows says where they are now.
+  std::vector<std::string> missed_;
+  std::vector<RawEvent> pending_;  // read from the kernel, not yet handled
+  size_t next_ = 0;                // first unhandled entry of pending_
   std::vector<char> buffer_;
   std::atomic<int> fault_{0};
 };
