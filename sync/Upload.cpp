@@ -83,13 +83,14 @@ bool namesAreSafe(const std::string& localRoot, const std::string& localPath) {
 }
 
 // True when the service holds a folder at `remotePath`.
-bool remoteIsFolder(Context& context, const std::string& remotePath) {
+// Asks the service what holds `remotePath`: kOk with `folder` set when the
+// answer came, else the failure of the request.
+int askIfRemoteFolder(Context& context, const std::string& remotePath, bool& folder) {
   varnelo_meta_get_result* result = nullptr;
-  const bool folder =
-      http::meta_get(context.credentials(), remotePath, &result, nullptr, false, 0) == codes::kOk &&
-      (result->entry.type & 2) != 0;
+  const int code = http::meta_get(context.credentials(), remotePath, &result, nullptr, false, 0);
+  folder = code == codes::kOk && (result->entry.type & 2) != 0;
   varnelo_meta_destroy_get_result(result);
-  return folder;
+  return code;
 }
 
 }  // namespace
@@ -276,11 +277,23 @@ int uploadFolder(Context& context, const std::string& localPath, const std::stri
     const std::string editTime = std::to_string(info.lastWrite);
     varnelo_meta_entry entry{};
     code = http::meta_mkdir(context.credentials(), remotePath, editTime.c_str(), &entry);
-    if (code == codes::kConflict && !remoteIsFolder(context, remotePath)) {
-      // 409 says only that the name is taken: by a file it is no folder of ours.
-      log_write(kLogError, kModuleSync, "a remote file holds the folder's name:[%s]",
-                remotePath.c_str());
-    } else if (code == codes::kOk || code == codes::kConflict) {
+    bool folder = code == codes::kOk;
+    if (code == codes::kConflict) {
+      // 409 says only that the name is taken. A lookup that fails (or finds
+      // the name free again) leaves the folder to be tried again, not
+      // taken for a conflict.
+      if (const int asked = askIfRemoteFolder(context, remotePath, folder); asked != codes::kOk) {
+        log_write(kLogError, kModuleSync,
+                  "cannot ask what holds the folder's name:[%s], error:[%d]", remotePath.c_str(),
+                  asked);
+        code = asked;
+      } else if (!folder) {
+        // By a file it is no folder of ours.
+        log_write(kLogError, kModuleSync, "a remote file holds the folder's name:[%s]",
+                  remotePath.c_str());
+      }
+    }
+    if (folder) {
       // The folder's own signature stays zero until a remote pass has listed
       // it: what is inside is not uploaded yet.
       int made = 0;
@@ -292,7 +305,7 @@ int uploadFolder(Context& context, const std::string& localPath, const std::stri
         queueFolderEntries(context, localPath);
         queueMadeFolders(context, localPath, made);
       }
-    } else {
+    } else if (code != codes::kConflict) {
       log_write(kLogError, kModuleSync, "varnelo_meta_mkdir return code:[%d]", code);
     }
   }

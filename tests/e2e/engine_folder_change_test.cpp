@@ -218,6 +218,32 @@ TEST_F(EngineFolderTest, TheFilesOfAFolderWhoseCreationWasNotConfirmedStillGoUp)
   EXPECT_EQ(remoteTree(), after);
 }
 
+// The retried creation finds the name taken (by the first one, whose reply
+// was lost) and cannot ask the service what holds it: that is a failure to
+// retry, not a conflict with a file of that name.
+TEST_F(EngineFolderTest, AFolderWhoseNameCannotBeLookedUpIsRetriedNotAConflict) {
+  auto a = computer();
+  a->write("keep.txt", "here first");
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return remoteTree() == a->tree(); }));
+  ASSERT_TRUE(a->settle());
+
+  // No remote pass may list the folder meanwhile: it would record it.
+  ASSERT_TRUE(service().setFaults("/mkdir:drop=1;/get:error=1"));
+  // Empty: a file's upload would record the folder on its own.
+  ASSERT_FALSE(files::createDirectory(a->path("docs")));
+  ASSERT_TRUE(waitFor([&] { return remoteTree().count("docs") == 1; }))
+      << ::testing::PrintToString(remoteTree());
+  ASSERT_TRUE(service().setFaults("/get:error=1"));
+  EXPECT_TRUE(
+      waitFor([&] { return !a->latestResult("docs").empty() && a->latestResult("docs") != "18"; }));
+  EXPECT_EQ(a->latestResult("docs"), "500");
+  ASSERT_TRUE(service().setFaults(""));
+  EXPECT_TRUE(waitFor([&] { return remoteTree() == a->tree() && a->state().converged; }))
+      << ::testing::PrintToString(remoteTree());
+  EXPECT_EQ(a->latestResult("docs"), "200");
+}
+
 // A folder changed elsewhere is deleted entry by entry, each only while it
 // is as last synced. Every delete is slow here, so the other computer edits
 // an entry after the listing was read but before that entry's turn: the
