@@ -4,6 +4,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QStringList>
 
 namespace varnelo::desktop {
@@ -18,6 +19,27 @@ QString clean(const QString& p) {
 
 bool inside(const QString& inner, const QString& outer) {
   return inner.startsWith(outer == QLatin1String("/") ? outer : outer + QLatin1Char('/'));
+}
+
+// Replaces `dest` (which the user agreed to overwrite) with a copy of
+// `source` under a temporary name that is renamed over it once whole: a copy
+// that fails leaves the file it would have replaced as it was.
+bool replaceWithCopy(const QString& source, const QString& dest) {
+  QFile in(source);
+  if (!in.open(QIODevice::ReadOnly)) return false;
+  QSaveFile out(dest);
+  if (!out.open(QIODevice::WriteOnly)) return false;
+  char buffer[64 * 1024];
+  for (;;) {
+    const qint64 got = in.read(buffer, sizeof buffer);
+    if (got == 0) break;
+    if (got < 0 || out.write(buffer, got) != got) {
+      out.cancelWriting();
+      return false;
+    }
+  }
+  out.setPermissions(in.permissions());
+  return out.commit();
 }
 
 }  // namespace
@@ -55,8 +77,7 @@ int copyFolderContents(const QString& from, const QString& to,
     } else if (info.isDir()) {
       failed |= !QDir().mkpath(dest);
     } else if (info.isFile()) {
-      if (QFileInfo::exists(dest)) QFile::remove(dest);  // the user agreed to overwrite
-      failed |= !QFile::copy(path, dest);
+      failed |= !(QFileInfo::exists(dest) ? replaceWithCopy(path, dest) : QFile::copy(path, dest));
     }
     ++done;
   }

@@ -17,6 +17,9 @@
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include "qstring_print.h"
 
@@ -408,6 +411,47 @@ TEST(FolderMoveTest, TargetsAndCopy) {
   EXPECT_TRUE(QFileInfo::exists(cur + "/sub/a.txt"));  // the old folder stays
   EXPECT_EQ(copyFolderContents(cur, tmp.path() + "/N2", [](int done, int) { return done < 1; }),
             kCopyCancelled);
+}
+
+// Into a folder that is not empty, a file of the same name is replaced (the
+// user agreed to it), but only by a whole copy: one that fails keeps it.
+TEST(FolderMoveTest, AFailedCopyKeepsTheFileItWouldHaveReplaced) {
+  QTemporaryDir tmp;
+  const auto write = [](const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+  };
+  const auto read = [](const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
+  };
+  const QString cur = tmp.path() + "/Varnelo";
+  const QString target = tmp.path() + "/Target";
+  ASSERT_TRUE(write(cur + "/sub/a.txt", "hello"));
+  ASSERT_TRUE(write(target + "/sub/a.txt", "theirs"));
+  ASSERT_TRUE(write(target + "/keep.txt", "kept"));
+
+  // A copy that cannot be written whole: the files this process writes may
+  // not grow past 64 KiB for a moment (as on a full disk).
+  ASSERT_TRUE(write(cur + "/sub/a.txt", QByteArray(1 << 20, 'x')));
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  rlimit small = old;
+  small.rlim_cur = 64 * 1024;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const int failed = copyFolderContents(cur, target, [](int, int) { return true; });
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(failed, -1);
+  EXPECT_EQ(read(target + "/sub/a.txt"), "theirs");
+  EXPECT_EQ(QDir(target + "/sub").entryList(QDir::Files | QDir::Hidden).size(), 1);
+
+  ASSERT_TRUE(write(cur + "/sub/a.txt", "hello"));
+  EXPECT_EQ(copyFolderContents(cur, target, [](int, int) { return true; }), 0);
+  EXPECT_EQ(read(target + "/sub/a.txt"), "hello");
+  EXPECT_EQ(read(target + "/keep.txt"), "kept");
 }
 
 TEST(HeldDeletionsTest, ListsAndAnswers) {
