@@ -134,7 +134,14 @@ std::error_code DirWatch::addTree(const std::string& rel, bool report,
     const std::string folder = std::move(stack.back());
     stack.pop_back();
     DIR* handle = ::opendir(fullPath(folder).c_str());
-    if (!handle) continue;  // gone or unreadable: nothing below to watch
+    if (!handle) {
+      // Gone or unreadable: nothing below to watch. Or moved with a parent
+      // renamed just now, before what it holds was read.
+      if ((errno == ENOENT || errno == ENOTDIR) && missed_.size() < kMaxMissed) {
+        missed_.push_back(folder);
+      }
+      continue;
+    }
     while (const dirent* entry = ::readdir(handle)) {
       const std::string name = entry->d_name;
       if (name == "." || name == "..") continue;
@@ -190,9 +197,9 @@ std::error_code DirWatch::watchMissed(const std::string& rel, std::vector<DirCha
     return true;
   });
   for (const std::string& folder : found) {
-    const size_t before = folders_.size();
+    const size_t before = missed_.size();
     if (auto ec = addFolder(folder)) return ec;
-    if (folders_.size() == before) continue;  // still nowhere, or watched already
+    if (missed_.size() != before) continue;  // still nowhere: a later rename says where
     if (auto ec = addTree(folder, true, out)) return ec;
   }
   return {};
