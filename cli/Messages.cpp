@@ -37,7 +37,9 @@ std::string reason(int32_t code) {
         text = "the service sent a reply that could not be understood";
         break;
       case -4:
-        text = "a local file or database could not be read or written (is the disk full?)";
+        text =
+            "a local file or database could not be read or written (a full or read-only disk, "
+            "or no permission)";
         break;
       case -101:
         text = "the data folder does not exist";
