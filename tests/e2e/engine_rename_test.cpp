@@ -51,5 +51,30 @@ TEST_F(EngineRenameTest, ARenamedFolderOfLargeFilesArrivesWithoutDataRequests) {
   }
 }
 
+// A folder made inside another one right before that one is renamed (an
+// archive unpacked and its folder renamed at once): files written into it
+// afterwards still go up, long before a periodic scan would find them.
+TEST_F(EngineRenameTest, AFolderMadeJustBeforeItsParentIsRenamedStillSendsItsFiles) {
+  auto a = computer();
+  a->write("unpacked/keep.txt", "here first");
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return remoteTree() == a->tree(); }));
+  ASSERT_TRUE(a->settle());
+
+  for (int i = 0; i < 3; ++i) {
+    const std::string from = i == 0 ? "unpacked" : "named" + std::to_string(i - 1);
+    const std::string to = "named" + std::to_string(i);
+    const std::string inner = "/inner" + std::to_string(i);
+    ASSERT_FALSE(platform::files::createDirectories(a->path(from + inner + "/deeper")));
+    ASSERT_FALSE(platform::files::rename(a->path(from), a->path(to)));
+    ASSERT_TRUE(waitFor([&] { return remoteTree().count(to + inner + "/deeper") == 1; }))
+        << ::testing::PrintToString(remoteTree());
+    a->write(to + inner + "/later.txt", "written later");
+    a->write(to + inner + "/deeper/later.txt", "written later, deeper");
+    EXPECT_TRUE(waitFor([&] { return remoteTree() == a->tree(); }))
+        << ::testing::PrintToString(remoteTree());
+  }
+}
+
 }  // namespace
 }  // namespace varnelo::e2e
