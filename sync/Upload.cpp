@@ -82,7 +82,6 @@ bool namesAreSafe(const std::string& localRoot, const std::string& localPath) {
   return true;
 }
 
-// True when the service holds a folder at `remotePath`.
 // Asks the service what holds `remotePath`: kOk with `folder` set when the
 // answer came, else the failure of the request.
 int askIfRemoteFolder(Context& context, const std::string& remotePath, bool& folder) {

@@ -298,12 +298,16 @@ TEST_F(EngineSyncTest, AFailedUploadIsRetriedFromTheRetrySet) {
   EXPECT_TRUE(waitFor([&] { return pc->state().retrying == 1; }));
   ASSERT_TRUE(service().setFaults(""));
   EXPECT_TRUE(remoteHas("flaky.txt", fileEntry("sent on the second try")));
-  // The last word on the file is "in step".
-  std::string last;
-  for (const std::string& line : pc->sink().lines()) {
-    if (line.rfind("file " + pc->path("flaky.txt") + " ", 0) == 0) last = line;
-  }
-  EXPECT_EQ(last, "file " + pc->path("flaky.txt") + " 0");
+  // The last word on the file is "in step" (said once the service's answer
+  // is in, a moment after the service holds the file).
+  const auto last = [&] {
+    std::string line;
+    for (const std::string& l : pc->sink().lines()) {
+      if (l.rfind("file " + pc->path("flaky.txt") + " ", 0) == 0) line = l;
+    }
+    return line;
+  };
+  EXPECT_TRUE(waitFor([&] { return last() == "file " + pc->path("flaky.txt") + " 0"; })) << last();
 }
 
 TEST_F(EngineSyncTest, UnlinkEmptiesTheDataFolderDatabases) {
