@@ -93,6 +93,19 @@ class HandleLease {
   Easy own_;
 };
 
+}  // namespace
+
+size_t StringSink::write(const char* data, size_t size) {
+  if (size > kMaxBytes - bytes.size()) {
+    log_write(kLogError, kModuleVarnelo, "a reply of more than %zu bytes was refused", kMaxBytes);
+    return 0;
+  }
+  bytes.append(data, size);
+  return size;
+}
+
+namespace {
+
 size_t sink_callback(char* data, size_t size, size_t count, void* user) {
   try {
     return static_cast<Sink*>(user)->write(data, size * count);

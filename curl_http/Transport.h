@@ -33,12 +33,13 @@ class Sink {
 };
 
 // Appends every block to a growable buffer (reply bodies, raw header lines).
+// A reply that grows past kMaxBytes (far beyond any listing the service
+// sends) is refused, which ends the transfer (CURLE_WRITE_ERROR), rather
+// than held in memory until there is none left.
 class StringSink final : public Sink {
  public:
-  size_t write(const char* data, size_t size) override {
-    bytes.append(data, size);
-    return size;
-  }
+  static constexpr size_t kMaxBytes = size_t{256} << 20;
+  size_t write(const char* data, size_t size) override;
   std::string bytes;
 };
 

@@ -157,6 +157,12 @@ TEST_F(CannedReplyTest, MalformedGetRepliesGiveNoResult) {
   server.reply("404 Not Found", "<html>gone</html>");
   EXPECT_EQ(varnelo_meta_get(creds, "home/x", &raw, nullptr, 0, 0), -119);
   EXPECT_EQ(raw, nullptr);
+  // A reply larger than any listing is refused while it arrives, not held:
+  // this one would parse (blanks around an entry) if it were read whole.
+  server.reply("200 OK",
+               std::string(StringSink::kMaxBytes, ' ') + "{\"ver\":\"" + kVer + "\",\"type\":1}");
+  EXPECT_EQ(varnelo_meta_get(creds, "home/x", &raw, nullptr, 0, 0), CURLE_WRITE_ERROR);
+  EXPECT_EQ(raw, nullptr);
 }
 
 TEST_F(CannedReplyTest, PurgeAndUndeleteHandOutOnlyPartialResults) {
