@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -115,7 +116,7 @@ std::error_code DirWatch::addFolder(const std::string& rel) {
     // the rename's events follow, and the folder is watched where they say
     // it went. One we may not read cannot be synchronised anyway.
     if (errno == ENOENT || errno == ENOTDIR) {
-      if (missed_.size() < kMaxMissed) missed_.push_back(rel);
+      rememberMissed(rel);
       return {};
     }
     if (errno == EACCES) return {};
@@ -137,9 +138,7 @@ std::error_code DirWatch::addTree(const std::string& rel, bool report,
     if (!handle) {
       // Gone or unreadable: nothing below to watch. Or moved with a parent
       // renamed just now, before what it holds was read.
-      if ((errno == ENOENT || errno == ENOTDIR) && missed_.size() < kMaxMissed) {
-        missed_.push_back(folder);
-      }
+      if (errno == ENOENT || errno == ENOTDIR) rememberMissed(folder);
       continue;
     }
     while (const dirent* entry = ::readdir(handle)) {
@@ -187,6 +186,12 @@ bool DirWatch::renameTree(const std::string& from, const std::string& to) {
     if (isSameOrBelow(path, from)) path = to + path.substr(from.size());
   }
   return found;
+}
+
+void DirWatch::rememberMissed(const std::string& rel) {
+  if (missed_.size() < kMaxMissed &&
+      std::find(missed_.begin(), missed_.end(), rel) == missed_.end())
+    missed_.push_back(rel);
 }
 
 std::error_code DirWatch::watchMissed(const std::string& rel, std::vector<DirChange>& out) {
@@ -324,8 +329,10 @@ std::error_code DirWatch::handle(size_t index, std::vector<DirChange>& out) {
     // to it: then it is watched (and what it holds reported) now.
     if (!isDir) return {};
     if (!renameTree(rel, newRel) && subtree_) {
+      // The walk covers what was remembered below it.
+      std::erase_if(missed_, [&](const std::string& path) { return isSameOrBelow(path, newRel); });
       if (auto ec = addFolder(newRel)) return ec;
-      if (auto ec = addTree(newRel, true, out)) return ec;
+      return addTree(newRel, true, out);
     }
     // Folders made inside it just before the rename are watched now.
     return watchMissed(newRel, out);

@@ -122,6 +122,10 @@ TEST_F(DirWatchTest, AFolderRenamedBeforeItsCreationWasReadIsStillWatched) {
   std::vector<DirChange> got;
   ASSERT_TRUE(collectName("renamed/inside.txt", got)) << describe(got);
   EXPECT_EQ(watch_.folderCount(), 2u) << describe(got);
+  EXPECT_EQ(std::count_if(got.begin(), got.end(),
+                          [](const DirChange& c) { return c.name == "renamed/inside.txt"; }),
+            1)
+      << describe(got);
   // Changes inside it are seen from now on.
   got.clear();
   ASSERT_FALSE(files::writeFile(p("tree/renamed/later.txt"), "y"));
@@ -140,6 +144,11 @@ TEST_F(DirWatchTest, AFolderMadeJustBeforeItsParentIsRenamedIsStillWatched) {
   std::vector<DirChange> got;
   ASSERT_TRUE(collectName("renamed/made/deeper/early.txt", got)) << describe(got);
   EXPECT_EQ(watch_.folderCount(), 4u) << describe(got);
+  EXPECT_EQ(
+      std::count_if(got.begin(), got.end(),
+                    [](const DirChange& c) { return c.name == "renamed/made/deeper/early.txt"; }),
+      1)
+      << describe(got);
 
   got.clear();
   ASSERT_FALSE(files::writeFile(p("tree/renamed/made/later.txt"), "y"));

@@ -103,6 +103,7 @@ class DirWatch {
   // Renames the watched folders at and below `from`; false when `from`
   // itself was not watched.
   bool renameTree(const std::string& from, const std::string& to);
+  void rememberMissed(const std::string& rel);
   // Watches the folders at and below `rel` that could not be watched when
   // they appeared, and reports what they hold.
   std::error_code watchMissed(const std::string& rel, std::vector<DirChange>& out);
