@@ -96,8 +96,8 @@ class HandleLease {
 }  // namespace
 
 size_t StringSink::write(const char* data, size_t size) {
-  if (size > kMaxBytes - bytes.size()) {
-    log_write(kLogError, kModuleVarnelo, "a reply of more than %zu bytes was refused", kMaxBytes);
+  if (size > limit_ - std::min(limit_, bytes.size())) {
+    log_write(kLogError, kModuleVarnelo, "a reply of more than %zu bytes was refused", limit_);
     return 0;
   }
   bytes.append(data, size);

@@ -33,14 +33,18 @@ class Sink {
 };
 
 // Appends every block to a growable buffer (reply bodies, raw header lines).
-// A reply that grows past kMaxBytes (far beyond any listing the service
-// sends) is refused, which ends the transfer (CURLE_WRITE_ERROR), rather
-// than held in memory until there is none left.
+// A reply that grows past `limit` (by default kMaxBytes, far beyond any
+// listing the service sends) is refused, which ends the transfer
+// (CURLE_WRITE_ERROR), rather than held in memory until there is none left.
 class StringSink final : public Sink {
  public:
   static constexpr size_t kMaxBytes = size_t{256} << 20;
+  explicit StringSink(size_t limit = kMaxBytes) : limit_(limit) {}
   size_t write(const char* data, size_t size) override;
   std::string bytes;
+
+ private:
+  size_t limit_;
 };
 
 // The block a PUT sends: `length` bytes, from memory (`data`) or, when

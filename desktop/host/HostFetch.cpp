@@ -16,10 +16,4 @@ std::string manifest_url() {
   return http::update_service_base() + "/update/varnelo-win/version.dat";
 }
 
-size_t BoundedSink::write(const char* data, size_t size) {
-  if (bytes.size() + size > limit_) return 0;
-  bytes.append(data, size);
-  return size;
-}
-
 }  // namespace varnelo::host

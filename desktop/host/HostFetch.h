@@ -25,16 +25,4 @@ int host_fetch(const std::string& url, http::Sink& body);
 // is "true" (any letter case), else HTTP, on the host VARNELO_SERVICE names.
 std::string manifest_url();
 
-// Keeps at most `limit` bytes; a longer body aborts the transfer (a manifest
-// is a few hundred bytes, so anything large is not one).
-class BoundedSink final : public http::Sink {
- public:
-  explicit BoundedSink(size_t limit) : limit_(limit) {}
-  size_t write(const char* data, size_t size) override;
-  std::string bytes;
-
- private:
-  size_t limit_;
-};
-
 }  // namespace varnelo::host

@@ -111,7 +111,7 @@ bool UpdaterHost::check_for_update() {
   auto installed = values_.text(kAppVersion);
   if (!installed) return false;
   std::string url = manifest_url();
-  BoundedSink body(kMaxManifest);
+  http::StringSink body(kMaxManifest);  // a manifest is a few hundred bytes
   int status = host_fetch(url, body);
   if (status != 200) {
     host_log(kHostWarning, "update manifest %s answered %d", url.c_str(), status);
