@@ -27,11 +27,11 @@ void copyEntry(const std::string& from, const std::string& to) {
     return;
   }
   if (!files::isRegularFile(from)) return;  // links, sockets, devices are never copied
-  if (files::exists(to)) {
+  // Into a new file only, so that a file of that name that appears meanwhile
+  // (a download, the user's own) is never written over either.
+  if (std::error_code ec = files::copyFile(from, to, true); ec == std::errc::file_exists) {
     qWarning("send to: %s exists already; not overwritten", to.c_str());
-    return;
-  }
-  if (std::error_code ec = files::copyFile(from, to)) {
+  } else if (ec) {
     qWarning("send to: cannot copy %s: %s", from.c_str(), ec.message().c_str());
   }
 }

@@ -44,6 +44,9 @@ std::error_code File::open(const std::string& path, Mode mode, unsigned permissi
     case Mode::CreateKeep:
       flags |= O_RDWR | O_CREAT;
       break;
+    case Mode::CreateNew:
+      flags |= O_RDWR | O_CREAT | O_EXCL;
+      break;
   }
   do {
     fd_ = ::open(path.c_str(), flags, permissions);

@@ -131,21 +131,26 @@ std::error_code renameNoReplace(const std::string& from, const std::string& to) 
   return rename(from, to);
 }
 
-std::error_code copyFile(const std::string& from, const std::string& to) {
+std::error_code copyFile(const std::string& from, const std::string& to, bool failIfExists) {
   File in;
   if (auto ec = in.open(from, File::Mode::Read)) return ec;
   File out;
-  if (auto ec = out.open(to, File::Mode::CreateTruncate)) return ec;
+  if (auto ec = out.open(to, failIfExists ? File::Mode::CreateNew : File::Mode::CreateTruncate))
+    return ec;
   std::unique_ptr<char[]> buf(new char[1 << 20]);
   uint64_t offset = 0;
+  std::error_code ec;
   for (;;) {
     size_t got = 0;
-    if (auto ec = in.readAt(offset, buf.get(), 1 << 20, got)) return ec;
-    if (got == 0) break;
-    if (auto ec = out.writeAt(offset, buf.get(), got)) return ec;
+    if ((ec = in.readAt(offset, buf.get(), 1 << 20, got)) || got == 0) break;
+    if ((ec = out.writeAt(offset, buf.get(), got))) break;
     offset += got;
   }
-  return {};
+  if (ec && failIfExists) {
+    out.close();
+    ::unlink(to.c_str());
+  }
+  return ec;
 }
 
 std::error_code setLastWriteTime(const std::string& path, FileTime time) {

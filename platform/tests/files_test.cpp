@@ -47,6 +47,21 @@ TEST_F(Files, RenameReplacesAtomicallyAndNoReplaceRefuses) {
   EXPECT_FALSE(files::exists(p("x")));
 }
 
+TEST_F(Files, ACopyIntoANewFileOnlyNeverWritesOverOne) {
+  ASSERT_FALSE(files::writeFile(p("from"), "copied"));
+  ASSERT_FALSE(files::writeFile(p("taken"), "someone's"));
+  EXPECT_EQ(files::copyFile(p("from"), p("taken"), true), std::errc::file_exists);
+  std::string got;
+  ASSERT_FALSE(files::readFile(p("taken"), got));
+  EXPECT_EQ(got, "someone's");
+  ASSERT_FALSE(files::copyFile(p("from"), p("free"), true));
+  ASSERT_FALSE(files::readFile(p("free"), got));
+  EXPECT_EQ(got, "copied");
+  ASSERT_FALSE(files::copyFile(p("from"), p("taken")));  // without it, over the file
+  ASSERT_FALSE(files::readFile(p("taken"), got));
+  EXPECT_EQ(got, "copied");
+}
+
 TEST_F(Files, LinksAndSpecialFilesAreOtherAndNeverFollowed) {
   ASSERT_FALSE(files::createDirectory(p("dir")));
   ASSERT_EQ(symlink(p("dir").c_str(), p("link").c_str()), 0);

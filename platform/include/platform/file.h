@@ -12,7 +12,9 @@ namespace platform {
 
 class File {
  public:
-  enum class Mode { Read, ReadWrite, CreateTruncate, CreateKeep };
+  // CreateNew fails with EEXIST when the path exists (it never opens a file
+  // someone else made meanwhile).
+  enum class Mode { Read, ReadWrite, CreateTruncate, CreateKeep, CreateNew };
 
   File() = default;
   ~File();

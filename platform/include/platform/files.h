@@ -46,7 +46,10 @@ std::error_code rename(const std::string& from, const std::string& to);
 // can neither refuse a replace in the rename itself nor link (FAT), `to` is
 // checked right before a plain rename.
 std::error_code renameNoReplace(const std::string& from, const std::string& to);
-std::error_code copyFile(const std::string& from, const std::string& to);
+// Copies the content of `from` over `to`, or, with `failIfExists`, into a
+// new file only: EEXIST when `to` exists, even when it appeared just now,
+// and a copy that fails half way is removed (it was this call's own file).
+std::error_code copyFile(const std::string& from, const std::string& to, bool failIfExists = false);
 
 std::error_code setLastWriteTime(const std::string& path, FileTime time);
 
