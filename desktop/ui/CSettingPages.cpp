@@ -386,17 +386,22 @@ void CAdvancedPropPage::moveFolder() {
     progress.setWindowTitle(str(197));
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(300);
-    const int rc = copyFolderContents(current, chosen, [&progress](int done, int total) {
-      progress.setMaximum(total > 0 ? total : 1);
-      progress.setValue(done);
-      return !progress.wasCanceled();
-    });
+    QStringList made;
+    const int rc = copyFolderContents(
+        current, chosen,
+        [&progress](int done, int total) {
+          progress.setMaximum(total > 0 ? total : 1);
+          progress.setValue(done);
+          return !progress.wasCanceled();
+        },
+        &made);
     progress.reset();
     if (rc == 0 && backend_.setSyncFolder(chosen) == 200) {
       backend_.renameStatePaths(current, chosen);
       folder->setText(chosen);
     } else {
-      if (wasEmpty) QDir(chosen).removeRecursively();
+      // Only the copy goes: files that came into the folder meanwhile stay.
+      if (wasEmpty) removeMade(made);
       if (rc != kCopyCancelled) tell(this, QMessageBox::Warning, str(192), str(191));
     }
     emit busy(false);

@@ -57,14 +57,20 @@ MoveTarget classifyMoveTarget(const QString& current, const QString& chosen) {
 }
 
 int copyFolderContents(const QString& from, const QString& to,
-                       const std::function<bool(int, int)>& progress) {
+                       const std::function<bool(int, int)>& progress, QStringList* made) {
   const QString source = clean(from);
   const QString target = clean(to);
   QStringList entries;
   QDirIterator it(source, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
                   QDirIterator::Subdirectories);
   while (it.hasNext()) entries << it.next();
-  if (!QDir().mkpath(target)) return -1;
+  const auto makeFolder = [made](const QString& path) {
+    if (QFileInfo(path).isDir()) return true;
+    if (!QDir().mkpath(path)) return false;
+    if (made) made->append(path);
+    return true;
+  };
+  if (!makeFolder(target)) return -1;
   const int total = static_cast<int>(entries.size());
   int done = 0;
   bool failed = false;
@@ -75,14 +81,29 @@ int copyFolderContents(const QString& from, const QString& to,
     if (info.isSymLink()) {
       // never followed
     } else if (info.isDir()) {
-      failed |= !QDir().mkpath(dest);
+      failed |= !makeFolder(dest);
+    } else if (info.isFile() && QFileInfo::exists(dest)) {
+      failed |= !replaceWithCopy(path, dest);
     } else if (info.isFile()) {
-      failed |= !(QFileInfo::exists(dest) ? replaceWithCopy(path, dest) : QFile::copy(path, dest));
+      const bool copied = QFile::copy(path, dest);
+      if (copied && made) made->append(dest);
+      failed |= !copied;
     }
     ++done;
   }
   if (progress && !progress(done, total)) return kCopyCancelled;
   return failed ? -1 : 0;
+}
+
+void removeMade(const QStringList& made) {
+  for (auto it = made.crbegin(); it != made.crend(); ++it) {
+    const QFileInfo info(*it);
+    if (info.isDir() && !info.isSymLink()) {
+      QDir().rmdir(*it);  // only when empty
+    } else if (info.isFile()) {
+      QFile::remove(*it);
+    }
+  }
 }
 
 }  // namespace varnelo::desktop

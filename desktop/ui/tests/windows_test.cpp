@@ -413,6 +413,45 @@ TEST(FolderMoveTest, TargetsAndCopy) {
             kCopyCancelled);
 }
 
+// A cancelled move into an empty folder takes its copy back, and only it: a
+// file that came into the folder meanwhile stays, with its folder.
+TEST(FolderMoveTest, TakingBackACopyLeavesWhatElseCameIn) {
+  QTemporaryDir tmp;
+  const auto write = [](const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+  };
+  const QString cur = tmp.path() + "/Varnelo";
+  const QString target = tmp.path() + "/Target";
+  for (const char* name : {"/a.txt", "/sub/b.txt", "/sub/c.txt", "/z.txt"})
+    ASSERT_TRUE(write(cur + name, "ours"));
+  QStringList made;
+  const auto cancelLate = [&](int done, int total) {
+    if (done == total - 1) {
+      EXPECT_TRUE(write(target + "/sub/theirs.txt", "theirs"));
+    }
+    return done < total - 1;
+  };
+  ASSERT_EQ(copyFolderContents(cur, target, cancelLate, &made), kCopyCancelled);
+  ASSERT_FALSE(made.isEmpty());
+  EXPECT_EQ(made.first(), target);
+  removeMade(made);
+  EXPECT_TRUE(QFileInfo::exists(target + "/sub/theirs.txt"));
+  EXPECT_EQ(QDir(target).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+            QStringList{"sub"});
+  EXPECT_EQ(QDir(target + "/sub").entryList(QDir::Files | QDir::Hidden), QStringList{"theirs.txt"});
+  EXPECT_TRUE(QFileInfo::exists(cur + "/sub/b.txt"));  // the old folder stays whole
+
+  // Without anything foreign, nothing of the copy is left, the folder included.
+  made.clear();
+  const auto cancelBeforeTheLast = [](int done, int total) { return done < total - 1; };
+  ASSERT_EQ(copyFolderContents(cur, tmp.path() + "/Other", cancelBeforeTheLast, &made),
+            kCopyCancelled);
+  removeMade(made);
+  EXPECT_FALSE(QFileInfo::exists(tmp.path() + "/Other"));
+}
+
 // Into a folder that is not empty, a file of the same name is replaced (the
 // user agreed to it), but only by a whole copy: one that fails keeps it.
 TEST(FolderMoveTest, AFailedCopyKeepsTheFileItWouldHaveReplaced) {
