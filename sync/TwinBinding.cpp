@@ -116,8 +116,12 @@ int decide(Context& context, const std::string& folder,
   if (chosen < 0 && folderRow) chosen = holdingJournalChildren(context, folder, row->id, twins);
   // The service holds nothing under the name any more (deleted elsewhere):
   // no twin can overwrite or delete synced content there, so byte order
-  // decides rather than leaving every twin out for good.
-  if (chosen < 0 && remote.absent) chosen = 0;
+  // decides rather than leaving every twin out for good. Not while this
+  // engine's own delete of the entry is begun (taken aside) but not done:
+  // a twin would take the name with the old version as its base, which the
+  // service refuses. The row goes with that delete; then byte order decides.
+  const bool deleteBegun = context.remoteHolds().count(sync::journalPathOf(remotePath)) > 0;
+  if (chosen < 0 && remote.absent && !deleteBegun) chosen = 0;
   return chosen;
 }
 

@@ -198,6 +198,51 @@ TEST_F(EngineCaseTwinRetryTest, ASyncedFileMovedAwayFromTwoNewcomerTwinsLeavesTh
   EXPECT_EQ(pc->read("docs/Report.txt"), "first newcomer");
 }
 
+// As above, but the old name's delete fails after its entry was taken aside.
+// The entry then no longer stands at the name, yet it is not a twin's to
+// take over: the delete that was begun is finished first, and then a twin
+// takes the name as a new file (with the old version as its base, the
+// service refused it as a conflict, and it never went up).
+TEST_F(EngineCaseTwinRetryTest, ATwinTakesTheNameOnlyOnceTheDeleteBegunForItIsFinished) {
+  auto pc = computer();
+  pc->write("docs/report.txt", "synced");
+  pc->write("shelf/keep.txt", "kept");
+  ASSERT_EQ(pc->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return remoteTree().count("docs/report.txt") == 1; }));
+  pc->write("docs/Report.txt", "first newcomer");
+  pc->write("docs/REPORT.txt", "second newcomer");
+  ASSERT_TRUE(waitFor([&] { return pc->latestResult("docs/Report.txt") == "-113"; }));
+  ASSERT_TRUE(waitFor([&] { return pc->latestResult("docs/REPORT.txt") == "-113"; }));
+  ASSERT_TRUE(pc->settle());
+
+  ASSERT_TRUE(service().setFaults("/delete:error=1"));
+  ASSERT_FALSE(platform::files::rename(pc->path("docs/report.txt"), pc->path("shelf/report.txt")));
+  ASSERT_TRUE(waitFor([&] {
+    const Tree remote = remoteTree();
+    const auto aside = remote.lower_bound("docs/report (Conflicted copy");
+    return remote.count("docs/report.txt") == 0 && aside != remote.end() &&
+           aside->first.rfind("docs/report (Conflicted copy", 0) == 0;
+  })) << ::testing::PrintToString(remoteTree());
+  ASSERT_TRUE(waitFor([&] { return pc->state().retrying > 0; }));
+  ASSERT_TRUE(service().setFaults(""));
+  const Tree expected{{"docs", "D"},
+                      {"docs/REPORT.txt", fileEntry("second newcomer")},
+                      {"shelf", "D"},
+                      {"shelf/keep.txt", fileEntry("kept")},
+                      {"shelf/report.txt", fileEntry("synced")}};
+  EXPECT_TRUE(waitFor([&] { return remoteTree() == expected; }))
+      << ::testing::PrintToString(remoteTree());
+  EXPECT_TRUE(pc->settle());
+  EXPECT_EQ(pc->latestResult("docs/Report.txt"), "-113");
+  EXPECT_NE(pc->latestResult("docs/REPORT.txt"), "-113");
+  // Never refused as a conflict on the way: a remote pass that happens to
+  // come first mends that, but when the delete's finish comes first the
+  // twin stays out until a full scan.
+  for (const std::string& line : pc->sink().lines()) {
+    EXPECT_NE(line, "result 409 " + pc->path("docs/REPORT.txt"));
+  }
+}
+
 // A scan finds a newcomer twin of a synced folder while the service cannot
 // answer which of them is the synced one: neither is reported as left out
 // for good (the synced one never is), and once the service answers the
