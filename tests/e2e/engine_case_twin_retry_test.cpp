@@ -164,6 +164,16 @@ TEST_F(EngineCaseTwinRetryTest, TwinsOfAFolderDeletedElsewhereDoNotStallTheChang
   EXPECT_EQ(pc->read("Docs/x.txt"), "newcomer");
 }
 
+// Both sides once the synced report.txt went to shelf/ from beside its two
+// newcomer twins: the first twin in byte order holds the name.
+Tree movedAwayFromTwoNewcomers() {
+  return {{"docs", "D"},
+          {"docs/REPORT.txt", fileEntry("second newcomer")},
+          {"shelf", "D"},
+          {"shelf/keep.txt", fileEntry("kept")},
+          {"shelf/report.txt", fileEntry("synced")}};
+}
+
 // The synced file is moved to another folder while two newcomer twins of it
 // stay, neither of which is the synced one: the move still reaches the
 // service (the old name is deleted there instead of kept for good), and then
@@ -183,11 +193,7 @@ TEST_F(EngineCaseTwinRetryTest, ASyncedFileMovedAwayFromTwoNewcomerTwinsLeavesTh
   ASSERT_TRUE(pc->settle());
 
   ASSERT_FALSE(platform::files::rename(pc->path("docs/report.txt"), pc->path("shelf/report.txt")));
-  const Tree expected{{"docs", "D"},
-                      {"docs/REPORT.txt", fileEntry("second newcomer")},
-                      {"shelf", "D"},
-                      {"shelf/keep.txt", fileEntry("kept")},
-                      {"shelf/report.txt", fileEntry("synced")}};
+  const Tree expected = movedAwayFromTwoNewcomers();
   EXPECT_TRUE(waitFor([&] { return remoteTree() == expected; }))
       << ::testing::PrintToString(remoteTree());
   EXPECT_TRUE(waitFor([&] { return folded(other->tree()) == folded(expected); }))
@@ -225,11 +231,7 @@ TEST_F(EngineCaseTwinRetryTest, ATwinTakesTheNameOnlyOnceTheDeleteBegunForItIsFi
   })) << ::testing::PrintToString(remoteTree());
   ASSERT_TRUE(waitFor([&] { return pc->state().retrying > 0; }));
   ASSERT_TRUE(service().setFaults(""));
-  const Tree expected{{"docs", "D"},
-                      {"docs/REPORT.txt", fileEntry("second newcomer")},
-                      {"shelf", "D"},
-                      {"shelf/keep.txt", fileEntry("kept")},
-                      {"shelf/report.txt", fileEntry("synced")}};
+  const Tree expected = movedAwayFromTwoNewcomers();
   EXPECT_TRUE(waitFor([&] { return remoteTree() == expected; }))
       << ::testing::PrintToString(remoteTree());
   EXPECT_TRUE(pc->settle());

@@ -413,23 +413,25 @@ TEST(FolderMoveTest, TargetsAndCopy) {
             kCopyCancelled);
 }
 
+// Writes `bytes` to `path`, making its folders first.
+static bool writeMade(const QString& path, const QByteArray& bytes) {
+  QDir().mkpath(QFileInfo(path).path());
+  QFile f(path);
+  return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
 // A cancelled move into an empty folder takes its copy back, and only it: a
 // file that came into the folder meanwhile stays, with its folder.
 TEST(FolderMoveTest, TakingBackACopyLeavesWhatElseCameIn) {
   QTemporaryDir tmp;
-  const auto write = [](const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-  };
   const QString cur = tmp.path() + "/Varnelo";
   const QString target = tmp.path() + "/Target";
   for (const char* name : {"/a.txt", "/sub/b.txt", "/sub/c.txt", "/z.txt"})
-    ASSERT_TRUE(write(cur + name, "ours"));
+    ASSERT_TRUE(writeMade(cur + name, "ours"));
   QStringList made;
   const auto cancelLate = [&](int done, int total) {
     if (done == total - 1) {
-      EXPECT_TRUE(write(target + "/sub/theirs.txt", "theirs"));
+      EXPECT_TRUE(writeMade(target + "/sub/theirs.txt", "theirs"));
     }
     return done < total - 1;
   };
@@ -456,24 +458,19 @@ TEST(FolderMoveTest, TakingBackACopyLeavesWhatElseCameIn) {
 // user agreed to it), but only by a whole copy: one that fails keeps it.
 TEST(FolderMoveTest, AFailedCopyKeepsTheFileItWouldHaveReplaced) {
   QTemporaryDir tmp;
-  const auto write = [](const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-  };
   const auto read = [](const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
   };
   const QString cur = tmp.path() + "/Varnelo";
   const QString target = tmp.path() + "/Target";
-  ASSERT_TRUE(write(cur + "/sub/a.txt", "hello"));
-  ASSERT_TRUE(write(target + "/sub/a.txt", "theirs"));
-  ASSERT_TRUE(write(target + "/keep.txt", "kept"));
+  ASSERT_TRUE(writeMade(cur + "/sub/a.txt", "hello"));
+  ASSERT_TRUE(writeMade(target + "/sub/a.txt", "theirs"));
+  ASSERT_TRUE(writeMade(target + "/keep.txt", "kept"));
 
   // A copy that cannot be written whole: the files this process writes may
   // not grow past 64 KiB for a moment (as on a full disk).
-  ASSERT_TRUE(write(cur + "/sub/a.txt", QByteArray(1 << 20, 'x')));
+  ASSERT_TRUE(writeMade(cur + "/sub/a.txt", QByteArray(1 << 20, 'x')));
   const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
   rlimit old{};
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
@@ -487,7 +484,7 @@ TEST(FolderMoveTest, AFailedCopyKeepsTheFileItWouldHaveReplaced) {
   EXPECT_EQ(read(target + "/sub/a.txt"), "theirs");
   EXPECT_EQ(QDir(target + "/sub").entryList(QDir::Files | QDir::Hidden).size(), 1);
 
-  ASSERT_TRUE(write(cur + "/sub/a.txt", "hello"));
+  ASSERT_TRUE(writeMade(cur + "/sub/a.txt", "hello"));
   EXPECT_EQ(copyFolderContents(cur, target, [](int, int) { return true; }), 0);
   EXPECT_EQ(read(target + "/sub/a.txt"), "hello");
   EXPECT_EQ(read(target + "/keep.txt"), "kept");
