@@ -172,7 +172,7 @@ void DirWatch::dropTree(const std::string& rel) {
       ++it;
     }
   }
-  std::erase_if(missed_, [&](const std::string& path) { return isSameOrBelow(path, rel); });
+  takeMissed(rel);
 }
 
 bool DirWatch::renameTree(const std::string& from, const std::string& to) {
@@ -194,14 +194,18 @@ void DirWatch::rememberMissed(const std::string& rel) {
     missed_.push_back(rel);
 }
 
-std::error_code DirWatch::watchMissed(const std::string& rel, std::vector<DirChange>& out) {
+std::vector<std::string> DirWatch::takeMissed(const std::string& rel) {
   std::vector<std::string> found;
   std::erase_if(missed_, [&](const std::string& path) {
     if (!isSameOrBelow(path, rel)) return false;
     found.push_back(path);
     return true;
   });
-  for (const std::string& folder : found) {
+  return found;
+}
+
+std::error_code DirWatch::watchMissed(const std::string& rel, std::vector<DirChange>& out) {
+  for (const std::string& folder : takeMissed(rel)) {
     const size_t before = missed_.size();
     if (auto ec = addFolder(folder)) return ec;
     if (missed_.size() != before) continue;  // still nowhere: a later rename says where
@@ -330,7 +334,7 @@ std::error_code DirWatch::handle(size_t index, std::vector<DirChange>& out) {
     if (!isDir) return {};
     if (!renameTree(rel, newRel) && subtree_) {
       // The walk covers what was remembered below it.
-      std::erase_if(missed_, [&](const std::string& path) { return isSameOrBelow(path, newRel); });
+      takeMissed(newRel);
       if (auto ec = addFolder(newRel)) return ec;
       return addTree(newRel, true, out);
     }

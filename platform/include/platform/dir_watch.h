@@ -104,6 +104,8 @@ class DirWatch {
   // itself was not watched.
   bool renameTree(const std::string& from, const std::string& to);
   void rememberMissed(const std::string& rel);
+  // Forgets the remembered folders at and below `rel`, and returns them.
+  std::vector<std::string> takeMissed(const std::string& rel);
   // Watches the folders at and below `rel` that could not be watched when
   // they appeared, and reports what they hold.
   std::error_code watchMissed(const std::string& rel, std::vector<DirChange>& out);
