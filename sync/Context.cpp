@@ -11,6 +11,9 @@ namespace varnelo {
 
 namespace {
 constexpr size_t kMaxRefusedPaths = 100000;
+// Beyond this many, a file refused as a conflict whose rival goes is sent by
+// the next full local scan.
+constexpr size_t kMaxConflictPaths = 100000;
 }  // namespace
 
 Context::Context(Setup setup) : setup_(std::move(setup)) {}
@@ -50,6 +53,7 @@ void Context::uploadDone(int code, const std::string& localPath) {
     if (sink) sink->fileStateChanged(path, kFileInStep);
   } else if (code == codes::kConflict) {
     if (sink) sink->fileStateChanged(path, kFileConflict);
+    if (conflicts_.size() < kMaxConflictPaths) conflicts_.insert(localPath);
   } else {
     // A file that exists but cannot be read now is "in use" and retried.
     platform::files::EntryInfo info;
@@ -65,6 +69,7 @@ void Context::uploadDone(int code, const std::string& localPath) {
       log_location();
     }
   }
+  if (code != codes::kConflict) conflicts_.erase(localPath);
   noteResult(code, localPath);
   if (sink) sink->result(code, path);
   reportIdleIfDone(remaining);

@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_set>
 
@@ -127,6 +128,12 @@ class Context {
   // finishes them. Recorded in holdFile() (when there is one), from which
   // a restarted engine reads them back.
   std::map<std::string, RemoteHold>& remoteHolds() { return remoteHolds_; }
+  // Sync thread only: local paths whose latest upload the service refused
+  // because another entry held the name (409), in path order. A conflict
+  // waits for the remote pass, which keeps both versions; the pass also
+  // sends again a file that has no journal row once the entry that held
+  // its name is gone, since nothing else would until the next full scan.
+  std::set<std::string>& refusedAsConflicts() { return conflicts_; }
 
   // Pausing and stopping both raise the paused flag; transfers poll it and
   // give up with -103 (a pause never waits for a transfer to end).
@@ -190,6 +197,7 @@ class Context {
   TwinMemory twinMemory_;
   uploader::SmallUploads* smallUploads_ = nullptr;  // sync thread only
   std::map<std::string, RemoteHold> remoteHolds_;   // sync thread only
+  std::set<std::string> conflicts_;                 // sync thread only
   std::atomic<bool> paused_{false};
   std::atomic<bool> scanRequested_{false};
   std::atomic<int> uploads_{0};

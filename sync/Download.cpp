@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <unordered_set>
 
 #include "ArrivedContent.h"
@@ -632,7 +633,49 @@ class Pass {
           download(*r, childRemote, localPath, childJournal, job);
         },
         [&] { return context_.isStopping(); });
+    resendRefused(localFolder, remote, rows);
   }
+
+  // Local entries of this folder whose upload the service refused because
+  // the name was taken (409). While the listing holds the name, the walk
+  // keeps both versions (or tries again at the next pass). One without a
+  // journal row whose rival is gone would be sent by nothing but the next
+  // full scan, so it is queued for upload here; one with a row is weighed
+  // by the walk against it.
+  void resendRefused(const std::string& localFolder, const std::vector<RemoteEntry>& remote,
+                     const std::vector<sync::JournalEntry>& rows) {
+    std::set<std::string>& refused = context_.refusedAsConflicts();
+    if (refused.empty()) return;
+    const std::string prefix = localFolder + "/";
+    auto it = refused.lower_bound(prefix);
+    while (it != refused.end() && it->compare(0, prefix.size(), prefix) == 0) {
+      const std::string_view name = std::string_view(*it).substr(prefix.size());
+      if (name.find('/') != std::string_view::npos) {
+        ++it;  // in a subfolder, weighed by its own listing
+        continue;
+      }
+      const std::string key = nameKey(name);
+      const bool listed =
+          std::binary_search(remote.begin(), remote.end(), key,
+                             [](const auto& a, const auto& b) { return keyOf(a) < keyOf(b); });
+      if (listed) {
+        ++it;
+        continue;
+      }
+      const bool known =
+          std::binary_search(rows.begin(), rows.end(), key,
+                             [](const auto& a, const auto& b) { return keyOf(a) < keyOf(b); });
+      if (!known && files::exists(*it)) {
+        log_write(kLogInfo, kModuleSync, "the name refused as a conflict is free again:[%s]",
+                  it->c_str());
+        context_.updating().add(*it);
+      }
+      it = refused.erase(it);
+    }
+  }
+  static std::string_view keyOf(const RemoteEntry& e) { return e.key; }
+  static std::string_view keyOf(const sync::JournalEntry& r) { return r.name; }
+  static std::string_view keyOf(const std::string& key) { return key; }
 
   // Runs one operation counted in `job`; true when it succeeded.
   template <class Op>

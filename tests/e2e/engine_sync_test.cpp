@@ -6,6 +6,7 @@
 
 #include "FileJournal.h"
 #include "JournalFiles.h"
+#include "MetaApi.h"
 #include "engine_harness.h"
 
 namespace varnelo::e2e {
@@ -151,6 +152,42 @@ TEST_F(EngineSyncTest, EditsOnBothSidesKeepBothVersions) {
   EXPECT_TRUE(tree.count("shared.txt"));
   // The edit made after the other side's delete survives.
   EXPECT_EQ(a->read("gone.txt"), "kept by b");
+}
+
+// A new file whose name another computer's file took first is refused
+// (409) and waits for the remote pass, which keeps both. When bringing the
+// rival down fails and the rival is then deleted, nothing is left to keep
+// beside it: the file goes up as new, not at the next full scan.
+TEST_F(EngineSyncTest, ANewFileRefusedAsAConflictGoesUpOnceItsRivalIsGone) {
+  auto a = computer();
+  auto b = computer();
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_EQ(b->start(), 200);
+  ASSERT_TRUE(b->settle());
+  b->engine()->stopSync(false);
+  a->write("f.txt", "from a");
+  ASSERT_TRUE(remoteHas("f.txt", fileEntry("from a")));
+  ASSERT_TRUE(a->settle());
+  a->engine()->stopSync(false);
+
+  b->write("f.txt", "from b");
+  ASSERT_TRUE(service().setFaults("/get@home/f.txt:error=1"));
+  ASSERT_EQ(b->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return b->sink().has("result 409 " + b->path("f.txt")); }))
+      << ::testing::PrintToString(b->sink().lines());
+  ASSERT_TRUE(waitFor([&] { return b->latestResult("f.txt") == "500"; }))
+      << ::testing::PrintToString(b->sink().lines());
+
+  varnelo_credentials* raw = nullptr;
+  const varnelo_token_pair access{tokenKey().c_str(), tokenSecret().c_str()};
+  ASSERT_EQ(varnelo_auth_combine(user().c_str(), &http::client_consumer(), &access, &raw), 200);
+  const std::unique_ptr<varnelo_credentials, void (*)(varnelo_credentials*)> credentials(
+      raw, [](varnelo_credentials* c) { varnelo_destroy_token(c); });
+  ASSERT_EQ(http::meta_delete(credentials.get(), "home/f.txt", 30000), 200);
+  ASSERT_TRUE(service().setFaults(""));
+
+  EXPECT_TRUE(remoteHas("f.txt", fileEntry("from b")));
+  EXPECT_TRUE(converged({b.get()}));
 }
 
 TEST_F(EngineSyncTest, AThousandFileTreeConverges) {
