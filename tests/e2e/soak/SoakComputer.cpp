@@ -50,6 +50,7 @@ bool SoakComputer::start() {
   if (running()) return true;
   error_.clear();
   pending_.clear();
+  paused_ = false;
   int in[2], out[2];
   if (pipe2(in, O_CLOEXEC) != 0) return false;
   if (pipe2(out, O_CLOEXEC) != 0) {
@@ -155,6 +156,26 @@ bool SoakComputer::readLine(std::string* line, int timeoutMs) {
     if (n <= 0) return false;
     pending_.append(buffer, static_cast<size_t>(n));
   }
+}
+
+bool SoakComputer::command(const std::string& text) {
+  if (!running()) return false;
+  const std::string line = text + "\n";
+  if (write(toChild_, line.data(), line.size()) != static_cast<ssize_t>(line.size())) return false;
+  std::string answer;
+  return readLine(&answer, kStateTimeoutMs) && answer == "ok 200";
+}
+
+bool SoakComputer::pause() {
+  if (!command("pause")) return false;
+  paused_ = true;
+  return true;
+}
+
+bool SoakComputer::resume(bool recheckAll) {
+  if (!command(recheckAll ? "resume-all" : "resume")) return false;
+  paused_ = false;
+  return true;
 }
 
 bool SoakComputer::state(EngineState* out) {

@@ -51,6 +51,12 @@ class SoakComputer {
   // when it has not exited within the deadline.
   void stop();
   bool running() const { return pid_ > 0; }
+  // Pauses the running engine, or resumes it (`recheckAll`: every folder is
+  // listed again); false when it does not answer 200. A process started
+  // again runs unpaused.
+  bool pause();
+  bool resume(bool recheckAll);
+  bool paused() const { return running() && paused_; }
   // The running engine's state; false when the process does not answer.
   bool state(EngineState* out);
 
@@ -63,12 +69,15 @@ class SoakComputer {
 
  private:
   bool readLine(std::string* line, int timeoutMs);
+  // Sends one command line and reads its answer; true on "ok 200".
+  bool command(const std::string& text);
   void closePipes();
 
   int index_;
   std::string root_, data_, stage_, trash_;
   std::string user_, key_, secret_;
   pid_t pid_ = -1;
+  bool paused_ = false;  // of the running process
   int toChild_ = -1;
   int fromChild_ = -1;
   std::string pending_;  // bytes read from the child after the last full line

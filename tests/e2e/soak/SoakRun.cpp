@@ -68,6 +68,7 @@ class Run {
   explicit Run(const SoakOptions& options)
       : options_(options),
         random_(options.seed),
+        pauseRandom_(options.seed ^ 0x9e3779b97f4a7c15ull),
         workload_(options.seed, random_, ledger_, mix()) {}
   ~Run() {
     computers_.clear();  // engines first, while the service still answers
@@ -107,6 +108,7 @@ class Run {
 
   SoakOptions options_;
   std::mt19937_64 random_;
+  std::mt19937_64 pauseRandom_;  // pauses only
   Ledger ledger_;
   Workload workload_;
   std::unique_ptr<test::ServiceProcess> service_;
@@ -232,15 +234,33 @@ bool Run::round(int number) {
     restartAt[i] = killAt[i] + 1 + static_cast<int>((draw >> 24) % static_cast<uint64_t>(ops));
     killInFlight[i] = (draw >> 40) % 2 == 1;
   }
+  // Per computer: the operation after which it is paused (-1 never), and
+  // when it is resumed (at or after `ops`: when the round settles).
+  std::vector<int> pauseAt(k, -1), resumeAt(k, -1);
+  std::vector<bool> resumeAll(k, false);
+  for (int i = 0; i < k; ++i) {
+    const uint64_t draw = pauseRandom_();
+    if (!options_.pauses || draw % 100 >= 40) continue;
+    pauseAt[i] = static_cast<int>((draw >> 8) % static_cast<uint64_t>(ops));
+    resumeAt[i] = pauseAt[i] + 1 + static_cast<int>((draw >> 24) % static_cast<uint64_t>(ops));
+    resumeAll[i] = (draw >> 40) % 2 == 1;
+  }
   std::string kills;
   for (int i = 0; i < k; ++i) {
     if (killAt[i] >= 0)
       kills += " pc" + std::to_string(i) + "@" + std::to_string(killAt[i]) +
                (killInFlight[i] ? "(in flight)" : "");
   }
+  std::string pauses;
+  for (int i = 0; i < k; ++i) {
+    if (pauseAt[i] >= 0)
+      pauses += " pc" + std::to_string(i) + "@" + std::to_string(pauseAt[i]) + "-" +
+                std::to_string(resumeAt[i]);
+  }
   workload_.note(*computers_[0], "round " + std::to_string(number) + ": " + std::to_string(ops) +
                                      " operations, faults " + (faults ? plan : "off") + ", kills" +
-                                     (kills.empty() ? " none" : kills));
+                                     (kills.empty() ? " none" : kills) +
+                                     (pauses.empty() ? "" : ", pauses" + pauses));
   if (faults && !service_->setFaults(plan)) {
     fail("the service refused the fault plan " + plan);
     return false;
@@ -261,6 +281,20 @@ bool Run::round(int number) {
         }
         victim.kill();
         workload_.note(victim, "killed");
+      }
+      if (pauseAt[i] == op && victim.running() && !victim.paused()) {
+        if (!victim.pause()) {
+          fail("pc" + std::to_string(i) + ": pausing the engine failed");
+          return false;
+        }
+        workload_.note(victim, "paused");
+      }
+      if (resumeAt[i] == op && victim.paused()) {
+        if (!victim.resume(resumeAll[i])) {
+          fail("pc" + std::to_string(i) + ": resuming the engine failed");
+          return false;
+        }
+        workload_.note(victim, resumeAll[i] ? "resumed, every folder listed again" : "resumed");
       }
       if (restartAt[i] == op && !victim.running()) {
         if (!victim.start()) {
@@ -283,10 +317,20 @@ bool Run::round(int number) {
   }
   if (faults) service_->setFaults("");
   if (!startAll()) return false;
+  for (int i = 0; i < k; ++i) {
+    SoakComputer& pc = *computers_[i];
+    if (!pc.paused()) continue;
+    if (!pc.resume(resumeAll[i])) {
+      fail("pc" + std::to_string(i) + ": resuming the engine failed");
+      return false;
+    }
+    workload_.note(pc, "resumed as the round settles");
+  }
   if (!settle(number) || !check(number)) return false;
   progress("seed " + std::to_string(options_.seed) + " round " + std::to_string(number) + ": " +
            std::to_string(ops) + " operations" + (faults ? ", faults" : "") +
-           (kills.empty() ? "" : ", kills" + kills) + ", converged in " +
+           (kills.empty() ? "" : ", kills" + kills) + (pauses.empty() ? "" : ", pauses" + pauses) +
+           ", converged in " +
            std::to_string(
                std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - started).count()) +
            " s");
@@ -455,6 +499,7 @@ std::string describe(const SoakOptions& o) {
     out += " --ops " + std::to_string(o.minOps) + "-" + std::to_string(o.maxOps);
   if (!o.faults) out += " --no-faults";
   if (!o.kills) out += " --no-kills";
+  if (o.pauses) out += " --pauses";
   if (!o.caseNames) out += " --no-case";
   return out;
 }

@@ -32,6 +32,9 @@ struct SoakOptions {
   int maxOps = 20;
   bool faults = true;
   bool kills = true;
+  // Engines paused and resumed at random moments (drawn apart from the
+  // rest, so a seed's operations, faults and kills stay as they were).
+  bool pauses = false;
   bool caseNames = true;             // case twins and case-only renames
   int settleTimeoutMs = 120000;      // per round, after the faults stop
   bool keep = false;                 // keep the work folder (always named in the report)

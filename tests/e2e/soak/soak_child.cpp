@@ -6,6 +6,9 @@
 //   state      -> "state <running> <paused> <localScans> <remotePasses>
 //                  <queued> <retrying> <inFlight> <converged>
 //                  <folderUnavailable> <heldDeletions>"
+//   pause      -> "ok <code>" (pauseSync)
+//   resume     -> "ok <code>" (resumeSync without a recheck of everything)
+//   resume-all -> "ok <code>" (resumeSync with one)
 //   (EOF)      -> releases the engine and exits 0
 //
 // Every report of the engine's event sink is appended to <dataFolder>/events.log
@@ -102,6 +105,10 @@ int main(int argc, char** argv) {
                   " %d %d %" PRIu64 "\n",
                   s.running, s.paused, s.localScans, s.remotePasses, s.queued, s.retrying,
                   s.inFlight, s.converged, h.folderUnavailable, h.heldDeletions);
+    } else if (std::string(command) == "pause\n") {
+      std::printf("ok %d\n", engine->pauseSync());
+    } else if (std::string(command) == "resume\n" || std::string(command) == "resume-all\n") {
+      std::printf("ok %d\n", engine->resumeSync(std::string(command) == "resume-all\n"));
     } else {
       std::printf("unknown\n");
     }

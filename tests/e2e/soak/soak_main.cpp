@@ -3,7 +3,7 @@
 // seed; exits 0 when every seed passed.
 //
 //   varnelo_soak --seed S [--rounds R] [--computers K] [--ops MIN-MAX]
-//                [--no-faults] [--no-kills] [--no-case] [--keep] [--quiet]
+//                [--no-faults] [--no-kills] [--pauses] [--no-case] [--keep] [--quiet]
 //   varnelo_soak --seeds N [--first S] ...   seeds S, S+1, ..., S+N-1
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +20,7 @@ int usage(const char* self) {
   std::fprintf(stderr,
                "usage: %s (--seed S | --seeds N [--first S]) [--rounds R] [--computers K]\n"
                "          [--ops MIN-MAX] [--timeout-s T] [--no-faults] [--no-kills]\n"
+               "          [--pauses]\n"
                "          [--no-case] [--keep] [--quiet]\n",
                self);
   return 2;
@@ -56,6 +57,8 @@ int main(int argc, char** argv) {
       options.faults = false;
     } else if (arg == "--no-kills") {
       options.kills = false;
+    } else if (arg == "--pauses") {
+      options.pauses = true;
     } else if (arg == "--no-case") {
       options.caseNames = false;
     } else if (arg == "--keep") {
