@@ -63,6 +63,29 @@ bool waitFor(Condition condition, int timeoutMs) {
   return true;
 }
 
+// A stretch of a round during which one computer's engine is off or paused:
+// after operation `from` (-1: none this round) until operation `to`.
+struct Spell {
+  int from = -1;
+  int to = -1;
+  bool flag = false;  // what the kind of stretch leaves to chance
+};
+
+// One draw per computer, whether or not `enabled`, so that turning a kind of
+// stretch off leaves every later draw of `random` as it was.
+std::vector<Spell> drawSpells(std::mt19937_64& random, int computers, bool enabled, int percent,
+                              int ops) {
+  std::vector<Spell> out(computers);
+  for (Spell& spell : out) {
+    const uint64_t draw = random();
+    if (!enabled || draw % 100 >= static_cast<uint64_t>(percent)) continue;
+    spell.from = static_cast<int>((draw >> 8) % static_cast<uint64_t>(ops));
+    spell.to = spell.from + 1 + static_cast<int>((draw >> 24) % static_cast<uint64_t>(ops));
+    spell.flag = (draw >> 40) % 2 == 1;
+  }
+  return out;
+}
+
 class Run {
  public:
   explicit Run(const SoakOptions& options)
@@ -222,40 +245,24 @@ bool Run::round(int number) {
       static_cast<int>(random_() % static_cast<uint64_t>(options_.maxOps - options_.minOps + 1));
   const bool faults = random_() % 10 < 7 && options_.faults;
   const std::string plan = faultPlan(random_());
-  // Per computer: the operation after which it is killed (-1 never), whether
-  // the kill waits for a transfer in flight, and when it starts again
-  // (at or after `ops`: when the round settles).
-  std::vector<int> killAt(k, -1), restartAt(k, -1);
-  std::vector<bool> killInFlight(k, false);
-  for (int i = 0; i < k; ++i) {
-    const uint64_t draw = random_();
-    if (!options_.kills || draw % 100 >= 35) continue;
-    killAt[i] = static_cast<int>((draw >> 8) % static_cast<uint64_t>(ops));
-    restartAt[i] = killAt[i] + 1 + static_cast<int>((draw >> 24) % static_cast<uint64_t>(ops));
-    killInFlight[i] = (draw >> 40) % 2 == 1;
-  }
-  // Per computer: the operation after which it is paused (-1 never), and
-  // when it is resumed (at or after `ops`: when the round settles).
-  std::vector<int> pauseAt(k, -1), resumeAt(k, -1);
-  std::vector<bool> resumeAll(k, false);
-  for (int i = 0; i < k; ++i) {
-    const uint64_t draw = pauseRandom_();
-    if (!options_.pauses || draw % 100 >= 40) continue;
-    pauseAt[i] = static_cast<int>((draw >> 8) % static_cast<uint64_t>(ops));
-    resumeAt[i] = pauseAt[i] + 1 + static_cast<int>((draw >> 24) % static_cast<uint64_t>(ops));
-    resumeAll[i] = (draw >> 40) % 2 == 1;
-  }
+  // Per computer: the operation after which it is killed (-1 never), when it
+  // starts again (at or after `ops`: when the round settles), and whether
+  // the kill waits for a transfer in flight.
+  const std::vector<Spell> kill = drawSpells(random_, k, options_.kills, 35, ops);
+  // The same for pauses: when it is paused and resumed, and whether every
+  // folder is listed again then.
+  const std::vector<Spell> pause = drawSpells(pauseRandom_, k, options_.pauses, 40, ops);
   std::string kills;
   for (int i = 0; i < k; ++i) {
-    if (killAt[i] >= 0)
-      kills += " pc" + std::to_string(i) + "@" + std::to_string(killAt[i]) +
-               (killInFlight[i] ? "(in flight)" : "");
+    if (kill[i].from >= 0)
+      kills += " pc" + std::to_string(i) + "@" + std::to_string(kill[i].from) +
+               (kill[i].flag ? "(in flight)" : "");
   }
   std::string pauses;
   for (int i = 0; i < k; ++i) {
-    if (pauseAt[i] >= 0)
-      pauses += " pc" + std::to_string(i) + "@" + std::to_string(pauseAt[i]) + "-" +
-                std::to_string(resumeAt[i]);
+    if (pause[i].from >= 0)
+      pauses += " pc" + std::to_string(i) + "@" + std::to_string(pause[i].from) + "-" +
+                std::to_string(pause[i].to);
   }
   workload_.note(*computers_[0], "round " + std::to_string(number) + ": " + std::to_string(ops) +
                                      " operations, faults " + (faults ? plan : "off") + ", kills" +
@@ -270,8 +277,8 @@ bool Run::round(int number) {
     workload_.step(pc);
     for (int i = 0; i < k; ++i) {
       SoakComputer& victim = *computers_[i];
-      if (killAt[i] == op && victim.running()) {
-        if (killInFlight[i]) {
+      if (kill[i].from == op && victim.running()) {
+        if (kill[i].flag) {
           waitFor(
               [&] {
                 EngineState s;
@@ -282,21 +289,21 @@ bool Run::round(int number) {
         victim.kill();
         workload_.note(victim, "killed");
       }
-      if (pauseAt[i] == op && victim.running() && !victim.paused()) {
+      if (pause[i].from == op && victim.running() && !victim.paused()) {
         if (!victim.pause()) {
           fail("pc" + std::to_string(i) + ": pausing the engine failed");
           return false;
         }
         workload_.note(victim, "paused");
       }
-      if (resumeAt[i] == op && victim.paused()) {
-        if (!victim.resume(resumeAll[i])) {
+      if (pause[i].to == op && victim.paused()) {
+        if (!victim.resume(pause[i].flag)) {
           fail("pc" + std::to_string(i) + ": resuming the engine failed");
           return false;
         }
-        workload_.note(victim, resumeAll[i] ? "resumed, every folder listed again" : "resumed");
+        workload_.note(victim, pause[i].flag ? "resumed, every folder listed again" : "resumed");
       }
-      if (restartAt[i] == op && !victim.running()) {
+      if (kill[i].to == op && !victim.running()) {
         if (!victim.start()) {
           fail("engine restart failed: " + victim.error());
           return false;
@@ -320,7 +327,7 @@ bool Run::round(int number) {
   for (int i = 0; i < k; ++i) {
     SoakComputer& pc = *computers_[i];
     if (!pc.paused()) continue;
-    if (!pc.resume(resumeAll[i])) {
+    if (!pc.resume(pause[i].flag)) {
       fail("pc" + std::to_string(i) + ": resuming the engine failed");
       return false;
     }
