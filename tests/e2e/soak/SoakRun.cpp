@@ -316,7 +316,7 @@ bool Run::round(int number) {
       // Lets the engines act between operations: the next remote pass of one.
       SoakComputer& watched = *computers_[(tick >> 8) % static_cast<uint64_t>(k)];
       EngineState s;
-      if (watched.state(&s)) {
+      if (!watched.paused() && watched.state(&s)) {
         const uint64_t passes = s.remotePasses;
         waitFor([&] { return !watched.state(&s) || s.remotePasses > passes; }, kTickTimeoutMs);
       }
