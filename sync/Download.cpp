@@ -647,6 +647,7 @@ class Pass {
     std::set<std::string>& refused = context_.refusedAsConflicts();
     if (refused.empty()) return;
     const std::string prefix = localFolder + "/";
+    const auto byKey = [](const auto& a, const auto& b) { return keyOf(a) < keyOf(b); };
     auto it = refused.lower_bound(prefix);
     while (it != refused.end() && it->compare(0, prefix.size(), prefix) == 0) {
       const std::string_view name = std::string_view(*it).substr(prefix.size());
@@ -655,16 +656,12 @@ class Pass {
         continue;
       }
       const std::string key = nameKey(name);
-      const bool listed =
-          std::binary_search(remote.begin(), remote.end(), key,
-                             [](const auto& a, const auto& b) { return keyOf(a) < keyOf(b); });
+      const bool listed = std::binary_search(remote.begin(), remote.end(), key, byKey);
       if (listed) {
         ++it;
         continue;
       }
-      const bool known =
-          std::binary_search(rows.begin(), rows.end(), key,
-                             [](const auto& a, const auto& b) { return keyOf(a) < keyOf(b); });
+      const bool known = std::binary_search(rows.begin(), rows.end(), key, byKey);
       if (!known && files::exists(*it)) {
         log_write(kLogInfo, kModuleSync, "the name refused as a conflict is free again:[%s]",
                   it->c_str());
