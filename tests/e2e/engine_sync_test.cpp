@@ -228,7 +228,9 @@ TEST_F(EngineSyncTest, PauseStopsAfterTheCurrentFileAndResumeCatchesUp) {
   auto pc = computer();
   ASSERT_EQ(pc->start(), 200);
   ASSERT_TRUE(pc->settle());
-  // A long queue, paused once part of it has gone up.
+  // A long queue, paused once part of it has gone up. Each put is slowed
+  // down, so that the queue cannot all go up before the pause arrives.
+  ASSERT_TRUE(service().setFaults("/2/put:delay=1,delayMs=50"));
   for (int i = 0; i < 300; ++i) pc->write("queue/q" + std::to_string(i) + ".txt", "queued");
   ASSERT_TRUE(waitFor([&] { return remoteTree().size() > 10; }));
   ASSERT_EQ(pc->engine()->pauseSync(), 200);
@@ -239,6 +241,7 @@ TEST_F(EngineSyncTest, PauseStopsAfterTheCurrentFileAndResumeCatchesUp) {
     return s.paused == 1 && s.inFlight == 0 && !s.converged;
   }));
   EXPECT_LT(remoteTree().size(), pc->tree().size());  // the rest was held back
+  ASSERT_TRUE(service().setFaults(""));
   pc->write("while-paused.txt", "held");
   ASSERT_EQ(pc->engine()->resumeSync(false), 200);
   EXPECT_TRUE(converged({pc.get()}));
