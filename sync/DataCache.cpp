@@ -31,20 +31,32 @@ int DataCache::open(const std::string& directory) {
   if (dir.empty() || dir.back() != '/') dir += '/';
   platform::files::createDirectories(dir, 0700);  // a failure shows in the open below
 
-  int rc = db_.open(dir + kFileName, 0600);
-  if (rc == SQLITE_OK) {
-    db_.useWal();
-    rc = db_.exec("CREATE TABLE IF NOT EXISTS config(key TEXT NOT NULL PRIMARY KEY,value INTEGER)");
-  }
-  if (rc == SQLITE_OK) {
-    rc = db_.exec(
-        "CREATE TABLE IF NOT EXISTS data_journal(id INTEGER PRIMARY KEY,pathName TEXT NOT "
-        "NULL,fileSize INTEGER,UNIQUE(pathName))");
-  }
-  for (int i = 0; rc == SQLITE_OK && i < kStatementCount; ++i) {
-    stmts_[i] = db_.prepare(kStatementTexts[i]);
-    if (!stmts_[i].valid()) rc = sqlite3_errcode(db_.get()) ? sqlite3_errcode(db_.get()) : 1;
-  }
+  const std::string path = dir + kFileName;
+  auto openTables = [&] {
+    int rc = db_.open(path, 0600);
+    if (rc == SQLITE_OK) {
+      db_.useWal();
+      rc = db_.exec(
+          "CREATE TABLE IF NOT EXISTS config(key TEXT NOT NULL PRIMARY KEY,value INTEGER)");
+    }
+    if (rc == SQLITE_OK) {
+      rc = db_.exec(
+          "CREATE TABLE IF NOT EXISTS data_journal(id INTEGER PRIMARY KEY,pathName TEXT NOT "
+          "NULL,fileSize INTEGER,UNIQUE(pathName))");
+    }
+    for (int i = 0; rc == SQLITE_OK && i < kStatementCount; ++i) {
+      stmts_[i] = db_.prepare(kStatementTexts[i]);
+      if (!stmts_[i].valid()) rc = sqlite3_errcode(db_.get()) ? sqlite3_errcode(db_.get()) : 1;
+    }
+    return rc;
+  };
+  auto closeTables = [&] {
+    for (auto& st : stmts_) st = varnelo::sqlite::Statement();
+    db_.close();
+  };
+  // Holds counters only: a damaged file is set aside and started over,
+  // instead of leaving the engine without its chunk cache for good.
+  int rc = varnelo::sqlite::openSettingDamagedAside(path, openTables, closeTables);
   if (rc == SQLITE_OK) {
     directory_ = dir;
     CacheCounters loaded;
@@ -60,8 +72,7 @@ int DataCache::open(const std::string& directory) {
                        "failed to open data cache:[%s%s], sqlite error:[%d]", dir.c_str(),
                        kFileName, rc);
     log_location();
-    for (auto& st : stmts_) st = varnelo::sqlite::Statement();
-    db_.close();
+    closeTables();
   }
   return rc;
 }

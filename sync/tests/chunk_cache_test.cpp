@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -184,6 +185,30 @@ TEST(ChunkCacheOpen, AFailedOpenLeavesBothClosed) {
   EXPECT_NE(cache.open(dir / "chunks.db", dir / "cache"), 0);
   EXPECT_FALSE(cache.isOpen());
   EXPECT_EQ(cache.open(dir / "chunks.db", dir / "cache2"), 0);
+}
+
+TEST(ChunkCacheOpen, DamagedDatabasesAreSetAsideAndStartedOver) {
+  // Both files are caches: written over by something else, each is kept
+  // beside under another name and the cache opens empty, instead of the
+  // engine running without it from then on.
+  TempDir dir;
+  ASSERT_FALSE(platform::files::createDirectory(dir / "cache"));
+  const std::string garbage(8192, '\x5a');
+  ASSERT_FALSE(platform::files::writeFile(dir / "chunks.db", garbage));
+  ASSERT_FALSE(platform::files::writeFile(dir / "cache/.cache.db", garbage));
+  ChunkCache cache;
+  ASSERT_EQ(cache.open(dir / "chunks.db", dir / "cache"), 0);
+  EXPECT_EQ(cache.counters().usedSize, 0);
+  EXPECT_EQ(cache.recordFile("/a", 10, kChunk, keys(1, 1)), 0);
+  cache.close();
+  auto keptAside = [](const std::string& folder, const std::string& prefix) {
+    std::vector<platform::files::DirEntry> entries;
+    platform::files::listDirectory(folder, entries);
+    return std::count_if(entries.begin(), entries.end(),
+                         [&](const auto& e) { return e.name.rfind(prefix, 0) == 0; });
+  };
+  EXPECT_EQ(keptAside(dir.path(), "chunks.db.damaged-"), 1);
+  EXPECT_EQ(keptAside(dir / "cache", ".cache.db.damaged-"), 1);
 }
 
 TEST(CasePath, ResolvesEachComponentIgnoringCase) {
