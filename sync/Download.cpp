@@ -148,6 +148,19 @@ class DownloadFileCallback final : public TransferCallback {
     return codes::kOk;
   }
 
+  // Whether the part file's disk lacks the space for the rest of the file
+  // and a little more (a full disk, which a failed write most often means).
+  bool noRoomToFinish() const {
+    constexpr uint64_t kSpare = 1 << 20;
+    files::EntryInfo part;
+    uint64_t available = 0;
+    if (files::stat(job_.tempPath, part) || part.size == 0 ||
+        files::availableSpace(files::parentPath(job_.tempPath), available))
+      return false;
+    const uint64_t rest = job_.remoteSize > part.size ? job_.remoteSize - part.size : 0;
+    return available < rest + kSpare;
+  }
+
   // Finishes the download whose transfer ended with `code`.
   int run(int code, platform::File& temp) {
     context_.updating().setSuppressed(job_.localPath);
@@ -157,11 +170,6 @@ class DownloadFileCallback final : public TransferCallback {
       log_write(kLogError, kModuleSync, "download file failed:[%s], local error:[%d]",
                 job_.localPath.c_str(), code);
       log_location();
-      if (code == codes::kVersionChanged) {
-        // The version this part file holds is gone from the service.
-        temp.close();
-        files::removeFile(job_.tempPath);
-      }
     } else {
       code = sealed_ ? codes::kOk : seal(temp);
       if (code == codes::kOk) {
@@ -169,6 +177,14 @@ class DownloadFileCallback final : public TransferCallback {
         auto batch = context_.journal().batch();
         code = complete();
       }
+    }
+    // The version the part file holds is gone from the service, or its disk
+    // cannot take the rest of it (kept for a resume, it would only hold the
+    // space the user needs): it goes, and a later try starts over.
+    if (code == codes::kVersionChanged ||
+        ((code == codes::kLocalFailure || code == codes::kStopped) && noRoomToFinish())) {
+      temp.close();
+      files::removeFile(job_.tempPath);
     }
     temp.close();
     context_.updating().clearSuppressed();

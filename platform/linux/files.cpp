@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -209,6 +210,13 @@ std::error_code syncDirectory(const std::string& path) {
   const std::error_code ec = ::fsync(fd) != 0 ? lastError() : std::error_code{};
   ::close(fd);
   return ec;
+}
+
+std::error_code availableSpace(const std::string& path, uint64_t& out) {
+  struct statvfs fs {};
+  if (::statvfs(path.c_str(), &fs) != 0) return lastError();
+  out = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
+  return {};
 }
 
 std::error_code readRange(const std::string& path, uint64_t offset, size_t length,

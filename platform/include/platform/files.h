@@ -63,6 +63,8 @@ std::error_code writeFileAtomic(const std::string& path, std::string_view data,
 std::error_code syncDirectory(const std::string& path);
 std::error_code readRange(const std::string& path, uint64_t offset, size_t length,
                           std::string& out);
+// Bytes this user may still write on the file system holding `path`.
+std::error_code availableSpace(const std::string& path, uint64_t& out);
 
 // Entries of a folder except "." and "..", in no particular order.
 std::error_code listDirectory(const std::string& path, std::vector<DirEntry>& out);
