@@ -75,6 +75,11 @@ std::string reason(int32_t code) {
       case -123:
         text = "deletions held back: they would remove a large part of the files";
         break;
+      case -124:
+        text =
+            "the sync state in the data folder cannot be opened (a full or read-only disk, or "
+            "no permission); nothing was synced or deleted";
+        break;
       default:
         text = code >= 100 && code < 600 ? "the service answered HTTP " + std::to_string(code)
                                          : "error";

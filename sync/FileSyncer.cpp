@@ -266,8 +266,9 @@ void FileSyncer::run() {
       rc != 0) {
     log_write(kLogError, kModuleSync, "open journal [%s] failed:[%d]", journalPath.c_str(), rc);
     log_location();
-    // Said so: without it the sync would end without a word.
-    if (IVarneloEvent* sink = sink_) sink->result(codes::kLocalFailure, nullptr);
+    // Said so, with its own code: without it the sync would end without a
+    // word, and a pass-level -4 says much less.
+    if (IVarneloEvent* sink = sink_) sink->result(kEngineJournalUnavailable, journalPath.c_str());
     running_ = false;
     return;
   }

@@ -203,6 +203,10 @@ constexpr Entry kTable[] = {
     {14217, QT_TRANSLATE_NOOP("Strings",
                               "同步目录\"%s\"已不是之前同步的那个目录（例如被替换或从备份恢复）。"
                               "Varnelo 将把它与网盘完整比较一次，不会删除任何文件。继续吗？")},
+    {14218, QT_TRANSLATE_NOOP("Strings", "无法打开同步记录，同步未开始")},
+    {14219, QT_TRANSLATE_NOOP("Strings",
+                              "Varnelo 无法打开它的同步记录\"%s\"（可能磁盘已满、只读或没有权限）。"
+                              "在此之前不会同步或删除任何文件；问题解决后请重新启动 Varnelo")},
     {32771, QT_TRANSLATE_NOOP("Strings", "打开Varnelo主页(&W)")},
     {32774, QT_TRANSLATE_NOOP("Strings", "暂停同步(&P)")},
     {32775, QT_TRANSLATE_NOOP("Strings", "帮助(&H)")},

@@ -687,5 +687,13 @@ Download %s, upload %s</translation>
       <source>同步目录"%s"已不是之前同步的那个目录（例如被替换或从备份恢复）。Varnelo 将把它与网盘完整比较一次，不会删除任何文件。继续吗？</source>
       <translation>The sync folder "%s" is not the one synced before (it may have been replaced or restored from a backup). Varnelo will compare it once in full with your online storage and delete nothing. Continue?</translation>
     </message>
+    <message>
+      <source>无法打开同步记录，同步未开始</source>
+      <translation>Cannot open the sync records; sync has not started</translation>
+    </message>
+    <message>
+      <source>Varnelo 无法打开它的同步记录"%s"（可能磁盘已满、只读或没有权限）。在此之前不会同步或删除任何文件；问题解决后请重新启动 Varnelo</source>
+      <translation>Varnelo cannot open its sync records "%s" (the disk may be full or read-only, or permission is missing). Nothing is synced or deleted until then; once the cause is mended, restart Varnelo</translation>
+    </message>
   </context>
 </TS>

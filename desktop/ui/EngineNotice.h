@@ -1,7 +1,8 @@
 // The engine's conditions that the tray announces beyond the state table:
 // the sync folder is unavailable (an unmounted disk, a moved folder: nothing
 // is deleted, sync waits), deletions are held until the user confirms them,
-// and the folder cannot be watched (changes are found by periodic scans).
+// the folder cannot be watched (changes are found by periodic scans), and
+// the engine's journal cannot be opened (nothing syncs until it can).
 // Each has a state line, an icon and a balloon. Pure data, any thread.
 #pragma once
 
@@ -13,12 +14,13 @@
 
 namespace varnelo::desktop {
 
-// The engine's result codes for the three conditions; a missing sync folder
+// The engine's result codes for the conditions; a missing sync folder
 // (-120) is shown as the unavailable one.
 inline constexpr int32_t kNoticeWatchUnavailable = varnelo::kEngineWatchUnavailable;
 inline constexpr int32_t kNoticeFolderUnavailable = varnelo::kEngineFolderUnavailable;
 inline constexpr int32_t kNoticeFolderMissing = varnelo::kEngineSyncRootMissing;
 inline constexpr int32_t kNoticeDeletionsHeld = varnelo::kEngineDeletionsHeld;
+inline constexpr int32_t kNoticeJournalUnavailable = varnelo::kEngineJournalUnavailable;
 
 bool isEngineNoticeCode(int32_t code);
 

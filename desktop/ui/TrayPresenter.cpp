@@ -113,7 +113,9 @@ void TrayPresenter::applyNotices(int state, TrayView* row) const {
 
 void TrayPresenter::onNotice(int code, const std::string& path) {
   if (code == 200) {
-    if (notices_.erase(kNoticeFolderUnavailable) + notices_.erase(kNoticeFolderMissing))
+    // A pass went through: the folder is there, and so is the journal.
+    if (notices_.erase(kNoticeFolderUnavailable) + notices_.erase(kNoticeFolderMissing) +
+        notices_.erase(kNoticeJournalUnavailable))
       refreshStatus();
     return;
   }

@@ -380,6 +380,19 @@ TEST_F(EngineSyncTest, AJournalOfANewerVersionIsRefusedWith118) {
   EXPECT_EQ(remoteTree().count("never.txt"), 0u);
 }
 
+TEST_F(EngineSyncTest, AJournalThatCannotBeOpenedEndsTheSyncWith124AndItsPath) {
+  auto pc = computer();
+  // A folder where the journal's file belongs: neither opened nor created.
+  ASSERT_FALSE(platform::files::createDirectory(pc->dataFolder() + "basefs.db"));
+  pc->write("never.txt", "not synced");
+  ASSERT_EQ(pc->start(), 200);
+  EXPECT_TRUE(
+      waitFor([&] { return pc->sink().has("result -124 " + pc->dataFolder() + "basefs.db"); }));
+  EXPECT_TRUE(waitFor([&] { return pc->state().running == 0; }));
+  EXPECT_EQ(remoteTree().count("never.txt"), 0u);
+  EXPECT_EQ(pc->read("never.txt"), "not synced");
+}
+
 TEST_F(EngineSyncTest, SavedTokenSignsInAgainAfterARestart) {
   auto pc = computer();
   ASSERT_EQ(pc->start(), 200);

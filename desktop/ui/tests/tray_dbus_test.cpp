@@ -287,6 +287,10 @@ TEST_F(TrayDbusTest, ItemRegistersAndShowsItsTooltipAndMenuInEachState) {
   items = menu(service);
   ASSERT_FALSE(items.empty());
   EXPECT_EQ(items[0].label, "View held deletions...");
+
+  send("notice -124");  // the journal cannot be opened: said before anything else
+  EXPECT_TRUE(tooltip(service).contains("Cannot open the sync records; sync has not started"))
+      << tooltip(service).toStdString();
 }
 
 TEST_F(TrayDbusTest, TheProgramRegistersItsItemWhileWaitingForSignIn) {

@@ -375,6 +375,20 @@ TEST_F(TrayFixture, NoticesOverrideTheStateLineUntilTheyEnd) {
   EXPECT_EQ(view.tooltip, u("Varnelo 1.2.3\n等待用户登录..."));
 }
 
+TEST_F(TrayFixture, AJournalThatCannotBeOpenedIsSaidInsteadOfSyncComplete) {
+  // The engine ended its sync at once; without the notice the tray would
+  // go on saying that everything is in step.
+  presenter.onTrayStatus(0);
+  presenter.onNotice(kNoticeJournalUnavailable, "/home/me/.local/share/Varnelo/basefs.db");
+  EXPECT_EQ(view.icon, kIconError);
+  EXPECT_EQ(view.tooltip, u("Varnelo 1.2.3\n无法打开同步记录，同步未开始"));
+  ASSERT_EQ(view.balloons.size(), 1u);
+  EXPECT_TRUE(view.balloons[0].text.contains("/home/me/.local/share/Varnelo/basefs.db"));
+  presenter.onNotice(200, "");  // a later run got through
+  EXPECT_EQ(view.tooltip, u("Varnelo 1.2.3\n同步完成"));
+  EXPECT_EQ(view.icon, kIconCompleted);
+}
+
 namespace {
 
 struct Pass {

@@ -50,6 +50,11 @@ enum EngineResult : int32_t {
   // event sink with no path after each pass that holds any. Released only by
   // varnelo_confirm_deletions (SyncState.h).
   kEngineDeletionsHeld = -123,
+  // The journal (basefs.db in the data folder) can be neither opened nor
+  // created: a full or read-only disk, no permission. The sync thread ends
+  // at once without touching anything; reported through the event sink
+  // (path: the journal file). Start the sync again once the cause is mended.
+  kEngineJournalUnavailable = -124,
 };
 
 // Bits of the sync mode (setSyncMode).
