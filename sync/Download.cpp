@@ -280,6 +280,15 @@ class DownloadFileCallback final : public TransferCallback {
                 local.c_str(), ec.value());
       return ec == std::errc::file_exists ? codes::kFileChanged : codes::kLocalFailure;
     }
+    // The new name reaches the disk before the journal says the file is
+    // here: after a power cut, a row whose file had vanished with its
+    // unwritten folder entry would read as a deletion made here and be sent
+    // to the service.
+    if (auto ec = files::syncDirectory(files::parentPath(local))) {
+      log_write(kLogError, kModuleSync, "cannot flush the folder of:[%s], error:[%d]",
+                local.c_str(), ec.value());
+      return codes::kLocalFailure;
+    }
     removeSupersededParts();
     files::EntryInfo placed;
     if (files::stat(local, placed)) return codes::kLocalFailure;
@@ -726,6 +735,12 @@ class Pass {
     if (code == codes::kOk) {
       if (auto ec = files::createDirectory(localPath); ec && ec != std::errc::file_exists) {
         log_write(kLogError, kModuleSync, "cannot create folder:[%s], error:[%d]",
+                  localPath.c_str(), ec.value());
+        code = codes::kLocalFailure;
+      } else if ((ec = files::syncDirectory(files::parentPath(localPath)))) {
+        // As for a placed file: a folder row must never outlive, in a power
+        // cut, the folder it stands for (it would read as deleted here).
+        log_write(kLogError, kModuleSync, "cannot flush the folder of:[%s], error:[%d]",
                   localPath.c_str(), ec.value());
         code = codes::kLocalFailure;
       }

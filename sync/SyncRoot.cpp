@@ -70,7 +70,9 @@ bool SyncRoot::writeRecord() const {
   std::string text = "device " + std::to_string(record_.id.device) + "\ninode " +
                      std::to_string(record_.id.inode) + "\nid " + record_.marker + "\n";
   for (const std::string& mount : record_.mounts) text += "mount " + mount + "\n";
-  if (auto ec = files::writeFileAtomic(recordPath_, text, 0600)) {
+  std::error_code ec = files::writeFileAtomic(recordPath_, text, 0600);
+  if (!ec) ec = files::syncDirectory(files::parentPath(recordPath_));
+  if (ec) {
     log_write(kLogError, kModuleSync, "cannot record the sync folder's identity in [%s]:[%d]",
               recordPath_.c_str(), ec.value());
     return false;
@@ -94,8 +96,12 @@ RootState SyncRoot::adopt(const files::FileId& id, const std::string& marker) {
   record_.id = id;
   record_.marker = readMarker(existing) ? existing : marker;
   if (existing.empty() || existing != record_.marker) {
-    if (auto ec = files::writeFileAtomic(files::joinPath(root_, kMarkerName), record_.marker + "\n",
-                                         0644)) {
+    // Flushed with its folder entry: a marker lost in a power cut would hold
+    // the folder as "not the one synced before".
+    std::error_code ec =
+        files::writeFileAtomic(files::joinPath(root_, kMarkerName), record_.marker + "\n", 0644);
+    if (!ec) ec = files::syncDirectory(root_);
+    if (ec) {
       log_write(kLogError, kModuleSync, "cannot write the marker of the sync folder [%s]:[%d]",
                 root_.c_str(), ec.value());
       return set(RootState::Unavailable);
