@@ -150,6 +150,7 @@ class DownloadFileCallback final : public TransferCallback {
 
   // Whether the part file's disk lacks the space for the rest of the file
   // and a little more (a full disk, which a failed write most often means).
+  // A complete part file needs no more space to be placed: it stays.
   bool noRoomToFinish() const {
     constexpr uint64_t kSpare = 1 << 20;
     files::EntryInfo part;
@@ -158,7 +159,7 @@ class DownloadFileCallback final : public TransferCallback {
         files::availableSpace(files::parentPath(job_.tempPath), available))
       return false;
     const uint64_t rest = job_.remoteSize > part.size ? job_.remoteSize - part.size : 0;
-    return available < rest + kSpare;
+    return rest > 0 && available < rest + kSpare;
   }
 
   // Finishes the download whose transfer ended with `code`.
