@@ -207,8 +207,12 @@ std::error_code writeFileAtomic(const std::string& path, std::string_view data, 
 std::error_code syncDirectory(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return lastError();
-  const std::error_code ec = ::fsync(fd) != 0 ? lastError() : std::error_code{};
+  std::error_code ec = ::fsync(fd) != 0 ? lastError() : std::error_code{};
   ::close(fd);
+  // ENOTSUP is EOPNOTSUPP here.
+  if (ec == std::errc::invalid_argument || ec == std::errc::not_supported ||
+      ec == std::errc::function_not_supported)
+    return {};
   return ec;
 }
 

@@ -59,7 +59,9 @@ std::error_code writeFile(const std::string& path, std::string_view data, unsign
 std::error_code writeFileAtomic(const std::string& path, std::string_view data,
                                 unsigned mode = 0666);
 // Flushes a folder's entries (a rename or a new name in it) to disk: after
-// writeFileAtomic, what makes the new file survive a power loss.
+// writeFileAtomic, what makes the new file survive a power loss. A file
+// system that cannot flush a folder at all (EINVAL, ENOTSUP: some network
+// and FUSE file systems) is not an error: nothing more can be done there.
 std::error_code syncDirectory(const std::string& path);
 std::error_code readRange(const std::string& path, uint64_t offset, size_t length,
                           std::string& out);
