@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <set>
 #include <unordered_set>
 
@@ -68,12 +69,17 @@ std::error_code moveAside(Context& context, const std::string& localPath) {
 // Renames the finished part file to `target`: over it, or, with
 // `noReplace`, only while nothing stands there. A folder of the sync folder
 // that is another file system's mount point cannot take a rename from the
-// temporary folder: the file is then copied beside the target first (flushed
-// to disk) and renamed from there, still placing it in one step.
-std::error_code placeFile(const std::string& part, const std::string& target, bool noReplace) {
+// temporary folder: the file is then copied beside the target first (given
+// `time`, flushed to disk) and renamed from there, still placing it in one
+// step. `placed` gets the size and time the file system stored for the file,
+// read before it takes the name: once it has, the user may write to it, and
+// what the journal records must be the engine's file, never a later edit.
+std::error_code placeFile(const std::string& part, const std::string& target, bool noReplace,
+                          std::optional<platform::FileTime> time, files::EntryInfo& placed) {
   auto move = [noReplace](const std::string& from, const std::string& to) {
     return noReplace ? files::renameNoReplace(from, to) : files::rename(from, to);
   };
+  if (auto ec = files::stat(part, placed)) return ec;
   std::error_code ec = move(part, target);
   if (ec != std::errc::cross_device_link) return ec;
   const std::string beside =
@@ -82,6 +88,8 @@ std::error_code placeFile(const std::string& part, const std::string& target, bo
   platform::File copy;
   if (!(ec = copy.open(beside, platform::File::Mode::ReadWrite))) ec = copy.sync();
   copy.close();
+  if (!ec && time) files::setLastWriteTime(beside, *time);
+  if (!ec) ec = files::stat(beside, placed);
   if (!ec) ec = move(beside, target);
   if (ec) {
     files::removeFile(beside);
@@ -189,6 +197,15 @@ class DownloadFileCallback final : public TransferCallback {
     }
     temp.close();
     context_.updating().clearSuppressed();
+    // The monitor's events for the path were refused while the engine
+    // placed the file; one the user caused meanwhile (an edit right after
+    // the rename) is made up for here, or the edit would wait for the next
+    // full scan.
+    if (placed_ && (code == codes::kOk || code == codes::kReplacedLocal)) {
+      files::EntryInfo now;
+      if (files::stat(job_.localPath, now) || !sameState(now, *placed_))
+        context_.updating().add(job_.localPath);
+    }
     context_.downloadDone(code, job_.localPath);
     return code;
   }
@@ -276,7 +293,9 @@ class DownloadFileCallback final : public TransferCallback {
       return codes::kFileChanged;
     }
     // One atomic rename: the path always holds either the old or the new file.
-    if (auto ec = placeFile(job_.tempPath, local, info.type == files::EntryType::None)) {
+    files::EntryInfo placed;
+    if (auto ec = placeFile(job_.tempPath, local, info.type == files::EntryType::None,
+                            job_.remoteTime, placed)) {
       log_write(kLogError, kModuleSync, "cannot move download into place:[%s], error:[%d]",
                 local.c_str(), ec.value());
       return ec == std::errc::file_exists ? codes::kFileChanged : codes::kLocalFailure;
@@ -291,20 +310,14 @@ class DownloadFileCallback final : public TransferCallback {
       return codes::kLocalFailure;
     }
     removeSupersededParts();
-    files::EntryInfo placed;
-    if (files::stat(local, placed)) return codes::kLocalFailure;
-    if (job_.remoteTime && placed.lastWrite != *job_.remoteTime &&
-        !files::setLastWriteTime(local, *job_.remoteTime)) {
-      // A copy across file systems got a new time. What the file system
-      // stored is recorded, not what was asked for: a coarse clock (FAT,
-      // network mounts) rounds it, and the journal must match what a later
-      // scan will read.
-      if (files::stat(local, placed)) return codes::kLocalFailure;
-    }
+    // What the file system stored is recorded, not the remote time asked
+    // for: a coarse clock (FAT, network mounts) rounds it, and the journal
+    // must match what a later scan will read.
     if (putRowWithParents(context_.journal(), job_.journalPath, sync::FileJournal::kTypeFile,
                           job_.expected, placed.size, placed.lastWrite) != 0) {
       return codes::kLocalFailure;
     }
+    placed_ = placed;
     // A small file's bytes travel with its one request either way, so the
     // chunk index, which spares transfers of chunks found on disk, skips it.
     if (chunkcache::ChunkCache* cache = context_.chunkCache();
@@ -353,9 +366,10 @@ class DownloadFileCallback final : public TransferCallback {
 
   DownloadJob& job_;
   const DownloadWindow* window_;
-  PartLeftovers& leftovers_;  // the pass's
-  ArrivedContent& arrived_;   // the pass's
-  bool sealed_ = false;       // set by seal(), read after the transfer's hand-back
+  PartLeftovers& leftovers_;                // the pass's
+  ArrivedContent& arrived_;                 // the pass's
+  bool sealed_ = false;                     // set by seal(), read after the transfer's hand-back
+  std::optional<files::EntryInfo> placed_;  // what complete() recorded, sync thread
 };
 
 // One file on its way down: its job, callback and part file live here from

@@ -6,8 +6,15 @@
 // whose data comes inline with its entry, a file of one chunk (both are
 // transferred beside other downloads and completed later) and a file of
 // several chunks fetched in parallel.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <ostream>
+#include <thread>
 #include <vector>
 
 #include "engine_harness.h"
@@ -156,6 +163,74 @@ TEST_P(EngineDownloadRaceTest, AFileCreatedWhereANewFileIsComingDownIsKept) {
   // The user's file appears at the free name while the remote one is on its way.
   writeWhileDownloading(*b, "fresh.bin", [&] { b->write("fresh.bin", localNew); });
   expectConverged(*a, *b, "fresh.bin", {fileEntry(remoteNew), fileEntry(localNew)});
+}
+
+// Appends `tail` to `folder`/`name` the moment a rename gives the file that
+// name (as a program that watches the folder would), once; joined when
+// destroyed.
+class AppendOnArrival {
+ public:
+  AppendOnArrival(const std::string& folder, std::string name, std::string tail)
+      : fd_(inotify_init1(IN_CLOEXEC | IN_NONBLOCK)) {
+    if (fd_ >= 0) inotify_add_watch(fd_, folder.c_str(), IN_MOVED_TO);
+    thread_ = std::thread(
+        [this, path = folder + "/" + name, name = std::move(name), tail = std::move(tail)] {
+          alignas(inotify_event) char buffer[4096];
+          while (!stop_ && !appended_) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0) continue;
+            const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+            for (ssize_t at = 0; n > 0 && at < n;) {
+              const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
+              if (e->len && name == e->name) {
+                const int file = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+                appended_ = file >= 0 && ::write(file, tail.data(), tail.size()) ==
+                                             static_cast<ssize_t>(tail.size());
+                if (file >= 0) ::close(file);
+                break;
+              }
+              at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+            }
+          }
+        });
+  }
+  ~AppendOnArrival() {
+    stop_ = true;
+    thread_.join();
+    if (fd_ >= 0) ::close(fd_);
+  }
+  AppendOnArrival(const AppendOnArrival&) = delete;
+  AppendOnArrival& operator=(const AppendOnArrival&) = delete;
+  bool appended() const { return appended_; }
+
+ private:
+  const int fd_;
+  std::atomic<bool> stop_{false}, appended_{false};
+  std::thread thread_;
+};
+
+TEST_P(EngineDownloadRaceTest, AnEditRightAfterTheDownloadTakesItsNameIsSent) {
+  // The edit lands between the rename that places the download and the
+  // journal row that records it: the row must describe the downloaded file,
+  // so that the scan sees the edit, sends it, and never resets its time.
+  const size_t n = GetParam().bytes;
+  const std::string v0 = content(n, 'f'), tail = "and the user's own last line";
+  auto a = computer();
+  auto b = computer();
+  a->write("doc.bin", v0);
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return remoteTree() == Tree{{"doc.bin", fileEntry(v0)}}; }, 60000));
+  a->shutdown();
+
+  AppendOnArrival editor(b->root(), "doc.bin", tail);
+  ASSERT_EQ(b->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return editor.appended(); }, 60000));
+  const Tree edited{{"doc.bin", fileEntry(v0 + tail)}};
+  EXPECT_TRUE(waitFor([&] { return remoteTree() == edited; }, 60000))
+      << "the edit made right after the download was never sent";
+  EXPECT_TRUE(b->settle(60000));
+  EXPECT_EQ(b->read("doc.bin"), v0 + tail);
+  EXPECT_EQ(remoteTree(), edited);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, EngineDownloadRaceTest, ::testing::ValuesIn(kSizes),
