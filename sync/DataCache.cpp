@@ -50,13 +50,9 @@ int DataCache::open(const std::string& directory) {
     }
     return rc;
   };
-  auto closeTables = [&] {
-    for (auto& st : stmts_) st = varnelo::sqlite::Statement();
-    db_.close();
-  };
   // Holds counters only: a damaged file is set aside and started over,
   // instead of leaving the engine without its chunk cache for good.
-  int rc = varnelo::sqlite::openSettingDamagedAside(path, openTables, closeTables);
+  int rc = varnelo::sqlite::openSettingDamagedAside(path, openTables, [this] { closeLocked(); });
   if (rc == SQLITE_OK) {
     directory_ = dir;
     CacheCounters loaded;
@@ -72,13 +68,17 @@ int DataCache::open(const std::string& directory) {
                        "failed to open data cache:[%s%s], sqlite error:[%d]", dir.c_str(),
                        kFileName, rc);
     log_location();
-    closeTables();
+    closeLocked();
   }
   return rc;
 }
 
 void DataCache::close() {
   std::lock_guard<std::mutex> lock(mutex_);
+  closeLocked();
+}
+
+void DataCache::closeLocked() {
   for (auto& st : stmts_) st = varnelo::sqlite::Statement();
   db_.close();
 }

@@ -52,6 +52,7 @@ class DataCache {
     kDeleteData,
     kStatementCount
   };
+  void closeLocked();
   int readCounters(CacheCounters& out);
   int writeCountersLocked(const CacheCounters& counters);
 
