@@ -187,15 +187,13 @@ class DownloadFileCallback final : public TransferCallback {
         code = complete();
       }
     }
+    temp.close();
     // The version the part file holds is gone from the service, or its disk
     // cannot take the rest of it (kept for a resume, it would only hold the
     // space the user needs): it goes, and a later try starts over.
     if (code == codes::kVersionChanged ||
-        ((code == codes::kLocalFailure || code == codes::kStopped) && noRoomToFinish())) {
-      temp.close();
+        ((code == codes::kLocalFailure || code == codes::kStopped) && noRoomToFinish()))
       files::removeFile(job_.tempPath);
-    }
-    temp.close();
     context_.updating().clearSuppressed();
     // The monitor's events for the path were refused while the engine
     // placed the file; one the user caused meanwhile (an edit right after
