@@ -238,7 +238,13 @@ class DownloadFileCallback final : public TransferCallback {
     auto row = journalRow(context_.journal(), job_.journalPath);
     bool replaced = false;
     files::EntryInfo info;
-    files::stat(local, info);
+    if (auto ec = files::stat(local, info); ec && !files::isAbsence(ec)) {
+      // What holds the name cannot be looked at: it is neither replaced nor
+      // taken for gone (its rows stay), and the download is tried again.
+      log_write(kLogError, kModuleSync, "cannot look at download target:[%s], error:[%d]",
+                local.c_str(), ec.value());
+      return codes::kLocalFailure;
+    }
     if (row && (row->type & sync::FileJournal::kTypeFolder) &&
         info.type != files::EntryType::Directory) {
       // The synced folder is gone here already; only its rows were left, and
@@ -730,9 +736,16 @@ class Pass {
     context_.downloadStarted(localPath);
     context_.updating().setSuppressed(localPath);
     int code = codes::kOk;
-    if (fileRow && context_.journal().removePath(journalPath) != 0) code = codes::kLocalFailure;
     files::EntryInfo info;
-    files::stat(localPath, info);
+    if (auto ec = files::stat(localPath, info); ec && !files::isAbsence(ec)) {
+      // Neither made nor taken for free: what holds the name is not to be
+      // looked at now, and the file row, if any, stays with it.
+      log_write(kLogError, kModuleSync, "cannot look at folder target:[%s], error:[%d]",
+                localPath.c_str(), ec.value());
+      code = codes::kLocalFailure;
+    } else if (fileRow && context_.journal().removePath(journalPath) != 0) {
+      code = codes::kLocalFailure;
+    }
     if (code == codes::kOk && info.type == files::EntryType::File) {
       if (fileRow && matchesRow(info, *fileRow)) {
         if (files::removeFile(localPath)) code = codes::kLocalFailure;

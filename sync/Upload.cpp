@@ -158,7 +158,15 @@ int prepareUploading(Context& context, const std::string& localPath) {
     return codes::kUnsupported;
   }
   files::EntryInfo info;
-  files::stat(localPath, info);
+  if (auto ec = files::stat(localPath, info); ec && !files::isAbsence(ec)) {
+    // Not to be looked at (a folder above it without permission, an I/O
+    // error) is not gone: nothing is sent or deleted until it can be read.
+    log_write(kLogError, kModuleSync, "cannot look at path:[%s], error:[%d], retry it later",
+              localPath.c_str(), ec.value());
+    context.retry().add(localPath);
+    context.reportResult(codes::kLocalFailure, localPath);
+    return codes::kLocalFailure;
+  }
   if (info.type == files::EntryType::File || info.type == files::EntryType::Directory) {
     context.takesPart(localPath);
   }

@@ -51,9 +51,13 @@ std::error_code stat(const std::string& path, EntryInfo& info) {
   return {};
 }
 
+bool isAbsence(const std::error_code& ec) {
+  return ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory;
+}
+
 bool exists(const std::string& path) {
   struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0;
+  return ::lstat(path.c_str(), &st) == 0 || (errno != ENOENT && errno != ENOTDIR);
 }
 
 bool isDirectory(const std::string& path) {

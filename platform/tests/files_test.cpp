@@ -102,3 +102,21 @@ TEST(Paths, JoinParentName) {
   EXPECT_EQ(files::parentPath("a"), "");
   EXPECT_EQ(files::fileName("/a/b.txt"), "b.txt");
 }
+
+// Only a path known to be absent is "not there"; one that cannot be looked
+// at (a name too long to resolve stands in here for a folder without search
+// permission, which does not bind root) may exist and counts as present.
+TEST_F(Files, OnlyAKnownAbsenceReadsAsMissing) {
+  ASSERT_FALSE(files::writeFile(p("file"), "x"));
+  files::EntryInfo info;
+  for (const char* rel : {"missing", "file/below"}) {
+    const auto ec = files::stat(p(rel), info);
+    EXPECT_TRUE(files::isAbsence(ec)) << rel;
+    EXPECT_FALSE(files::exists(p(rel))) << rel;
+  }
+  const std::string tooLong = p(std::string(300, 'n'));
+  const auto ec = files::stat(tooLong, info);
+  ASSERT_EQ(ec, std::errc::filename_too_long);
+  EXPECT_FALSE(files::isAbsence(ec));
+  EXPECT_TRUE(files::exists(tooLong));
+}

@@ -30,6 +30,12 @@ struct DirEntry {
 // Information about `path` itself (not a link's target). A missing path is
 // an error (ENOENT) with info.type == None.
 std::error_code stat(const std::string& path, EntryInfo& info);
+// True when a failed stat() says the path is not there (ENOENT, ENOTDIR);
+// false for a path that could not be looked at (no permission on a folder
+// above it, an I/O error), which may well still exist.
+bool isAbsence(const std::error_code& ec);
+// False only when the path is known to be absent (isAbsence): a path that
+// cannot be looked at counts as present, so that nothing takes it for gone.
 bool exists(const std::string& path);
 bool isDirectory(const std::string& path);
 bool isRegularFile(const std::string& path);

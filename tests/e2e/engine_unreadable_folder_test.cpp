@@ -1,0 +1,86 @@
+// A folder that the user's engine may no longer search (its mode changed, or
+// it now belongs to someone else): what is inside cannot be looked at, and
+// must never read as deleted. Nothing below it is sent or deleted until it
+// can be read again; then the edits made just before go up.
+//
+// Permissions do not bind root, so under root the test runs as "nobody"
+// (effective ids, for the whole process while it runs); the service, in its
+// own process, is not affected.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "engine_harness.h"
+
+namespace varnelo::e2e {
+namespace {
+
+constexpr uid_t kNobody = 65534;
+constexpr gid_t kNoGroup = 65534;
+
+class EngineUnreadableFolderTest : public EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    if (HasFatalFailure()) return;
+    setenv("VARNELO_RETRY_INTERVAL_MS", "300", 1);
+    if (geteuid() == 0) {
+      if (setegid(kNoGroup) != 0 || seteuid(kNobody) != 0) {
+        restoreRoot();
+        GTEST_SKIP() << "cannot act as an unprivileged user";
+      }
+      asNobody_ = true;
+    }
+    pc_ = computer();
+  }
+  void TearDown() override {
+    if (pc_) {
+      pc_->shutdown();
+      ::chmod(pc_->path("locked").c_str(), 0755);  // so that it can be removed
+    }
+    restoreRoot();
+    pc_.reset();
+    EngineTest::TearDown();
+  }
+  void restoreRoot() {
+    if (asNobody_ && (seteuid(0) != 0 || setegid(0) != 0)) ADD_FAILURE() << "root not restored";
+    asNobody_ = false;
+  }
+
+  std::unique_ptr<EngineComputer> pc_;
+  bool asNobody_ = false;
+};
+
+TEST_F(EngineUnreadableFolderTest, WhatCannotBeLookedAtIsNeitherSentNorDeleted) {
+  pc_->write("locked/a.txt", "first a");
+  pc_->write("locked/b.txt", "first b");
+  pc_->write("open.txt", "open");
+  const Tree synced{{"locked", "D"},
+                    {"locked/a.txt", fileEntry("first a")},
+                    {"locked/b.txt", fileEntry("first b")},
+                    {"open.txt", fileEntry("open")}};
+  ASSERT_EQ(pc_->start(), 200);
+  ASSERT_TRUE(holdEverywhere({pc_.get()}, synced, 60000, true));
+
+  // An edit and a new file, and at once the folder loses its search
+  // permission: the engine takes up both paths only after that.
+  ASSERT_FALSE(platform::files::writeFile(pc_->path("locked/a.txt"), "second a, longer"));
+  ASSERT_FALSE(platform::files::writeFile(pc_->path("locked/new.txt"), "new"));
+  ASSERT_EQ(::chmod(pc_->path("locked").c_str(), 0600), 0);
+  ASSERT_TRUE(waitFor([&] { return pc_->latestResult("locked/a.txt") == "-4"; }, 30000))
+      << "locked/a.txt: " << pc_->latestResult("locked/a.txt");
+  // Two more remote passes and several retries later, the service still
+  // holds what was synced (the pending retries keep the engine from
+  // reading as converged, so it is not waited for).
+  const uint64_t passes = pc_->state().remotePasses;
+  ASSERT_TRUE(waitFor([&] { return pc_->state().remotePasses > passes + 2; }, 30000));
+  EXPECT_EQ(remoteTree(), synced) << "paths that could not be looked at were sent or deleted";
+
+  ASSERT_EQ(::chmod(pc_->path("locked").c_str(), 0755), 0);
+  Tree edited = synced;
+  edited["locked/a.txt"] = fileEntry("second a, longer");
+  edited["locked/new.txt"] = fileEntry("new");
+  EXPECT_TRUE(holdEverywhere({pc_.get()}, edited, 60000, true));
+}
+
+}  // namespace
+}  // namespace varnelo::e2e
