@@ -568,7 +568,17 @@ class Pass {
              const std::vector<RemoteEntry>& remote, const std::vector<std::string>& dropped,
              const std::shared_ptr<FolderJob>& job) {
     LocalListing local;
-    listLocalFolder(localFolder, local, chooser_);  // a missing folder lists as empty
+    // A missing folder lists as empty; one that cannot be listed (no
+    // permission, an I/O error) is not weighed at all: nothing in it would
+    // read as it is. It stays out of step and is listed again.
+    if (auto ec = listLocalFolder(localFolder, local, chooser_); ec && !files::isAbsence(ec)) {
+      log_write(kLogError, kModuleSync, "cannot list folder:[%s], error:[%d], listed again later",
+                localFolder.c_str(), ec.value());
+      context_.reportResult(codes::kLocalFailure, localFolder);
+      job->schedule();
+      job->finish(false);
+      return;
+    }
     std::vector<sync::JournalEntry> rows;
     context_.journal().listChildren(folderId, rows);
     std::sort(rows.begin(), rows.end(),

@@ -1,7 +1,8 @@
 // A folder that the user's engine may no longer search (its mode changed, or
 // it now belongs to someone else): what is inside cannot be looked at, and
-// must never read as deleted. Nothing below it is sent or deleted until it
-// can be read again; then the edits made just before go up.
+// must never read as deleted, nor as holding nothing. Nothing below it is
+// sent, deleted or forgotten until it can be read again; then the edits made
+// just before go up, and a deletion made elsewhere meanwhile comes down.
 //
 // Permissions do not bind root, so under root the test runs as "nobody"
 // (effective ids, for the whole process while it runs); the service, in its
@@ -31,14 +32,17 @@ class EngineUnreadableFolderTest : public EngineTest {
       asNobody_ = true;
     }
     pc_ = computer();
+    other_ = computer();
   }
   void TearDown() override {
     if (pc_) {
       pc_->shutdown();
       ::chmod(pc_->path("locked").c_str(), 0755);  // so that it can be removed
     }
+    if (other_) other_->shutdown();
     restoreRoot();
     pc_.reset();
+    other_.reset();
     EngineTest::TearDown();
   }
   void restoreRoot() {
@@ -46,7 +50,7 @@ class EngineUnreadableFolderTest : public EngineTest {
     asNobody_ = false;
   }
 
-  std::unique_ptr<EngineComputer> pc_;
+  std::unique_ptr<EngineComputer> pc_, other_;
   bool asNobody_ = false;
 };
 
@@ -60,12 +64,19 @@ TEST_F(EngineUnreadableFolderTest, WhatCannotBeLookedAtIsNeitherSentNorDeleted) 
                     {"open.txt", fileEntry("open")}};
   ASSERT_EQ(pc_->start(), 200);
   ASSERT_TRUE(holdEverywhere({pc_.get()}, synced, 60000, true));
+  ASSERT_EQ(other_->start(), 200);
+  ASSERT_TRUE(holdEverywhere({pc_.get(), other_.get()}, synced, 60000, true));
 
   // An edit and a new file, and at once the folder loses its search
   // permission: the engine takes up both paths only after that.
   ASSERT_FALSE(platform::files::writeFile(pc_->path("locked/a.txt"), "second a, longer"));
   ASSERT_FALSE(platform::files::writeFile(pc_->path("locked/new.txt"), "new"));
   ASSERT_EQ(::chmod(pc_->path("locked").c_str(), 0600), 0);
+  // Meanwhile the other computer deletes a file in that folder.
+  ASSERT_FALSE(platform::files::removeFile(other_->path("locked/b.txt")));
+  Tree deleted = synced;
+  deleted.erase("locked/b.txt");
+  ASSERT_TRUE(waitFor([&] { return remoteTree() == deleted; }, 30000));
   ASSERT_TRUE(waitFor([&] { return pc_->latestResult("locked/a.txt") == "-4"; }, 30000))
       << "locked/a.txt: " << pc_->latestResult("locked/a.txt");
   // Two more remote passes and several retries later, the service still
@@ -73,13 +84,15 @@ TEST_F(EngineUnreadableFolderTest, WhatCannotBeLookedAtIsNeitherSentNorDeleted) 
   // reading as converged, so it is not waited for).
   const uint64_t passes = pc_->state().remotePasses;
   ASSERT_TRUE(waitFor([&] { return pc_->state().remotePasses > passes + 2; }, 30000));
-  EXPECT_EQ(remoteTree(), synced) << "paths that could not be looked at were sent or deleted";
+  EXPECT_EQ(remoteTree(), deleted) << "paths that could not be looked at were sent or deleted";
 
   ASSERT_EQ(::chmod(pc_->path("locked").c_str(), 0755), 0);
-  Tree edited = synced;
+  // The folder's rows were kept: the deletion is carried out here (the
+  // file is as synced), not taken back by sending the file again.
+  Tree edited = deleted;
   edited["locked/a.txt"] = fileEntry("second a, longer");
   edited["locked/new.txt"] = fileEntry("new");
-  EXPECT_TRUE(holdEverywhere({pc_.get()}, edited, 60000, true));
+  EXPECT_TRUE(holdEverywhere({pc_.get(), other_.get()}, edited, 60000, true));
 }
 
 }  // namespace
