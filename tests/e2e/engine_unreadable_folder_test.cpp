@@ -67,11 +67,20 @@ TEST_F(EngineUnreadableFolderTest, WhatCannotBeLookedAtIsNeitherSentNorDeleted) 
   ASSERT_EQ(other_->start(), 200);
   ASSERT_TRUE(holdEverywhere({pc_.get(), other_.get()}, synced, 60000, true));
 
-  // An edit and a new file, and at once the folder loses its search
-  // permission: the engine takes up both paths only after that.
-  ASSERT_FALSE(platform::files::writeFile(pc_->path("locked/a.txt"), "second a, longer"));
-  ASSERT_FALSE(platform::files::writeFile(pc_->path("locked/new.txt"), "new"));
+  // An edit and a new file whose uploads fail (the service refuses them for
+  // now), so that both wait in the retry set; then the folder loses its
+  // search permission, and the retries find paths they cannot look at.
+  ASSERT_TRUE(service().setFaults("/2/put:error=1;/prepare_put:error=1"));
+  pc_->write("locked/a.txt", "second a, longer");
+  pc_->write("locked/new.txt", "new");
+  ASSERT_TRUE(waitFor(
+      [&] {
+        const std::string code = pc_->latestResult("locked/a.txt");
+        return !code.empty() && code != "-108" && !pc_->latestResult("locked/new.txt").empty();
+      },
+      30000));
   ASSERT_EQ(::chmod(pc_->path("locked").c_str(), 0600), 0);
+  ASSERT_TRUE(service().setFaults(""));
   // Meanwhile the other computer deletes a file in that folder.
   ASSERT_FALSE(platform::files::removeFile(other_->path("locked/b.txt")));
   Tree deleted = synced;
