@@ -20,6 +20,11 @@ constexpr std::array<const char*, SyncFilter::kPatternCount> kPatterns = {
     "LPT8.*",      "LPT9.*",
 };
 
+// The patterns from here on are the names reserved for devices on other
+// peers' systems; those before them are temporary and system files.
+constexpr size_t kFirstDevicePattern = 14;
+static_assert(std::string_view(kPatterns[kFirstDevicePattern]) == "CON");
+
 std::string_view withoutTrailingSlash(std::string_view path) {
   while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
   return path;
@@ -107,7 +112,23 @@ bool SyncFilter::accept(std::string_view path, bool* unsupported) const {
 
 bool SyncFilter::refusesOnlyForItsForm(std::string_view path) const {
   bool unsupported = false;
-  return !hasStorableForm(path) && acceptsBeyondForm(path, unsupported);
+  if (!hasStorableForm(path)) return acceptsBeyondForm(path, unsupported);
+  // A name reserved for a device elsewhere ("aux.c", "con.txt") is an
+  // ordinary file here: left out, but said so. One that is also a
+  // temporary file by its name ("nul.tmp") is left out without a word.
+  const size_t slash = path.rfind('/');
+  const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  const std::string whole = belowRoot(path);
+  bool device = false;
+  for (size_t i = 0; i < kPatterns.size(); ++i) {
+    if (!matchWildcards(kPatterns[i], name) && !matchWildcards(kPatterns[i], whole)) continue;
+    if (i < kFirstDevicePattern) return false;
+    device = true;
+  }
+  if (!device || isExcluded(path)) return false;
+  platform::files::EntryInfo info;
+  return platform::files::stat(std::string(path), info) ||
+         info.type != platform::files::EntryType::Other;
 }
 
 bool SyncFilter::acceptsBeyondForm(std::string_view path, bool& unsupported) const {

@@ -53,6 +53,22 @@ TEST(SyncFilter, NamesFromThePatternTableAreUnsupported) {
   }
 }
 
+// Of the refused paths, the user's own files are said so (a name too long,
+// or reserved for a device on other peers' systems); temporary and system
+// files, dot folders and excluded folders are left out without a word.
+TEST(SyncFilter, RefusalsOfTheUsersOwnFilesAreSaidTheRestAreSilent) {
+  SyncFilter filter;
+  filter.setFolders("/sync", {"home/Excluded"});
+  for (const char* rel : {"aux.c", "Con.txt", "docs/NUL", "LPT1.log"}) {
+    EXPECT_TRUE(filter.refusesOnlyForItsForm(std::string("/sync/") + rel)) << rel;
+  }
+  EXPECT_TRUE(filter.refusesOnlyForItsForm("/sync/" + std::string(260, 'a')));
+  for (const char* rel : {"report.tmp", "nul.tmp", "thumbs.db", ".git/con.txt", "a/.cache/aux.c",
+                          "Excluded/aux.c", "report.txt", "COM10"}) {
+    EXPECT_FALSE(filter.refusesOnlyForItsForm(std::string("/sync/") + rel)) << rel;
+  }
+}
+
 TEST(SyncFilter, DotFoldersAndEverythingBelowThemAreRefused) {
   SyncFilter filter;
   bool unsupported = false;
