@@ -52,7 +52,9 @@ std::string reason(int32_t code) {
         text = "not signed in; run `varnelocmd login` first";
         break;
       case -109:
-        text = "the file was in use or changed while it was sent; it will be retried";
+        text =
+            "the file could not be read (in use elsewhere, or no permission to read it) or changed "
+            "while it was sent; it will be retried";
         break;
       case -113:
         text =
