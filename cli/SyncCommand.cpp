@@ -98,7 +98,15 @@ ProgressSnapshot snapshot(IVarnelo2& engine, const SyncEvents& events, bool inSt
 bool prepareFolder(const std::string& folder, const std::string& mounted) {
   if (platform::files::isDirectory(folder)) return true;
   if (platform::files::exists(folder)) {
-    fprintf(stderr, "varnelocmd: %s is not a folder\n", folder.c_str());
+    // A link is not followed: the folder it leads to is named instead, so
+    // that a changed link can never point the sync at another tree.
+    std::error_code ec;
+    const auto target = std::filesystem::canonical(folder, ec);
+    if (!ec && std::filesystem::is_symlink(folder, ec) && std::filesystem::is_directory(target, ec))
+      fprintf(stderr, "varnelocmd: %s is a link; give the folder it leads to: --folder '%s'\n",
+              folder.c_str(), target.c_str());
+    else
+      fprintf(stderr, "varnelocmd: %s is not a folder\n", folder.c_str());
     return false;
   }
   if (folder == mounted) {

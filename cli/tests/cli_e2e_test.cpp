@@ -2,6 +2,7 @@
 // temporary folders. Two data folders on one account are two computers.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -255,6 +256,21 @@ TEST_F(CliTest, MissingSyncFolderIsNotRecreatedNorTakenForDeletions) {
   Json::Value tree;
   ASSERT_TRUE(service_.dumpTree("alice", &tree));
   EXPECT_NE(tree.toStyledString().find("a.txt"), std::string::npos) << "the remote file stays";
+}
+
+TEST_F(CliTest, ALinkGivenAsTheFolderIsRefusedNamingTheFolderItLeadsTo) {
+  login("pc1", "first");
+  const std::string real = temp_ / "Real";
+  const std::string link = temp_ / "Link";
+  ASSERT_FALSE(files::createDirectories(real));
+  ASSERT_FALSE(files::writeFile(real + "/a.txt", "a"));
+  ASSERT_EQ(symlink(real.c_str(), link.c_str()), 0);
+  RunResult r = cli("pc1", {"sync", "--folder", link, "--once", "--timeout", "60"}, kSyncMs);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("is a link; give the folder it leads to: --folder '" + real + "'"),
+            std::string::npos)
+      << r.err;
+  EXPECT_FALSE(files::exists(real + "/.varnelo-root")) << "nothing is synced through the link";
 }
 
 TEST_F(CliTest, AFolderThatIsNotTheOneSyncedBeforeStopsOnceUntilRelinkedWhichDeletesNothing) {
