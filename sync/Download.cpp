@@ -22,6 +22,7 @@
 #include "LocalRemoval.h"
 #include "Log.h"
 #include "MetaApi.h"
+#include "PlaceFile.h"
 #include "RemoteRemoval.h"
 #include "SortedMerge.h"
 #include "SyncFilter.h"
@@ -64,43 +65,6 @@ std::error_code moveAside(Context& context, const std::string& localPath) {
   log_write(kLogInfo, kModuleSync, "conflicted copy made:[%s]", copy.c_str());
   context.updating().add(copy);
   return {};
-}
-
-// Renames the finished part file to `target`: over it, or, with
-// `noReplace`, only while nothing stands there. A folder of the sync folder
-// that is another file system's mount point cannot take a rename from the
-// temporary folder: the file is then copied beside the target first (given
-// `time`, flushed to disk) and renamed from there, still placing it in one
-// step. `placed` gets the size and time the file system stored for the file,
-// read before it takes the name: once it has, the user may write to it, and
-// what the journal records must be the engine's file, never a later edit.
-std::error_code placeFile(const std::string& part, const std::string& target, bool noReplace,
-                          std::optional<platform::FileTime> time, files::EntryInfo& placed) {
-  auto move = [noReplace](const std::string& from, const std::string& to) {
-    return noReplace ? files::renameNoReplace(from, to) : files::rename(from, to);
-  };
-  if (auto ec = files::stat(part, placed)) return ec;
-  std::error_code ec = move(part, target);
-  if (ec != std::errc::cross_device_link) return ec;
-  const std::string beside =
-      files::joinPath(files::parentPath(target), "." + files::fileName(target) + ".varnelo-part");
-  if ((ec = files::copyFile(part, beside))) return ec;
-  platform::File copy;
-  if (!(ec = copy.open(beside, platform::File::Mode::ReadWrite))) ec = copy.sync();
-  copy.close();
-  if (!ec && time) files::setLastWriteTime(beside, *time);
-  if (!ec) ec = files::stat(beside, placed);
-  if (!ec) ec = move(beside, target);
-  if (ec) {
-    files::removeFile(beside);
-    return ec;
-  }
-  files::removeFile(part);
-  return {};
-}
-
-bool sameState(const files::EntryInfo& a, const files::EntryInfo& b) {
-  return a.type == b.type && a.size == b.size && a.lastWrite == b.lastWrite;
 }
 
 // The part files the temporary folder held when a pass first placed a
@@ -296,14 +260,15 @@ class DownloadFileCallback final : public TransferCallback {
                 local.c_str());
       return codes::kFileChanged;
     }
-    // One atomic rename: the path always holds either the old or the new file.
-    files::EntryInfo placed;
-    if (auto ec = placeFile(job_.tempPath, local, info.type == files::EntryType::None,
-                            job_.remoteTime, placed)) {
+    // One atomic step: the path always holds either the old or the new file.
+    Placement placement;
+    if (auto ec = placeFile(job_.tempPath, local, info, job_.remoteTime, placement)) {
       log_write(kLogError, kModuleSync, "cannot move download into place:[%s], error:[%d]",
                 local.c_str(), ec.value());
       return ec == std::errc::file_exists ? codes::kFileChanged : codes::kLocalFailure;
     }
+    if (!placement.keptCopy.empty()) context_.updating().add(placement.keptCopy);
+    const files::EntryInfo& placed = placement.placed;
     // The new name reaches the disk before the journal says the file is
     // here: after a power cut, a row whose file had vanished with its
     // unwritten folder entry would read as a deletion made here and be sent

@@ -136,6 +136,13 @@ std::error_code renameNoReplace(const std::string& from, const std::string& to) 
   return rename(from, to);
 }
 
+std::error_code exchange(const std::string& a, const std::string& b) {
+  if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0) return {};
+  if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)
+    return std::make_error_code(std::errc::not_supported);
+  return lastError();
+}
+
 std::error_code copyFile(const std::string& from, const std::string& to, bool failIfExists) {
   File in;
   if (auto ec = in.open(from, File::Mode::Read)) return ec;

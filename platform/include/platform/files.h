@@ -52,6 +52,9 @@ std::error_code rename(const std::string& from, const std::string& to);
 // can neither refuse a replace in the rename itself nor link (FAT), `to` is
 // checked right before a plain rename.
 std::error_code renameNoReplace(const std::string& from, const std::string& to);
+// Swaps the two names in one step (both must exist, on one file system).
+// ENOTSUP where the file system cannot (FUSE, network file systems).
+std::error_code exchange(const std::string& a, const std::string& b);
 // Copies the content of `from` over `to`, or, with `failIfExists`, into a
 // new file only: EEXIST when `to` exists, even when it appeared just now,
 // and a copy that fails half way is removed (it was this call's own file).
