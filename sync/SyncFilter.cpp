@@ -115,40 +115,37 @@ bool SyncFilter::refusesOnlyForItsForm(std::string_view path) const {
   if (!hasStorableForm(path)) return acceptsBeyondForm(path, unsupported);
   // A name reserved for a device elsewhere ("aux.c", "con.txt") is an
   // ordinary file here: left out, but said so. One that is also a
-  // temporary file by its name ("nul.tmp") is left out without a word.
-  const size_t slash = path.rfind('/');
-  const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
-  const std::string whole = belowRoot(path);
-  bool device = false;
-  for (size_t i = 0; i < kPatterns.size(); ++i) {
-    if (!matchWildcards(kPatterns[i], name) && !matchWildcards(kPatterns[i], whole)) continue;
-    if (i < kFirstDevicePattern) return false;
-    device = true;
-  }
-  if (!device || isExcluded(path)) return false;
-  platform::files::EntryInfo info;
-  return platform::files::stat(std::string(path), info) ||
-         info.type != platform::files::EntryType::Other;
+  // temporary file by its name ("nul.tmp") matches an earlier pattern and is
+  // left out without a word.
+  const int pattern = firstMatchingPattern(path);
+  return pattern >= static_cast<int>(kFirstDevicePattern) && !isSpecialFile(path) &&
+         !isExcluded(path);
 }
 
 bool SyncFilter::acceptsBeyondForm(std::string_view path, bool& unsupported) const {
-  platform::files::EntryInfo info;
-  if (!platform::files::stat(std::string(path), info) &&
-      info.type == platform::files::EntryType::Other) {
+  if (isSpecialFile(path)) return false;
+  if (firstMatchingPattern(path) >= 0) {
+    unsupported = true;
     return false;
   }
+  return !isExcluded(path);
+}
 
+bool SyncFilter::isSpecialFile(std::string_view path) {
+  platform::files::EntryInfo info;
+  return !platform::files::stat(std::string(path), info) &&
+         info.type == platform::files::EntryType::Other;
+}
+
+int SyncFilter::firstMatchingPattern(std::string_view path) const {
   const size_t slash = path.rfind('/');
   const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
   const std::string whole = belowRoot(path);
-  for (const char* pattern : kPatterns) {
-    if (matchWildcards(pattern, name) || matchWildcards(pattern, whole)) {
-      unsupported = true;
-      return false;
-    }
+  for (size_t i = 0; i < kPatterns.size(); ++i) {
+    if (matchWildcards(kPatterns[i], name) || matchWildcards(kPatterns[i], whole))
+      return static_cast<int>(i);
   }
-
-  return !isExcluded(path);
+  return -1;
 }
 
 }  // namespace varnelo::sync

@@ -61,6 +61,11 @@ class SyncFilter {
   // accept() past the form check: links and special files, the pattern
   // table (which sets `unsupported`) and the excluded folders.
   bool acceptsBeyondForm(std::string_view path, bool& unsupported) const;
+  // A link, device, pipe or socket (never followed nor synced).
+  static bool isSpecialFile(std::string_view path);
+  // The index in the pattern table of the first pattern that the name or
+  // the path below the root matches, or -1.
+  int firstMatchingPattern(std::string_view path) const;
   bool isExcluded(std::string_view path) const;
   std::string belowRoot(std::string_view path) const;
 
