@@ -87,7 +87,10 @@ TEST_F(EngineDiskFullTest, WhatDoesNotFitFailsGivesItsSpaceBackAndArrivesOnceThe
                b_->latestResult("several.bin") == "-4" && remoteTree() == both;
       },
       60000))
-      << "one.bin: " << b_->latestResult("one.bin")
+      << "small.txt "
+      << (b_->exists("small.txt") ? "arrived" : "missing: " + b_->latestResult("small.txt"))
+      << ", remote tree " << (remoteTree() == both ? "as expected" : "differs")
+      << ", one.bin: " << b_->latestResult("one.bin")
       << ", several.bin: " << b_->latestResult("several.bin")
       << "; a download that failed here must never delete the remote file";
   // Paused between tries (a try in flight ends as stopped), the failed
