@@ -23,6 +23,7 @@
 #include "Log.h"
 #include "MetaApi.h"
 #include "PlaceFile.h"
+#include "PlacementBatch.h"
 #include "RemoteRemoval.h"
 #include "SortedMerge.h"
 #include "SyncFilter.h"
@@ -76,17 +77,27 @@ struct PartLeftovers {
   std::vector<std::string> names;
 };
 
+// Settles the pass's batch of placed files (only when it is due, unless
+// `now`); a folder that could not be flushed is reported.
+void settlePlacements(Context& context, PlacementBatch& placements, bool now) {
+  std::string failed;
+  const std::error_code ec = now ? placements.settle(&failed) : placements.settleIfDue(&failed);
+  if (ec) context.reportResult(codes::kLocalFailure, failed);
+}
+
 // Completion of one download; also the callback its chunk tasks report to.
 class DownloadFileCallback final : public TransferCallback {
  public:
   // `window` holds the downloads in flight beside this one, or is null.
   DownloadFileCallback(Context& context, DownloadJob& job, const DownloadWindow* window,
-                       PartLeftovers& leftovers, ArrivedContent& arrived)
+                       PartLeftovers& leftovers, ArrivedContent& arrived,
+                       PlacementBatch& placements)
       : TransferCallback(context, context.downloadMeters(), job.localPath),
         job_(job),
         window_(window),
         leftovers_(leftovers),
-        arrived_(arrived) {}
+        arrived_(arrived),
+        placements_(placements) {}
 
   // True when the local file already holds exactly the remote version.
   bool verifyConflict() override {
@@ -146,7 +157,9 @@ class DownloadFileCallback final : public TransferCallback {
     } else {
       code = sealed_ ? codes::kOk : seal(temp);
       if (code == codes::kOk) {
-        // The row lookups and writes of the placing take the journal's locks once.
+        // The row lookups and writes of the placing take the journal's locks
+        // once, in the pass's batch (or, when none is open, in their own).
+        placements_.open();
         auto batch = context_.journal().batch();
         code = complete();
       }
@@ -169,6 +182,7 @@ class DownloadFileCallback final : public TransferCallback {
         context_.updating().add(job_.localPath);
     }
     context_.downloadDone(code, job_.localPath);
+    settlePlacements(context_, placements_, false);
     return code;
   }
 
@@ -272,11 +286,14 @@ class DownloadFileCallback final : public TransferCallback {
     // The new name reaches the disk before the journal says the file is
     // here: after a power cut, a row whose file had vanished with its
     // unwritten folder entry would read as a deletion made here and be sent
-    // to the service.
-    if (auto ec = files::syncDirectory(files::parentPath(local))) {
-      log_write(kLogError, kModuleSync, "cannot flush the folder of:[%s], error:[%d]",
-                local.c_str(), ec.value());
-      return codes::kLocalFailure;
+    // to the service. The pass's batch flushes the folder once for all the
+    // files it took, before their rows are committed.
+    if (const std::string folder = files::parentPath(local); !placements_.defer(folder)) {
+      if (auto ec = files::syncDirectory(folder)) {
+        log_write(kLogError, kModuleSync, "cannot flush the folder of:[%s], error:[%d]",
+                  local.c_str(), ec.value());
+        return codes::kLocalFailure;
+      }
     }
     removeSupersededParts();
     // What the file system stored is recorded, not the remote time asked
@@ -337,6 +354,7 @@ class DownloadFileCallback final : public TransferCallback {
   const DownloadWindow* window_;
   PartLeftovers& leftovers_;                // the pass's
   ArrivedContent& arrived_;                 // the pass's
+  PlacementBatch& placements_;              // the pass's
   bool sealed_ = false;                     // set by seal(), read after the transfer's hand-back
   std::optional<files::EntryInfo> placed_;  // what complete() recorded, sync thread
 };
@@ -347,10 +365,11 @@ class DownloadFileCallback final : public TransferCallback {
 class FileDownload final : public DownloadWindow::Flight {
  public:
   FileDownload(Context& context, DownloadJob job, std::shared_ptr<FolderJob> folder,
-               const DownloadWindow* window, PartLeftovers& leftovers, ArrivedContent& arrived)
+               const DownloadWindow* window, PartLeftovers& leftovers, ArrivedContent& arrived,
+               PlacementBatch& placements)
       : context_(context),
         job_(std::move(job)),
-        callback_(context, job_, window, leftovers, arrived),
+        callback_(context, job_, window, leftovers, arrived, placements),
         folder_(std::move(folder)) {}
 
   // Sync thread: the part file is named, in a temporary folder that
@@ -431,19 +450,25 @@ class FileDownload final : public DownloadWindow::Flight {
 class Pass {
  public:
   Pass(Context& context, bool fullRecheck)
-      : context_(context), full_(fullRecheck), chooser_(journalTwinChooser(context)) {
+      : context_(context),
+        full_(fullRecheck),
+        chooser_(journalTwinChooser(context)),
+        placements_(context.journal(), files::syncDirectory) {
     hooks_.stopping = [this] { return context_.isStopping(); };
     hooks_.writeSignature = [this](const std::string& path, const Signature& sig) {
       context_.journal().setFolderSignature(path, sig);
     };
     if (const uint32_t limit = context.settings().filesInFlight; limit > 1) {
       window_ = std::make_unique<DownloadWindow>(limit, ioChannelPoster(context.settings()));
+      // No rows wait on the network.
+      window_->setBeforeWait([this] { settlePlacements(context_, placements_, true); });
     }
   }
 
-  // Completes every download still in flight.
+  // Completes every download still in flight, and commits their rows.
   void drainDownloads() {
     if (window_) window_->drain();
+    settlePlacements(context_, placements_, true);
   }
 
   int folder(const std::string& remotePath, const std::string& localFolder,
@@ -460,6 +485,8 @@ class Pass {
       Signature listed{};
       std::vector<RemoteEntry> entries;
       std::vector<std::string> dropped;
+      // No rows wait on the network.
+      settlePlacements(context_, placements_, true);
       code = list(remotePath, localFolder, entries, listed, dropped);
       if (code == codes::kOk) {
         merge(remotePath, localFolder, folderId, entries, dropped, job);
@@ -783,13 +810,16 @@ class Pass {
     job.journalPath = journalPath;
     job.expected = entry.ver;
     auto flight = std::make_unique<FileDownload>(context_, std::move(job), folder, window_.get(),
-                                                 leftovers_, arrived_);
+                                                 leftovers_, arrived_, placements_);
     int code = flight->name();
     if (code == codes::kOk && window_ && entry.size <= context_.settings().chunkSize) {
       window_->submit(std::move(flight));
       return;
     }
-    if (code == codes::kOk) code = flight->transferHere();
+    if (code == codes::kOk) {
+      settlePlacements(context_, placements_, true);  // no rows wait on a large file
+      code = flight->transferHere();
+    }
     if (code == codes::kOk && window_ && !context_.isStopping()) {
       flight->sealInWindow();
       window_->submit(std::move(flight));
@@ -814,7 +844,8 @@ class Pass {
   FolderJobHooks hooks_;
   std::vector<Removal> removals_;
   PartLeftovers leftovers_;
-  ArrivedContent arrived_;  // what this pass placed, for telling a move from a deletion
+  ArrivedContent arrived_;     // what this pass placed, for telling a move from a deletion
+  PlacementBatch placements_;  // the rows of placed files, not yet committed
   // Declared last: destroyed (and so drained) while everything its flights
   // use is still there.
   std::unique_ptr<DownloadWindow> window_;

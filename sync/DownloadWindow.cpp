@@ -55,6 +55,7 @@ void DownloadWindow::submit(std::unique_ptr<Flight> flight) {
 void DownloadWindow::completeOldest() {
   std::unique_ptr<Slot> slot = std::move(slots_.front());
   slots_.pop_front();
+  if (beforeWait_ && slot->group.pending() > 0) beforeWait_();
   slot->group.wait();
   slot->flight->complete(slot->transferred);
 }

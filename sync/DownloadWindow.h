@@ -61,6 +61,9 @@ class DownloadWindow {
   // part file named `name` (the name alone: part files share one folder).
   bool holdsPartNamed(const std::string& name) const;
   size_t inFlight() const { return slots_.size(); }
+  // Called on the sync thread right before it waits for a transfer that
+  // has not finished yet (to let go of what must not wait on the network).
+  void setBeforeWait(std::function<void()> beforeWait) { beforeWait_ = std::move(beforeWait); }
 
  private:
   struct Slot;
@@ -68,6 +71,7 @@ class DownloadWindow {
 
   const size_t limit_;
   const Poster poster_;
+  std::function<void()> beforeWait_;
   std::deque<std::unique_ptr<Slot>> slots_;
   const Flight* incoming_ = nullptr;  // the flight submit() is making room for
 };

@@ -17,6 +17,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -71,6 +72,9 @@ class FileJournal {
   // transaction (see sqlite::Batch): for the several lookups and writes of
   // one file's step.
   sqlite::Batch batch() { return sqlite::Batch(db_); }
+  // The same, held by the caller for as long as it needs (a batch that
+  // spans the steps of several files).
+  std::unique_ptr<sqlite::Batch> heldBatch() { return std::make_unique<sqlite::Batch>(db_); }
   // The same for lookups only: they share one read snapshot.
   sqlite::Batch readBatch() { return sqlite::Batch(db_, false); }
 

@@ -125,8 +125,17 @@ Batch::Batch(Database& db, bool writes) : db_(db) {
            db_.exec(writes ? "BEGIN IMMEDIATE;" : "BEGIN;") == SQLITE_OK;
 }
 
+bool Batch::active() const noexcept {
+  return began_ && !sqlite3_get_autocommit(db_.get());
+}
+
+void Batch::rollBack() noexcept {
+  if (active()) db_.exec("ROLLBACK;");
+  began_ = false;
+}
+
 Batch::~Batch() {
-  if (!began_ || sqlite3_get_autocommit(db_.get())) return;  // ended by a failure
+  if (!active()) return;  // ended by a failure, or rolled back
   if (const int rc = db_.exec("COMMIT;"); rc != SQLITE_OK) {
     varnelo::log_write(varnelo::kLogError, varnelo::kModuleSync,
                        "batch commit failed, sqlite error:[%d] %s", rc, db_.errorMessage());

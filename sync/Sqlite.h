@@ -134,6 +134,13 @@ class Batch {
   Batch(const Batch&) = delete;
   Batch& operator=(const Batch&) = delete;
 
+  // True while this batch's transaction is open: it began here and no
+  // failure has ended it (SQLite rolls a transaction back by itself on
+  // some errors, and what follows then commits statement by statement).
+  bool active() const noexcept;
+  // Undoes everything since the batch began; the batch then adds nothing.
+  void rollBack() noexcept;
+
  private:
   Database& db_;
   bool began_ = false;

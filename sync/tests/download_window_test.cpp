@@ -109,6 +109,26 @@ TEST(DownloadWindowTest, TransfersOverlapAndCompleteInSubmissionOrder) {
   EXPECT_LE(gates.peak, 3);
 }
 
+TEST(DownloadWindowTest, WhatMustNotWaitOnTheNetworkIsLetGoBeforeAWait) {
+  // The hook runs on the caller's thread before it blocks: here it opens the
+  // gate the wait is for, so a window that waited first would never return.
+  mthread::Channel channel(2);
+  Gates gates;
+  gates.open.assign(2, false);
+  std::vector<std::pair<size_t, bool>> completed;
+  int calls = 0;
+  DownloadWindow window(1, posterFor(channel));
+  window.setBeforeWait([&] {
+    ++calls;
+    for (size_t i = 0; i < gates.open.size(); ++i) gates.open_(i);
+  });
+  window.submit(std::make_unique<GatedFlight>(gates, 0, completed));
+  window.submit(std::make_unique<GatedFlight>(gates, 1, completed));
+  EXPECT_GE(calls, 1);
+  window.drain();
+  EXPECT_EQ(completed.size(), 2u);
+}
+
 TEST(DownloadWindowTest, RefusedAndThrowingTransfersCompleteAsNotTransferred) {
   std::vector<std::pair<size_t, bool>> completed;
   Gates gates;
