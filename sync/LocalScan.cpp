@@ -145,4 +145,8 @@ int syncLocalFiles(Context& context) {
   return Scan(context).walk(context.localRoot(), homeId) ? codes::kOk : codes::kStopped;
 }
 
+int syncLocalFolder(Context& context, const std::string& localFolder, int64_t folderId) {
+  return Scan(context).walk(localFolder, folderId) ? codes::kOk : codes::kStopped;
+}
+
 }  // namespace varnelo::uploader

@@ -4,6 +4,7 @@
 #include "FileJournal.h"
 #include "IoUpload.h"
 #include "JournalRows.h"
+#include "LocalScan.h"
 #include "Log.h"
 #include "MetaApi.h"
 #include "RemoteRemoval.h"
@@ -263,7 +264,15 @@ int uploadFolder(Context& context, const std::string& localPath, const std::stri
   if (SmallUploads* window = context.smallUploads()) window->drain();
   const std::string journalPath = sync::journalPathOf(remotePath);
   auto row = journalRow(context.journal(), journalPath);
-  if (row && (row->type & sync::FileJournal::kTypeFolder)) return codes::kUnchanged;
+  if (row && (row->type & sync::FileJournal::kTypeFolder)) {
+    // Most often nothing changed. But the name may hold another folder now:
+    // the synced one deleted, or moved away, and another made or moved in
+    // its place before that was sent. No event names what differs then (the
+    // old content's absence, the new content that was never here), so the
+    // folder is weighed against the rows below it, as a scan would.
+    syncLocalFolder(context, localPath, row->id);
+    return codes::kUnchanged;
+  }
 
   context.uploadStarted(localPath);
   int code = codes::kOk;

@@ -218,6 +218,44 @@ TEST_F(EngineFolderTest, TheFilesOfAFolderWhoseCreationWasNotConfirmedStillGoUp)
   EXPECT_EQ(remoteTree(), after);
 }
 
+// A synced folder is deleted, its deletion fails and waits to be tried
+// again, and meanwhile another folder is moved in under its name. When the
+// retry comes the name holds a folder again, one that no event describes
+// against the rows of the old one: the old content's deletion and the new
+// content must both still reach the service.
+TEST_F(EngineFolderTest, AFolderMovedInWhereADeletedOneWaitsToBeSentTakesItsPlace) {
+  auto a = computer();
+  auto b = computer();
+  a->write("docs/a.txt", "old a");
+  a->write("docs/sub/b.txt", "old b");
+  a->write("other/c.txt", "new c");
+  a->write("other/sub/d.txt", "new d");
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_EQ(b->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return remoteTree() == a->tree() && b->tree() == a->tree(); }));
+  ASSERT_TRUE(a->settle());
+
+  ASSERT_TRUE(service().setFaults("/delete:error=1"));
+  ASSERT_FALSE(files::removeTree(a->path("docs")));
+  ASSERT_TRUE(waitFor([&] { return a->latestResult("docs") == "500"; }))
+      << "docs: " << a->latestResult("docs");
+  ASSERT_FALSE(files::rename(a->path("other"), a->path("docs")));
+  ASSERT_TRUE(waitFor([&] { return a->latestResult("other") == "500"; }))
+      << "other: " << a->latestResult("other");
+  ASSERT_TRUE(service().setFaults(""));
+
+  const Tree want{{"docs", "D"},
+                  {"docs/c.txt", fileEntry("new c")},
+                  {"docs/sub", "D"},
+                  {"docs/sub/d.txt", fileEntry("new d")}};
+  ASSERT_EQ(a->tree(), want);
+  EXPECT_TRUE(waitFor(
+      [&] { return remoteTree() == want && b->tree() == want && a->state().converged; }, 60000))
+      << "remote " << ::testing::PrintToString(remoteTree()) << "\nB "
+      << ::testing::PrintToString(b->tree());
+  EXPECT_EQ(a->tree(), want);
+}
+
 // The retried creation finds the name taken (by the first one, whose reply
 // was lost) and cannot ask the service what holds it: that is a failure to
 // retry, not a conflict with a file of that name.
