@@ -18,7 +18,7 @@ PlacementBatch::~PlacementBatch() {
 
 void PlacementBatch::open() {
   if (batch_ && batch_->active()) return;
-  batch_.reset();  // one that a failure ended adds nothing
+  if (batch_) settle();  // one that a failure ended: said so, and its count cleared
   if (!journal_.isOpen()) return;
   batch_ = journal_.heldBatch();
 }
