@@ -57,7 +57,7 @@ bool isAbsence(const std::error_code& ec) {
 
 bool exists(const std::string& path) {
   struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0 || (errno != ENOENT && errno != ENOTDIR);
+  return ::lstat(path.c_str(), &st) == 0 || !isAbsence(lastError());
 }
 
 bool isDirectory(const std::string& path) {
