@@ -25,6 +25,22 @@ constexpr std::array<const char*, SyncFilter::kPatternCount> kPatterns = {
 constexpr size_t kFirstDevicePattern = 14;
 static_assert(std::string_view(kPatterns[kFirstDevicePattern]) == "CON");
 
+// Whether matching the pattern against the path below the sync folder can
+// find what matching it against the last name cannot. That path starts
+// with "/", so a pattern without "/" that starts with a literal never
+// matches it, and one of the form "*literal" matches it exactly when it
+// matches the last name. Only the dot-folder rules are left.
+constexpr bool mayMatchOnlyTheWholePath(std::string_view pattern) {
+  if (pattern.find('/') != std::string_view::npos) return true;
+  return pattern.starts_with('*') && pattern.find('*', 1) != std::string_view::npos;
+}
+
+constexpr std::array<bool, SyncFilter::kPatternCount> kWholePathPatterns = [] {
+  std::array<bool, SyncFilter::kPatternCount> out{};
+  for (size_t i = 0; i < kPatterns.size(); ++i) out[i] = mayMatchOnlyTheWholePath(kPatterns[i]);
+  return out;
+}();
+
 std::string_view withoutTrailingSlash(std::string_view path) {
   while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
   return path;
@@ -141,8 +157,10 @@ int SyncFilter::firstMatchingPattern(std::string_view path) const {
   const size_t slash = path.rfind('/');
   const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
   const std::string whole = belowRoot(path);
+  const bool wholeIsAbsolute = whole.starts_with('/');
   for (size_t i = 0; i < kPatterns.size(); ++i) {
-    if (matchWildcards(kPatterns[i], name) || matchWildcards(kPatterns[i], whole))
+    if (matchWildcards(kPatterns[i], name)) return static_cast<int>(i);
+    if ((kWholePathPatterns[i] || !wholeIsAbsolute) && matchWildcards(kPatterns[i], whole))
       return static_cast<int>(i);
   }
   return -1;

@@ -85,6 +85,52 @@ TEST(SyncFilter, DotFoldersAndEverythingBelowThemAreRefused) {
   EXPECT_FALSE(filter.accept("/home/u/.local/Sync/a/.hidden/b.txt"));
 }
 
+// The filter skips matching a pattern against the whole path where that
+// cannot decide anything; the verdicts must be those of trying every
+// pattern on both the last name and the path below the sync folder.
+TEST(SyncFilter, VerdictsAreThoseOfEveryPatternOnNameAndWholePath) {
+  SyncFilter filter;
+  filter.setFolders("/sync", {});
+  const char* const paths[] = {"/sync",
+                               "/sync/a.tmp",
+                               "/sync/tmp",
+                               "/sync/d.tmp/x",
+                               "/sync/~$x/y",
+                               "~$x/y",
+                               "a/CON",
+                               "CON",
+                               ".x/y",
+                               "x/.y",
+                               "/sync/.a",
+                               "/sync/a/.b/c",
+                               "/sync/a.b/.c",
+                               "/sync/.swo",
+                               "/sync/.a.swo",
+                               "/sync/x.part/y",
+                               "/other/.git/a",
+                               "/other/a.tmp",
+                               "/sync/com1.x/y",
+                               "relative.bak",
+                               "/sync/a/b/Desktop.ini",
+                               "/sync/a/desktop.ini/b",
+                               "/sync/thumbs.db.x"};
+  for (const char* path : paths) {
+    const std::string_view view(path);
+    const size_t slash = view.rfind('/');
+    const std::string_view name = slash == std::string_view::npos ? view : view.substr(slash + 1);
+    std::string whole(view);
+    if (view.starts_with("/sync/")) whole = std::string(view.substr(5));
+    if (view == "/sync") whole.clear();
+    bool expected = false;
+    for (const char* pattern : SyncFilter::patterns()) {
+      expected = expected || matchWildcards(pattern, name) || matchWildcards(pattern, whole);
+    }
+    bool unsupported = false;
+    const bool accepted = filter.accept(path, &unsupported);
+    EXPECT_EQ(!accepted && unsupported, expected) << path;
+  }
+}
+
 TEST(SyncFilter, LengthIsCountedInUtf16UnitsAndMalformedNamesAreUnsupported) {
   SyncFilter filter;
   // "/s/" + 'é' (2 bytes, 1 unit) + an emoji (4 bytes, 2 units) + padding.
