@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <exception>
 #include <memory>
 
 #include "platform/files.h"
@@ -36,8 +37,13 @@ ClientState loadClientState(const std::string& dataFolder) {
   std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
   Json::Value root;
   std::string errors;
-  if (!reader->parse(body.data(), body.data() + body.size(), &root, &errors) || !root.isObject()) {
-    return state;
+  try {
+    if (!reader->parse(body.data(), body.data() + body.size(), &root, &errors) ||
+        !root.isObject()) {
+      return state;
+    }
+  } catch (const std::exception&) {
+    return state;  // nested deeper than the reader's limit: unreadable like any other damage
   }
   state.deviceId = text(root, "devId");
   state.deviceName = text(root, "devName");

@@ -11,6 +11,7 @@
 #include "ChunkCache.h"
 #include "DownloadSink.h"
 #include "HttpStatus.h"
+#include "JsonAccess.h"
 #include "Log.h"
 #include "OAuthHeader.h"
 #include "TransferCodes.h"
@@ -123,11 +124,10 @@ int UploadChunkTask::parseResult(int status, const std::string&) {
 int UploadSmallFileTask::parseResult(int status, const std::string& body) {
   int result = status;
   if (status == codes::kOk) {
+    // The shared reader: it turns a reply nested too deeply for it into a
+    // failure instead of an exception that would end this I/O thread.
     Json::Value reply;
-    Json::CharReaderBuilder builder;
-    std::string errors;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    if (!reader->parse(body.data(), body.data() + body.size(), &reply, &errors)) {
+    if (!http::parse_json(body, reply)) {
       result = codes::kBadReply;
     } else {
       std::vector<uint8_t> ver;

@@ -58,6 +58,9 @@ TEST(ClientStateTest, DamagedFileGivesAnEmptyRecord) {
   EXPECT_TRUE(state.deviceId.empty());
   ASSERT_FALSE(platform::files::writeFile(dir.path() + "/varnelocmd.json", "[1,2]"));
   EXPECT_TRUE(loadClientState(dir.path()).user.empty());
+  ASSERT_FALSE(
+      platform::files::writeFile(dir.path() + "/varnelocmd.json", std::string(20000, '[')));
+  EXPECT_TRUE(loadClientState(dir.path()).user.empty());
 }
 
 TEST(DataFolderTest, XdgRulesAndPrivateCreation) {

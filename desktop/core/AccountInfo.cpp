@@ -2,6 +2,7 @@
 
 #include <json/json.h>
 
+#include <exception>
 #include <memory>
 
 namespace varnelo::desktop {
@@ -10,7 +11,11 @@ int32_t parseAccountInfo(const std::string& json, AccountInfo& out) {
   Json::CharReaderBuilder builder;
   std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
   Json::Value root;
-  if (!reader->parse(json.data(), json.data() + json.size(), &root, nullptr)) return -1;
+  try {
+    if (!reader->parse(json.data(), json.data() + json.size(), &root, nullptr)) return -1;
+  } catch (const std::exception&) {
+    return -1;  // nested deeper than the reader's limit
+  }
   if (!root.isObject()) return 200;
   const Json::Value& user = root["user"];
   if (!user.isObject()) return 200;

@@ -2,6 +2,7 @@
 
 #include <json/json.h>
 
+#include <exception>
 #include <memory>
 
 namespace varnelo::host {
@@ -50,7 +51,13 @@ std::optional<UpdateManifest> parse_update_manifest(std::string_view text, std::
   std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
   Json::Value root;
   std::string errors;
-  if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors)) {
+  bool parsed = false;
+  try {
+    parsed = reader->parse(text.data(), text.data() + text.size(), &root, &errors);
+  } catch (const std::exception&) {
+    // Nesting deeper than the reader's limit is thrown, not returned.
+  }
+  if (!parsed) {
     fail(why, "the manifest is not JSON");
     return std::nullopt;
   }

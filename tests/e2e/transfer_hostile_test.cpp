@@ -304,3 +304,27 @@ TEST_F(TransferTest, ALocalLinkInTheWayOfARemoteEntryIsReportedAndNotWrittenThro
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "not the engine's to touch");
   EXPECT_FALSE(files::removeTree(outside));
 }
+
+TEST_F(TransferTest, ASmallFilePutAnsweredWithJsonNestedTooDeeplyFailsTheFile) {
+  // The reader gives up on nesting this deep by throwing; on an I/O thread
+  // that would end the whole process.
+  test::CannedServer canned;
+  ASSERT_TRUE(canned.started());
+  canned.set("/2/put", 200, std::string(20000, '['));
+  Pc pc(credentials());
+  ASSERT_TRUE(pc.write("small.txt", "a small file"));
+  {
+    EnvironmentGuard restore;
+    const std::string port = std::to_string(canned.port());
+    setenv("VARNELO_SERVICE", ("127.0.0.1:" + port + ":" + port).c_str(), 1);
+    pc.upload("small.txt");
+  }
+  // Reported as failed (after the put, the engine's other ways of sending
+  // it meet the canned server's 404), never as sent.
+  EXPECT_GE(canned.requestCount("/2/put"), 1u);
+  EXPECT_TRUE(pc.sink().has("result 404 " + pc.path("small.txt")));
+  EXPECT_FALSE(pc.sink().has("result 200 " + pc.path("small.txt")));
+  int64_t id = 0;
+  EXPECT_NE(pc.journal().lookupPath("home/small.txt", id), 0);
+  EXPECT_EQ(pc.read("small.txt"), "a small file");
+}

@@ -235,6 +235,7 @@ TEST(NetworkEnvironmentTest, PushSetsAndRemovesVariables) {
 TEST(AccountInfoTest, ReadsTheUserRecord) {
   AccountInfo info;
   EXPECT_EQ(parseAccountInfo("{not json", info), -1);
+  EXPECT_EQ(parseAccountInfo(std::string(20000, '['), info), -1);
   ASSERT_EQ(parseAccountInfo(R"({"user":{"email":"a@b.c","username":"ann","nickname":"A",
       "id":"42","native":true,"accounts":[]}})",
                              info),

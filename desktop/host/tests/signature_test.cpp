@@ -77,6 +77,7 @@ TEST_F(SignatureTest, ChangedMissingOrForeignSignaturesAreRefused) {
 TEST_F(SignatureTest, ManifestsOfTheWrongShapeDoNotParse) {
   std::string why;
   EXPECT_FALSE(parse_update_manifest("not json", &why));
+  EXPECT_FALSE(parse_update_manifest(std::string(20000, '['), &why));
   EXPECT_FALSE(parse_update_manifest(R"({"x64": {"version": "1", "url": "http://a"}})", &why));
   EXPECT_EQ(why, "the manifest has no \"x86\" object");
   EXPECT_FALSE(parse_update_manifest(R"({"x86": "1.3.0"})", &why));
