@@ -20,6 +20,7 @@
 
 #include "LocalListing.h"
 #include "PathQueue.h"
+#include "PlacedFiles.h"
 #include "SpeedMeter.h"
 #include "SyncSettings.h"
 #include "TransferRecord.h"
@@ -115,6 +116,8 @@ class Context {
 
   PathQueue& updating() { return updating_; }
   PathQueue& retry() { return retry_; }
+  // Files the download path put in place, as it left them (thread safe).
+  PlacedFiles& placedFiles() { return placedFiles_; }
   // Sync thread only: which local names lose to an earlier case twin.
   CaseTwinCache& caseTwins() { return caseTwins_; }
   // Sync thread only: which twin was last found to be the synced one.
@@ -193,6 +196,7 @@ class Context {
   Setup setup_;
   PathQueue updating_;
   PathQueue retry_;
+  PlacedFiles placedFiles_;
   CaseTwinCache caseTwins_;
   TwinMemory twinMemory_;
   uploader::SmallUploads* smallUploads_ = nullptr;  // sync thread only

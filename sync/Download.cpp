@@ -171,12 +171,17 @@ class DownloadFileCallback final : public TransferCallback {
     if (code == codes::kVersionChanged ||
         ((code == codes::kLocalFailure || code == codes::kStopped) && noRoomToFinish()))
       files::removeFile(job_.tempPath);
+    // Noted before the monitor's events for the path are let in, so that the
+    // report of the placing rename finds it; what that report is weighed
+    // against is the file as it is when the report comes.
+    const bool isPlaced = placed_ && (code == codes::kOk || code == codes::kReplacedLocal);
+    if (isPlaced) context_.placedFiles().note(job_.localPath, *placed_);
     context_.updating().clearSuppressed();
     // The monitor's events for the path were refused while the engine
     // placed the file; one the user caused meanwhile (an edit right after
     // the rename) is made up for here, or the edit would wait for the next
     // full scan.
-    if (placed_ && (code == codes::kOk || code == codes::kReplacedLocal)) {
+    if (isPlaced) {
       files::EntryInfo now;
       if (files::stat(job_.localPath, now) || !sameState(now, *placed_))
         context_.updating().add(job_.localPath);

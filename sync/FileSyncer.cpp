@@ -16,6 +16,7 @@
 #include "StatusImpl.h"
 #include "SyncPaths.h"
 #include "SyncRoot.h"
+#include "TempNames.h"
 #include "TransferCodes.h"
 #include "platform/files.h"
 #include "platform/time.h"
@@ -113,6 +114,20 @@ void FileSyncer::onPathRemoved(const char* path) {
   queue(path, "path removed event");
 }
 
+bool FileSyncer::isOwnPlacement(const char* oldPath, const char* newPath) const {
+  // A download is put in place from the temporary folder, by a rename or by
+  // a swap with the synced file it replaces (which moves that file into the
+  // temporary folder). While the file at the synced name is as the engine
+  // left it, the rename is all there is to the event: an edit made before
+  // the engine's last look was already queued by it, and one made after
+  // brings events of its own.
+  const std::string temp = tempFolderPath(context_->localRoot());
+  auto inTemp = [&](const char* path) { return std::string_view(path).starts_with(temp); };
+  if (inTemp(oldPath) && !inTemp(newPath)) return context_->placedFiles().holdsAsPlaced(newPath);
+  if (inTemp(newPath) && !inTemp(oldPath)) return context_->placedFiles().holdsAsPlaced(oldPath);
+  return false;
+}
+
 void FileSyncer::onPathRenamed(const char* oldPath, const char* newPath) {
   if (!oldPath || !newPath) return;
   if (!accepts(oldPath) && !accepts(newPath)) return;
@@ -128,6 +143,7 @@ void FileSyncer::onPathRenamed(const char* oldPath, const char* newPath) {
     if (idle_) idle_->requestRescan();
     return;
   }
+  if (isOwnPlacement(oldPath, newPath)) return;
   log_write(kLogInfo, kModuleSync, "path renamed event, from:[%s], to:[%s]", oldPath, newPath);
   // A side the filter keeps out (a download's part file placed from the
   // temporary folder, say) would only be refused again by every later step.

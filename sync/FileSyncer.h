@@ -112,6 +112,9 @@ class FileSyncer final : public IMonitorEvent {
   // Queues `path` in the running context when the filter accepts it.
   void queue(const char* path, const char* what);
   bool accepts(const char* path) const;
+  // Under lock_ with a context: true when the rename is the download path
+  // putting a file in place, and the file is still as it was placed.
+  bool isOwnPlacement(const char* oldPath, const char* newPath) const;
   std::string localRoot() const;
 
   std::atomic<IVarneloEvent*> sink_{nullptr};

@@ -13,6 +13,7 @@ target_sources(varnelo_sync PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/Download.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PlaceFile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PlacementBatch.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/PlacedFiles.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DownloadSink.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DownloadWindow.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FolderJob.cpp
@@ -45,4 +46,5 @@ target_sources(sync_tests PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/tests/download_window_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/place_file_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/placement_batch_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/placed_files_test.cpp
 )

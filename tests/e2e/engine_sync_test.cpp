@@ -120,6 +120,32 @@ TEST_F(EngineSyncTest, TwoComputersConvergeAfterChangesOnEitherSide) {
   EXPECT_EQ(b->read("from-b.txt/inside.txt"), "now a folder");
 }
 
+// The monitor reports every rename that puts a download in place. Such a
+// report is the engine's own doing while the file is as it was placed, and
+// does not go through the upload path; an edit right after it still does.
+TEST_F(EngineSyncTest, DownloadedFilesAreNotSentBackButAnEditRightAfterIs) {
+  constexpr int kFiles = 40;
+  auto a = computer();
+  auto b = computer();
+  for (int i = 0; i < kFiles; ++i)
+    a->write("docs/f" + std::to_string(i) + ".txt", "v1 " + std::to_string(i));
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_EQ(b->start(), 200);
+  ASSERT_TRUE(converged({a.get(), b.get()}));
+  int uploadsOnB = 0;
+  for (const std::string& line : b->sink().lines()) {
+    if (line.rfind("file " + b->path("docs/f"), 0) == 0 && line.ends_with(" 1")) ++uploadsOnB;
+  }
+  // Reports that come before the engine noted the file go through as before.
+  EXPECT_LT(uploadsOnB, kFiles / 4);
+
+  // Written in place, as an editor that saves over the file does.
+  ASSERT_FALSE(platform::files::writeFile(b->path("docs/f7.txt"), "edited on b right away"));
+  ASSERT_TRUE(remoteHas("docs/f7.txt", fileEntry("edited on b right away")));
+  ASSERT_TRUE(converged({a.get(), b.get()}));
+  EXPECT_EQ(a->read("docs/f7.txt"), "edited on b right away");
+}
+
 TEST_F(EngineSyncTest, EditsOnBothSidesKeepBothVersions) {
   auto a = computer();
   auto b = computer();
