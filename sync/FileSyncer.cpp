@@ -130,6 +130,10 @@ bool FileSyncer::isOwnPlacement(const char* oldPath, const char* newPath) const 
 
 void FileSyncer::onPathRenamed(const char* oldPath, const char* newPath) {
   if (!oldPath || !newPath) return;
+  {
+    std::lock_guard lock(lock_);
+    if (context_ && isOwnPlacement(oldPath, newPath)) return;
+  }
   if (!accepts(oldPath) && !accepts(newPath)) return;
   std::lock_guard lock(lock_);
   if (!context_) return;
@@ -143,7 +147,6 @@ void FileSyncer::onPathRenamed(const char* oldPath, const char* newPath) {
     if (idle_) idle_->requestRescan();
     return;
   }
-  if (isOwnPlacement(oldPath, newPath)) return;
   log_write(kLogInfo, kModuleSync, "path renamed event, from:[%s], to:[%s]", oldPath, newPath);
   // A side the filter keeps out (a download's part file placed from the
   // temporary folder, say) would only be refused again by every later step.
