@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "ChunkCache.h"
+#include "ConflictNames.h"
 #include "Log.h"
 #include "SyncPaths.h"
 
@@ -35,6 +36,81 @@ bool matchesRow(const files::EntryInfo& info, const sync::JournalEntry& row) {
          info.lastWrite == static_cast<uint64_t>(row.editTime);
 }
 
+namespace {
+
+// A file that cannot be deleted (no permission, an immutable file, a
+// read-only mount) is kept like a changed file and sent again: the journal
+// and the service then say what this computer holds, where a dropped row
+// would leave the file out of step without a word.
+void keepUndeletable(const std::string& localPath, std::error_code ec,
+                     std::vector<std::string>& kept) {
+  log_write(kLogError, kModuleSync, "cannot delete file:[%s], error:[%d]", localPath.c_str(),
+            ec.value());
+  kept.push_back(localPath);
+}
+
+// Gives the file taken aside to `aside` its name back, and keeps it. Should
+// a new file hold the name by now, the one taken aside goes under its
+// conflicted-copy name; both are kept.
+void putBack(const std::string& aside, const std::string& localPath,
+             std::vector<std::string>& kept) {
+  if (!files::renameNoReplace(aside, localPath)) {
+    kept.push_back(localPath);
+    return;
+  }
+  const std::string copy = conflictedCopyPath(localPath);
+  if (auto ec = files::renameNoReplace(aside, copy)) {
+    log_write(kLogError, kModuleSync, "the changed file [%s] stays at [%s], error:[%d]",
+              localPath.c_str(), aside.c_str(), ec.value());
+    return;
+  }
+  kept.push_back(localPath);
+  kept.push_back(copy);
+}
+
+// Deletes the synced file at `localPath` that a look found unchanged. It is
+// moved aside under a hidden name in its folder first and judged again
+// there, so that what is deleted is what was judged: a save that lands on
+// the name in between (a new version renamed over it, say) stays at the
+// name, and an edit made to the file itself in between gives it back its
+// name. Where it cannot be moved aside (a name too long for its hidden
+// form, a leftover of that name), it is deleted at its name as before.
+bool removeFileUnchanged(const std::string& localPath, const sync::JournalEntry& row,
+                         std::vector<std::string>& kept, chunkcache::ChunkCache* cache) {
+  const std::string aside = files::joinPath(files::parentPath(localPath),
+                                            "." + files::fileName(localPath) + ".varnelo-removing");
+  if (std::error_code moved = files::renameNoReplace(localPath, aside)) {
+    if (files::isAbsence(moved)) return !files::exists(localPath);
+    log_write(kLogInfo, kModuleSync, "cannot move [%s] aside before deleting it, error:[%d]",
+              localPath.c_str(), moved.value());
+    if (auto ec = files::removeFile(localPath)) {
+      keepUndeletable(localPath, ec, kept);
+      return false;
+    }
+  } else {
+    files::EntryInfo info;
+    if (files::stat(aside, info) || !matchesRow(info, row)) {
+      log_write(kLogInfo, kModuleSync, "changed right before its deletion, kept:[%s]",
+                localPath.c_str());
+      putBack(aside, localPath, kept);
+      return false;
+    }
+    if (auto ec = files::removeFile(aside)) {
+      log_write(kLogError, kModuleSync, "cannot delete file:[%s], error:[%d]", localPath.c_str(),
+                ec.value());
+      putBack(aside, localPath, kept);
+      return false;
+    }
+  }
+  if (cache) cache->onRemove(localPath);
+  // A new file saved at the name meanwhile is new local work.
+  if (!files::exists(localPath)) return true;
+  kept.push_back(localPath);
+  return false;
+}
+
+}  // namespace
+
 bool removeUnchanged(const std::string& localPath, const JournalNode& node,
                      std::vector<std::string>& kept, chunkcache::ChunkCache* cache) {
   files::EntryInfo info;
@@ -43,20 +119,8 @@ bool removeUnchanged(const std::string& localPath, const JournalNode& node,
     kept.push_back(localPath);
     return false;
   }
-  if (info.type == files::EntryType::File) {
-    if (auto ec = files::removeFile(localPath)) {
-      // It stays here (no permission, an immutable file, a read-only mount),
-      // so it is kept like a changed file and sent again: the journal and
-      // the service then say what this computer holds, where a dropped row
-      // would leave the file out of step without a word.
-      log_write(kLogError, kModuleSync, "cannot delete file:[%s], error:[%d]", localPath.c_str(),
-                ec.value());
-      kept.push_back(localPath);
-      return false;
-    }
-    if (cache) cache->onRemove(localPath);
-    return true;
-  }
+  if (info.type == files::EntryType::File)
+    return removeFileUnchanged(localPath, node.row, kept, cache);
   // A folder: entries the journal knows are compared; unknown ones are new
   // local work and stay.
   std::vector<files::DirEntry> entries;

@@ -154,6 +154,30 @@ TEST(RemoveLocal, AnUntouchedTreeGoesEntirely) {
   EXPECT_TRUE(local.context().updating().empty());
 }
 
+// A synced file is moved aside under a hidden name before it is deleted;
+// nothing of that is left behind. A leftover of the hidden name (a crash
+// between the two steps) is not touched: the file is then deleted at its
+// name, as it was judged there.
+TEST(RemoveLocal, AFileGoesByWayOfAHiddenNameAndALeftoverOfThatNameStays) {
+  test::LocalContext local;
+  local.synced("Docs/a.txt", "a");
+  local.synced("Docs/b.txt", "b");
+  local.record("Docs");
+  const std::string leftover = local.path("Docs/.b.txt.varnelo-removing");
+  ASSERT_FALSE(files::writeFile(leftover, "from a crash"));
+  EXPECT_EQ(downloader::removePath(local.context(), local.path("Docs/a.txt"), "home/docs/a.txt"),
+            codes::kOk);
+  EXPECT_EQ(downloader::removePath(local.context(), local.path("Docs/b.txt"), "home/docs/b.txt"),
+            codes::kOk);
+  EXPECT_FALSE(files::exists(local.path("Docs/a.txt")));
+  EXPECT_FALSE(files::exists(local.path("Docs/.a.txt.varnelo-removing")));
+  EXPECT_FALSE(files::exists(local.path("Docs/b.txt")));
+  std::string kept;
+  ASSERT_FALSE(files::readFile(leftover, kept));
+  EXPECT_EQ(kept, "from a crash");
+  EXPECT_TRUE(local.context().updating().empty());
+}
+
 // What a pass brought down stands in for a removed folder only when every
 // unchanged file in it has its own arrival of the same content; a file
 // changed since the last sync needs none, the chunk index's keys serve as
