@@ -21,8 +21,8 @@ class PlacedFiles {
  public:
   static constexpr size_t kLimit = 4096;
 
-  // `state` is what a stat of the placed file gave right after the engine
-  // checked it for an edit made while it placed it.
+  // `state` is the placed file's as the engine recorded it in the journal
+  // (read from its part file right before the rename).
   void note(const std::string& path, const platform::files::EntryInfo& state);
   // True when `path` was noted and a stat of it now gives the same state.
   bool holdsAsPlaced(const std::string& path) const;
