@@ -38,15 +38,9 @@ bool matchesRow(const files::EntryInfo& info, const sync::JournalEntry& row) {
 
 namespace {
 
-// A file that cannot be deleted (no permission, an immutable file, a
-// read-only mount) is kept like a changed file and sent again: the journal
-// and the service then say what this computer holds, where a dropped row
-// would leave the file out of step without a word.
-void keepUndeletable(const std::string& localPath, std::error_code ec,
-                     std::vector<std::string>& kept) {
+void logUndeletable(const std::string& localPath, std::error_code ec) {
   log_write(kLogError, kModuleSync, "cannot delete file:[%s], error:[%d]", localPath.c_str(),
             ec.value());
-  kept.push_back(localPath);
 }
 
 // Gives the file taken aside to `aside` its name back, and keeps it. Should
@@ -75,6 +69,10 @@ void putBack(const std::string& aside, const std::string& localPath,
 // name, and an edit made to the file itself in between gives it back its
 // name. Where it cannot be moved aside (a name too long for its hidden
 // form, a leftover of that name), it is deleted at its name as before.
+// A file that cannot be deleted (no permission, an immutable file, a
+// read-only mount) is kept like a changed file and sent again: the journal
+// and the service then say what this computer holds, where a dropped row
+// would leave the file out of step without a word.
 bool removeFileUnchanged(const std::string& localPath, const sync::JournalEntry& row,
                          std::vector<std::string>& kept, chunkcache::ChunkCache* cache) {
   const std::string aside = files::joinPath(files::parentPath(localPath),
@@ -84,7 +82,8 @@ bool removeFileUnchanged(const std::string& localPath, const sync::JournalEntry&
     log_write(kLogInfo, kModuleSync, "cannot move [%s] aside before deleting it, error:[%d]",
               localPath.c_str(), moved.value());
     if (auto ec = files::removeFile(localPath)) {
-      keepUndeletable(localPath, ec, kept);
+      logUndeletable(localPath, ec);
+      kept.push_back(localPath);
       return false;
     }
   } else {
@@ -96,8 +95,7 @@ bool removeFileUnchanged(const std::string& localPath, const sync::JournalEntry&
       return false;
     }
     if (auto ec = files::removeFile(aside)) {
-      log_write(kLogError, kModuleSync, "cannot delete file:[%s], error:[%d]", localPath.c_str(),
-                ec.value());
+      logUndeletable(localPath, ec);
       putBack(aside, localPath, kept);
       return false;
     }
