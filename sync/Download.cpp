@@ -133,15 +133,17 @@ class DownloadFileCallback final : public TransferCallback {
 
   // Whether the part file's disk lacks the space for the rest of the file
   // and a little more (a full disk, which a failed write most often means).
-  // A complete part file needs no more space to be placed: it stays.
+  // What the part holds is its blocks, not its size: chunks written out of
+  // order leave holes, and a part whose last chunk landed first has the
+  // whole size while most of it is still to be written. A complete part
+  // file needs no more space to be placed: it stays.
   bool noRoomToFinish() const {
     constexpr uint64_t kSpare = 1 << 20;
-    files::EntryInfo part;
-    uint64_t available = 0;
-    if (files::stat(job_.tempPath, part) || part.size == 0 ||
+    uint64_t held = 0, available = 0;
+    if (files::allocatedSpace(job_.tempPath, held) || held == 0 ||
         files::availableSpace(files::parentPath(job_.tempPath), available))
       return false;
-    const uint64_t rest = job_.remoteSize > part.size ? job_.remoteSize - part.size : 0;
+    const uint64_t rest = job_.remoteSize > held ? job_.remoteSize - held : 0;
     return rest > 0 && available < rest + kSpare;
   }
 

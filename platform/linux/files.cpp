@@ -234,6 +234,13 @@ std::error_code availableSpace(const std::string& path, uint64_t& out) {
   return {};
 }
 
+std::error_code allocatedSpace(const std::string& path, uint64_t& out) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return lastError();
+  out = static_cast<uint64_t>(st.st_blocks) * 512;  // st_blocks counts 512-byte units
+  return {};
+}
+
 std::error_code readRange(const std::string& path, uint64_t offset, size_t length,
                           std::string& out) {
   out.clear();

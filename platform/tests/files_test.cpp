@@ -36,6 +36,29 @@ TEST_F(Files, WriteReadRangeAndTimes) {
   EXPECT_EQ(info.lastWrite, t);
 }
 
+// A file written out of order holds only what was written: the space a
+// part file of a download takes is its blocks, not its size.
+TEST_F(Files, AFileWithAHoleTakesLessSpaceThanItsSize) {
+  constexpr uint64_t kEnd = 8 << 20;
+  {
+    platform::File f;
+    ASSERT_FALSE(f.open(p("sparse"), platform::File::Mode::CreateKeep));
+    ASSERT_FALSE(f.writeAt(kEnd, "x", 1));
+  }
+  files::EntryInfo info;
+  uint64_t held = 0;
+  ASSERT_FALSE(files::stat(p("sparse"), info));
+  ASSERT_FALSE(files::allocatedSpace(p("sparse"), held));
+  EXPECT_EQ(info.size, kEnd + 1);
+  EXPECT_GT(held, 0u);
+  EXPECT_LT(held, 1u << 20);
+
+  ASSERT_FALSE(files::writeFile(p("dense"), std::string(64 << 10, 'd')));
+  ASSERT_FALSE(files::allocatedSpace(p("dense"), held));
+  EXPECT_GE(held, 64u << 10);
+  EXPECT_TRUE(files::allocatedSpace(p("missing"), held));
+}
+
 TEST_F(Files, RenameReplacesAtomicallyAndNoReplaceRefuses) {
   ASSERT_FALSE(files::writeFile(p("x"), "new"));
   ASSERT_FALSE(files::writeFile(p("y"), "old"));

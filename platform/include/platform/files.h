@@ -76,6 +76,9 @@ std::error_code readRange(const std::string& path, uint64_t offset, size_t lengt
                           std::string& out);
 // Bytes this user may still write on the file system holding `path`.
 std::error_code availableSpace(const std::string& path, uint64_t& out);
+// Bytes of disk the file at `path` takes: less than its size where it has
+// holes (a file written out of order), a little more where blocks round up.
+std::error_code allocatedSpace(const std::string& path, uint64_t& out);
 
 // Entries of a folder except "." and "..", in no particular order.
 std::error_code listDirectory(const std::string& path, std::vector<DirEntry>& out);
