@@ -619,7 +619,9 @@ class Pass {
           const std::string localPath =
               files::joinPath(localFolder, existing ? existing->name : wanted);
           bool unsupported = false;
-          if (!context_.filter().accept(localPath, &unsupported)) {
+          if (!context_.filter().acceptListed(
+                  localPath, existing ? existing->info.type : files::EntryType::None,
+                  &unsupported)) {
             files::EntryInfo here;
             if (unsupported) {
               log_write(kLogInfo, kModuleSync, "Unsupported path:[%s]", localPath.c_str());

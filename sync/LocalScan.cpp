@@ -53,7 +53,7 @@ class Scan {
         [](const sync::JournalEntry& r) -> std::string_view { return r.name; },
         [&](const files::DirEntry* l, const sync::JournalEntry* r) {
           const std::string path = files::joinPath(folder, l ? l->name : r->name);
-          if (!takesPart(path)) {
+          if (!takesPart(path, l ? l->info.type : files::EntryType::None)) {
             // A path too long to be stored (or not UTF-8) is a file of the
             // user's that stays only here: said so, not passed over without
             // a word like the temporary and system files of the pattern table.
@@ -107,9 +107,11 @@ class Scan {
   }
 
  private:
-  bool takesPart(const std::string& path) {
+  // `kind`: what the listing found at the path (None for a row's name that
+  // is not there).
+  bool takesPart(const std::string& path, files::EntryType kind) {
     if (files::fileName(path) == kTempFolderName) return false;
-    return context_.filter().accept(path);
+    return context_.filter().acceptListed(path, kind);
   }
   void queue(const std::string& path) { context_.updating().add(path); }
   void reportUnsupported(const std::string& path) {

@@ -116,6 +116,16 @@ bool SyncFilter::hasStorableForm(std::string_view path) {
 }
 
 bool SyncFilter::accept(std::string_view path, bool* unsupported) const {
+  return verdict(path, unsupported, std::nullopt);
+}
+
+bool SyncFilter::acceptListed(std::string_view path, platform::files::EntryType kind,
+                              bool* unsupported) const {
+  return verdict(path, unsupported, kind);
+}
+
+bool SyncFilter::verdict(std::string_view path, bool* unsupported,
+                         std::optional<platform::files::EntryType> kind) const {
   bool ignoredUnsupported;
   bool& flag = unsupported ? *unsupported : ignoredUnsupported;
   flag = false;
@@ -123,7 +133,7 @@ bool SyncFilter::accept(std::string_view path, bool* unsupported) const {
     flag = true;
     return false;
   }
-  return acceptsBeyondForm(path, flag);
+  return acceptsBeyondForm(path, flag, kind);
 }
 
 bool SyncFilter::refusesOnlyForItsForm(std::string_view path) const {
@@ -138,8 +148,9 @@ bool SyncFilter::refusesOnlyForItsForm(std::string_view path) const {
          !isExcluded(path);
 }
 
-bool SyncFilter::acceptsBeyondForm(std::string_view path, bool& unsupported) const {
-  if (isSpecialFile(path)) return false;
+bool SyncFilter::acceptsBeyondForm(std::string_view path, bool& unsupported,
+                                   std::optional<platform::files::EntryType> kind) const {
+  if (kind ? *kind == platform::files::EntryType::Other : isSpecialFile(path)) return false;
   if (firstMatchingPattern(path) >= 0) {
     unsupported = true;
     return false;

@@ -14,9 +14,12 @@
 #include <array>
 #include <cstddef>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/files.h"
 
 namespace varnelo::sync {
 
@@ -35,6 +38,12 @@ class SyncFilter {
   // `*unsupported` is set so callers can report it; it stays clear for
   // links and special files and for excluded folders.
   bool accept(std::string_view path, bool* unsupported = nullptr) const;
+  // accept() for a path whose kind the caller has just read: an entry of a
+  // folder listing, or None for a name the listing does not hold. The test
+  // for links and special files takes that kind instead of looking at the
+  // path again (a scan asks this once for every entry of the sync folder).
+  bool acceptListed(std::string_view path, platform::files::EntryType kind,
+                    bool* unsupported = nullptr) const;
 
   // False when `path` is too long for other peers or not UTF-8.
   static bool hasStorableForm(std::string_view path);
@@ -60,7 +69,13 @@ class SyncFilter {
  private:
   // accept() past the form check: links and special files, the pattern
   // table (which sets `unsupported`) and the excluded folders.
-  bool acceptsBeyondForm(std::string_view path, bool& unsupported) const;
+  // accept() and acceptListed(); `kind`, when given, is what the path was
+  // just listed as.
+  bool verdict(std::string_view path, bool* unsupported,
+               std::optional<platform::files::EntryType> kind) const;
+  // `kind`, when given, is what the path was just listed as.
+  bool acceptsBeyondForm(std::string_view path, bool& unsupported,
+                         std::optional<platform::files::EntryType> kind = {}) const;
   // A link, device, pipe or socket (never followed nor synced).
   static bool isSpecialFile(std::string_view path);
   // The index in the pattern table of the first pattern that the name or

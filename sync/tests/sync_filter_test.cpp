@@ -184,4 +184,20 @@ TEST(SyncFilter, LinksAndSpecialFilesAreRefusedWithoutTheFlag) {
     EXPECT_FALSE(filter.accept(dir / name, &unsupported)) << name;
     EXPECT_FALSE(unsupported) << name;
   }
+
+  // A scan's verdict from the kinds its listing read is the same.
+  std::vector<platform::files::DirEntry> listed;
+  ASSERT_FALSE(platform::files::listDirectory(dir.path(), listed));
+  ASSERT_EQ(listed.size(), 5u);
+  for (const auto& entry : listed) {
+    const std::string path = dir / entry.name;
+    EXPECT_EQ(filter.acceptListed(path, entry.info.type, &unsupported), filter.accept(path))
+        << entry.name;
+  }
+  EXPECT_TRUE(filter.acceptListed(dir / "gone.txt", platform::files::EntryType::None));
+  // The kind given is what counts, and the form still comes first.
+  EXPECT_FALSE(filter.acceptListed(dir / "real.txt", platform::files::EntryType::Other));
+  EXPECT_FALSE(
+      filter.acceptListed(dir / "bad\xFF", platform::files::EntryType::File, &unsupported));
+  EXPECT_TRUE(unsupported);
 }
