@@ -87,6 +87,19 @@ TEST_F(TreeTest, VersionsChangeUpTheChainOnly) {
   EXPECT_NE(ver("home/a/b"), b);
 }
 
+TEST_F(TreeTest, APutFindsItsFoldersInAnyCaseMakesTheRestAndStopsAtAFile) {
+  ASSERT_EQ(upload("home/a/b/f.txt", "one"), 200);
+  ASSERT_EQ(upload("HOME/A/b/C/d/g.txt", "two"), 200) << "a and b found, C and d made";
+  Reply listing = get("home/a/b", true);
+  ASSERT_EQ(listing.status, 200);
+  ASSERT_EQ(listing.json["entries"].size(), 2u) << "no second a or b";
+  EXPECT_EQ(listing.json["entries"][0]["path"].asString(), "home/a/b/C");
+  EXPECT_EQ(get("home/a/b/c/D/G.TXT").json["path"].asString(), "home/a/b/C/d/g.txt");
+  EXPECT_EQ(upload("home/a/b/f.txt/inside.txt", "three"), 409) << "a file stands in the way";
+  EXPECT_EQ(upload("home/A/B/F.TXT/x/inside.txt", "three"), 409);
+  EXPECT_EQ(get("home/a/b/f.txt").json["type"].asInt(), 1);
+}
+
 TEST_F(TreeTest, MoveAndCopyKeepContentAndRefuseCollisions) {
   ASSERT_EQ(upload("home/src/f.bin", std::string(100000, 'x')), 200);
   ASSERT_EQ(upload("home/other.txt", "o"), 200);
