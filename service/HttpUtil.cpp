@@ -1,5 +1,6 @@
 #include "HttpUtil.h"
 
+#include <exception>
 #include <memory>
 
 #include "Log.h"
@@ -33,7 +34,14 @@ bool parseJson(const std::string& body, Json::Value* out) {
   Json::CharReaderBuilder builder;
   std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
   std::string errors;
-  return reader->parse(body.data() + begin, body.data() + body.size(), out, &errors);
+  try {
+    return reader->parse(body.data() + begin, body.data() + body.size(), out, &errors);
+  } catch (const std::exception&) {
+    // Nesting deeper than the reader's limit is thrown, not returned: a bad
+    // request like any other unreadable body, not a server error.
+    *out = Json::Value();
+    return false;
+  }
 }
 
 void sendText(ServiceContext& ctx, httplib::Response& res, int status, const std::string& text,

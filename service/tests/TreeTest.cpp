@@ -65,6 +65,13 @@ TEST_F(TreeTest, MalformedPathsAreRefused) {
   EXPECT_EQ(mkdir("home/a/.."), 400);
   EXPECT_EQ(get("home/missing").status, 404);
   EXPECT_EQ(get("home").status, 200) << "home exists for a new account";
+  // A body nested deeper than the JSON reader goes is a bad request too.
+  const std::string deep = std::string(5000, '[') + std::string(5000, ']');
+  EXPECT_EQ(client_
+                ->send("POST", service_->httpBase() + "/mkdir", deep, client_->accessSigning(),
+                       {"Content-Type: application/octet-stream"})
+                .status,
+            400);
 }
 
 TEST_F(TreeTest, VersionsChangeUpTheChainOnly) {
