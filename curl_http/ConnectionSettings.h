@@ -32,6 +32,10 @@ struct ConnectionSettings {
   std::optional<std::string> caBundle;  // extra trusted CAs (VARNELO_CA_BUNDLE)
 };
 
+// True when `folder` holds certificates under hashed names ("002c0b4f.0"),
+// as OpenSSL looks them up one at a time.
+bool holds_hashed_certificates(const std::string& folder);
+
 // Reads the settings for `url` from the environment: user agent, protocols, proxy
 // (libproxy in "auto" mode, else the manual CURL_PROXY* variables), tunnel,
 // and, when `withSpeedLimits` (GET and PUT), the CURL_*_SPEEDLIMIT limits.

@@ -9,6 +9,7 @@
 #include "RawHttpServer.h"
 #include "ShareHandle.h"
 #include "Transport.h"
+#include "platform/files.h"
 
 #include <thread>
 
@@ -140,6 +141,26 @@ TEST_F(ConnectionSettingsTest, UserAgentAndCaBundle) {
   EXPECT_EQ(s.caBundle, "/tmp/ca.pem");
   env.set("CURL_USERAGENT", "");
   EXPECT_FALSE(compute("https://h/x").userAgent);
+}
+
+// Only a folder of certificates under their hashed names stands in for
+// the bundle file; anything else keeps the bundle.
+TEST(TrustStoreTest, AFolderCountsOnlyWithHashedCertificateNames) {
+  char tmpl[] = "/tmp/varnelo-certs-XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  const std::string folder = tmpl;
+  auto add = [&](const char* name) {
+    ASSERT_FALSE(platform::files::writeFile(folder + "/" + name, "x"));
+  };
+  EXPECT_FALSE(holds_hashed_certificates(folder)) << "empty";
+  for (const char* name : {"ca-certificates.crt", "Some_Root_CA.pem", "002c0b4f", "002c0b4f.",
+                           "002c0b4g.0", "002c0b4f.x", "02c0b4f.0"})
+    add(name);
+  EXPECT_FALSE(holds_hashed_certificates(folder));
+  add("002c0b4f.1");
+  EXPECT_TRUE(holds_hashed_certificates(folder));
+  EXPECT_FALSE(holds_hashed_certificates(folder + "/missing"));
+  platform::files::removeTree(folder);
 }
 
 TEST(ShareHandleTest, ReshareSignalIsConsumedByExactlyOneRequest) {
