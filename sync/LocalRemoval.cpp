@@ -11,17 +11,30 @@ namespace varnelo {
 
 namespace files = platform::files;
 
-int readJournalTree(sync::FileJournal& journal, int64_t id, JournalNode& out) {
-  if (int rc = journal.getEntry(id, out.row); rc != 0) return rc;
-  out.children.clear();
-  if (!(out.row.type & sync::FileJournal::kTypeFolder)) return 0;
+namespace {
+
+// The rows below `node` (whose own row is read): a child's row is the one
+// its folder's listing gave, only a folder is listed in turn.
+int readChildren(sync::FileJournal& journal, JournalNode& node) {
+  node.children.clear();
+  if (!(node.row.type & sync::FileJournal::kTypeFolder)) return 0;
   std::vector<sync::JournalEntry> rows;
-  if (int rc = journal.listChildren(id, rows); rc != 0) return rc;
-  out.children.resize(rows.size());
+  if (int rc = journal.listChildren(node.row.id, rows); rc != 0) return rc;
+  node.children.resize(rows.size());
   for (size_t i = 0; i < rows.size(); ++i) {
-    if (int rc = readJournalTree(journal, rows[i].id, out.children[i]); rc != 0) return rc;
+    node.children[i].row = std::move(rows[i]);
+    if (int rc = readChildren(journal, node.children[i]); rc != 0) return rc;
   }
   return 0;
+}
+
+}  // namespace
+
+int readJournalTree(sync::FileJournal& journal, int64_t id, JournalNode& out) {
+  // One read snapshot for the whole tree, not one per statement.
+  auto snapshot = journal.readBatch();
+  if (int rc = journal.getEntry(id, out.row); rc != 0) return rc;
+  return readChildren(journal, out);
 }
 
 bool readJournalTreeAt(sync::FileJournal& journal, const std::string& journalPath,
