@@ -153,8 +153,8 @@ class Ops {
   }
 
   // Gives the entry and every folder above it a new version, in one
-  // statement (a commit touches the whole chain, up to six rows and more).
-  // UNION, not UNION ALL: a chain that ever looped would end, not hang.
+  // statement (a file five folders down renews six rows). UNION, not
+  // UNION ALL: a chain that ever looped would end, not hang.
   void touch(int64_t id) {
     db_.query(
            "WITH RECURSIVE chain(id) AS (SELECT ?1 UNION "

@@ -67,13 +67,13 @@ class SyncFilter {
                                              std::string_view serverPath);
 
  private:
-  // accept() past the form check: links and special files, the pattern
-  // table (which sets `unsupported`) and the excluded folders.
   // accept() and acceptListed(); `kind`, when given, is what the path was
   // just listed as.
   bool verdict(std::string_view path, bool* unsupported,
                std::optional<platform::files::EntryType> kind) const;
-  // `kind`, when given, is what the path was just listed as.
+  // accept() past the form check: links and special files (by `kind` when
+  // given), the pattern table (which sets `unsupported`) and the excluded
+  // folders.
   bool acceptsBeyondForm(std::string_view path, bool& unsupported,
                          std::optional<platform::files::EntryType> kind = {}) const;
   // A link, device, pipe or socket (never followed nor synced).
