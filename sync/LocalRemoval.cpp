@@ -6,6 +6,7 @@
 #include "ConflictNames.h"
 #include "Log.h"
 #include "SyncPaths.h"
+#include "TempNames.h"
 
 namespace varnelo {
 
@@ -88,8 +89,7 @@ void putBack(const std::string& aside, const std::string& localPath,
 // would leave the file out of step without a word.
 bool removeFileUnchanged(const std::string& localPath, const sync::JournalEntry& row,
                          std::vector<std::string>& kept, chunkcache::ChunkCache* cache) {
-  const std::string aside = files::joinPath(files::parentPath(localPath),
-                                            "." + files::fileName(localPath) + ".varnelo-removing");
+  const std::string aside = removingPath(localPath);
   if (std::error_code moved = files::renameNoReplace(localPath, aside)) {
     if (files::isAbsence(moved)) return !files::exists(localPath);
     log_write(kLogInfo, kModuleSync, "cannot move [%s] aside before deleting it, error:[%d]",

@@ -68,6 +68,12 @@ bool isPartFileOf(const std::string& name, const std::string& localPath, int par
          name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
 }
 
+std::string removingPath(const std::string& localPath) {
+  namespace files = platform::files;
+  return files::joinPath(files::parentPath(localPath),
+                         "." + files::fileName(localPath) + ".varnelo-removing");
+}
+
 std::string scratchFileName() {
   static std::atomic<unsigned> counter{0};
   struct timeval tv {};

@@ -40,6 +40,11 @@ std::string partFileName(const std::string& localPath, const Signature& signatur
 // resumed bytes).
 bool isPartFileOf(const std::string& name, const std::string& localPath, int partVersion);
 
+// Where a synced file waits between being taken aside and being deleted for
+// a remote deletion: "<folder>/.<name>.varnelo-removing", hidden in its own
+// folder (a dot name never takes part in synchronisation).
+std::string removingPath(const std::string& localPath);
+
 // Name for a download without a signature:
 // "~$YYYY-MM-DD-hh_mm_ss_mmm_nnnn.tmp" from the current UTC time and a
 // per-process counter, so every call gives a new name.
