@@ -159,4 +159,31 @@ bool removeUnchanged(const std::string& localPath, const JournalNode& node,
   return false;
 }
 
+int restoreInterruptedRemovals(const std::string& folder, const LocalListing& listing,
+                               const std::vector<sync::JournalEntry>& rows) {
+  int restored = 0;
+  for (const files::DirEntry& entry : listing.entries) {
+    if (entry.info.type != files::EntryType::File) continue;
+    const std::string name = removedNameOf(entry.name);
+    // A name held by the file itself or by a case variant is not free.
+    if (name.empty() || listing.find(name) || !listing.twinsOf(name).empty()) continue;
+    const std::string key = nameKey(name);
+    const bool fileRow = std::any_of(rows.begin(), rows.end(), [&](const sync::JournalEntry& r) {
+      return r.name == key && !(r.type & sync::FileJournal::kTypeFolder);
+    });
+    if (!fileRow) continue;
+    const std::string aside = files::joinPath(folder, entry.name);
+    const std::string path = files::joinPath(folder, name);
+    if (auto ec = files::renameNoReplace(aside, path)) {
+      log_write(kLogError, kModuleSync, "cannot give [%s] its name back from [%s], error:[%d]",
+                path.c_str(), aside.c_str(), ec.value());
+      continue;
+    }
+    log_write(kLogInfo, kModuleSync, "a deletion cut short left [%s] aside; its name is back",
+              path.c_str());
+    ++restored;
+  }
+  return restored;
+}
+
 }  // namespace varnelo

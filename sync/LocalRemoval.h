@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "FileJournal.h"
+#include "LocalListing.h"
 #include "platform/files.h"
 
 namespace chunkcache {
@@ -41,5 +42,14 @@ bool matchesRow(const platform::files::EntryInfo& info, const sync::JournalEntry
 // Returns true when `localPath` no longer exists afterwards.
 bool removeUnchanged(const std::string& localPath, const JournalNode& node,
                      std::vector<std::string>& kept, chunkcache::ChunkCache* cache);
+
+// Gives each file of `folder` that a deletion took aside and never deleted
+// (the engine stopped between the two steps) its name back, where that name
+// is free and `rows` (the folder's journal rows) still hold its file row:
+// the deletion was not recorded, so the file is as the last sync left it,
+// and the next remote pass weighs the deletion again. Other files of the
+// hidden form are left alone. Returns how many got their name back.
+int restoreInterruptedRemovals(const std::string& folder, const LocalListing& listing,
+                               const std::vector<sync::JournalEntry>& rows);
 
 }  // namespace varnelo

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "FileJournal.h"
+#include "LocalRemoval.h"
 #include "Log.h"
 #include "SortedMerge.h"
 #include "SyncFilter.h"
@@ -25,11 +26,12 @@ class Scan {
   // Compares one local folder with the journal's children of `folderId`.
   bool walk(const std::string& folder, int64_t folderId) {
     LocalListing local;
-    if (auto ec = listLocalFolder(folder, local, chooser_)) {
-      log_write(kLogError, kModuleSync, "cannot list folder:[%s], error:[%d]", folder.c_str(),
-                ec.value());
-      return true;  // the folder went away meanwhile: its parent's scan or an event covers it
-    }
+    if (!list(folder, local)) return true;
+    std::vector<sync::JournalEntry> rows;
+    context_.journal().listChildren(folderId, rows);
+    std::sort(rows.begin(), rows.end(),
+              [](const auto& a, const auto& b) { return a.name < b.name; });
+    if (restoreInterruptedRemovals(folder, local, rows) > 0 && !list(folder, local)) return true;
     for (const auto& twin : local.twins) {
       const std::string path = files::joinPath(folder, twin);
       if (local.isUndecided(twin)) {
@@ -43,10 +45,6 @@ class Scan {
       }
       reportUnsupported(path);
     }
-    std::vector<sync::JournalEntry> rows;
-    context_.journal().listChildren(folderId, rows);
-    std::sort(rows.begin(), rows.end(),
-              [](const auto& a, const auto& b) { return a.name < b.name; });
     std::vector<std::pair<std::string, int64_t>> subfolders;
     const bool finished = mergeSorted(
         local.entries, rows, [](const files::DirEntry& e) { return nameKey(e.name); },
@@ -107,6 +105,16 @@ class Scan {
   }
 
  private:
+  // False (said in the log) when the folder went away meanwhile: its
+  // parent's scan or an event covers it.
+  bool list(const std::string& folder, LocalListing& local) {
+    if (auto ec = listLocalFolder(folder, local, chooser_)) {
+      log_write(kLogError, kModuleSync, "cannot list folder:[%s], error:[%d]", folder.c_str(),
+                ec.value());
+      return false;
+    }
+    return true;
+  }
   // `kind`: what the listing found at the path (None for a row's name that
   // is not there).
   bool takesPart(const std::string& path, files::EntryType kind) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdio>
 #include <ctime>
+#include <string_view>
 
 #include "Base64Url.h"
 #include "Digest.h"
@@ -68,10 +69,23 @@ bool isPartFileOf(const std::string& name, const std::string& localPath, int par
          name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
 }
 
+namespace {
+constexpr std::string_view kRemovingSuffix = ".varnelo-removing";
+}  // namespace
+
 std::string removingPath(const std::string& localPath) {
   namespace files = platform::files;
   return files::joinPath(files::parentPath(localPath),
-                         "." + files::fileName(localPath) + ".varnelo-removing");
+                         "." + files::fileName(localPath) + std::string(kRemovingSuffix));
+}
+
+std::string removedNameOf(const std::string& name) {
+  if (name.size() <= kRemovingSuffix.size() + 1 || name[0] != '.' ||
+      !std::string_view(name).ends_with(kRemovingSuffix))
+    return {};
+  std::string original = name.substr(1, name.size() - 1 - kRemovingSuffix.size());
+  if (original == "." || original == "..") return {};
+  return original;
 }
 
 std::string scratchFileName() {

@@ -45,6 +45,10 @@ bool isPartFileOf(const std::string& name, const std::string& localPath, int par
 // folder (a dot name never takes part in synchronisation).
 std::string removingPath(const std::string& localPath);
 
+// The name of the file that `removingPath` took aside under `name` (a name
+// in a folder, not a path), or empty when `name` is no such hidden name.
+std::string removedNameOf(const std::string& name);
+
 // Name for a download without a signature:
 // "~$YYYY-MM-DD-hh_mm_ss_mmm_nnnn.tmp" from the current UTC time and a
 // per-process counter, so every call gives a new name.

@@ -178,6 +178,35 @@ TEST(RemoveLocal, AFileGoesByWayOfAHiddenNameAndALeftoverOfThatNameStays) {
   EXPECT_TRUE(local.context().updating().empty());
 }
 
+// The engine stopped between taking a file aside for a deletion and
+// deleting it: the scan gives it its name back while its journal row says
+// it is still synced, so nothing is queued and the remote pass weighs the
+// deletion again. A hidden name without such a row, or whose name is taken
+// (in any letter case), is left alone.
+TEST(LocalScan, AFileADeletionLeftAsideGetsItsNameBackWhileItsRowStands) {
+  test::LocalContext local;
+  local.synced("Docs/cut.txt", "synced");
+  local.synced("Docs/taken.txt", "synced");
+  local.synced("Docs/Case.txt", "synced");
+  ASSERT_FALSE(
+      files::rename(local.path("Docs/cut.txt"), local.path("Docs/.cut.txt.varnelo-removing")));
+  ASSERT_FALSE(files::writeFile(local.path("Docs/.taken.txt.varnelo-removing"), "older"));
+  ASSERT_FALSE(files::writeFile(local.path("Docs/.case.txt.varnelo-removing"), "older"));
+  ASSERT_FALSE(files::writeFile(local.path("Docs/.mine.txt.varnelo-removing"), "the user's"));
+  ASSERT_FALSE(files::writeFile(local.path("Docs/....varnelo-removing"), "odd"));
+
+  EXPECT_EQ(uploader::syncLocalFiles(local.context()), codes::kOk);
+  std::string text;
+  ASSERT_FALSE(files::readFile(local.path("Docs/cut.txt"), text));
+  EXPECT_EQ(text, "synced");
+  EXPECT_FALSE(files::exists(local.path("Docs/.cut.txt.varnelo-removing")));
+  EXPECT_TRUE(local.context().updating().empty());
+  for (const char* stays : {"Docs/.taken.txt.varnelo-removing", "Docs/.case.txt.varnelo-removing",
+                            "Docs/.mine.txt.varnelo-removing", "Docs/....varnelo-removing"})
+    EXPECT_TRUE(files::exists(local.path(stays))) << stays;
+  EXPECT_FALSE(files::exists(local.path("Docs/mine.txt")));
+}
+
 // What a pass brought down stands in for a removed folder only when every
 // unchanged file in it has its own arrival of the same content; a file
 // changed since the last sync needs none, the chunk index's keys serve as

@@ -189,6 +189,33 @@ TEST_F(EngineCrashTest, KilledDuringABurstOfSmallUploadsThenRestartedMakesNoCopi
   EXPECT_EQ(remoteTree().size(), files.size() + 7) << "the files, their six folders and burst/";
 }
 
+// B stopped between taking a file aside for A's deletion and deleting it:
+// the file waits under its hidden name. Started again, B finishes the
+// deletion. The file gets its name back, so it is neither hidden for good
+// nor sent up again, and the folder A deleted goes with the rest of it
+// instead of coming back to the service.
+TEST_F(EngineCrashTest, ADeletionCutShortAfterTheFileWasTakenAsideIsFinishedAfterTheRestart) {
+  auto a = computer();
+  auto b = computer();
+  a->write("box/c1.txt", "first");
+  a->write("box/c2.txt", "second");
+  a->write("keep.txt", "kept");
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_EQ(b->start(), 200);
+  ASSERT_TRUE(converged(*a, *b));
+  ASSERT_TRUE(b->settle());
+  b->shutdown();
+  ASSERT_FALSE(platform::files::rename(a->path("box"), a->root() + "/../thrown away"));
+  ASSERT_TRUE(waitFor([&] { return remoteTree().count("box") == 0; }));
+  ASSERT_FALSE(platform::files::rename(b->path("box/c1.txt"), removingPath(b->path("box/c1.txt"))));
+
+  ASSERT_EQ(b->start(), 200);
+  ASSERT_TRUE(b->settle());
+  ASSERT_TRUE(converged(*a, *b));
+  EXPECT_EQ(remoteTree(), (Tree{{"keep.txt", fileEntry("kept")}}));
+  EXPECT_FALSE(b->exists("box")) << "nothing of the deleted folder is left, hidden or not";
+}
+
 TEST_F(EngineCrashTest, ADamagedJournalIsSetAsideAndNothingIsTakenAsDeleted) {
   auto pc = computer();
   pc->write("kept.txt", "as synced");
