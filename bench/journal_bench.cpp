@@ -1,6 +1,8 @@
 // Throughput of the local journals: putPath of 100,000 paths spread over
-// 1,000 folders, lookupPath of every one of them, and recordFile of 10,000
-// files in the chunk index. Prints operations per second. Not a test: run
+// 1,000 folders, lookupPath of every one of them, listChildren of every
+// folder and of every file (a listing that finds nothing, as a scan's walk
+// of a small folder nearly does), and recordFile of 10,000 files in the
+// chunk index. Prints operations per second. Not a test: run
 // it by hand, on an idle machine, from a build of the RelWithDebInfo type.
 //
 //   journal_bench [work folder]   (default: a fresh folder under /tmp)
@@ -83,6 +85,32 @@ int main(int argc, char** argv) {
   }
   report("journal lookupPath", found, secondsSince(start));
   if (found != kFolders * kFilesPerFolder) return 1;
+
+  std::vector<int64_t> folderIds(kFolders), fileIds;
+  fileIds.reserve(kFolders * kFilesPerFolder);
+  for (int f = 0; f < kFolders; ++f) {
+    char folder[32];
+    std::snprintf(folder, sizeof folder, "home/Folder%04d", f);
+    journal.lookupPath(folder, folderIds[f]);
+    for (int i = 0; i < kFilesPerFolder; ++i) {
+      journal.lookupPath(filePath(f, i), fileIds.emplace_back());
+    }
+  }
+  std::vector<varnelo::sync::JournalEntry> rows;
+  start = Clock::now();
+  size_t listed = 0;
+  for (int64_t id : folderIds) {
+    if (journal.listChildren(id, rows) != 0) return 1;
+    listed += rows.size();
+  }
+  report("journal listChildren (1,000 folders of 100)", kFolders, secondsSince(start));
+  if (listed != fileIds.size()) return 1;
+  start = Clock::now();
+  for (int64_t id : fileIds) {
+    if (journal.listChildren(id, rows) != 0 || !rows.empty()) return 1;
+  }
+  report("journal listChildren (100,000 files, none)", static_cast<int>(fileIds.size()),
+         secondsSince(start));
   journal.close();
 
   chunkcache::ChunkCache cache;

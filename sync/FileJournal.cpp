@@ -27,10 +27,8 @@ constexpr const char* kStatementTexts[] = {
     "INSERT INTO db_config VALUES(?, ?)",
     "UPDATE db_config SET value=? WHERE key=?",
     "SELECT value FROM db_config WHERE key=?",
+    "SELECT * FROM file_journal WHERE pid==?",
 };
-
-// Children are listed with a statement made per call (the value is bound).
-constexpr const char* kSelectChildren = "SELECT * FROM file_journal WHERE pid==?";
 
 constexpr const char* kCreateJournalTable =
     "CREATE TABLE IF NOT EXISTS file_journal(id INTEGER PRIMARY KEY,pid INTEGER,name TEXT NOT "
@@ -193,8 +191,9 @@ int FileJournal::listAll(std::vector<JournalEntry>& out) {
 
 int FileJournal::listChildren(int64_t pid, std::vector<JournalEntry>& out) {
   if (!isOpen()) return SQLITE_MISUSE;
-  auto st = db_.prepare(kSelectChildren);
-  if (!st.valid()) return kNotFound;
+  // listInto steps the statement to its end and resets it before it
+  // returns, so a caller may list again while it walks what it got.
+  auto& st = stmts_[kSelectChildren];
   st.bind(1, pid);
   return listInto(st, out);
 }

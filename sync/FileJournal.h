@@ -139,6 +139,7 @@ class FileJournal {
     kInsertConfig,
     kUpdateConfig,
     kSelectConfig,
+    kSelectChildren,
     kStatementCount
   };
 
