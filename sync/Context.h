@@ -21,6 +21,7 @@
 #include "LocalListing.h"
 #include "PathQueue.h"
 #include "PlacedFiles.h"
+#include "RecentUploads.h"
 #include "SpeedMeter.h"
 #include "SyncSettings.h"
 #include "TransferRecord.h"
@@ -122,6 +123,9 @@ class Context {
   CaseTwinCache& caseTwins() { return caseTwins_; }
   // Sync thread only: which twin was last found to be the synced one.
   TwinMemory& twinMemory() { return twinMemory_; }
+  // Sync thread only: files sent right after their last write, compared by
+  // content while a write of the same size and time may have followed.
+  RecentUploads& recentUploads() { return recentUploads_; }
   // Sync thread only: the small-file uploads in flight while the idle loop
   // hands over queued paths; null when uploads run one at a time.
   uploader::SmallUploads* smallUploads() const { return smallUploads_; }
@@ -199,6 +203,7 @@ class Context {
   PlacedFiles placedFiles_;
   CaseTwinCache caseTwins_;
   TwinMemory twinMemory_;
+  RecentUploads recentUploads_;
   uploader::SmallUploads* smallUploads_ = nullptr;  // sync thread only
   std::map<std::string, RemoteHold> remoteHolds_;   // sync thread only
   std::set<std::string> conflicts_;                 // sync thread only

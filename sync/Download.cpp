@@ -177,7 +177,10 @@ class DownloadFileCallback final : public TransferCallback {
     // report of the placing rename finds it; what that report is weighed
     // against is the file as it is when the report comes.
     const bool isPlaced = placed_ && (code == codes::kOk || code == codes::kReplacedLocal);
-    if (isPlaced) context_.placedFiles().note(job_.localPath, *placed_);
+    if (isPlaced) {
+      context_.placedFiles().note(job_.localPath, *placed_);
+      context_.recentUploads().forget(job_.localPath);  // what was sent is replaced
+    }
     context_.updating().clearSuppressed();
     // The monitor's events for the path were refused while the engine
     // placed the file; one the user caused meanwhile (an edit right after
@@ -245,9 +248,14 @@ class DownloadFileCallback final : public TransferCallback {
       info = files::EntryInfo{};  // removed or moved aside
     } else if (info.type == files::EntryType::File) {
       replaced = row && (row->type & sync::FileJournal::kTypeFile);
-      const bool changed = replaced ? !matchesRow(info, *row)
-                                    : (info.size != job_.remoteSize || !job_.remoteTime ||
-                                       info.lastWrite != *job_.remoteTime);
+      // A file sent right after its last write may have been written again
+      // within the same tick of its clock: compared by content then.
+      const bool changed =
+          replaced ? !matchesRow(info, *row) ||
+                         context_.recentUploads().mayDiffer(local, info.size, info.lastWrite,
+                                                            context_.settings().chunkSize)
+                   : (info.size != job_.remoteSize || !job_.remoteTime ||
+                      info.lastWrite != *job_.remoteTime);
       if (changed && !verifyConflict()) {
         // Both sides changed: the local version moves aside under its
         // conflicted-copy name (a rename: its inode, and whoever still

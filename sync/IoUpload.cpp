@@ -109,6 +109,8 @@ int UploadFileCallback::complete(int code) {
       cache && job_.fileSize > context_.settings().smallFileLimit) {
     cache->recordFile(job_.localPath, job_.fileSize, context_.settings().chunkSize, job_.keys);
   }
+  context_.recentUploads().uploaded(job_.localPath, job_.fileSize, job_.lastWrite, job_.readAt,
+                                    job_.keys);
   Signature ver;
   std::memcpy(ver.data(), entry.ver, ver.size());
   int made = 0;
@@ -307,6 +309,7 @@ int UploadFile::plan(uploader::UploadFileCallback& callback) {
     }
     if (info.used + static_cast<int64_t>(job_.fileSize) > info.total) return codes::kQuotaExceeded;
   }
+  job_.readAt = platform::currentFileTime();
   int rc = computeVersionKeys(job_.localPath, job_.fileSize, job_.lastWrite, chunkSize, job_.keys,
                               [this] { return context_.isStopping(); });
   if (rc != codes::kOk) return rc;

@@ -31,6 +31,7 @@ struct UploadJob {
   bool journalKnowsFolder = false;  // a synced folder became a file
   uint64_t fileSize = 0;
   platform::FileTime lastWrite = 0;
+  platform::FileTime readAt = 0;  // when the content began to be read (wall clock)
   std::optional<Signature> base;  // the journal's version of the file
   std::vector<ChunkKey> keys;
   // The new version was committed already (every chunk was known to be on

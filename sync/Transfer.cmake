@@ -14,6 +14,7 @@ target_sources(varnelo_sync PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/PlaceFile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PlacementBatch.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PlacedFiles.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/RecentUploads.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DownloadSink.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DownloadWindow.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FolderJob.cpp
@@ -47,4 +48,5 @@ target_sources(sync_tests PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/tests/place_file_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/placement_batch_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/placed_files_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/recent_uploads_test.cpp
 )

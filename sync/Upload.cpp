@@ -247,7 +247,9 @@ int uploadFile(Context& context, const std::string& localPath, const std::string
       job.journalKnowsFolder = true;
     } else {
       if (static_cast<uint64_t>(row->fileSize) == info.size &&
-          static_cast<uint64_t>(row->editTime) == info.lastWrite) {
+          static_cast<uint64_t>(row->editTime) == info.lastWrite &&
+          !context.recentUploads().mayDiffer(localPath, info.size, info.lastWrite,
+                                             context.settings().chunkSize)) {
         context.uploadDone(codes::kUnchanged, localPath);
         return codes::kUnchanged;
       }

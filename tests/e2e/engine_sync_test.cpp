@@ -146,6 +146,26 @@ TEST_F(EngineSyncTest, DownloadedFilesAreNotSentBackButAnEditRightAfterIs) {
   EXPECT_EQ(a->read("docs/f7.txt"), "edited on b right away");
 }
 
+// A second save of the same size right after the file went up, in the same
+// tick of the file system's clock (here: its time set back to the first
+// save's), leaves size and time as the journal recorded them. It still
+// reaches the service, and the other computer.
+TEST_F(EngineSyncTest, ASecondSaveInTheSameTickAsTheFirstStillGoesUp) {
+  auto a = computer();
+  auto b = computer();
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_EQ(b->start(), 200);
+  a->write("note.txt", "first save");
+  ASSERT_TRUE(remoteHas("note.txt", fileEntry("first save")));
+  platform::files::EntryInfo first;
+  ASSERT_FALSE(platform::files::stat(a->path("note.txt"), first));
+  ASSERT_FALSE(platform::files::writeFile(a->path("note.txt"), "other save"));
+  ASSERT_FALSE(platform::files::setLastWriteTime(a->path("note.txt"), first.lastWrite));
+  EXPECT_TRUE(remoteHas("note.txt", fileEntry("other save")));
+  ASSERT_TRUE(converged({a.get(), b.get()}));
+  EXPECT_EQ(b->read("note.txt"), "other save");
+}
+
 TEST_F(EngineSyncTest, EditsOnBothSidesKeepBothVersions) {
   auto a = computer();
   auto b = computer();
