@@ -33,8 +33,7 @@ bool RecentUploads::mayDiffer(const std::string& path, uint64_t fileSize,
     if (lastWrite + kWindow <= platform::currentFileTime()) sent_.erase(it);
     return false;
   }
-  log_write(kLogInfo, kModuleSync, "written again without a new size or time, sent again:[%s]",
-            path.c_str());
+  log_write(kLogInfo, kModuleSync, "written again without a new size or time:[%s]", path.c_str());
   return true;
 }
 
