@@ -346,10 +346,24 @@ std::error_code DirWatch::handle(size_t index, std::vector<DirChange>& out) {
       if (auto ec = addFolder(rel)) return ec;
       return addTree(rel, true, out);
     }
-  } else if (reports(isDir, event.mask)) {
-    out.push_back({DirChange::Kind::Modified, rel});
+  } else {
+    if (reports(isDir, event.mask)) out.push_back({DirChange::Kind::Modified, rel});
+    if (isDir && subtree_ && (event.mask & IN_ATTRIB)) return watchIfReadable(rel, out);
   }
   return {};
+}
+
+std::error_code DirWatch::watchIfReadable(const std::string& rel, std::vector<DirChange>& out) {
+  // The kernel gives a folder watched already its own descriptor back.
+  const int wd = ::inotify_add_watch(fd_, fullPath(rel).c_str(), mask_);
+  if (wd < 0) {
+    // Still unreadable, or gone (its own events follow); a full watch table
+    // is said as addFolder says it.
+    if (errno == ENOENT || errno == ENOTDIR || errno == EACCES) return {};
+    return errnoCode(errno);
+  }
+  if (!folders_.emplace(wd, rel).second) return {};
+  return addTree(rel, true, out);
 }
 
 DirWatchWaiter::~DirWatchWaiter() {

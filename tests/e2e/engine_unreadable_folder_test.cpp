@@ -104,5 +104,33 @@ TEST_F(EngineUnreadableFolderTest, WhatCannotBeLookedAtIsNeitherSentNorDeleted) 
   EXPECT_TRUE(holdEverywhere({pc_.get(), other_.get()}, edited, 60000, true));
 }
 
+// The engine starts while the folder cannot be read, so the change monitor
+// cannot watch it. Once it can be read again, edits in it reach the service
+// as they happen, not at the next full scan.
+TEST_F(EngineUnreadableFolderTest, AFolderReadableAgainIsWatchedAgain) {
+  pc_->write("locked/a.txt", "first a");
+  ASSERT_EQ(pc_->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return remoteTree().count("locked/a.txt") == 1; }, 30000));
+  ASSERT_TRUE(pc_->settle());
+  pc_->shutdown();
+  ASSERT_EQ(::chmod(pc_->path("locked").c_str(), 0), 0);  // neither read nor searched
+  ASSERT_EQ(pc_->start(), 200);
+  const uint64_t passes = pc_->state().remotePasses;
+  ASSERT_TRUE(waitFor([&] { return pc_->state().remotePasses > passes; }, 30000));
+
+  ASSERT_EQ(::chmod(pc_->path("locked").c_str(), 0755), 0);
+  ASSERT_TRUE(pc_->settle());  // the change of mode is taken in before the edits
+  pc_->write("locked/later.txt", "written once it could be read");
+  pc_->write("locked/a.txt", "second a, longer");
+  EXPECT_TRUE(waitFor(
+      [&] {
+        Tree remote = remoteTree();
+        return remote["locked/later.txt"] == fileEntry("written once it could be read") &&
+               remote["locked/a.txt"] == fileEntry("second a, longer");
+      },
+      20000))
+      << ::testing::PrintToString(remoteTree());
+}
+
 }  // namespace
 }  // namespace varnelo::e2e

@@ -109,6 +109,10 @@ class DirWatch {
   // Watches the folders at and below `rel` that could not be watched when
   // they appeared, and reports what they hold.
   std::error_code watchMissed(const std::string& rel, std::vector<DirChange>& out);
+  // Watches the folder `rel`, whose attributes changed, when it is not
+  // watched yet (it could not be read when it was reached) and can be now;
+  // what it holds is then reported.
+  std::error_code watchIfReadable(const std::string& rel, std::vector<DirChange>& out);
   std::string fullPath(const std::string& rel) const;
   bool fillPending(int waitMillis);
   size_t findMovedTo(size_t from, uint32_t cookie) const;
