@@ -208,7 +208,9 @@ class DownloadFileCallback final : public TransferCallback {
         return codes::kLocalFailure;
       }
       std::vector<std::string> kept;
-      if (removeUnchanged(job_.localPath, node, kept, context_.chunkCache())) return codes::kOk;
+      if (removeUnchanged(job_.localPath, node, kept, context_.chunkCache(),
+                          &context_.recentUploads()))
+        return codes::kOk;
     }
     // Whatever is left is local work: keep all of it under another name.
     return moveAside(context_, job_.localPath) ? codes::kLocalFailure : codes::kOk;
@@ -248,14 +250,10 @@ class DownloadFileCallback final : public TransferCallback {
       info = files::EntryInfo{};  // removed or moved aside
     } else if (info.type == files::EntryType::File) {
       replaced = row && (row->type & sync::FileJournal::kTypeFile);
-      // A file sent right after its last write may have been written again
-      // within the same tick of its clock: compared by content then.
-      const bool changed =
-          replaced ? !matchesRow(info, *row) ||
-                         context_.recentUploads().mayDiffer(local, info.size, info.lastWrite,
-                                                            context_.settings().chunkSize)
-                   : (info.size != job_.remoteSize || !job_.remoteTime ||
-                      info.lastWrite != *job_.remoteTime);
+      const bool changed = replaced
+                               ? !unchangedSinceSync(local, info, *row, &context_.recentUploads())
+                               : (info.size != job_.remoteSize || !job_.remoteTime ||
+                                  info.lastWrite != *job_.remoteTime);
       if (changed && !verifyConflict()) {
         // Both sides changed: the local version moves aside under its
         // conflicted-copy name (a rename: its inode, and whoever still
@@ -766,7 +764,7 @@ class Pass {
       code = codes::kLocalFailure;
     }
     if (code == codes::kOk && info.type == files::EntryType::File) {
-      if (fileRow && matchesRow(info, *fileRow)) {
+      if (fileRow && unchangedSinceSync(localPath, info, *fileRow, &context_.recentUploads())) {
         if (files::removeFile(localPath)) code = codes::kLocalFailure;
         if (chunkcache::ChunkCache* cache = context_.chunkCache()) cache->onRemove(localPath);
       } else if (moveAside(context_, localPath)) {
@@ -944,7 +942,7 @@ int removePath(Context& context, const std::string& localPath, const std::string
       if (readJournalTree(journal, id, node) != 0) {
         code = codes::kLocalFailure;
       } else {
-        removeUnchanged(localPath, node, kept, context.chunkCache());
+        removeUnchanged(localPath, node, kept, context.chunkCache(), &context.recentUploads());
       }
     }
     if (code == codes::kOk && journal.removePath(journalPath) != 0) code = codes::kLocalFailure;

@@ -109,8 +109,8 @@ int UploadFileCallback::complete(int code) {
       cache && job_.fileSize > context_.settings().smallFileLimit) {
     cache->recordFile(job_.localPath, job_.fileSize, context_.settings().chunkSize, job_.keys);
   }
-  context_.recentUploads().uploaded(job_.localPath, job_.fileSize, job_.lastWrite, job_.readAt,
-                                    job_.keys);
+  context_.recentUploads().uploaded(job_.localPath, job_.fileSize, job_.lastWrite,
+                                    context_.settings().chunkSize, job_.readAt, job_.keys);
   Signature ver;
   std::memcpy(ver.data(), entry.ver, ver.size());
   int made = 0;

@@ -122,11 +122,19 @@ bool removeFileUnchanged(const std::string& localPath, const sync::JournalEntry&
 
 }  // namespace
 
+bool unchangedSinceSync(const std::string& localPath, const files::EntryInfo& info,
+                        const sync::JournalEntry& row, RecentUploads* recent) {
+  if (!matchesRow(info, row)) return false;
+  return !recent || info.type != files::EntryType::File ||
+         !recent->mayDiffer(localPath, info.size, info.lastWrite);
+}
+
 bool removeUnchanged(const std::string& localPath, const JournalNode& node,
-                     std::vector<std::string>& kept, chunkcache::ChunkCache* cache) {
+                     std::vector<std::string>& kept, chunkcache::ChunkCache* cache,
+                     RecentUploads* recent) {
   files::EntryInfo info;
   if (files::stat(localPath, info)) return !files::exists(localPath);
-  if (!matchesRow(info, node.row)) {
+  if (!unchangedSinceSync(localPath, info, node.row, recent)) {
     kept.push_back(localPath);
     return false;
   }
@@ -150,7 +158,7 @@ bool removeUnchanged(const std::string& localPath, const JournalNode& node,
         kept.push_back(child);
       continue;
     }
-    removeUnchanged(child, *it, kept, cache);
+    removeUnchanged(child, *it, kept, cache, recent);
   }
   if (!files::removeDirectory(localPath)) {
     kept.erase(kept.begin() + static_cast<std::ptrdiff_t>(folderSlot));

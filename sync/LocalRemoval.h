@@ -11,6 +11,7 @@
 
 #include "FileJournal.h"
 #include "LocalListing.h"
+#include "RecentUploads.h"
 #include "platform/files.h"
 
 namespace chunkcache {
@@ -37,11 +38,20 @@ bool readJournalTreeAt(sync::FileJournal& journal, const std::string& journalPat
 // a folder row; a file of the same size and last-write time for a file row.
 bool matchesRow(const platform::files::EntryInfo& info, const sync::JournalEntry& row);
 
-// Deletes `localPath` and what is below it where it matches `node`. Kept
-// entries are appended to `kept` with every folder before what it holds.
-// Returns true when `localPath` no longer exists afterwards.
+// True when the file or folder at `localPath`, found as `info`, is still
+// what the journal row recorded: matchesRow, and for a file sent right
+// after its last write (`recent`, when given), the content that was sent.
+// What every step that would replace or delete a local entry asks.
+bool unchangedSinceSync(const std::string& localPath, const platform::files::EntryInfo& info,
+                        const sync::JournalEntry& row, RecentUploads* recent);
+
+// Deletes `localPath` and what is below it where it is unchanged since the
+// sync that `node` records (unchangedSinceSync). Kept entries are appended
+// to `kept` with every folder before what it holds. Returns true when
+// `localPath` no longer exists afterwards.
 bool removeUnchanged(const std::string& localPath, const JournalNode& node,
-                     std::vector<std::string>& kept, chunkcache::ChunkCache* cache);
+                     std::vector<std::string>& kept, chunkcache::ChunkCache* cache,
+                     RecentUploads* recent);
 
 // Gives each file of `folder` that a deletion took aside and never deleted
 // (the engine stopped between the two steps) its name back, where that name

@@ -7,8 +7,8 @@
 namespace varnelo {
 
 void RecentUploads::uploaded(const std::string& path, uint64_t fileSize,
-                             platform::FileTime lastWrite, platform::FileTime readAt,
-                             const std::vector<ChunkKey>& keys) {
+                             platform::FileTime lastWrite, uint64_t chunkSize,
+                             platform::FileTime readAt, const std::vector<ChunkKey>& keys) {
   // A time in the future counts as recent until the clock has passed it.
   if (lastWrite + kWindow <= readAt) {
     sent_.erase(path);
@@ -18,17 +18,17 @@ void RecentUploads::uploaded(const std::string& path, uint64_t fileSize,
   // Past the bound only with thousands of files dated ahead of the clock:
   // the oldest memory of this kind is not worth more than the newest.
   if (sent_.size() >= kLimit) sent_.clear();
-  sent_[path] = Sent{fileSize, lastWrite, keys};
+  sent_[path] = Sent{fileSize, lastWrite, chunkSize, keys};
 }
 
 bool RecentUploads::mayDiffer(const std::string& path, uint64_t fileSize,
-                              platform::FileTime lastWrite, uint64_t chunkSize) {
+                              platform::FileTime lastWrite) {
   auto it = sent_.find(path);
   if (it == sent_.end()) return false;
   const Sent& sent = it->second;
   if (sent.fileSize != fileSize || sent.lastWrite != lastWrite) return false;
   std::vector<ChunkKey> now;
-  if (computeChunkKeys(path, fileSize, chunkSize, now) != codes::kOk) return true;
+  if (computeChunkKeys(path, fileSize, sent.chunkSize, now) != codes::kOk) return true;
   if (now == sent.keys) {
     if (lastWrite + kWindow <= platform::currentFileTime()) sent_.erase(it);
     return false;

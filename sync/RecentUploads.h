@@ -23,18 +23,18 @@ class RecentUploads {
   // new time: FAT's two-second tick, and a margin.
   static constexpr platform::FileTime kWindow = 3 * 10'000'000ULL;
 
-  // Remembers what was sent for `path`, whose size and last-write time were
-  // read as `fileSize` and `lastWrite` before its content was read at
-  // `readAt`; only while that read fell in the window.
+  // Remembers what was sent for `path` (its keys, of `chunkSize` chunks),
+  // whose size and last-write time were read as `fileSize` and `lastWrite`
+  // before its content was read at `readAt`; only while that read fell in
+  // the window.
   void uploaded(const std::string& path, uint64_t fileSize, platform::FileTime lastWrite,
-                platform::FileTime readAt, const std::vector<ChunkKey>& keys);
+                uint64_t chunkSize, platform::FileTime readAt, const std::vector<ChunkKey>& keys);
 
   // True when `path`, at `fileSize` and `lastWrite` (the row's), may hold
-  // other bytes than the upload remembered for it: its content, cut into
-  // `chunkSize` chunks, differs, or cannot be read. False when nothing is
-  // remembered at that size and time, or the content is the same.
-  bool mayDiffer(const std::string& path, uint64_t fileSize, platform::FileTime lastWrite,
-                 uint64_t chunkSize);
+  // other bytes than the upload remembered for it: its content differs, or
+  // cannot be read. False when nothing is remembered at that size and
+  // time, or the content is the same.
+  bool mayDiffer(const std::string& path, uint64_t fileSize, platform::FileTime lastWrite);
 
   void forget(const std::string& path) { sent_.erase(path); }
 
@@ -42,6 +42,7 @@ class RecentUploads {
   struct Sent {
     uint64_t fileSize = 0;
     platform::FileTime lastWrite = 0;
+    uint64_t chunkSize = 0;
     std::vector<ChunkKey> keys;
   };
   // Drops what no write can follow unseen any more.

@@ -4,6 +4,7 @@
 #include "FileJournal.h"
 #include "IoUpload.h"
 #include "JournalRows.h"
+#include "LocalRemoval.h"
 #include "LocalScan.h"
 #include "Log.h"
 #include "MetaApi.h"
@@ -246,10 +247,7 @@ int uploadFile(Context& context, const std::string& localPath, const std::string
     if (row->type & sync::FileJournal::kTypeFolder) {
       job.journalKnowsFolder = true;
     } else {
-      if (static_cast<uint64_t>(row->fileSize) == info.size &&
-          static_cast<uint64_t>(row->editTime) == info.lastWrite &&
-          !context.recentUploads().mayDiffer(localPath, info.size, info.lastWrite,
-                                             context.settings().chunkSize)) {
+      if (unchangedSinceSync(localPath, info, *row, &context.recentUploads())) {
         context.uploadDone(codes::kUnchanged, localPath);
         return codes::kUnchanged;
       }

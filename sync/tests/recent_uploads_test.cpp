@@ -52,25 +52,25 @@ TEST(RecentUploads, OnlyAFileSentRightAfterItsWriteIsComparedByContent) {
   const Sent o = write(old, "first save");
   const Sent a = write(ahead, "first save");
   const platform::FileTime now = platform::currentFileTime();
-  recent.uploaded(fresh, f.info.size, f.info.lastWrite, now, f.keys);
-  recent.uploaded(old, o.info.size, o.info.lastWrite, o.info.lastWrite + RecentUploads::kWindow,
-                  o.keys);
-  recent.uploaded(ahead, a.info.size, a.info.lastWrite, a.info.lastWrite - 60 * 10'000'000ULL,
-                  a.keys);
+  recent.uploaded(fresh, f.info.size, f.info.lastWrite, kChunk, now, f.keys);
+  recent.uploaded(old, o.info.size, o.info.lastWrite, kChunk,
+                  o.info.lastWrite + RecentUploads::kWindow, o.keys);
+  recent.uploaded(ahead, a.info.size, a.info.lastWrite, kChunk,
+                  a.info.lastWrite - 60 * 10'000'000ULL, a.keys);
 
-  EXPECT_FALSE(recent.mayDiffer(fresh, f.info.size, f.info.lastWrite, kChunk)) << "unchanged";
+  EXPECT_FALSE(recent.mayDiffer(fresh, f.info.size, f.info.lastWrite)) << "unchanged";
   rewriteInTheSameTick(fresh, "other save", f.info);
   rewriteInTheSameTick(old, "other save", o.info);
   rewriteInTheSameTick(ahead, "other save", a.info);
-  EXPECT_TRUE(recent.mayDiffer(fresh, f.info.size, f.info.lastWrite, kChunk));
-  EXPECT_TRUE(recent.mayDiffer(ahead, a.info.size, a.info.lastWrite, kChunk));
-  EXPECT_FALSE(recent.mayDiffer(old, o.info.size, o.info.lastWrite, kChunk));
+  EXPECT_TRUE(recent.mayDiffer(fresh, f.info.size, f.info.lastWrite));
+  EXPECT_TRUE(recent.mayDiffer(ahead, a.info.size, a.info.lastWrite));
+  EXPECT_FALSE(recent.mayDiffer(old, o.info.size, o.info.lastWrite));
   // Another size or time is the journal's own comparison, not this one's.
-  EXPECT_FALSE(recent.mayDiffer(fresh, f.info.size + 1, f.info.lastWrite, kChunk));
-  EXPECT_FALSE(recent.mayDiffer(fresh, f.info.size, f.info.lastWrite + 1, kChunk));
+  EXPECT_FALSE(recent.mayDiffer(fresh, f.info.size + 1, f.info.lastWrite));
+  EXPECT_FALSE(recent.mayDiffer(fresh, f.info.size, f.info.lastWrite + 1));
   // A file that cannot be read is not taken for unchanged.
   ASSERT_FALSE(files::removeFile(fresh));
-  EXPECT_TRUE(recent.mayDiffer(fresh, f.info.size, f.info.lastWrite, kChunk));
+  EXPECT_TRUE(recent.mayDiffer(fresh, f.info.size, f.info.lastWrite));
   recent.forget(fresh);
-  EXPECT_FALSE(recent.mayDiffer(fresh, f.info.size, f.info.lastWrite, kChunk));
+  EXPECT_FALSE(recent.mayDiffer(fresh, f.info.size, f.info.lastWrite));
 }

@@ -178,6 +178,36 @@ TEST(RemoveLocal, AFileGoesByWayOfAHiddenNameAndALeftoverOfThatNameStays) {
   EXPECT_TRUE(local.context().updating().empty());
 }
 
+// A file sent right after its last write and saved again in the same tick
+// (same size, same time) is not what the service deleted: it stays and is
+// queued to go up again, while an untouched one sent as recently goes.
+TEST(RemoveLocal, ASecondSaveInTheSameTickAsTheUploadedOneIsKept) {
+  test::LocalContext local;
+  local.synced("Docs/saved.txt", "first save");
+  local.synced("Docs/as-sent.txt", "first save");
+  const uint64_t chunk = local.settings().chunkSize;
+  for (const char* rel : {"Docs/saved.txt", "Docs/as-sent.txt"}) {
+    files::EntryInfo info;
+    ASSERT_FALSE(files::stat(local.path(rel), info));
+    std::vector<ChunkKey> keys;
+    ASSERT_EQ(computeChunkKeys(local.path(rel), info.size, chunk, keys), codes::kOk);
+    local.context().recentUploads().uploaded(local.path(rel), info.size, info.lastWrite, chunk,
+                                             platform::currentFileTime(), keys);
+  }
+  files::EntryInfo first;
+  ASSERT_FALSE(files::stat(local.path("Docs/saved.txt"), first));
+  ASSERT_FALSE(files::writeFile(local.path("Docs/saved.txt"), "other save"));
+  ASSERT_FALSE(files::setLastWriteTime(local.path("Docs/saved.txt"), first.lastWrite));
+
+  EXPECT_EQ(downloader::removePath(local.context(), local.path("Docs"), "home/docs"), codes::kOk);
+  std::string text;
+  ASSERT_FALSE(files::readFile(local.path("Docs/saved.txt"), text));
+  EXPECT_EQ(text, "other save");
+  EXPECT_FALSE(files::exists(local.path("Docs/as-sent.txt")));
+  EXPECT_EQ(drain(local.context().updating()),
+            (std::vector<std::string>{local.path("Docs"), local.path("Docs/saved.txt")}));
+}
+
 // The engine stopped between taking a file aside for a deletion and
 // deleting it: the scan gives it its name back while its journal row says
 // it is still synced, so nothing is queued and the remote pass weighs the
