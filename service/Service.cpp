@@ -153,6 +153,17 @@ void configure(httplib::Server& server, ServiceContext& ctx, bool secure) {
 
 }  // namespace
 
+std::string normaliseUpdateBase(const std::string& text) {
+  std::string base = text;
+  while (!base.empty() && base.back() == '/') base.pop_back();
+  bool schemeOk = base.rfind("http://", 0) == 0 || base.rfind("https://", 0) == 0;
+  size_t hostStart = base.find("://") + 3;
+  if (!schemeOk || base.size() <= hostStart) return {};
+  for (unsigned char c : base)
+    if (c <= 0x20 || c == 0x7f || c == '?' || c == '#') return {};
+  return base;
+}
+
 int serve(const ServeOptions& options) {
   if (const char* level = getenv("VARNELO_SERVICE_LOG"); level && strcmp(level, "debug") == 0) {
     setLogThreshold(LogLevel::kDebug);
@@ -203,6 +214,22 @@ int serve(const ServeOptions& options) {
     logLine(LogLevel::kError, "cannot listen on %s (http %d, https %d)", options.host.c_str(),
             options.httpPort, options.httpsPort);
     return 1;
+  }
+
+  if (!options.updateBase.empty()) {
+    ctx->updateBaseHttp = ctx->updateBaseHttps = options.updateBase;
+  } else {
+    // A wildcard address names no host a client could reach; loopback is
+    // the one address it surely listens on.
+    std::string host = options.host;
+    if (host == "0.0.0.0" || host == "::" || host.empty()) {
+      logLine(LogLevel::kWarning,
+              "listening on every address: update URLs name 127.0.0.1 (set --update-base)");
+      host = "127.0.0.1";
+    }
+    if (host.find(':') != std::string::npos) host = "[" + host + "]";
+    ctx->updateBaseHttp = "http://" + host + ":" + std::to_string(httpPort);
+    ctx->updateBaseHttps = "https://" + host + ":" + std::to_string(httpsPort);
   }
 
   std::atomic<bool> stopping{false};

@@ -14,7 +14,14 @@ struct ServeOptions {
   int httpPort = 8080;
   int httpsPort = 8443;
   std::string faults;
+  // "http(s)://name[:port]" that the update manifest's installer URLs start
+  // with; empty: this service's own listening address, per listener.
+  std::string updateBase;
 };
+
+// The --update-base text without its trailing "/", or empty when it is not
+// a plain http(s) address.
+std::string normaliseUpdateBase(const std::string& text);
 
 struct AddUserOptions {
   std::string dataDir;

@@ -50,6 +50,14 @@ struct ServiceContext {
   Counters counters;
   Updates updates;
   UpdateSigning signing;  // loaded before the listeners start, read-only after
+  // Where the manifest's installer URL points, per listener: the operator's
+  // --update-base, else the listening address. Set before the listeners
+  // start, read-only after; never taken from a request.
+  std::string updateBaseHttp;
+  std::string updateBaseHttps;
+  // How long a served manifest stays valid.
+  int64_t updateValiditySeconds = kUpdateValiditySeconds;
+  static constexpr int64_t kUpdateValiditySeconds = 2 * 24 * 3600;
   std::string adminToken;
 };
 

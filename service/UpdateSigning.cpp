@@ -96,6 +96,14 @@ std::string updateMessage(std::string_view version, std::string_view url, std::s
   return text;
 }
 
+std::string updateMessage2(std::string_view version, std::string_view url, std::string_view sha256,
+                           int64_t expires, int64_t sequence) {
+  std::string text = "varnelo-update-2\nx86\n";
+  text.append(version).append("\n").append(url).append("\n").append(sha256).append("\n");
+  text.append(std::to_string(expires)).append("\n").append(std::to_string(sequence)).append("\n");
+  return text;
+}
+
 std::string sha256Hex(std::string_view bytes) {
   unsigned char digest[32];
   unsigned int length = 0;

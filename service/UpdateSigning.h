@@ -11,6 +11,7 @@
 
 #include <openssl/evp.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -39,6 +40,13 @@ class UpdateSigning {
 // manifest's members; a member holding a line break can never be signed, so
 // no two manifests share a message.
 std::string updateMessage(std::string_view version, std::string_view url, std::string_view sha256);
+
+// The text of the second signature, which also covers when the manifest
+// stops being valid (Unix seconds) and its publication's sequence number.
+// Clients that know it check it (and refuse expired or replayed manifests);
+// older ones go on checking the first.
+std::string updateMessage2(std::string_view version, std::string_view url, std::string_view sha256,
+                           int64_t expires, int64_t sequence);
 
 // Lower-case hexadecimal SHA-256 of the bytes.
 std::string sha256Hex(std::string_view bytes);

@@ -2,9 +2,12 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 
@@ -44,19 +47,34 @@ bool Updates::publish(const std::string& version, const std::string& installer) 
   std::string name = "Varnelo-x86-" + version + "-Setup.run";
   std::string digest = sha256Hex(installer);
   std::lock_guard<std::mutex> lock(mutex_);
+  Current previous;
+  int64_t sequence = std::max<int64_t>(static_cast<int64_t>(time(nullptr)), 1);
+  if (readCurrentLocked(&previous)) sequence = std::max(sequence, previous.sequence + 1);
   if (!writeFile(dir_ + "/" + name, installer) ||
-      !writeFile(dir_ + "/current", version + "\n" + name + "\n" + digest + "\n")) {
+      !writeFile(dir_ + "/current",
+                 version + "\n" + name + "\n" + digest + "\n" + std::to_string(sequence) + "\n")) {
     logLine(LogLevel::kError, "cannot store the update %s: %s", version.c_str(), strerror(errno));
     return false;
   }
   return true;
 }
 
-bool Updates::current(std::string* version, std::string* fileName, std::string* sha256) {
+bool Updates::current(Current* out) {
   std::lock_guard<std::mutex> lock(mutex_);
+  return readCurrentLocked(out);
+}
+
+bool Updates::readCurrentLocked(Current* out) {
+  *out = Current{};
   std::ifstream in(dir_ + "/current");
-  if (!in || !std::getline(in, *version) || !std::getline(in, *fileName)) return false;
-  if (!std::getline(in, *sha256)) sha256->clear();
+  if (!in || !std::getline(in, out->version) || !std::getline(in, out->fileName)) return false;
+  // Digest and sequence were added later; files written before lack them.
+  std::string sequence;
+  if (std::getline(in, out->sha256) && std::getline(in, sequence)) {
+    char* end = nullptr;
+    long long value = strtoll(sequence.c_str(), &end, 10);
+    if (!sequence.empty() && *end == '\0' && value > 0) out->sequence = value;
+  }
   return true;
 }
 

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <ctime>
 #include <fstream>
 #include <memory>
 
@@ -136,22 +137,33 @@ void installWebRoutes(httplib::Server& server, ServiceContext& ctx, bool secure)
                static_cast<uint64_t>(entry.size));
   });
 
-  server.Get("/update/varnelo-win/version.dat", [&ctx, secure](const Request& req, Response& res) {
-    std::string version, file, sha256;
-    if (!ctx.updates.current(&version, &file, &sha256)) {
+  server.Get("/update/varnelo-win/version.dat", [&ctx, secure](const Request&, Response& res) {
+    Updates::Current update;
+    if (!ctx.updates.current(&update)) {
       http::sendError(ctx, res, 404, "no update published");
       return;
     }
+    // The URL comes from the service's own configuration: a Host header is
+    // the client's to choose, and a signature over it would vouch for
+    // whatever address the request named.
+    const std::string& base = secure ? ctx.updateBaseHttps : ctx.updateBaseHttp;
+    std::string url = base + "/update/varnelo-win/" + update.fileName;
     Json::Value manifest;
-    std::string url = http::origin(req, secure) + "/update/varnelo-win/" + file;
-    manifest["x86"]["version"] = version;
-    manifest["x86"]["url"] = url;
-    // The URL follows the Host the client asked for, so the signature over
-    // version, URL and digest is made here, per manifest served.
-    if (!sha256.empty()) {
-      manifest["x86"]["sha256"] = sha256;
-      manifest["x86"]["signature"] =
-          base64Encode(ctx.signing.sign(updateMessage(version, url, sha256)), false);
+    Json::Value& x86 = manifest["x86"];
+    x86["version"] = update.version;
+    x86["url"] = url;
+    if (!update.sha256.empty()) {
+      // Signed per manifest served, because each one carries its own expiry.
+      int64_t expires = static_cast<int64_t>(time(nullptr)) + ctx.updateValiditySeconds;
+      x86["sha256"] = update.sha256;
+      x86["signature"] =
+          base64Encode(ctx.signing.sign(updateMessage(update.version, url, update.sha256)), false);
+      x86["expires"] = Json::Int64(expires);
+      x86["sequence"] = Json::Int64(update.sequence);
+      x86["signature2"] =
+          base64Encode(ctx.signing.sign(updateMessage2(update.version, url, update.sha256, expires,
+                                                       update.sequence)),
+                       false);
     }
     http::sendJson(ctx, res, 200, manifest);
   });

@@ -14,6 +14,7 @@ void usage() {
           "usage:\n"
           "  varnelo-service serve --data DIR [--host 127.0.0.1] [--http-port 8080]\n"
           "                        [--https-port 8443] [--faults PLAN]\n"
+          "                        [--update-base http(s)://NAME[:PORT]]\n"
           "  varnelo-service add-user --data DIR --user NAME --password PW\n"
           "                        [--provider native|kuv] [--state active|inactive|unbound]\n"
           "                        [--quota BYTES]\n"
@@ -63,6 +64,9 @@ int main(int argc, char** argv) {
       ok = parsePort(value, &serveOptions.httpsPort);
     } else if (command == "serve" && name == "--faults") {
       serveOptions.faults = value;
+    } else if (command == "serve" && name == "--update-base") {
+      serveOptions.updateBase = normaliseUpdateBase(value);
+      ok = !serveOptions.updateBase.empty();
     } else if (command == "add-user" && name == "--user") {
       userOptions.user = value;
     } else if (command == "add-user" && name == "--password") {

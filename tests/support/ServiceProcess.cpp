@@ -122,6 +122,7 @@ void ServiceProcess::start() {
   }
   std::vector<std::string> args = {serviceBinary(), "serve", "--data",       dataDir_,
                                    "--http-port",   "0",     "--https-port", "0"};
+  args.insert(args.end(), options.extraArgs.begin(), options.extraArgs.end());
   if (!options.faults.empty()) {
     args.push_back("--faults");
     args.push_back(options.faults);

@@ -28,9 +28,10 @@ const char* serviceBinary();
 class ServiceProcess {
  public:
   struct Options {
-    std::string faults;          // --faults plan, empty for none
-    int startTimeoutMs = 20000;  // wait for the listening line
-    bool inheritStderr = false;  // else the log goes to <temp>/service.log
+    std::string faults;                       // --faults plan, empty for none
+    int startTimeoutMs = 20000;               // wait for the listening line
+    bool inheritStderr = false;               // else the log goes to <temp>/service.log
+    std::vector<std::string> extraArgs = {};  // more options for "serve"
   };
 
   ServiceProcess();
