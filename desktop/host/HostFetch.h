@@ -14,12 +14,16 @@
 
 namespace varnelo::host {
 
-// One hour for a whole transfer: installers are large and links slow.
+// One hour for a whole installer: installers are large and links slow (the
+// transport also gives up below 512 bytes/s for 300 s).
 inline constexpr long kFetchTimeoutMs = 3600000;
+// The manifest is a few hundred bytes: a server that cannot send them in
+// 30 s is not waited for (the host holds its lock meanwhile).
+inline constexpr long kManifestTimeoutMs = 30000;
 
 // The libcurl code when the transfer failed, otherwise the reply's status
 // (-1 when it carried none). Redirects are not followed.
-int host_fetch(const std::string& url, http::Sink& body);
+int host_fetch(const std::string& url, http::Sink& body, long timeoutMs = kFetchTimeoutMs);
 
 // UpdateServiceBase + "/update/varnelo-win/version.dat": HTTPS when USE_HTTPS
 // is "true" (any letter case), else HTTP, on the host VARNELO_SERVICE names.

@@ -1,5 +1,8 @@
 #include "HostValues.h"
 
+#include <cerrno>
+#include <cstdlib>
+
 #include "HostLog.h"
 
 namespace varnelo::host {
@@ -16,6 +19,15 @@ std::optional<std::string> HostValues::text(const char* name) const {
 uint32_t HostValues::number(const char* name) const {
   uint32_t value = 0;
   return key_.readDword(name, value) ? 0 : value;
+}
+
+int64_t HostValues::bigNumber(const char* name, int64_t fallback) const {
+  auto value = text(name);
+  if (!value) return fallback;
+  char* end = nullptr;
+  errno = 0;
+  long long n = strtoll(value->c_str(), &end, 10);
+  return *end == '\0' && errno == 0 ? n : fallback;
 }
 
 bool HostValues::setText(const char* name, const std::string& value) {
@@ -41,8 +53,8 @@ void HostValues::remove(const char* name) {
 }
 
 void HostValues::forgetPendingUpdate() {
-  for (const char* name :
-       {kUpdaterPath, kUpdaterVersion, kUpdaterUrl, kUpdaterDigest, kUpdaterSignature})
+  for (const char* name : {kUpdaterPath, kUpdaterVersion, kUpdaterUrl, kUpdaterDigest,
+                           kUpdaterSignature, kUpdaterExpires, kUpdaterSequence})
     remove(name);
 }
 

@@ -24,6 +24,11 @@ inline constexpr const char* kUpdaterIgnore = "UpdaterIgnore";
 inline constexpr const char* kUpdaterUrl = "UpdaterUrl";
 inline constexpr const char* kUpdaterDigest = "UpdaterDigest";
 inline constexpr const char* kUpdaterSignature = "UpdaterSignature";
+inline constexpr const char* kUpdaterExpires = "UpdaterExpires";
+inline constexpr const char* kUpdaterSequence = "UpdaterSequence";
+// The highest manifest sequence this host accepted (decimal text): an older
+// manifest replayed later is refused. Kept when a pending update goes.
+inline constexpr const char* kUpdateSequence = "UpdateSequence";
 
 class HostValues {
  public:
@@ -37,6 +42,8 @@ class HostValues {
   // False when the key does not exist or the write failed (logged).
   bool setText(const char* name, const std::string& value);
   bool setNumber(const char* name, uint32_t value);
+  // A 64-bit number kept as decimal text; `fallback` when missing or not one.
+  int64_t bigNumber(const char* name, int64_t fallback) const;
   void remove(const char* name);
   // Drops every value of a pending update.
   void forgetPendingUpdate();

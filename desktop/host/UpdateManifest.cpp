@@ -84,9 +84,20 @@ std::optional<UpdateManifest> parse_update_manifest(std::string_view text, std::
     return std::nullopt;
   }
   const Json::Value& sha256 = (*x86)["sha256"];
-  const Json::Value& signature = (*x86)["signature"];
+  const Json::Value& signature = (*x86)["signature2"];
   if (sha256.isString()) m.sha256 = sha256.asString();
   if (signature.isString()) m.signature = signature.asString();
+  const Json::Value& expires = (*x86)["expires"];
+  const Json::Value& sequence = (*x86)["sequence"];
+  if ((!expires.isNull() &&
+       !(expires.isIntegral() && expires.isInt64() && expires.asInt64() > 0)) ||
+      (!sequence.isNull() &&
+       !(sequence.isIntegral() && sequence.isInt64() && sequence.asInt64() >= 0))) {
+    fail(why, "\"expires\" or \"sequence\" is not a whole number in range");
+    return std::nullopt;
+  }
+  if (!expires.isNull()) m.expires = expires.asInt64();
+  if (!sequence.isNull()) m.sequence = sequence.asInt64();
   if (!m.sha256.empty() && !valid_sha256(m.sha256)) {
     fail(why, "the digest is not 64 lower-case hex digits");
     return std::nullopt;
@@ -94,10 +105,11 @@ std::optional<UpdateManifest> parse_update_manifest(std::string_view text, std::
   return m;
 }
 
-std::string update_message(std::string_view version, std::string_view url,
-                           std::string_view sha256) {
-  std::string text = "varnelo-update-1\nx86\n";
+std::string update_message(std::string_view version, std::string_view url, std::string_view sha256,
+                           int64_t expires, int64_t sequence) {
+  std::string text = "varnelo-update-2\nx86\n";
   text.append(version).append("\n").append(url).append("\n").append(sha256).append("\n");
+  text.append(std::to_string(expires)).append("\n").append(std::to_string(sequence)).append("\n");
   return text;
 }
 

@@ -86,14 +86,28 @@ std::optional<std::string> verify_manifest(const UpdateManifest& manifest,
                                            const TrustedKeys& keys) {
   if (manifest.sha256.empty()) return "the manifest carries no installer digest";
   if (manifest.signature.empty()) return "the manifest carries no signature";
+  if (manifest.expires <= 0) return "the manifest carries no expiry";
   auto signature = base64_decode(manifest.signature);
   if (!signature || signature->size() != 64) return "the signature is not 64 bytes of base64";
   if (keys.empty())
     return "no update key is trusted (VARNELO_UPDATE_PUBLIC_KEY, VARNELO_UPDATE_KEY)";
-  std::string message = update_message(manifest.version, manifest.url, manifest.sha256);
+  std::string message = update_message(manifest.version, manifest.url, manifest.sha256,
+                                       manifest.expires, manifest.sequence);
   for (const std::string& key : keys.raw())
     if (signed_by(key, message, *signature)) return std::nullopt;
-  return "the signature was not made by a trusted key over this version, URL and digest";
+  return "the signature was not made by a trusted key over this version, URL, digest, expiry "
+         "and sequence";
+}
+
+std::optional<std::string> check_fresh(const UpdateManifest& manifest, int64_t now,
+                                       int64_t lastSequence) {
+  if (manifest.expires <= now)
+    return "the manifest expired at " + std::to_string(manifest.expires) + " (now " +
+           std::to_string(now) + ")";
+  if (manifest.sequence < lastSequence)
+    return "the manifest's sequence " + std::to_string(manifest.sequence) +
+           " is below the last accepted " + std::to_string(lastSequence) + " (a replay)";
+  return std::nullopt;
 }
 
 std::optional<std::string> verify_installer(const std::string& path, std::string_view sha256) {

@@ -34,9 +34,16 @@ class TrustedKeys {
   std::vector<std::string> keys_;  // raw 32-byte public keys
 };
 
-// Nothing when the manifest carries a digest and a signature by one of the
-// keys over update_message(version, url, sha256); otherwise the reason.
+// Nothing when the manifest carries a digest, an expiry and a signature by
+// one of the keys over update_message(...); otherwise the reason. Does not
+// look at the clock: see check_fresh.
 std::optional<std::string> verify_manifest(const UpdateManifest& manifest, const TrustedKeys& keys);
+
+// Nothing when an authentic manifest is still current: it has not expired
+// at `now` (Unix seconds) and its sequence is not below `lastSequence`, the
+// highest this host accepted before (a replayed older manifest is lower).
+std::optional<std::string> check_fresh(const UpdateManifest& manifest, int64_t now,
+                                       int64_t lastSequence);
 
 // Nothing when the file's SHA-256 is `sha256` (lower-case hex); otherwise
 // the reason.

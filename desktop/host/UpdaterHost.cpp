@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <ctime>
+
 #include "HostFetch.h"
 #include "HostLog.h"
 #include "InstallerDownload.h"
@@ -112,7 +114,7 @@ bool UpdaterHost::check_for_update() {
   if (!installed) return false;
   std::string url = manifest_url();
   http::StringSink body(kMaxManifest);  // a manifest is a few hundred bytes
-  int status = host_fetch(url, body);
+  int status = host_fetch(url, body, kManifestTimeoutMs);
   if (status != 200) {
     host_log(kHostWarning, "update manifest %s answered %d", url.c_str(), status);
     return false;
@@ -123,11 +125,16 @@ bool UpdaterHost::check_for_update() {
     host_log(kHostWarning, "no update: %s", why.c_str());
     return false;
   }
-  if (auto refused = verify_manifest(*manifest, keys_)) {
+  auto refused = verify_manifest(*manifest, keys_);
+  const int64_t lastSequence = values_.bigNumber(kUpdateSequence, 0);
+  if (!refused) refused = check_fresh(*manifest, static_cast<int64_t>(time(nullptr)), lastSequence);
+  if (refused) {
     host_log(kHostWarning, "no update: version %s refused: %s", manifest->version.c_str(),
              refused->c_str());
     return false;
   }
+  if (manifest->sequence > lastSequence)
+    values_.setText(kUpdateSequence, std::to_string(manifest->sequence));
   if (compare_versions(manifest->version, *installed) <= 0) return false;
   auto pending = values_.text(kUpdaterVersion);
   if (pending && compare_versions(manifest->version, *pending) <= 0) return false;
@@ -147,6 +154,8 @@ bool UpdaterHost::check_for_update() {
   return values_.setText(kUpdaterUrl, manifest->url) &&
          values_.setText(kUpdaterDigest, manifest->sha256) &&
          values_.setText(kUpdaterSignature, manifest->signature) &&
+         values_.setText(kUpdaterExpires, std::to_string(manifest->expires)) &&
+         values_.setText(kUpdaterSequence, std::to_string(manifest->sequence)) &&
          values_.setText(kUpdaterPath, path) &&
          values_.setText(kUpdaterVersion, manifest->version) &&
          values_.setNumber(kUpdaterIgnore, 0);
@@ -167,6 +176,10 @@ bool UpdaterHost::pending_is_authentic(const std::string& path, const std::strin
   signedFacts.url = values_.text(kUpdaterUrl).value_or("");
   signedFacts.sha256 = values_.text(kUpdaterDigest).value_or("");
   signedFacts.signature = values_.text(kUpdaterSignature).value_or("");
+  // The expiry was checked when it was downloaded; a pending installer may
+  // wait longer than a manifest lives.
+  signedFacts.expires = values_.bigNumber(kUpdaterExpires, 0);
+  signedFacts.sequence = values_.bigNumber(kUpdaterSequence, 0);
   auto refused = verify_manifest(signedFacts, keys_);
   if (!refused) refused = verify_installer(path, signedFacts.sha256);
   if (refused) {

@@ -5,6 +5,7 @@
 
 #include <openssl/evp.h>
 
+#include <ctime>
 #include <memory>
 #include <string>
 
@@ -33,9 +34,11 @@ class SigningKey {
     return base64(signature, length);
   }
 
-  // Fills in the signature over the manifest's version, URL and digest.
+  // Fills in the signature over the manifest's version, URL, digest, expiry
+  // and sequence; a manifest without an expiry gets one a day ahead.
   void signManifest(UpdateManifest& m) const {
-    m.signature = sign(update_message(m.version, m.url, m.sha256));
+    if (m.expires == 0) m.expires = static_cast<int64_t>(time(nullptr)) + 86400;
+    m.signature = sign(update_message(m.version, m.url, m.sha256, m.expires, m.sequence));
   }
 
   static std::string base64(const unsigned char* data, size_t length) {

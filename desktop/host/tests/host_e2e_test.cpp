@@ -104,6 +104,24 @@ TEST_F(HostE2eTest, AnUpdateSignedByAnotherKeyIsNoUpdate) {
                                        std::to_string(getuid()) + "/Varnelo-x86-1.3.0-Setup.run"));
 }
 
+TEST_F(HostE2eTest, AManifestBelowTheLastAcceptedSequenceIsNoUpdate) {
+  ASSERT_TRUE(service_.publishUpdate("1.2.4", installerScript()));
+  EXPECT_EQ(HostWorld::runHost({"-scheduler"}), 0);
+  std::string accepted = value("UpdateSequence");
+  ASSERT_NE(accepted, "") << "the host remembers the sequence it accepted";
+  EXPECT_EQ(value("UpdaterVersion"), "1.2.4");
+
+  // A manifest from before that one (as a replay would bring) is refused,
+  // although it is authentic and newer than what is installed.
+  ASSERT_FALSE(key_.writeString("UpdateSequence", std::to_string(std::stoll(accepted) + 1000)));
+  ASSERT_FALSE(key_.writeString("AppVersion", "1.2.4"));
+  ASSERT_TRUE(service_.publishUpdate("1.2.5", installerScript()));
+  std::remove(marker_.c_str());
+  EXPECT_EQ(HostWorld::runHost({"-scheduler"}), 0);
+  EXPECT_EQ(value("UpdaterVersion"), "") << "1.2.5 is not downloaded";
+  EXPECT_FALSE(platform::files::exists(marker_));
+}
+
 TEST_F(HostE2eTest, AnUpdateForAnOlderOrEqualVersionIsNotDownloaded) {
   ASSERT_TRUE(service_.publishUpdate("1.2.3", installerScript()));
   EXPECT_EQ(HostWorld::runHost({"-scheduler"}), 0);

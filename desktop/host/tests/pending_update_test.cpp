@@ -77,6 +77,8 @@ class PendingUpdateTest : public ::testing::Test {
     values_.setText(kUpdaterUrl, m.url);
     values_.setText(kUpdaterDigest, m.sha256);
     values_.setText(kUpdaterSignature, m.signature);
+    values_.setText(kUpdaterExpires, std::to_string(m.expires));
+    values_.setText(kUpdaterSequence, std::to_string(m.sequence));
     values_.setText(kUpdaterPath, path);
     values_.setText(kUpdaterVersion, version);
     values_.setNumber(kUpdaterIgnore, 0);

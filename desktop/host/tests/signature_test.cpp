@@ -15,8 +15,9 @@ using test::SigningKey;
 
 std::string manifestText(const UpdateManifest& m) {
   return "/* comments are allowed */ {\"x86\": {\"version\": \"" + m.version + "\", \"url\": \"" +
-         m.url + "\", \"sha256\": \"" + m.sha256 + "\", \"signature\": \"" + m.signature +
-         "\"}, \"other\": 1}";
+         m.url + "\", \"sha256\": \"" + m.sha256 + "\", \"signature2\": \"" + m.signature +
+         "\", \"expires\": " + std::to_string(m.expires) +
+         ", \"sequence\": " + std::to_string(m.sequence) + "}, \"other\": 1}";
 }
 
 class SignatureTest : public ::testing::Test {
@@ -72,6 +73,37 @@ TEST_F(SignatureTest, ChangedMissingOrForeignSignaturesAreRefused) {
   EXPECT_TRUE(verifyText(manifestText(changed)));
 
   EXPECT_TRUE(verify_manifest(manifest_, TrustedKeys{})) << "no key trusted, nothing passes";
+}
+
+TEST_F(SignatureTest, ExpiryAndSequenceAreSignedAndChecked) {
+  // Both are covered by the signature: moving the expiry or raising the
+  // sequence of a captured manifest breaks it.
+  UpdateManifest changed = manifest_;
+  changed.expires += 3600;
+  EXPECT_TRUE(verifyText(manifestText(changed)));
+  changed = manifest_;
+  changed.sequence += 1;
+  EXPECT_TRUE(verifyText(manifestText(changed)));
+  changed = manifest_;
+  changed.expires = 0;
+  publisher_.signManifest(changed);  // signs with a fresh expiry
+  changed.expires = 0;
+  EXPECT_EQ(verify_manifest(changed, keys_), "the manifest carries no expiry");
+  // A manifest as older services sent it: only the first signature.
+  EXPECT_TRUE(verifyText(R"({"x86": {"version": "1.3.0", "url": "http://a/b", "sha256": ")" +
+                         manifest_.sha256 + R"(", "signature": ")" + manifest_.signature +
+                         R"("}})"));
+  EXPECT_FALSE(parse_update_manifest(
+      R"({"x86": {"version": "1", "url": "http://a", "expires": "x"}})", nullptr));
+  EXPECT_FALSE(parse_update_manifest(
+      R"({"x86": {"version": "1", "url": "http://a", "sequence": -1}})", nullptr));
+
+  const int64_t now = manifest_.expires - 100;
+  manifest_.sequence = 40;
+  EXPECT_EQ(check_fresh(manifest_, now, 40), std::nullopt) << "the same manifest again";
+  EXPECT_EQ(check_fresh(manifest_, now, 0), std::nullopt);
+  EXPECT_TRUE(check_fresh(manifest_, now, 41)) << "older than one accepted before";
+  EXPECT_TRUE(check_fresh(manifest_, manifest_.expires, 40)) << "expired";
 }
 
 TEST_F(SignatureTest, ManifestsOfTheWrongShapeDoNotParse) {
