@@ -7,12 +7,17 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "HostFetch.h"
+#include "HostLog.h"
 #include "UpdateSignature.h"
+#include "platform/files.h"
 
 namespace varnelo::host {
 namespace {
+
+namespace files = platform::files;
 
 // No installer is this large; a reply that is must not fill the disk.
 constexpr uint64_t kMaxInstaller = uint64_t{2} << 30;
@@ -66,21 +71,73 @@ bool fail(std::string* why, std::string text) {
 
 }  // namespace
 
-std::optional<std::string> private_download_folder(std::string* why) {
+namespace {
+
+constexpr const char* kFolderPrefix = "varnelo-update-";
+
+// A real folder (not a link) of this user that nobody else may enter.
+bool is_private_folder(const std::string& folder) {
+  struct stat st {};
+  return lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+         (st.st_mode & 077) == 0;
+}
+
+// The shared temporary folder's fixed name: found again by every run.
+std::string shared_folder() {
   const char* tmp = getenv("TMPDIR");
   std::string base = tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
-  std::string folder = base + "/varnelo-update-" + std::to_string(getuid());
-  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-    fail(why, "cannot create " + folder + ": " + strerror(errno));
-    return std::nullopt;
+  return base + "/" + kFolderPrefix + std::to_string(geteuid());
+}
+
+// Folders of this user that no other user can have made: the cache folder
+// (kept across log-ins, as a pending installer may wait for the next one),
+// then the runtime folder.
+std::vector<std::string> own_bases() {
+  std::vector<std::string> bases;
+  if (const char* cache = getenv("XDG_CACHE_HOME"); cache != nullptr && cache[0] == '/')
+    bases.emplace_back(cache);
+  else if (const char* home = getenv("HOME"); home != nullptr && home[0] == '/')
+    bases.push_back(std::string(home) + "/.cache");
+  if (const char* run = getenv("XDG_RUNTIME_DIR"); run != nullptr && run[0] == '/')
+    bases.emplace_back(run);
+  return bases;
+}
+
+}  // namespace
+
+std::optional<std::string> private_download_folder(std::string* why) {
+  std::string folder = shared_folder();
+  if ((mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST) && is_private_folder(folder))
+    return folder;
+  // Someone else made that name first (or made it open to others): a folder
+  // of our own elsewhere, with a name nobody can guess or take beforehand.
+  std::string problem = folder + " is not a private folder of this user";
+  for (const std::string& base : own_bases()) {
+    struct stat st {};
+    if (mkdir(base.c_str(), 0700) != 0 && errno != EEXIST) continue;
+    if (stat(base.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid() ||
+        (st.st_mode & 022) != 0)
+      continue;
+    std::string pattern = base + "/" + kFolderPrefix + "XXXXXX";
+    if (mkdtemp(pattern.data()) != nullptr && is_private_folder(pattern)) {
+      host_log(kHostWarning, "%s; downloading into %s", problem.c_str(), pattern.c_str());
+      return pattern;
+    }
   }
-  struct stat st {};
-  if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid() ||
-      (st.st_mode & 077) != 0) {
-    fail(why, folder + " is not a private folder of this user");
-    return std::nullopt;
-  }
-  return folder;
+  fail(why, problem + ", and no folder of this user could take its place");
+  return std::nullopt;
+}
+
+void remove_download(const std::string& path, const std::string& version) {
+  // Only a file of ours goes, never whatever a value named.
+  std::string folder = files::parentPath(path);
+  if (files::fileName(path) != installer_file_name(version) ||
+      files::fileName(folder).rfind(kFolderPrefix, 0) != 0 || !is_private_folder(folder))
+    return;
+  unlink(path.c_str());
+  // A folder made for this download goes with it (the shared one may hold
+  // others and stays).
+  if (folder != shared_folder()) rmdir(folder.c_str());
 }
 
 std::string installer_file_name(const std::string& version) {

@@ -147,8 +147,12 @@ bool UpdaterHost::check_for_update() {
   std::string path = *folder + "/" + installer_file_name(manifest->version);
   if (!download_installer(manifest->url, path, manifest->sha256, &why)) {
     host_log(kHostWarning, "no update: version %s: %s", manifest->version.c_str(), why.c_str());
+    remove_download(path, manifest->version);  // the folder, when it was made for it
     return false;
   }
+  // An older pending download (never run) is replaced by this one.
+  auto oldPath = values_.text(kUpdaterPath);
+  if (pending && oldPath && *oldPath != path) remove_download(*oldPath, *pending);
   host_log(kHostInfo, "downloaded version %s to %s", manifest->version.c_str(), path.c_str());
   // The signed facts go first: a pending path without them is refused.
   return values_.setText(kUpdaterUrl, manifest->url) &&
@@ -202,9 +206,7 @@ std::vector<std::string> UpdaterHost::installer_args(bool silent) const {
 
 void UpdaterHost::discard_pending(const std::string& path, const std::string& version) {
   values_.forgetPendingUpdate();
-  // Only a file of ours goes with the values, never whatever a value named.
-  auto folder = private_download_folder(nullptr);
-  if (folder && path == *folder + "/" + installer_file_name(version)) unlink(path.c_str());
+  remove_download(path, version);
 }
 
 }  // namespace varnelo::host

@@ -6,6 +6,8 @@
 // application with its command line.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <fstream>
 
 #include "HostProcess.h"
@@ -78,6 +80,37 @@ TEST_F(HostE2eTest, TheSchedulerInstallsASignedNewerVersionOverHttpsThroughThePr
   EXPECT_EQ(HostWorld::waitForFile(marker_),
             "--silent --autoupdate --prefix=" + world_.root() + "/app\n");
   EXPECT_EQ(proxy.tunnels(), 1) << "no second manifest request, no second download";
+}
+
+TEST_F(HostE2eTest, ATemporaryFolderTakenByAnotherUserDoesNotStopTheUpdate) {
+  ASSERT_TRUE(service_.publishUpdate("1.3.0", installerScript()));
+  // Another user made the fixed name first (as root: hand it to nobody;
+  // otherwise: open it to everyone, which is just as unsafe).
+  std::string taken = world_.root() + "/tmp/varnelo-update-" + std::to_string(geteuid());
+  ASSERT_EQ(mkdir(taken.c_str(), 0777), 0);
+  chmod(taken.c_str(), 0777);
+  if (geteuid() == 0) {
+    ASSERT_EQ(chown(taken.c_str(), 65534, 65534), 0);
+  }
+  setenv("XDG_CACHE_HOME", (world_.root() + "/cache").c_str(), 1);
+
+  EXPECT_EQ(HostWorld::runHost({"-scheduler"}), 0);
+  EXPECT_EQ(HostWorld::waitForFile(marker_),
+            "--silent --autoupdate --prefix=" + world_.root() + "/app\n");
+  std::string path = value("UpdaterPath");
+  std::string folder = platform::files::parentPath(path);
+  EXPECT_EQ(platform::files::parentPath(folder), world_.root() + "/cache") << path;
+  struct stat st {};
+  ASSERT_EQ(lstat(folder.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_EQ(st.st_uid, geteuid());
+  EXPECT_TRUE(platform::files::isDirectory(taken)) << "the other user's folder is left alone";
+
+  // Once installed, the download and its folder go.
+  ASSERT_FALSE(key_.writeString("AppVersion", "1.3.0"));
+  EXPECT_EQ(HostWorld::runHost({}), 0);
+  EXPECT_FALSE(platform::files::exists(folder));
+  unsetenv("XDG_CACHE_HOME");
 }
 
 TEST_F(HostE2eTest, AnUpdatePublishedFromTheCommandLineIsSignedToo) {
