@@ -41,14 +41,18 @@ UpdaterHost::UpdaterHost(HostValues& values, UpdateQuestion& question, TrustedKe
 
 int UpdaterHost::run(const std::vector<std::string>& args) {
   if (install_pending_update() > 0) return 0;
-  // A plain substring search over the whole command line, as the
-  // application's scheduler writes it.
-  if (join(args).find("-scheduler") != std::string::npos) {
+  if (is_scheduled(args)) {
     if (check_for_update()) install_pending_update();
   } else {
     start_application(args);
   }
   return 0;
+}
+
+bool UpdaterHost::is_scheduled(const std::vector<std::string>& args) {
+  // A plain substring search over the whole command line, as the
+  // application's scheduler writes it.
+  return join(args).find("-scheduler") != std::string::npos;
 }
 
 int UpdaterHost::install_pending_update() {

@@ -38,6 +38,9 @@ class UpdaterHost {
   // downloaded, downloads and records its installer. True when recorded.
   bool check_for_update();
 
+  // True for the scheduled updater's command line (it holds "-scheduler").
+  static bool is_scheduled(const std::vector<std::string>& args);
+
   // Starts "varnelo" from "AppFolder", else from the host's own folder.
   void start_application(const std::vector<std::string>& args);
 

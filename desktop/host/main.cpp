@@ -43,17 +43,22 @@ int main(int argc, char** argv) {
   if (args.size() == 1 && args[0] == "--stop-application")
     return stop_application(own_folder(), kStopTimeoutMs);
 
+  platform::Registry key;
+  HostValues values(key);
+  MessageBoxQuestion question;
+  UpdaterHost host(values, question, TrustedKeys::from_build_and_environment(), own_folder());
   platform::InstanceLock lock;
   if (auto ec = lock.tryAcquire(kHostInstance)) {
     // A lock we may not even open counts as a running host too.
     host_log(kHostInfo, "another host is running (%s)",
              ec == std::errc::resource_unavailable_try_again ? lock.holder().describe().c_str()
                                                              : ec.message().c_str());
+    // That host may be a scheduled check waiting on a slow update server;
+    // the user who asked for the application still gets it (updates are
+    // the other host's business, and the application keeps to one instance
+    // itself).
+    if (!UpdaterHost::is_scheduled(args)) host.start_application(args);
     return -1;
   }
-  platform::Registry key;
-  HostValues values(key);
-  MessageBoxQuestion question;
-  UpdaterHost host(values, question, TrustedKeys::from_build_and_environment(), own_folder());
   return host.run(args);
 }
