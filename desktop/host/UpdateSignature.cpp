@@ -1,5 +1,9 @@
 #include "UpdateSignature.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <fstream>
 
 #include "UpdateManifest.h"
@@ -37,6 +41,24 @@ bool signed_by(const std::string& rawKey, std::string_view message, const std::s
                           message.size()) == 1;
 }
 
+// The first line of the key file. As root, only a file that root owns and
+// nobody else may change counts: otherwise whoever set the variable could
+// have root run an installer signed with a key of their own.
+bool read_key_file(const char* path, std::string* line) {
+  std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(path, "re"), &fclose);
+  struct stat st {};
+  if (!file || fstat(fileno(file.get()), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (geteuid() == 0 && (st.st_uid != 0 || (st.st_mode & 022) != 0)) {
+    fprintf(stderr, "varnelohost: as root, VARNELO_UPDATE_KEY [%s] counts only when root owns it\n",
+            path);
+    return false;
+  }
+  char buffer[256];
+  if (fgets(buffer, sizeof buffer, file.get()) == nullptr) return false;
+  *line = buffer;
+  return true;
+}
+
 }  // namespace
 
 std::optional<std::string> base64_decode(std::string_view text) {
@@ -71,9 +93,8 @@ TrustedKeys TrustedKeys::from_build_and_environment() {
   std::string_view built = VARNELO_UPDATE_PUBLIC_KEY;
   if (!trim(built).empty()) keys.add(built);
   if (const char* file = getenv("VARNELO_UPDATE_KEY"); file != nullptr && *file != '\0') {
-    std::ifstream in(file);
     std::string line;
-    if (!std::getline(in, line) || !keys.add(line)) {
+    if (!read_key_file(file, &line) || !keys.add(line)) {
       // Not fatal: the built-in key still counts; an update signed only by
       // the missing key is then refused.
       fprintf(stderr, "varnelohost: VARNELO_UPDATE_KEY [%s] holds no Ed25519 public key\n", file);

@@ -4,6 +4,7 @@
 
 #include <ctime>
 
+#include "ElevatedInstall.h"
 #include "HostFetch.h"
 #include "HostLog.h"
 #include "InstallerDownload.h"
@@ -77,7 +78,8 @@ int UpdaterHost::install_pending_update() {
     discard_pending(*path, *pending);
     return 0;
   }
-  if (!pending_is_authentic(*path, *pending)) {
+  auto facts = authentic_pending(*path, *pending);
+  if (!facts) {
     discard_pending(*path, *pending);
     return 0;
   }
@@ -104,7 +106,16 @@ int UpdaterHost::install_pending_update() {
       break;
   }
   std::vector<std::string> args = installer_args(false);
-  std::error_code ec = writable ? launcher.run(*path, args) : launcher.runElevated(*path, args);
+  std::error_code ec;
+  if (writable) {
+    ec = launcher.run(*path, args);
+  } else {
+    // The download is still the user's to change: the installed host copies
+    // it where only root can write and checks it there before it runs.
+    std::string folder = appFolder && files::isDirectory(*appFolder) ? *appFolder : ownFolder_;
+    ec = launcher.runElevated(files::joinPath(folder, "varnelohost"),
+                              elevated_args(*path, *facts, args));
+  }
   if (ec) {
     host_log(kHostError, "cannot start the installer %s: %s", path->c_str(), ec.message().c_str());
     return 0;
@@ -178,7 +189,8 @@ void UpdaterHost::start_application(const std::vector<std::string>& args) {
     host_log(kHostError, "cannot start %s: %s", program.c_str(), ec.message().c_str());
 }
 
-bool UpdaterHost::pending_is_authentic(const std::string& path, const std::string& version) {
+std::optional<UpdateManifest> UpdaterHost::authentic_pending(const std::string& path,
+                                                             const std::string& version) {
   UpdateManifest signedFacts;
   signedFacts.version = version;
   signedFacts.url = values_.text(kUpdaterUrl).value_or("");
@@ -192,9 +204,9 @@ bool UpdaterHost::pending_is_authentic(const std::string& path, const std::strin
   if (!refused) refused = verify_installer(path, signedFacts.sha256);
   if (refused) {
     host_log(kHostError, "pending installer %s refused: %s", path.c_str(), refused->c_str());
-    return false;
+    return std::nullopt;
   }
-  return true;
+  return signedFacts;
 }
 
 std::vector<std::string> UpdaterHost::installer_args(bool silent) const {

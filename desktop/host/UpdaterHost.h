@@ -9,6 +9,7 @@
 //   return host.run(args);
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,8 +30,9 @@ class UpdaterHost {
 
   // Starts the pending installer when there is an authentic one for a
   // newer version: silently when the application folder is writable and the
-  // first component is unchanged, otherwise after the question (through
-  // pkexec for a folder the user cannot change). The compare_versions
+  // first component is unchanged, otherwise after the question (for a
+  // folder the user cannot change: pkexec runs the installed host's
+  // "--install-elevated", which checks a root-owned copy). The compare_versions
   // result of the installer that was started, else 0.
   int install_pending_update();
 
@@ -45,7 +47,10 @@ class UpdaterHost {
   void start_application(const std::vector<std::string>& args);
 
  private:
-  bool pending_is_authentic(const std::string& path, const std::string& version);
+  // The signed facts of the pending installer when they and the file check
+  // out; nothing (logged) otherwise.
+  std::optional<UpdateManifest> authentic_pending(const std::string& path,
+                                                  const std::string& version);
   std::vector<std::string> installer_args(bool silent) const;
   void discard_pending(const std::string& path, const std::string& version);
 

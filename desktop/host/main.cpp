@@ -8,9 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "ElevatedInstall.h"
 #include "HostLog.h"
 #include "HostValues.h"
 #include "InstallerSteps.h"
+#include "InvokingUser.h"
 #include "UpdateQuestion.h"
 #include "UpdaterHost.h"
 #include "platform/files.h"
@@ -38,6 +40,21 @@ int main(int argc, char** argv) {
     printf("varnelohost %s\n", VARNELO_VERSION);
     return 0;
   }
+  if (!args.empty() && args[0] == kElevatedSwitch) {
+    // Root, through pkexec: the one role that keeps root's rights.
+    host_log_open();
+    std::string why;
+    auto request =
+        parse_elevated_args(std::vector<std::string>(args.begin() + 1, args.end()), &why);
+    if (!request) {
+      host_log(kHostError, "%s: %s", kElevatedSwitch, why.c_str());
+      return 2;
+    }
+    return install_elevated(*request, TrustedKeys::from_build_and_environment());
+  }
+  // Started as root for a user (sudo, or the elevated installer): what the
+  // host touches is that user's, so it becomes that user first.
+  if (auto user = invoking_user(); user && !become_user(*user)) return 1;
   host_log_open();
   if (args.size() == 1 && args[0] == "--record-install") return record_install(own_folder());
   if (args.size() == 1 && args[0] == "--stop-application")

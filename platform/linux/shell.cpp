@@ -71,7 +71,9 @@ class SystemLauncher : public ShellLauncher {
   std::error_code runElevated(const std::string& program,
                               const std::vector<std::string>& args) override {
     if (program.empty()) return std::make_error_code(std::errc::invalid_argument);
-    std::vector<std::string> argv{"pkexec", program};
+    // By its full path: a PATH of the user's choosing must not decide what
+    // asks for the administrator's password.
+    std::vector<std::string> argv{"/usr/bin/pkexec", program};
     argv.insert(argv.end(), args.begin(), args.end());
     return spawn(argv);
   }

@@ -60,6 +60,11 @@ class HostWorld {
   static std::optional<int> runHost(const std::vector<std::string>& args, int timeoutMs = 60000) {
     std::vector<std::string> words{VARNELO_HOST_BINARY};
     words.insert(words.end(), args.begin(), args.end());
+    return runProgram(std::move(words), timeoutMs);
+  }
+
+  // The same for any program (`words` with the program first).
+  static std::optional<int> runProgram(std::vector<std::string> words, int timeoutMs = 60000) {
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);

@@ -164,6 +164,25 @@ TEST_F(HostE2eTest, AnUpdateForAnOlderOrEqualVersionIsNotDownloaded) {
   EXPECT_FALSE(platform::files::exists(marker_));
 }
 
+TEST_F(HostE2eTest, AsRootForAUserTheHostWritesThatUsersSettingsNeverRoots) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  // The world's folders stand for root's own here. nobody's home cannot be
+  // written, so the installation cannot be recorded, and must not land in
+  // root's settings instead.
+  ASSERT_FALSE(key_.deleteValue("AppFolder"));
+  for (const char* variable : {"SUDO_UID", "PKEXEC_UID"}) {
+    setenv(variable, "65534", 1);
+    EXPECT_EQ(HostWorld::runHost({"--record-install"}), 1) << variable;
+    unsetenv(variable);
+    EXPECT_EQ(value("AppFolder"), "") << variable;
+  }
+  // Root for root (or a uid that names nobody in the user database) stays root.
+  setenv("SUDO_UID", "0", 1);
+  EXPECT_EQ(HostWorld::runHost({"--record-install"}), 0);
+  unsetenv("SUDO_UID");
+  EXPECT_NE(value("AppFolder"), "");
+}
+
 TEST_F(HostE2eTest, ASecondHostExitsMinusOneButTheApplicationStillStarts) {
   std::string appMarker = world_.root() + "/app-ran";
   HostWorld::writeRecorder(world_.appFolder() + "/varnelo", appMarker);

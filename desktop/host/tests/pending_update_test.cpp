@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "ElevatedInstall.h"
 #include "HostValues.h"
 #include "InstallerDownload.h"
 #include "SigningKey.h"
@@ -142,8 +143,22 @@ TEST_F(PendingUpdateTest, AFolderTheUserCannotChangeAsksAndElevates) {
     chmod(locked.c_str(), 0555);
     key_.writeString(kAppFolder, locked);
   }
-  EXPECT_EQ(runHost({}),
-            (std::vector<Call>{{Verb::RunElevated, path, {"--prefix=" + root_ + "/locked"}}}));
+  // pkexec runs the installed host (here: the host's own folder, as the
+  // application folder is not there), never the user's file itself.
+  std::vector<Call> calls = runHost({});
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].verb, Verb::RunElevated);
+  EXPECT_EQ(calls[0].target, ownFolder_ + "/varnelohost");
+  ASSERT_EQ(calls[0].args.size(), 9u);
+  EXPECT_EQ(calls[0].args[0], "--install-elevated");
+  EXPECT_EQ(calls[0].args[1], path);
+  EXPECT_EQ(calls[0].args[2], "1.3.0");
+  EXPECT_EQ(calls[0].args[8], "--prefix=" + root_ + "/locked");
+  std::string why;
+  auto request = parse_elevated_args({calls[0].args.begin() + 1, calls[0].args.end()}, &why);
+  ASSERT_TRUE(request) << why;
+  EXPECT_EQ(verify_manifest(request->facts, keys_), std::nullopt)
+      << "the signed facts travel along";
   EXPECT_EQ(question_.asked, std::vector<std::string>{"1.3.0"});
   chmod(locked.c_str(), 0755);
 }
