@@ -38,7 +38,10 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR})
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "xdg-utils")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pkexec, nautilus")
+# A tray host: stock GNOME has none (the application then shows a status
+# window instead). The other desktops' panels host the icon themselves and,
+# being alternatives, keep apt from pulling GNOME Shell onto them.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pkexec, nautilus, gnome-shell-extension-appindicator | plasma-workspace | xfce4-panel | mate-panel | lxqt-panel")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://varnelo.example")
 
 # Debian's changelog and copyright files (in the installer too: harmless).

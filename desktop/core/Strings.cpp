@@ -207,6 +207,17 @@ constexpr Entry kTable[] = {
     {14219, QT_TRANSLATE_NOOP("Strings",
                               "Varnelo 无法打开它的同步记录\"%s\"（可能磁盘已满、只读或没有权限）。"
                               "在此之前不会同步或删除任何文件；问题解决后请重新启动 Varnelo")},
+    {14300,
+     QT_TRANSLATE_NOOP("Strings",
+                       "未找到系统托盘，Varnelo 的图标无法显示。要在顶栏中显示它，请安装 GNOME "
+                       "扩展\u201cAppIndicator and KStatusNotifierItem Support\u201d（Debian "
+                       "软件包 gnome-shell-extension-appindicator），然后重新登录。")},
+    {14301, QT_TRANSLATE_NOOP("Strings", "菜单(&M)")},
+    {14302, QT_TRANSLATE_NOOP("Strings", "请输入主机名：它是本机在您帐户中的名称，不能为空")},
+    {14303, QT_TRANSLATE_NOOP("Strings", "请输入代理服务器地址，或选择不使用代理")},
+    {14304, QT_TRANSLATE_NOOP("Strings", "不能使用系统目录作为同步目录，请重新指定!\n    %s")},
+    {14305,
+     QT_TRANSLATE_NOOP("Strings", "不能使用主目录本身作为同步目录，请在其中指定一个目录!\n    %s")},
     {32771, QT_TRANSLATE_NOOP("Strings", "打开Varnelo主页(&W)")},
     {32774, QT_TRANSLATE_NOOP("Strings", "暂停同步(&P)")},
     {32775, QT_TRANSLATE_NOOP("Strings", "帮助(&H)")},

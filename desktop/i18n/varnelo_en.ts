@@ -695,5 +695,33 @@ Download %s, upload %s</translation>
       <source>Varnelo 无法打开它的同步记录"%s"（可能磁盘已满、只读或没有权限）。在此之前不会同步或删除任何文件；问题解决后请重新启动 Varnelo</source>
       <translation>Varnelo cannot open its sync records "%s" (the disk may be full or read-only, or permission is missing). Nothing is synced or deleted until then; once the cause is mended, restart Varnelo</translation>
     </message>
+    <message>
+      <source>未找到系统托盘，Varnelo 的图标无法显示。要在顶栏中显示它，请安装 GNOME 扩展“AppIndicator and KStatusNotifierItem Support”（Debian 软件包 gnome-shell-extension-appindicator），然后重新登录。</source>
+      <translation>No notification area (system tray) was found, so the Varnelo icon cannot be shown. To see it in the top bar, install the GNOME extension “AppIndicator and KStatusNotifierItem Support” (Debian package gnome-shell-extension-appindicator), then log in again.</translation>
+    </message>
+    <message>
+      <source>菜单(&amp;M)</source>
+      <translation>&amp;Menu</translation>
+    </message>
+    <message>
+      <source>请输入主机名：它是本机在您帐户中的名称，不能为空</source>
+      <translation>Please enter a host name: it is this computer's name in your account and cannot be empty</translation>
+    </message>
+    <message>
+      <source>请输入代理服务器地址，或选择不使用代理</source>
+      <translation>Please enter the proxy server's address, or choose not to use a proxy</translation>
+    </message>
+    <message>
+      <source>不能使用系统目录作为同步目录，请重新指定!
+    %s</source>
+      <translation>A system folder cannot be the sync folder. Please choose another one!
+    %s</translation>
+    </message>
+    <message>
+      <source>不能使用主目录本身作为同步目录，请在其中指定一个目录!
+    %s</source>
+      <translation>Your home folder itself cannot be the sync folder. Please choose a folder inside it!
+    %s</translation>
+    </message>
   </context>
 </TS>

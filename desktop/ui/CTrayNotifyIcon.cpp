@@ -1,8 +1,13 @@
 #include "CTrayNotifyIcon.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QMenu>
 
+#include <algorithm>
+
+#include "CStatusWindow.h"
+#include "DesktopNotifier.h"
 #include "Strings.h"
 #include "TrayIcons.h"
 #include "TrayIds.h"
@@ -10,19 +15,63 @@
 namespace varnelo::desktop {
 
 CTrayNotifyIcon::CTrayNotifyIcon(QObject* parent)
-    : QObject(parent),
-      menu_(std::make_unique<QMenu>()),
-      tray_(std::make_unique<QSystemTrayIcon>()) {
+    : QObject(parent), menu_(std::make_unique<QMenu>()), notifier_(new DesktopNotifier(this)) {
   animation_.setInterval(500);
   connect(&animation_, &QTimer::timeout, this, &CTrayNotifyIcon::nextFrame);
-  connect(tray_.get(), &QSystemTrayIcon::activated, this, &CTrayNotifyIcon::onActivated);
-  connect(tray_.get(), &QSystemTrayIcon::messageClicked, this, &CTrayNotifyIcon::balloonClicked);
+  connect(notifier_, &DesktopNotifier::clicked, this, &CTrayNotifyIcon::balloonClicked);
+  connect(notifier_, &DesktopNotifier::unavailable, this, &CTrayNotifyIcon::showOwnMessage);
   buildMenu();
+  makeTray();
 }
 
 CTrayNotifyIcon::~CTrayNotifyIcon() {
   remove();
   tray_.reset();  // before the menu it refers to
+  window_.reset();
+}
+
+void CTrayNotifyIcon::makeTray() {
+  tray_ = std::make_unique<QSystemTrayIcon>();
+  connect(tray_.get(), &QSystemTrayIcon::activated, this, &CTrayNotifyIcon::onActivated);
+  connect(tray_.get(), &QSystemTrayIcon::messageClicked, this, &CTrayNotifyIcon::balloonClicked);
+  tray_->setContextMenu(menu_.get());
+  if (iconId_) tray_->setIcon(iconForId(iconId_));
+  tray_->setToolTip(tooltip_);
+}
+
+void CTrayNotifyIcon::setHostAvailable(bool available) {
+  if (available == hostAvailable_) return;
+  hostAvailable_ = available;
+  if (available && tray_ && !tray_->isVisible()) {
+    // Made while no host was there, Qt may have chosen the kind of icon
+    // that no host shows now: made again.
+    tray_.reset();
+    makeTray();
+  }
+  if (added_) showFace();
+}
+
+void CTrayNotifyIcon::showFace() {
+  if (hostAvailable_) {
+    if (window_) window_->hide();
+    tray_->show();
+    return;
+  }
+  tray_->hide();
+  if (!window_) {
+    window_ = std::make_unique<CStatusWindow>(menu_.get());
+    connect(window_.get(), &CStatusWindow::openClicked, this,
+            [this] { emit command(kCmdOpenFolder); });
+  }
+  window_->setPicture(iconForId(iconId_));
+  window_->setStatusText(tooltip_);
+  window_->show();
+}
+
+void CTrayNotifyIcon::showPicture(int iconId) {
+  const QIcon icon = iconForId(iconId);
+  tray_->setIcon(icon);
+  if (window_) window_->setPicture(icon);
 }
 
 QAction* CTrayNotifyIcon::addCommand(int commandId) {
@@ -51,7 +100,6 @@ void CTrayNotifyIcon::buildMenu() {
   addCommand(kCmdFeedback);
   menu_->addSeparator();
   addCommand(kCmdExit);
-  tray_->setContextMenu(menu_.get());
 }
 
 QAction* CTrayNotifyIcon::action(int commandId) const {
@@ -62,20 +110,21 @@ QAction* CTrayNotifyIcon::action(int commandId) const {
 void CTrayNotifyIcon::create(int iconId, const QString& tooltip) {
   setIcon(iconId);
   setTooltip(tooltip);
-  tray_->show();
   added_ = true;
+  showFace();
 }
 
 void CTrayNotifyIcon::remove() {
   animation_.stop();
   if (tray_) tray_->hide();
+  if (window_) window_->hide();
   added_ = false;
 }
 
 void CTrayNotifyIcon::setIcon(int iconId) {
   animation_.stop();
   iconId_ = iconId;
-  tray_->setIcon(iconForId(iconId));
+  showPicture(iconId);
 }
 
 void CTrayNotifyIcon::animate(int firstIconId, int secondIconId) {
@@ -84,40 +133,49 @@ void CTrayNotifyIcon::animate(int firstIconId, int secondIconId) {
   frames_[1] = secondIconId;
   frame_ = 0;
   iconId_ = firstIconId;
-  tray_->setIcon(iconForId(firstIconId));
+  showPicture(firstIconId);
   animation_.start();
 }
 
 void CTrayNotifyIcon::nextFrame() {
   frame_ ^= 1;
   iconId_ = frames_[frame_];
-  tray_->setIcon(iconForId(iconId_));
+  showPicture(iconId_);
 }
 
 void CTrayNotifyIcon::setTooltip(const QString& text) {
   tooltip_ = text.left(127);
   tray_->setToolTip(tooltip_);
+  if (window_) window_->setStatusText(tooltip_);
 }
 
 void CTrayNotifyIcon::showBalloon(int kind, const QString& text, const QString& title,
                                   int timeoutMs) {
-  const QString t = title.left(63);
-  const QString m = text.left(255);
+  notifier_->notify(kind, title.left(63), text.left(255), timeoutMs);
+}
+
+void CTrayNotifyIcon::showOwnMessage(int kind, const QString& title, const QString& text,
+                                     int timeoutMs) {
+  // No notification server: the icon's own message, for long enough to be
+  // read. Without an icon on show there is nothing to show it on; the
+  // status window carries the state.
+  if (!tray_->isVisible()) return;
+  const int ms = std::max(timeoutMs, DesktopNotifier::kMinReadableMs);
   switch (kind) {
     case kBalloonWarning:
-      tray_->showMessage(t, m, QSystemTrayIcon::Warning, timeoutMs);
+      tray_->showMessage(title, text, QSystemTrayIcon::Warning, ms);
       break;
     case kBalloonError:
-      tray_->showMessage(t, m, QSystemTrayIcon::Critical, timeoutMs);
+      tray_->showMessage(title, text, QSystemTrayIcon::Critical, ms);
       break;
     case kBalloonInfo:
-      tray_->showMessage(t, m, QSystemTrayIcon::Information, timeoutMs);
+      tray_->showMessage(title, text, QSystemTrayIcon::Information, ms);
       break;
     case kBalloonOwnIcon:
-      tray_->showMessage(t, m, applicationIcon(), timeoutMs);
+      tray_->showMessage(title, text, applicationIcon(), ms);
       break;
     default:
-      tray_->showMessage(t, m, QSystemTrayIcon::NoIcon, timeoutMs);
+      tray_->showMessage(title, text, QSystemTrayIcon::NoIcon, ms);
       break;
   }
 }
@@ -179,11 +237,22 @@ void CTrayNotifyIcon::showAdoptFolderItem(bool shown) {
 void CTrayNotifyIcon::onActivated(QSystemTrayIcon::ActivationReason reason) {
   switch (reason) {
     case QSystemTrayIcon::Trigger:  // left button
+      lastTrigger_.start();
+      lastTriggerCommand_ = kCmdOpenFolder;
       emit command(kCmdOpenFolder);
       break;
-    case QSystemTrayIcon::DoubleClick:
-      if (QAction* d = menu_->defaultAction()) emit command(d->data().toInt());
+    case QSystemTrayIcon::DoubleClick: {
+      // An XEmbed icon reports the first click of a double click as a click
+      // of its own: what that opened is not opened a second time.
+      QAction* d = menu_->defaultAction();
+      if (!d) break;
+      const int id = d->data().toInt();
+      const bool sameAsClick = lastTrigger_.isValid() && id == lastTriggerCommand_ &&
+                               lastTrigger_.elapsed() <= QApplication::doubleClickInterval() * 2;
+      lastTrigger_.invalidate();
+      if (!sameAsClick) emit command(id);
       break;
+    }
     default:  // the context menu is opened by the tray itself
       break;
   }

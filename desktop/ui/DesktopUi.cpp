@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QPointer>
 
@@ -26,6 +27,8 @@
 #include "Strings.h"
 #include "TextFormat.h"
 #include "Translations.h"
+#include "TrayHostMonitor.h"
+#include "TrayIcons.h"
 #include "TrayIds.h"
 #include "TrayPresenter.h"
 #include "TrayWatcher.h"
@@ -274,6 +277,11 @@ class DesktopUi final : public AppUi {
       onAppStateForTray(model_, now, post);
     });
     watcher_ = std::make_unique<TrayWatcher>(model_, post, steadyMs);
+    // Without a tray host (stock GNOME) the status window is the face.
+    hosts_ = std::make_unique<TrayHostMonitor>();
+    QObject::connect(hosts_.get(), &TrayHostMonitor::availableChanged, icon_.get(),
+                     &CTrayNotifyIcon::setHostAvailable);
+    hosts_->start();
     icon_->create(kIconOffline, formatText(str(156), {QString(applicationVersion())}));
     presenter_->onTrayStatus(app.state().get());
     watcher_->start();
@@ -289,6 +297,7 @@ class DesktopUi final : public AppUi {
     if (watcher_) watcher_->stop();
     if (app_ && listener_) app_->state().removeListener(listener_);
     listener_ = 0;
+    hosts_.reset();
     if (icon_) icon_->remove();
   }
 
@@ -350,7 +359,7 @@ class DesktopUi final : public AppUi {
       return true;
     }
     if (id == kCmdAbout) {
-      QMessageBox::about(nullptr, str(32791).remove(QLatin1String("(&A)")),
+      QMessageBox::about(nullptr, withoutMnemonic(str(32791)),
                          formatText(str(156), {QString(applicationVersion())}));
       return true;
     }
@@ -493,6 +502,7 @@ class DesktopUi final : public AppUi {
   std::unique_ptr<EngineBackend> backend_;
   std::unique_ptr<CMainWizardDialog> wizard_;
   std::unique_ptr<CTrayNotifyIcon> icon_;
+  std::unique_ptr<TrayHostMonitor> hosts_;
   std::unique_ptr<TrayPresenter> presenter_;
   std::unique_ptr<TrayWatcher> watcher_;
   std::unique_ptr<AppEventSink> sink_;
@@ -521,6 +531,12 @@ CTrayNotifyIcon* trayIconOf(AppUi& ui) {
 std::unique_ptr<AppUi> createAppUi() {
   // The desktop's language picks the texts, before the first window.
   if (QCoreApplication* app = QCoreApplication::instance()) installTranslations(*app);
+  // Every window's icon, and the launcher entry the desktop matches them to
+  // (and notifications to); style and icon theme stay the desktop's own.
+  if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+    QGuiApplication::setWindowIcon(applicationIcon());
+    QGuiApplication::setDesktopFileName(QStringLiteral("varnelo"));
+  }
   return std::make_unique<DesktopUi>();
 }
 

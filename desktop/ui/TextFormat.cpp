@@ -86,4 +86,27 @@ QString formatText(const QString& format, std::initializer_list<FormatArg> args)
   return out;
 }
 
+QString withoutMnemonic(const QString& menuText) {
+  QString out;
+  for (qsizetype i = 0; i < menuText.size(); ++i) {
+    const QChar c = menuText[i];
+    if (c != QLatin1Char('&')) {
+      out += c;
+      continue;
+    }
+    if (i + 1 < menuText.size() && menuText[i + 1] == QLatin1Char('&')) {
+      out += c;
+      ++i;
+      continue;
+    }
+    // "(&A)" goes whole; a bare "&" before a letter goes alone.
+    if (out.endsWith(QLatin1Char('(')) && i + 2 < menuText.size() &&
+        menuText[i + 2] == QLatin1Char(')')) {
+      out.chop(1);
+      i += 2;
+    }
+  }
+  return out.trimmed();
+}
+
 }  // namespace varnelo::desktop

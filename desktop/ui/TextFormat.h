@@ -20,4 +20,8 @@ using FormatArg = std::variant<QString, long long, double>;
 // precision (%.1f), %% for a percent sign. Missing arguments give nothing.
 QString formatText(const QString& format, std::initializer_list<FormatArg> args);
 
+// A menu text as a window title: without its access key, whether written
+// "关于(&A)" or "&About"; "&&" stays one "&".
+QString withoutMnemonic(const QString& menuText);
+
 }  // namespace varnelo::desktop

@@ -40,7 +40,10 @@ QIcon iconForId(int iconId) {
 
 QIcon applicationIcon() {
   ensureIconResources();
-  return QIcon(QStringLiteral(":/varnelo/icons/varnelo.svg"));
+  // The icon theme's "varnelo" (the one installed with the package, or a
+  // theme's own drawing of it), else the built-in one.
+  static const QIcon bundled(QStringLiteral(":/varnelo/icons/varnelo.svg"));
+  return QIcon::fromTheme(QStringLiteral("varnelo"), bundled);
 }
 
 }  // namespace varnelo::desktop

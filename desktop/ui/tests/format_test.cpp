@@ -91,6 +91,13 @@ TEST(StringTableTest, EveryTextIsTranslatedWithTheSameConversions) {
   EXPECT_TRUE(str(99999).isEmpty());
 }
 
+TEST(TextFormatTest, MenuTextsBecomeTitlesWithoutTheirAccessKey) {
+  EXPECT_EQ(withoutMnemonic(QString::fromUtf8("关于(&A)")), QString::fromUtf8("关于"));
+  EXPECT_EQ(withoutMnemonic("&About"), "About");
+  EXPECT_EQ(withoutMnemonic("Save && &quit"), "Save & quit");
+  EXPECT_EQ(withoutMnemonic("Plain"), "Plain");
+}
+
 TEST(StringTableTest, QtsOwnDialogsSpeakChineseOnAChineseDesktop) {
   // Folder choosers and standard buttons come from Qt's own translations
   // (package qt6-translations-l10n).

@@ -20,6 +20,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "DesktopNotifier.h"
+#include "TrayIds.h"
 #include "qstring_print.h"
 
 #ifndef VARNELO_UI_DEMO
@@ -52,6 +54,44 @@ class Watcher : public QObject {
 
  private:
   QStringList items_;
+};
+
+// A notification server that records what it is asked to show and can
+// report a click (ActionInvoked), as a desktop's notification daemon does.
+class NotificationServer : public QObject {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+ public:
+  struct Note {
+    QString app, icon, summary, body;
+    QStringList actions;
+    int timeout = 0;
+  };
+  explicit NotificationServer(QStringList caps) : caps_(std::move(caps)) {}
+  std::vector<Note> notes;
+
+ public slots:
+  QStringList GetCapabilities() { return caps_; }
+  uint Notify(const QString& app, uint, const QString& icon, const QString& summary,
+              const QString& body, const QStringList& actions, const QVariantMap&, int timeout) {
+    notes.push_back({app, icon, summary, body, actions, timeout});
+    return static_cast<uint>(notes.size()) + 40;
+  }
+  void CloseNotification(uint) {}
+  QString GetServerInformation(QString& vendor, QString& version, QString& spec) {
+    vendor = "test";
+    version = "1";
+    spec = "1.2";
+    return "recorder";
+  }
+
+ signals:
+  void ActionInvoked(uint id, const QString& action);
+  void NotificationClosed(uint id, uint reason);
+
+ private:
+  QStringList caps_;
 };
 
 struct MenuItem {
@@ -130,6 +170,33 @@ class TrayDbusTest : public testing::Test {
     tray_.write(line + "\n");
     ASSERT_TRUE(QTest::qWaitFor([&] { return tray_.canReadLine(); }, 10000)) << line.data();
     EXPECT_EQ(tray_.readLine().trimmed(), "ok");
+  }
+
+  // What the tray program shows as its face: "tray" or "window".
+  QByteArray face() {
+    tray_.write("face\n");
+    QByteArray answer;
+    while (QTest::qWaitFor([&] { return tray_.canReadLine(); }, 10000)) {
+      const QByteArray line = tray_.readLine().trimmed();
+      if (line == "ok") break;
+      answer = line;
+    }
+    return answer;
+  }
+
+  void startDemo() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", display_);
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.remove("QT_QPA_PLATFORMTHEME");
+    tray_.setProcessEnvironment(env);
+    tray_.setProcessChannelMode(QProcess::SeparateChannels);
+    tray_.setReadChannel(QProcess::StandardOutput);
+    tray_.start(VARNELO_UI_DEMO, {"--tray", "--lang", "en"});
+    ASSERT_TRUE(tray_.waitForStarted(10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tray_.canReadLine(); }, 20000))
+        << tray_.readAllStandardError().toStdString();
+    EXPECT_EQ(tray_.readLine().trimmed(), "ready");
   }
 
   bool outer_ = false;
@@ -332,6 +399,123 @@ TEST_F(TrayDbusTest, TheProgramRegistersItsItemWhileWaitingForSignIn) {
   EXPECT_EQ(items.back().label, "Exit");
   tray_.terminate();
   if (!tray_.waitForFinished(10000)) tray_.kill();
+}
+
+TEST_F(TrayDbusTest, WithoutATrayHostTheStatusWindowStandsInUntilOneAppears) {
+  if (outer_) return;  // the first test ran all of them under the private bus
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  bus.unregisterService("org.kde.StatusNotifierWatcher");  // the earlier tests' host
+  startDemo();
+  // Nothing on this display or bus hosts an icon: the window is the face.
+  EXPECT_EQ(face(), "window");
+
+  // An XEmbed panel starts: the icon docks there and the window goes.
+  if (QStandardPaths::findExecutable("trayer").isEmpty()) GTEST_SKIP() << "trayer is missing";
+  QProcess panel;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("DISPLAY", display_);
+  panel.setProcessEnvironment(env);
+  panel.start("trayer", {"--edge", "top", "--widthtype", "pixel", "--width", "100"});
+  ASSERT_TRUE(panel.waitForStarted(10000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return face() == "tray"; }, 20000));
+  // It quits: the window comes back.
+  panel.terminate();
+  ASSERT_TRUE(panel.waitForFinished(10000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return face() == "window"; }, 20000));
+}
+
+TEST_F(TrayDbusTest, AStatusNotifierHostThatGoesForGoodBringsTheWindow) {
+  if (outer_) return;
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  Watcher watcher;
+  bus.unregisterService("org.kde.StatusNotifierWatcher");
+  bus.unregisterObject("/StatusNotifierWatcher");
+  ASSERT_TRUE(
+      bus.registerObject("/StatusNotifierWatcher", &watcher,
+                         QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties));
+  ASSERT_TRUE(bus.registerService("org.kde.StatusNotifierWatcher"));
+  startDemo();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !watcher.items().isEmpty(); }, 20000));
+  EXPECT_EQ(face(), "tray");
+  ASSERT_TRUE(bus.unregisterService("org.kde.StatusNotifierWatcher"));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return face() == "window"; }, 20000));
+  // The panel is back: the item registers again and replaces the window.
+  const qsizetype before = watcher.items().size();
+  ASSERT_TRUE(bus.registerService("org.kde.StatusNotifierWatcher"));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return watcher.items().size() > before; }, 20000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return face() == "tray"; }, 20000));
+  send("state 4");
+  EXPECT_TRUE(tooltip(watcher.lastSender).contains("Sync paused"));
+  tray_.write("quit\n");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return tray_.state() == QProcess::NotRunning; }, 10000));
+  bus.unregisterService("org.kde.StatusNotifierWatcher");
+  bus.unregisterObject("/StatusNotifierWatcher");
+}
+
+TEST_F(TrayDbusTest, BalloonsGoToTheNotificationServerReadableAndClickable) {
+  if (outer_) return;
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  for (const bool withActions : {true, false}) {
+    NotificationServer server(withActions ? QStringList{"body", "actions"} : QStringList{"body"});
+    ASSERT_TRUE(
+        bus.registerObject("/org/freedesktop/Notifications", &server,
+                           QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals));
+    ASSERT_TRUE(bus.registerService("org.freedesktop.Notifications"));
+    startDemo();
+    send("balloon Uploaded 3 files");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !server.notes.empty(); }, 10000));
+    const NotificationServer::Note note = server.notes.front();
+    EXPECT_EQ(note.app, "Varnelo");
+    EXPECT_EQ(note.summary, "Varnelo");
+    EXPECT_EQ(note.body, "Uploaded 3 files");
+    // Asked for 500 ms, which nobody can read: the server's own time-out.
+    EXPECT_EQ(note.timeout, -1);
+    if (withActions) {
+      EXPECT_EQ(note.actions, (QStringList{"default", ""}));
+      // A click on it reaches the program as the balloon's click.
+      emit server.ActionInvoked(41, "default");
+      EXPECT_TRUE(QTest::qWaitFor(
+          [&] { return tray_.canReadLine() && tray_.readLine().trimmed() == "clicked"; }, 10000));
+    } else {
+      EXPECT_TRUE(note.actions.isEmpty());
+    }
+    // Our bus connection answers the program while it ends: wait with events.
+    tray_.write("quit\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tray_.state() == QProcess::NotRunning; }, 10000))
+        << tray_.readAllStandardOutput().toStdString()
+        << tray_.readAllStandardError().toStdString();
+    bus.unregisterService("org.freedesktop.Notifications");
+    bus.unregisterObject("/org/freedesktop/Notifications");
+  }
+}
+
+TEST_F(TrayDbusTest, WithoutANotificationServerTheBalloonIsHandedBack) {
+  if (outer_) return;
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  bus.unregisterService("org.freedesktop.Notifications");
+  varnelo::desktop::DesktopNotifier notes;
+  QStringList handedBack;
+  QObject::connect(&notes, &varnelo::desktop::DesktopNotifier::unavailable,
+                   [&](int, const QString& title, const QString& text, int) {
+                     handedBack << title + "|" + text;
+                   });
+  notes.notify(varnelo::desktop::kBalloonError, "Not enough space", "Cannot sync \"a.bin\"", 500);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !handedBack.isEmpty(); }, 10000));
+  EXPECT_EQ(handedBack, QStringList{"Not enough space|Cannot sync \"a.bin\""});
+
+  // A server that starts later is used from then on.
+  NotificationServer server({"actions"});
+  QDBusConnection serverBus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "srv");
+  ASSERT_TRUE(serverBus.registerObject(
+      "/org/freedesktop/Notifications", &server,
+      QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals));
+  ASSERT_TRUE(serverBus.registerService("org.freedesktop.Notifications"));
+  notes.notify(varnelo::desktop::kBalloonInfo, "Sync complete", "Uploaded 1 file", 8000);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !server.notes.empty(); }, 10000));
+  EXPECT_EQ(server.notes.front().timeout, 8000);  // long enough already: kept
+  EXPECT_EQ(handedBack.size(), 1);
+  serverBus.unregisterService("org.freedesktop.Notifications");
+  QDBusConnection::disconnectFromBus("srv");
 }
 
 #include "tray_dbus_test.moc"

@@ -1,5 +1,7 @@
 #include <QAction>
+#include <QLabel>
 #include <QMenu>
+#include <QPushButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "AppEventSink.h"
+#include "CStatusWindow.h"
 #include "CTrayNotifyIcon.h"
 #include "EngineNotice.h"
 #include "Strings.h"
@@ -651,9 +654,49 @@ TEST(TrayIconTest, MenuOrderDefaultItemAndVariableItems) {
   std::vector<int> commands;
   QObject::connect(&icon, &CTrayNotifyIcon::command, [&](int id) { commands.push_back(id); });
   icon.action(kCmdSettings)->trigger();
+  // An XEmbed double click arrives as a click and then a double click: the
+  // folder opens once.
   emit icon.trayIcon()->activated(QSystemTrayIcon::Trigger);
   emit icon.trayIcon()->activated(QSystemTrayIcon::DoubleClick);
+  EXPECT_EQ(commands, (std::vector<int>{kCmdSettings, kCmdOpenFolder}));
+  // A double click on its own (no click before it) still opens it.
+  emit icon.trayIcon()->activated(QSystemTrayIcon::DoubleClick);
   EXPECT_EQ(commands, (std::vector<int>{kCmdSettings, kCmdOpenFolder, kCmdOpenFolder}));
+}
+
+TEST(TrayIconTest, WithoutATrayHostTheStatusWindowCarriesStateMenuAndHint) {
+  CTrayNotifyIcon icon;
+  icon.setHostAvailable(false);
+  EXPECT_EQ(icon.statusWindow(), nullptr);  // nothing is shown before create()
+  icon.create(kIconNormal, u("Varnelo 1.0\n同步完成"));
+  CStatusWindow* window = icon.statusWindow();
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_FALSE(icon.trayIcon()->isVisible());
+  EXPECT_EQ(window->stateText(), u("同步完成"));
+  // The very menu of the tray, and the hint that names the extension.
+  EXPECT_EQ(window->menuButton()->menu(), icon.menu());
+  EXPECT_TRUE(window->hintLabel()->text().contains("gnome-shell-extension-appindicator"));
+  icon.setTooltip(u("Varnelo 1.0\n同步已暂停"));
+  EXPECT_EQ(window->stateText(), u("同步已暂停"));
+  std::vector<int> commands;
+  QObject::connect(&icon, &CTrayNotifyIcon::command, [&](int id) { commands.push_back(id); });
+  window->openButton()->click();
+  EXPECT_EQ(commands, std::vector<int>{kCmdOpenFolder});
+
+  // A host appears: the icon takes over, with the texts of the moment.
+  icon.setHostAvailable(true);
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_TRUE(icon.trayIcon()->isVisible());
+  EXPECT_EQ(icon.trayIcon()->toolTip(), u("Varnelo 1.0\n同步已暂停"));
+  EXPECT_EQ(icon.trayIcon()->contextMenu(), icon.menu());
+  icon.setHostAvailable(false);
+  EXPECT_TRUE(window->isVisible());
+  // The program's own close (at quit) goes through; a refusal would make
+  // the application's quit fail. (The user's close only minimises it.)
+  EXPECT_TRUE(window->close());
+  icon.remove();
+  EXPECT_FALSE(window->isVisible());
 }
 
 TEST(TrayIconTest, AnimationAlternatesTheTwoFrames) {

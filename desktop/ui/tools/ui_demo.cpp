@@ -5,8 +5,10 @@
 //                                                menu, as PNG files in DIR
 //   varnelo-ui-demo --tray --lang en             the tray only; reads lines
 //                                                "state N", "notice CODE",
-//                                                "quit" on standard input and
-//                                                answers "ok" to each
+//                                                "balloon TEXT", "face", "quit"
+//                                                on standard input and answers
+//                                                "ok" to each ("face" first
+//                                                prints "tray" or "window")
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -28,12 +30,14 @@
 #include "CHeldDeletionsDlg.h"
 #include "CMainWizardDialog.h"
 #include "CSettingDlg.h"
+#include "CStatusWindow.h"
 #include "CSyncSelectionDlg.h"
 #include "CTrayNotifyIcon.h"
 #include "EngineNotice.h"
 #include "FakeBackend.h"
 #include "SettingsStore.h"
 #include "Translations.h"
+#include "TrayHostMonitor.h"
 #include "TrayIds.h"
 #include "TrayPresenter.h"
 
@@ -167,9 +171,19 @@ int screens(const QString& dir, const QString& lang) {
 int trayOnly() {
   auto* model = new TrayModel;
   auto* icon = new CTrayNotifyIcon;
-  auto* tray = new TrayPresenter(*model, *icon, VARNELO_VERSION, {});
+  TrayPresenter::Hooks hooks;
+  hooks.balloonsEnabled = [] { return true; };
+  auto* tray = new TrayPresenter(*model, *icon, VARNELO_VERSION, hooks);
   model->setQuota({int64_t{1} << 30, int64_t{10} << 30});
+  auto* hosts = new TrayHostMonitor;
+  QObject::connect(hosts, &TrayHostMonitor::availableChanged, icon,
+                   &CTrayNotifyIcon::setHostAvailable);
+  hosts->start();
   icon->create(kIconNormal, "Varnelo");
+  QObject::connect(icon, &CTrayNotifyIcon::balloonClicked, [] {
+    std::printf("clicked\n");
+    std::fflush(stdout);
+  });
   auto* in = new QSocketNotifier(0, QSocketNotifier::Read);
   QObject::connect(in, &QSocketNotifier::activated, [=] {
     std::string line;
@@ -181,6 +195,10 @@ int trayOnly() {
     if (line.rfind("state ", 0) == 0) tray->onTrayStatus(std::stoi(line.substr(6)));
     if (line.rfind("notice ", 0) == 0)
       tray->onNotice(std::stoi(line.substr(7)), "/media/usb/Varnelo");
+    if (line.rfind("balloon ", 0) == 0)
+      tray->showBalloon(BalloonRequest::make(kBalloonInfo, "Varnelo",
+                                             QString::fromStdString(line.substr(8)), 500));
+    if (line == "face") std::printf("%s\n", icon->hostAvailable() ? "tray" : "window");
     std::printf("ok\n");
     std::fflush(stdout);
   });
