@@ -1,6 +1,8 @@
 #include "StateReader.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <platform/text.h>
 
@@ -46,12 +48,14 @@ std::optional<int> StateReader::stateLocked(const std::string& normalised,
   std::optional<int> found;
   sqlite3_stmt* s = stateQuery_.get();
   sqlite3_bind_text(s, 1, normalised.data(), static_cast<int>(normalised.size()), SQLITE_TRANSIENT);
+  stepDeadline_ = now + kStepBudget;
   const int rc = sqlite3_step(s);
   if (rc == SQLITE_ROW) found = sqlite3_column_int(s, 0);
   sqlite3_reset(s);
   sqlite3_clear_bindings(s);
-  // A busy answer is not remembered: a later call asks again.
-  if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) busyUntil_ = now + kCheckInterval;
+  // A busy (or cut short) answer is not remembered: a later call asks again.
+  if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED || rc == SQLITE_INTERRUPT)
+    busyUntil_ = now + kCheckInterval;
   if (rc == SQLITE_ROW || rc == SQLITE_DONE) {
     if (cache_.size() >= kMaxCached) cache_.clear();
     cache_.emplace(normalised, found);
@@ -83,6 +87,8 @@ void StateReader::refreshLocked(std::chrono::steady_clock::time_point now) {
     return;
   }
 
+  // One budget for the whole refresh: its three statements together.
+  stepDeadline_ = now + kStepBudget;
   int64_t version = -1;
   if (sqlite3_step(versionQuery_.get()) == SQLITE_ROW)
     version = sqlite3_column_int64(versionQuery_.get(), 0);
@@ -125,7 +131,41 @@ void StateReader::refreshLocked(std::chrono::steady_clock::time_point now) {
   dataVersion_ = version;
 }
 
+namespace {
+
+bool regularFile(const struct stat& st) {
+  return S_ISREG(st.st_mode);
+}
+
+// Whether SQLite may open `path`: it opens with a plain blocking open(), so
+// a FIFO would hang the file manager until some writer came, and a device
+// (a link to /dev/zero, say) never ends. Only a regular file is handed
+// over, and only when nothing SQLite opens beside it is anything else.
+bool safeToOpen(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !regularFile(st)) return false;
+  // Confirmed on the opened file, without waiting for a writer: the name
+  // may have changed since stat.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool regular = ::fstat(fd, &st) == 0 && regularFile(st);
+  ::close(fd);
+  if (!regular) return false;
+  for (const char* suffix : {"-journal", "-wal", "-shm"}) {
+    if (::lstat((path + suffix).c_str(), &st) == 0 && !regularFile(st)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int StateReader::progress(void* self) {
+  auto* reader = static_cast<StateReader*>(self);
+  return std::chrono::steady_clock::now() > reader->stepDeadline_ ? 1 : 0;
+}
+
 bool StateReader::openLocked() {
+  if (!safeToOpen(path_)) return false;
   sqlite3* db = nullptr;
   const int rc =
       sqlite3_open_v2(path_.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -135,6 +175,10 @@ bool StateReader::openLocked() {
     return false;
   }
   sqlite3_busy_timeout(db, static_cast<int>(kBusyTimeout.count()));
+  // Every statement gets kStepBudget: a damaged or enormous file makes an
+  // answer "nothing known", never a file manager that waits.
+  sqlite3_progress_handler(db, 1000, &StateReader::progress, this);
+  stepDeadline_ = std::chrono::steady_clock::now() + kStepBudget;  // reading the schema
   versionQuery_ = prepareLocked("PRAGMA data_version;");
   prepareQueriesLocked();
   if (!versionQuery_) {

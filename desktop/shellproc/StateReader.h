@@ -2,7 +2,9 @@
 // application is running, the sync folders (root rows) and each path's sync
 // state. Read-only, through the file's contract (desktop/README.md).
 //
-// The file manager waits for every answer, so nothing here waits long: a
+// The file manager waits for every answer, so nothing here waits long: only
+// a regular file is opened (a FIFO or a device in its place is no database),
+// each statement runs for kStepBudget at most, a
 // busy database is given kBusyTimeout at most, and then every lookup that
 // the cache cannot answer answers "nothing known" at once until the next
 // change check (so a writer holding the file costs one wait per check, not
@@ -33,6 +35,8 @@ class StateReader {
   static constexpr std::chrono::milliseconds kCheckInterval{250};
   static constexpr std::chrono::milliseconds kBusyTimeout{50};
   static constexpr size_t kMaxCached = 8192;
+  // Longest a statement may run (SQLite's progress handler cuts it short).
+  static constexpr std::chrono::milliseconds kStepBudget{100};
 
   explicit StateReader(std::string databasePath) : path_(std::move(databasePath)) {}
 
@@ -59,6 +63,7 @@ class StateReader {
   };
   using Statement = std::unique_ptr<sqlite3_stmt, Finalizer>;
 
+  static int progress(void* self);
   void refreshLocked(std::chrono::steady_clock::time_point now);
   std::optional<int> stateLocked(const std::string& normalised,
                                  std::chrono::steady_clock::time_point now);
@@ -74,8 +79,9 @@ class StateReader {
   uint64_t device_ = 0, inode_ = 0;
   int64_t dataVersion_ = -1;
   std::chrono::steady_clock::time_point checked_{};
-  std::chrono::steady_clock::time_point busyUntil_{};  // no lookups before this
-  bool haveSnapshot_ = false;                          // running_ and roots_ are current
+  std::chrono::steady_clock::time_point busyUntil_{};     // no lookups before this
+  std::chrono::steady_clock::time_point stepDeadline_{};  // the running statement's end
+  bool haveSnapshot_ = false;                             // running_ and roots_ are current
   bool running_ = false;
   std::vector<std::string> roots_;
   std::unordered_map<std::string, std::optional<int>> cache_;

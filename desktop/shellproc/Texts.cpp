@@ -5,13 +5,40 @@
 
 namespace varnelo::shellproc {
 
+namespace {
+
+enum class Language { Chinese, English, Other };
+
+Language languageOf(std::string_view tag) {
+  if (tag.substr(0, 2) == "zh") return Language::Chinese;
+  if (tag.substr(0, 2) == "en") return Language::English;
+  return Language::Other;
+}
+
+}  // namespace
+
 bool desktopIsEnglish() {
-  for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
+  // LANGUAGE is a list of preferences: the first one we have texts for
+  // decides ("de:zh_CN" is Chinese, "de" alone is not decided there).
+  if (const char* list = std::getenv("LANGUAGE"); list && *list) {
+    std::string_view rest(list);
+    while (!rest.empty()) {
+      const size_t colon = rest.find(':');
+      const Language l = languageOf(rest.substr(0, colon));
+      if (l != Language::Other) return l == Language::English;
+      if (colon == std::string_view::npos) break;
+      rest.remove_prefix(colon + 1);
+    }
+  }
+  // Then the locale, as the application reads it. Only a Chinese desktop
+  // gets the Chinese texts: "C", "POSIX", other languages and no setting at
+  // all are English, like the application's windows.
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
     const char* value = std::getenv(name);
     if (!value || !*value) continue;
-    return std::string_view(value).substr(0, 2) == "en";  // LANGUAGE's first entry decides
+    return languageOf(value) != Language::Chinese;
   }
-  return false;
+  return true;
 }
 
 std::string text(Text id) {

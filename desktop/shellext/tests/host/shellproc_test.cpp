@@ -8,13 +8,20 @@
 
 #include <platform/files.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <functional>
+#include <future>
+#include <optional>
 #include <thread>
 
 #include "FileStateCache.h"
 #include "Objects.h"
 #include "StateReader.h"
+#include "Texts.h"
 
 namespace varnelo::shellproc {
 namespace {
@@ -109,6 +116,119 @@ TEST_F(ShellProcTest, AReplacedDatabaseIsReadAfresh) {
   EXPECT_TRUE(eventually([&] { return reader.state(StateReader::normalise(p, false)) == 256; }));
   fresh.setRunning(false);
   EXPECT_TRUE(eventually([&] { return !reader.running(); }));
+}
+
+// Runs `ask` on a thread of its own and reports whether it came back within
+// the deadline. A FIFO left blocking is released by opening its other end,
+// so the thread always ends and is joined.
+bool answersWithin(const std::function<void()>& ask, const std::string& fifo,
+                   std::chrono::milliseconds deadline = std::chrono::seconds(3)) {
+  std::promise<void> done;
+  std::future<void> answered = done.get_future();
+  std::thread asker([&] {
+    ask();
+    done.set_value();
+  });
+  const bool inTime = answered.wait_for(deadline) == std::future_status::ready;
+  if (!inTime && !fifo.empty()) {
+    const int fd = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+    answered.wait();
+    if (fd >= 0) ::close(fd);
+  }
+  asker.join();
+  return inTime;
+}
+
+TEST_F(ShellProcTest, AFifoOrADeviceInPlaceOfTheDatabaseAnswersAtOnce) {
+  const std::string p = StateReader::normalise(file("a.txt"), false);
+  ASSERT_EQ(::mkfifo(db_.c_str(), 0600), 0);
+  {
+    StateReader reader(db_);
+    EXPECT_TRUE(answersWithin(
+        [&] {
+          EXPECT_FALSE(reader.running());
+          EXPECT_FALSE(reader.shownState(p));
+        },
+        db_));
+  }
+  // An endless file: a link to a device that never runs dry.
+  ASSERT_FALSE(files::removeFile(db_));
+  ASSERT_EQ(::symlink("/dev/zero", db_.c_str()), 0);
+  {
+    StateReader reader(db_);
+    EXPECT_TRUE(answersWithin([&] { EXPECT_FALSE(reader.running()); }, ""));
+  }
+  // A real database with a FIFO where SQLite looks for its journal.
+  ASSERT_FALSE(files::removeFile(db_));
+  desktop::FileStateCache cache;
+  startCache(cache);
+  const std::string journal = db_ + "-journal";
+  ASSERT_EQ(::mkfifo(journal.c_str(), 0600), 0);
+  {
+    StateReader reader(db_);
+    EXPECT_TRUE(answersWithin([&] { EXPECT_FALSE(reader.running()); }, journal));
+  }
+  // Once the FIFO is gone the database is read as usual.
+  ASSERT_FALSE(files::removeFile(journal));
+  StateReader reader(db_);
+  EXPECT_TRUE(eventually([&] { return reader.running(); }));
+}
+
+// Sets the locale variables for one case and puts the old ones back.
+class ScopedLanguage {
+ public:
+  ScopedLanguage(const char* language, const char* lcAll, const char* lcMessages,
+                 const char* lang) {
+    const char* values[] = {language, lcAll, lcMessages, lang};
+    for (int i = 0; i < 4; ++i) {
+      if (const char* old = ::getenv(kNames[i])) saved_[i] = old;
+      if (values[i])
+        ::setenv(kNames[i], values[i], 1);
+      else
+        ::unsetenv(kNames[i]);
+    }
+  }
+  ~ScopedLanguage() {
+    for (int i = 0; i < 4; ++i) {
+      if (saved_[i])
+        ::setenv(kNames[i], saved_[i]->c_str(), 1);
+      else
+        ::unsetenv(kNames[i]);
+    }
+  }
+
+ private:
+  static constexpr const char* kNames[] = {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"};
+  std::optional<std::string> saved_[4];
+};
+
+TEST(ShellProcTexts, TheMenuFollowsTheDesktopsLanguage) {
+  struct Case {
+    const char *language, *lcAll, *lcMessages, *lang;
+    bool english;
+  };
+  const Case cases[] = {
+      {nullptr, nullptr, nullptr, "en_US.UTF-8", true},
+      {nullptr, nullptr, nullptr, "zh_CN.UTF-8", false},
+      {nullptr, nullptr, nullptr, "C.UTF-8", true},  // the plain desktop: English
+      {nullptr, nullptr, nullptr, nullptr, true},
+      {nullptr, nullptr, nullptr, "de_DE.UTF-8", true},  // no German texts: English
+      {"", "", "", "en_GB.UTF-8", true},                 // empty counts as unset
+      {nullptr, "zh_CN.UTF-8", nullptr, "en_US.UTF-8", false},
+      {nullptr, "en_US.UTF-8", "zh_CN.UTF-8", "zh_CN.UTF-8", true},
+      {nullptr, nullptr, "zh_TW.UTF-8", "en_US.UTF-8", false},
+      {"en_GB:en", nullptr, nullptr, "zh_CN.UTF-8", true},
+      {"zh_CN", nullptr, nullptr, "en_US.UTF-8", false},
+      {"de:zh_CN:en", nullptr, nullptr, "en_US.UTF-8", false},  // first one we have
+      {"de:fr", nullptr, nullptr, "zh_CN.UTF-8", false},        // none: the locale
+  };
+  for (const Case& c : cases) {
+    ScopedLanguage use(c.language, c.lcAll, c.lcMessages, c.lang);
+    EXPECT_EQ(desktopIsEnglish(), c.english)
+        << (c.language ? c.language : "-") << " " << (c.lcAll ? c.lcAll : "-") << " "
+        << (c.lcMessages ? c.lcMessages : "-") << " " << (c.lang ? c.lang : "-");
+    EXPECT_EQ(text(Text::SendTo), c.english ? "Send to Varnelo" : "发送到Varnelo");
+  }
 }
 
 TEST_F(ShellProcTest, EveryStateHasExactlyOneEmblem) {
