@@ -245,7 +245,10 @@ void holdLargeLocalDeletions(Context& context, std::vector<std::string>& batch,
       continue;
     }
     if (twins.underAnotherSpelling(path)) continue;  // the upload path weighs twins
-    if (auto c = deletionCandidate(context.journal(), journalPath)) candidates.push_back(*c);
+    if (auto c = deletionCandidate(context.journal(), journalPath)) {
+      c->localPath = path;
+      candidates.push_back(std::move(*c));
+    }
   }
   if (!candidates.empty() && mightHold(*hold, candidates)) {
     // Only a batch that could be held looks for the folders it may have
@@ -280,11 +283,14 @@ void holdLargeLocalDeletions(Context& context, std::vector<std::string>& batch,
               batch.end());
 }
 
-bool holdLargeRemoteDeletions(Context& context, std::vector<std::string>& journalPaths) {
+bool holdLargeRemoteDeletions(Context& context, std::vector<std::string>& journalPaths,
+                              const std::unordered_map<std::string, std::string>& localPaths) {
   std::vector<sync::DeletionHold::Candidate> candidates;
   for (const std::string& path : journalPaths) {
     auto c = deletionCandidate(context.journal(), path);
-    candidates.push_back(c ? *c : sync::DeletionHold::Candidate{path, 0, false});
+    candidates.push_back(c ? *c : sync::DeletionHold::Candidate{path, 0, false, {}});
+    if (auto local = localPaths.find(path); local != localPaths.end())
+      candidates.back().localPath = local->second;
   }
   if (!weigh(context, sync::DeletionHold::Side::Remote, candidates)) return false;
   journalPaths.clear();

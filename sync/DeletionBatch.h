@@ -37,7 +37,9 @@ void holdLargeLocalDeletions(Context& context, std::vector<std::string>& batch,
 
 // True (and -123 reported) when the remote pass's deletions at
 // `journalPaths` must be held; `journalPaths` then keeps only the held ones
-// (released paths left out, to be carried out).
-bool holdLargeRemoteDeletions(Context& context, std::vector<std::string>& journalPaths);
+// (released paths left out, to be carried out). `localPaths` names the local
+// entry of each journal path, as the held list shows it.
+bool holdLargeRemoteDeletions(Context& context, std::vector<std::string>& journalPaths,
+                              const std::unordered_map<std::string, std::string>& localPaths = {});
 
 }  // namespace varnelo

@@ -1,6 +1,7 @@
 #include "DeletionHold.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace varnelo::sync {
 
@@ -70,7 +71,7 @@ bool DeletionHold::decide(Side side, std::vector<Candidate>& batch, uint64_t syn
     return false;
   }
   run.held = true;
-  for (const Candidate& c : batch) held[c.journalPath] = c.files;
+  for (const Candidate& c : batch) held[c.journalPath] = Entry{c.files, c.localPath};
   return true;
 }
 
@@ -106,13 +107,48 @@ void DeletionHold::confirm() {
   for (Run& run : runs_) run = Run{};
 }
 
+void DeletionHold::restore() {
+  std::lock_guard lock(mutex_);
+  for (size_t i = 0; i < 2; ++i) {
+    for (auto& [path, entry] : held_[i])
+      restoring_.push_back(
+          {i == 0 ? Side::Local : Side::Remote, path, entry.localPath, entry.files});
+    held_[i].clear();
+  }
+  for (Run& run : runs_) run = Run{};
+}
+
+std::vector<DeletionHold::Held> DeletionHold::takeRestoring() {
+  std::lock_guard lock(mutex_);
+  // A pass that ran between the answer and now may have held them again.
+  for (const Held& h : restoring_) {
+    for (auto& held : held_) held.erase(h.journalPath);
+  }
+  return std::exchange(restoring_, {});
+}
+
+bool DeletionHold::restorePending() const {
+  std::lock_guard lock(mutex_);
+  return !restoring_.empty();
+}
+
 uint64_t DeletionHold::heldFiles() const {
   std::lock_guard lock(mutex_);
   uint64_t files = 0;
   for (const auto& held : held_) {
-    for (const auto& [path, count] : held) files += count;
+    for (const auto& [path, entry] : held) files += entry.files;
   }
   return files;
+}
+
+std::vector<DeletionHold::Held> DeletionHold::list() const {
+  std::lock_guard lock(mutex_);
+  std::vector<Held> out;
+  for (size_t i = 0; i < 2; ++i) {
+    for (const auto& [path, entry] : held_[i])
+      out.push_back({i == 0 ? Side::Local : Side::Remote, path, entry.localPath, entry.files});
+  }
+  return out;
 }
 
 uint64_t DeletionHold::heldEntries() const {

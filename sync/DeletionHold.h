@@ -14,8 +14,13 @@
 // A top-level folder whose own deletion comes last (as `rm -r` removes it)
 // counts the files of it that the run let through before.
 //
-// decide() belongs to the sync thread; confirm() and the counts may be used
-// from any thread (one lock guards the sets).
+// restore() is the other answer: what is held is taken out and handed to the
+// sync thread (takeRestoring()), which brings each entry back instead of
+// deleting it.
+//
+// decide() and takeRestoring() belong to the sync thread; confirm(),
+// restore(), list() and the counts may be used from any thread (one lock
+// guards the sets).
 //
 //   std::vector<DeletionHold::Candidate> batch = ...;  // journal paths and file counts
 //   if (hold.decide(DeletionHold::Side::Local, batch, syncedFiles)) { /* skip all */ }
@@ -44,6 +49,17 @@ class DeletionHold {
     std::string journalPath;  // "home/..." lower-cased
     uint64_t files = 0;       // synced files it removes (a folder: all below it)
     bool topLevelFolder = false;
+    // The local path as this computer spells it (the journal keeps names
+    // folded); what the user is shown. Empty: shown from journalPath.
+    std::string localPath{};
+  };
+
+  // One held entry, as listed to the user or handed over for a restore.
+  struct Held {
+    Side side = Side::Local;
+    std::string journalPath;
+    std::string localPath;
+    uint64_t files = 0;
   };
 
   // A run of batches ends after this long without one.
@@ -70,8 +86,18 @@ class DeletionHold {
 
   // The user's confirmation: everything held now is released.
   void confirm();
+  // The user's other answer: everything held now is to be brought back.
+  // It leaves the held sets at once and waits for takeRestoring().
+  void restore();
+  // What restore() handed over and was not yet taken (sync thread); those
+  // paths are no longer held, whatever a pass decided meanwhile.
+  std::vector<Held> takeRestoring();
+  bool restorePending() const;
+
   uint64_t heldFiles() const;
   uint64_t heldEntries() const;
+  // Every held entry: the local side's first, each side by journal path.
+  std::vector<Held> list() const;
 
   const DeletionLimits& limits() const { return limits_; }
 
@@ -91,10 +117,16 @@ class DeletionHold {
   // The side's run at `nowMs`, started anew after a gap.
   Run& runAt(Side side, uint64_t nowMs);
 
+  struct Entry {
+    uint64_t files = 0;
+    std::string localPath;
+  };
+
   const DeletionLimits limits_;
-  mutable std::mutex mutex_;                 // guards held_, released_ and runs_
-  std::map<std::string, uint64_t> held_[2];  // per side: journal path → files
+  mutable std::mutex mutex_;              // guards held_, released_, restoring_ and runs_
+  std::map<std::string, Entry> held_[2];  // per side: journal path → entry
   std::set<std::string> released_;
+  std::vector<Held> restoring_;
   Run runs_[2];
 };
 

@@ -871,11 +871,15 @@ class Pass {
   // the next pass finds them again.
   void finishRemovals() {
     std::vector<std::string> paths;
+    std::unordered_map<std::string, std::string> localPaths;
     for (const Removal& r : removals_) {
-      if (!movedOn(r)) paths.push_back(r.journalPath);
+      if (movedOn(r)) continue;
+      paths.push_back(r.journalPath);
+      localPaths.emplace(r.journalPath, r.localPath);
     }
     std::unordered_set<std::string> held;
-    if (holdLargeRemoteDeletions(context_, paths)) held.insert(paths.begin(), paths.end());
+    if (holdLargeRemoteDeletions(context_, paths, localPaths))
+      held.insert(paths.begin(), paths.end());
     for (const Removal& r : removals_) {
       const int code = held.count(r.journalPath) ? codes::kDeletionsHeld
                                                  : removePath(context_, r.localPath, r.journalPath);

@@ -497,6 +497,38 @@ bool FileSyncer::confirmDeletions() {
   return true;
 }
 
+bool FileSyncer::restoreDeletions() {
+  std::lock_guard lock(lock_);
+  if (!deletions_ || !idle_) return false;
+  log_write(kLogInfo, kModuleSync, "held deletions kept: %" PRIu64 " files to bring back",
+            deletions_->heldFiles());
+  deletions_->restore();
+  idle_->deletionsKept();
+  return true;
+}
+
+bool FileSyncer::heldDeletions(std::vector<HeldDeletion>& out) {
+  out.clear();
+  std::lock_guard lock(lock_);
+  if (!deletions_ || !context_) return false;
+  const std::string& root = context_->localRoot();
+  for (DeletionHold::Held& held : deletions_->list()) {
+    HeldDeletion d;
+    d.deletedHere = held.side == DeletionHold::Side::Local;
+    d.files = held.files;
+    // The local spelling where it is known, else the journal's (folded).
+    if (auto rel = relativeToRoot(root, held.localPath); rel && !rel->empty()) {
+      d.path = std::move(*rel);
+    } else {
+      const std::string prefix = std::string(kRemoteRoot) + "/";
+      d.path = held.journalPath.rfind(prefix, 0) == 0 ? held.journalPath.substr(prefix.size())
+                                                      : held.journalPath;
+    }
+    out.push_back(std::move(d));
+  }
+  return true;
+}
+
 IVarneloStatus* FileSyncer::newStatus() {
   std::lock_guard lock(lock_);
   if (!context_) return nullptr;

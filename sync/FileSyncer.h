@@ -46,6 +46,13 @@ namespace varnelo::sync {
 
 class SyncRoot;
 
+// One held deletion as the engine's list hands it out.
+struct HeldDeletion {
+  bool deletedHere = false;  // gone here (else gone from the service)
+  std::string path;          // below the sync folder, "/" separated
+  uint64_t files = 0;        // synced files it covers
+};
+
 class FileSyncer final : public IMonitorEvent {
  public:
   FileSyncer() = default;
@@ -100,6 +107,12 @@ class FileSyncer final : public IMonitorEvent {
   void syncHolds(varnelo_sync_holds& out);
   // Releases the deletions held back as too many; false when no sync runs.
   bool confirmDeletions();
+  // The other answer: brings back what is held (see DeletionRestore); false
+  // when no sync runs.
+  bool restoreDeletions();
+  // What is held now, with each local path below the sync folder; false
+  // when no sync runs.
+  bool heldDeletions(std::vector<HeldDeletion>& out);
 
   SyncFilter& filter() { return filter_; }
 

@@ -5,6 +5,7 @@
 
 #include "DeletionBatch.h"
 #include "DeletionHold.h"
+#include "DeletionRestore.h"
 #include "Download.h"
 #include "LocalScan.h"
 #include "Log.h"
@@ -124,6 +125,8 @@ void IdleTask::pass() {
   if (context_.isPaused()) return;
   const uint64_t now = platform::monotonicMillis();
   if (!rootHolds(now)) return;
+  if (sync::DeletionHold* hold = context_.deletions(); hold && hold->restorePending())
+    keepHeldDeletions();
   checkWatch(now);
   if (!rescanLocal_ && ((intervals_.localScanMs && lastLocalScan_ &&
                          now - lastLocalScan_ > intervals_.localScanMs) ||
@@ -145,6 +148,16 @@ void IdleTask::pass() {
       due(now, lastRemoteTick_, intervals_.remotePollMs)) {
     remotePass(now);
   }
+}
+
+void IdleTask::keepHeldDeletions() {
+  const std::vector<DeletionHold::Held> kept = context_.deletions()->takeRestoring();
+  const size_t failed = restoreHeldDeletions(context_, kept);
+  if (failed > 0) context_.reportResult(codes::kLocalFailure, "");
+  log_write(kLogInfo, kModuleSync, "held deletions kept: %zu entries brought back, %zu failed",
+            kept.size() - failed, failed);
+  rescanLocal_ = true;
+  lastRemoteTick_ = 0;
 }
 
 void IdleTask::scanLocal(uint64_t now) {

@@ -20,6 +20,7 @@
 #include <functional>
 
 #include "Context.h"
+#include "DeletionHold.h"
 #include "SmallUploads.h"
 #include "platform/sync_primitives.h"
 
@@ -77,11 +78,16 @@ class IdleTask {
     lastRemoteTick_ = 0;
     wake_.set();
   }
+  // Held deletions are to be brought back (DeletionHold::restore): the next
+  // pass does that first, then looks at both sides again. A paused engine
+  // does it once resumed.
+  void deletionsKept() { wake_.set(); }
   // True while a scan or a remote pass is due at the next pass regardless of
-  // the intervals, or a remote deletion is still to be finished (the engine
-  // has not caught up yet).
+  // the intervals, a remote deletion is still to be finished, or kept
+  // deletions wait to be brought back (the engine has not caught up yet).
   bool workPending() const {
-    return rescanLocal_ || holdsPending_ ||
+    const sync::DeletionHold* hold = context_.deletions();
+    return rescanLocal_ || holdsPending_ || (hold && hold->restorePending()) ||
            ((context_.mode() & kSyncRemoteChanges) && lastRemoteTick_ == 0);
   }
 
@@ -92,6 +98,8 @@ class IdleTask {
 
  private:
   void pass();
+  // Brings back what the user chose to keep; both sides are looked at again.
+  void keepHeldDeletions();
   void scanLocal(uint64_t now);
   // `afterScan`: the queue holds what a local scan just found.
   void uploadQueued(bool afterScan);

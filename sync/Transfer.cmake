@@ -9,6 +9,7 @@ target_sources(varnelo_sync PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/Context.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DeletionBatch.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DeletionHold.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/DeletionRestore.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Digest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Download.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PlaceFile.cpp

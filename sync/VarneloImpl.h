@@ -61,6 +61,8 @@ class VarneloImpl final : public IVarnelo, public IVarnelo2, private IChunkCache
   void syncState(varnelo_sync_state& out) { syncer_.syncState(out); }
   void syncHolds(varnelo_sync_holds& out) { syncer_.syncHolds(out); }
   int32_t confirmDeletions() { return syncer_.confirmDeletions() ? kEngineOk : kEngineNotRunning; }
+  int32_t restoreDeletions() { return syncer_.restoreDeletions() ? kEngineOk : kEngineNotRunning; }
+  bool heldDeletions(std::vector<HeldDeletion>& out) { return syncer_.heldDeletions(out); }
   // The change monitor, for tests and diagnostics.
   WinMonitor& monitor() { return *watcher_; }
 

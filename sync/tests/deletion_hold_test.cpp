@@ -115,5 +115,34 @@ TEST(DeletionHold, ATopLevelFolderCountsItsFilesThatEarlierBatchesOfTheRunLetThr
   EXPECT_FALSE(hold.decide(Side::Remote, nextRun, 1000000, 5000 + 2 * DeletionHold::kRunGapMs));
 }
 
+TEST(DeletionHold, KeepingHandsEverythingHeldOverOnceAndEndsTheRun) {
+  DeletionHold hold(DeletionLimits{});
+  std::vector<DeletionHold::Candidate> here{{"home/photos", 30, true, "/s/Photos"}};
+  ASSERT_TRUE(hold.decide(Side::Local, here, 40, 0));
+  auto there = files(25, "home/docs");
+  ASSERT_TRUE(hold.decide(Side::Remote, there, 40, 0));
+  const auto listed = hold.list();
+  ASSERT_EQ(listed.size(), 26u);
+  EXPECT_EQ(listed.front().side, Side::Local);
+  EXPECT_EQ(listed.front().localPath, "/s/Photos");
+  EXPECT_EQ(listed.front().files, 30u);
+  EXPECT_EQ(listed.back().side, Side::Remote);
+
+  hold.restore();
+  EXPECT_EQ(hold.heldFiles(), 0u) << "kept entries are no longer held";
+  EXPECT_TRUE(hold.restorePending());
+  // A pass that runs before the sync thread takes them holds one again:
+  // the hand-over wins, the entry is not held twice.
+  auto straggler = files(1, "home/other");
+  EXPECT_FALSE(hold.decide(Side::Remote, straggler, 40, 1)) << "the run that held was ended";
+  std::vector<DeletionHold::Candidate> photos{{"home/photos", 30, true, "/s/Photos"}};
+  ASSERT_TRUE(hold.decide(Side::Local, photos, 40, 2));
+  const auto kept = hold.takeRestoring();
+  EXPECT_EQ(kept.size(), 26u);
+  EXPECT_FALSE(hold.restorePending());
+  EXPECT_EQ(hold.heldEntries(), 0u);
+  EXPECT_TRUE(hold.takeRestoring().empty());
+}
+
 }  // namespace
 }  // namespace varnelo::sync

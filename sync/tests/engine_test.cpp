@@ -10,6 +10,7 @@
 #include "TempDir.h"
 #include "platform/files.h"
 #include "varnelo/IVarnelo2.h"
+#include "varnelo/SyncState.h"
 
 namespace varnelo::sync {
 namespace {
@@ -88,6 +89,26 @@ TEST(EngineBeforeSignIn, AnswersFromTheStore) {
   IExcludeDirs* excluded = reinterpret_cast<IExcludeDirs*>(0x1);
   EXPECT_EQ(engine->getExcludeDirs(&excluded), 404);
   EXPECT_EQ(excluded, nullptr);
+}
+
+TEST(EngineBeforeSignIn, HeldDeletionCallsAnswerWithoutASyncAndRefuseNulls) {
+  TempDir dir;
+  Engine engine(dir.path());
+  ASSERT_EQ(engine.rc, 200);
+  varnelo_held_list* list = reinterpret_cast<varnelo_held_list*>(0x1);
+  EXPECT_EQ(varnelo_list_held_deletions2(engine.engine, &list), 404);
+  EXPECT_EQ(list, nullptr);
+  EXPECT_EQ(varnelo_restore_deletions2(engine.engine), 404);
+  EXPECT_EQ(varnelo_list_held_deletions2(engine.engine, nullptr), 499);
+  EXPECT_EQ(varnelo_list_held_deletions(nullptr, &list), 499);
+  EXPECT_EQ(varnelo_restore_deletions(nullptr), 499);
+  EXPECT_EQ(varnelo_restore_deletions2(nullptr), 499);
+  EXPECT_EQ(varnelo_held_list_size(nullptr), 0);
+  varnelo_held_deletion d{"stale", 7, 7};
+  EXPECT_EQ(varnelo_held_list_at(nullptr, 0, &d), 499);
+  EXPECT_EQ(d.path, nullptr) << "the record is cleared first";
+  EXPECT_EQ(varnelo_held_list_at(nullptr, 0, nullptr), 499);
+  EXPECT_EQ(varnelo_destroy_held_list(nullptr), 200);
 }
 
 TEST(EngineBeforeSignIn, SavedTokenWithoutSecretIs105) {
