@@ -58,6 +58,13 @@ ClientState loadClientState(const std::string& dataFolder) {
     state.last.heldDeletions = count(last, "heldDeletions");
     state.last.folderUnavailable =
         last["folderUnavailable"].isBool() && last["folderUnavailable"].asBool();
+    if (last["held"].isArray()) {
+      for (const Json::Value& h : last["held"]) {
+        if (!h.isObject() || !h["path"].isString()) continue;
+        state.last.held.push_back(
+            {h["path"].asString(), text(h, "deletedOn") == "here", count(h, "files")});
+      }
+    }
     if (last["failed"].isArray()) {
       for (const Json::Value& f : last["failed"]) {
         if (f.isString()) state.last.failed.push_back(f.asString());
@@ -80,6 +87,14 @@ std::string saveClientState(const std::string& dataFolder, const ClientState& st
   last["note"] = state.last.note;
   last["heldDeletions"] = Json::UInt64(state.last.heldDeletions);
   last["folderUnavailable"] = state.last.folderUnavailable;
+  last["held"] = Json::Value(Json::arrayValue);
+  for (const HeldPath& h : state.last.held) {
+    Json::Value entry(Json::objectValue);
+    entry["path"] = h.path;
+    entry["deletedOn"] = h.deletedHere ? "here" : "service";
+    entry["files"] = Json::UInt64(h.files);
+    last["held"].append(entry);
+  }
   last["failed"] = Json::Value(Json::arrayValue);
   for (const std::string& f : state.last.failed) last["failed"].append(f);
   root["last"] = last;

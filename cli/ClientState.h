@@ -11,6 +11,14 @@
 
 namespace varnelo::cli {
 
+// One deletion the engine held back, as the last sync saw it.
+struct HeldPath {
+  std::string path;          // below the sync folder
+  bool deletedHere = false;  // else deleted on the service
+  uint64_t files = 0;        // synced files it covers
+  bool operator==(const HeldPath&) const = default;
+};
+
 struct LastResult {
   int64_t finishedAt = 0;  // Unix seconds; 0 when no sync ran yet
   bool inStep = false;     // both sides agreed when the sync ended
@@ -19,6 +27,7 @@ struct LastResult {
   std::vector<std::string> failed;  // "path: reason"
   std::string note;                 // e.g. "stopped by signal"
   uint64_t heldDeletions = 0;       // deletions the engine held back for a confirmation
+  std::vector<HeldPath> held;       // what they are
   bool folderUnavailable = false;   // the sync folder was not the one synced before
 };
 

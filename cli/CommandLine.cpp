@@ -46,7 +46,7 @@ const char kLogoutUsage[] =
 
 const char kSyncUsage[] =
     "usage: varnelocmd [--data DIR] sync --folder DIR [--once] [--upload-only]\n"
-    "                  [--timeout SECONDS] [--relink] [--allow-deletes]\n"
+    "                  [--timeout SECONDS] [--relink] [--allow-deletes | --restore-held]\n"
     "\n"
     "Keeps DIR in sync with your storage until Ctrl-C or SIGTERM. On a terminal one\n"
     "status line shows the state, the current file and the speeds; otherwise each\n"
@@ -59,13 +59,17 @@ const char kSyncUsage[] =
     "                  as not the one synced before (a replaced folder, a new disk):\n"
     "                  both sides are compared in full and nothing is deleted\n"
     "  --allow-deletes carry out deletions that were held back because they would\n"
-    "                  remove a large part of the files\n";
+    "                  remove a large part of the files\n"
+    "  --restore-held  keep them instead: what was deleted here is downloaded again,\n"
+    "                  what was deleted on the service is uploaded again\n"
+    "                  (`varnelocmd status` lists what is held and on which side)\n";
 
 const char kStatusUsage[] =
     "usage: varnelocmd [--data DIR] status\n"
     "\n"
     "Prints the account, the sync folder, the sync mode, the excluded remote folders\n"
-    "and the result of the last sync.\n";
+    "and the result of the last sync, with the deletions it held back: each path and\n"
+    "whether it was deleted here or on the service.\n";
 
 const char kExcludeUsage[] =
     "usage: varnelocmd [--data DIR] exclude list\n"
@@ -142,6 +146,8 @@ std::vector<Option> optionsOf(CommandKind kind) {
               {"--relink", false, [](Command& c, const std::string&) { return c.relink = true; }},
               {"--allow-deletes", false,
                [](Command& c, const std::string&) { return c.allowDeletes = true; }},
+              {"--restore-held", false,
+               [](Command& c, const std::string&) { return c.restoreHeld = true; }},
               {"--timeout", true, [](Command& c, const std::string& v) {
                  return parseSeconds(v, &c.timeoutSeconds);
                }}};
@@ -169,6 +175,8 @@ std::string checkCommand(Command& c, const std::vector<std::string>& positional)
       return extra(0);
     case CommandKind::Sync:
       if (c.folder.empty()) return "sync needs --folder DIR";
+      if (c.allowDeletes && c.restoreHeld)
+        return "--allow-deletes and --restore-held are two answers; give one";
       return extra(0);
     case CommandKind::Exclude: {
       if (positional.empty()) return "exclude needs list, add or remove";

@@ -33,6 +33,7 @@ struct Command {
   bool uploadOnly = false;
   bool relink = false;        // adopt the folder as it is now (deletes nothing)
   bool allowDeletes = false;  // carry out deletions held back as too many
+  bool restoreHeld = false;   // bring back what was held instead (the other answer)
   int timeoutSeconds = 0;     // 0: no limit
 
   // exclude

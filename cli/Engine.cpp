@@ -1,6 +1,7 @@
 #include "Engine.h"
 
 #include "platform/data_folder.h"
+#include "varnelo/SyncState.h"
 
 namespace varnelo::cli {
 
@@ -45,6 +46,20 @@ std::vector<std::string> excludedFolders(IVarnelo2& engine) {
   for (uint32_t i = 0; i < dirs->count(); ++i) {
     if (const char* dir = dirs->at(i)) result.emplace_back(dir);
   }
+  return result;
+}
+
+std::vector<HeldPath> heldPaths(IVarnelo2& engine) {
+  std::vector<HeldPath> result;
+  varnelo_held_list* list = nullptr;
+  if (varnelo_list_held_deletions2(&engine, &list) != 200) return result;
+  const int32_t size = varnelo_held_list_size(list);
+  for (int32_t i = 0; i < size; ++i) {
+    varnelo_held_deletion d{};
+    if (varnelo_held_list_at(list, i, &d) != 200 || !d.path) continue;
+    result.push_back({d.path, d.direction == VARNELO_HELD_DELETED_HERE, d.files});
+  }
+  varnelo_destroy_held_list(list);
   return result;
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ClientState.h"
 #include "varnelo/IVarnelo2.h"
 #include "varnelo/account.h"
 
@@ -37,5 +38,9 @@ std::string mountedFolder(IVarnelo2& engine);
 
 // The excluded server folders recorded in the engine.
 std::vector<std::string> excludedFolders(IVarnelo2& engine);
+
+// What the running sync holds back, entry by entry (empty when nothing is
+// held or no sync runs).
+std::vector<HeldPath> heldPaths(IVarnelo2& engine);
 
 }  // namespace varnelo::cli

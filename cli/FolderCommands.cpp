@@ -9,6 +9,7 @@
 
 #include "ClientState.h"
 #include "Commands.h"
+#include "HeldText.h"
 #include "Messages.h"
 #include "RemotePaths.h"
 #include "ServiceAddress.h"
@@ -92,8 +93,12 @@ int runStatus(const std::string& dataFolder) {
   if (last.heldDeletions > 0) {
     printf(
         "Held:        %llu deletions held back (they would remove a large part of the "
-        "files); to carry them out, run `varnelocmd sync --folder %s --allow-deletes`\n",
-        static_cast<unsigned long long>(last.heldDeletions), where.c_str());
+        "files); to carry them out, run `varnelocmd sync --folder %s --allow-deletes`; to "
+        "bring them back, run `varnelocmd sync --folder %s --restore-held`\n",
+        static_cast<unsigned long long>(last.heldDeletions), where.c_str(), where.c_str());
+    // Every entry: status is where one looks before answering.
+    for (const std::string& line : heldLines(last.held, last.held.size()))
+      printf("             %s\n", line.c_str());
   }
   return 0;
 }

@@ -10,6 +10,8 @@
 
 #include "ClientState.h"
 #include "Commands.h"
+#include "Engine.h"
+#include "HeldText.h"
 #include "Messages.h"
 #include "SignedIn.h"
 #include "SyncEvents.h"
@@ -28,6 +30,8 @@ constexpr int kTickMs = 250;
 constexpr int kOnceTickMs = 10;
 constexpr size_t kStatusWidth = 100;
 constexpr auto kStartGrace = std::chrono::seconds(10);
+// Held entries named in one message; the rest are counted.
+constexpr size_t kHeldShown = 20;
 
 // SIGINT and SIGTERM are blocked in every thread (the engine's threads
 // inherit the mask from this one) and taken synchronously by the loop, so no
@@ -201,6 +205,7 @@ int runSync(const Command& command, const std::string& dataFolder) {
   bool unavailable = false;
   bool unavailableShown = false;
   uint64_t held = 0;
+  std::vector<HeldPath> heldList;  // what `held` counts, read when the count changes
   auto lastDrawn = Clock::time_point();
   while (true) {
     varnelo_sync_state state{};
@@ -221,13 +226,26 @@ int runSync(const Command& command, const std::string& dataFolder) {
       }
       holds.heldDeletions = 0;
     }
+    if (holds.heldDeletions > 0 && command.restoreHeld) {
+      const std::vector<HeldPath> kept = heldPaths(*engine);
+      if (varnelo_restore_deletions2(engine.get()) == 200) {
+        printf("%s bringing back %llu held deletions (--restore-held)\n", timestamp().c_str(),
+               static_cast<unsigned long long>(holds.heldDeletions));
+        for (const std::string& line : heldLines(kept, kHeldShown)) printf("  %s\n", line.c_str());
+      }
+      holds.heldDeletions = 0;
+    }
+    if (holds.heldDeletions != held) heldList = heldPaths(*engine);
     if (holds.heldDeletions > 0 && held == 0) {
       if (!command.once) {
         printf(
             "%s %llu deletions held back (a large part of the files); to carry them out, "
-            "stop and run `%s`\n",
+            "stop and run `%s`, or to bring them back, `%s`\n",
             timestamp().c_str(), static_cast<unsigned long long>(holds.heldDeletions),
-            goOnCommand(command, folder, "--allow-deletes").c_str());
+            goOnCommand(command, folder, "--allow-deletes").c_str(),
+            goOnCommand(command, folder, "--restore-held").c_str());
+        for (const std::string& line : heldLines(heldList, kHeldShown))
+          printf("  %s\n", line.c_str());
       }
     }
     held = holds.heldDeletions;
@@ -295,6 +313,7 @@ int runSync(const Command& command, const std::string& dataFolder) {
                                   : "";
   state.last.folderUnavailable = unavailable;
   state.last.heldDeletions = held;
+  state.last.held = held > 0 ? heldList : std::vector<HeldPath>{};
   saveClientState(dataFolder, state);
 
   printf("%llu up, %llu down, %zu failed.\n", static_cast<unsigned long long>(state.last.uploaded),
@@ -318,9 +337,12 @@ int runSync(const Command& command, const std::string& dataFolder) {
             "the files (by default more than 30 %% of them and more than 20, or a whole "
             "top-level folder of more than 1,000); nothing was deleted and everything else is "
             "in step. If you meant "
-            "to delete them, run `%s`; otherwise put the files back.\n",
+            "to delete them, run `%s`; to bring them back, run `%s`.\n",
             static_cast<unsigned long long>(held),
-            goOnCommand(command, folder, "--allow-deletes").c_str());
+            goOnCommand(command, folder, "--allow-deletes").c_str(),
+            goOnCommand(command, folder, "--restore-held").c_str());
+    for (const std::string& line : heldLines(heldList, kHeldShown))
+      fprintf(stderr, "  %s\n", line.c_str());
   } else if (timedOut) {
     fprintf(stderr, "varnelocmd: not in step after %d s\n", command.timeoutSeconds);
   } else if (signal) {

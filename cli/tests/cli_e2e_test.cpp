@@ -382,6 +382,41 @@ TEST_F(CliTest, DeletingMostFilesIsHeldUntilAllowedOnTheCommandLine) {
   EXPECT_EQ(cli("pc1", {"status"}).out.find("Held:"), std::string::npos);
 }
 
+TEST_F(CliTest, HeldDeletionsAreListedBySideAndRestoreHeldBringsThemBack) {
+  login("pc1", "first");
+  std::string folder = temp_ / "V";
+  ASSERT_FALSE(files::createDirectories(folder + "/old"));
+  for (int i = 0; i < 25; ++i) {
+    ASSERT_FALSE(files::writeFile(folder + "/old/f" + std::to_string(i) + ".txt", "x"));
+  }
+  ASSERT_FALSE(files::writeFile(folder + "/keep.txt", "keep"));
+  ASSERT_EQ(
+      cli("pc1", {"sync", "--folder", folder, "--once", "--timeout", "120"}, kSyncMs).exitCode, 0);
+  ASSERT_FALSE(files::removeTree(folder + "/old"));
+
+  const std::string line = "deleted here:           old (25 files)";
+  RunResult r = cli("pc1", {"sync", "--folder", folder, "--once", "--timeout", "120"}, kSyncMs);
+  EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+  EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("sync --folder '" + folder + "' --once --restore-held"), std::string::npos)
+      << r.err;
+  RunResult status = cli("pc1", {"status"});
+  EXPECT_NE(status.out.find(line), std::string::npos) << status.out;
+  EXPECT_NE(status.out.find("--restore-held"), std::string::npos) << status.out;
+
+  RunResult kept = cli(
+      "pc1", {"sync", "--folder", folder, "--once", "--restore-held", "--timeout", "120"}, kSyncMs);
+  EXPECT_EQ(kept.exitCode, 0) << kept.out << kept.err;
+  EXPECT_NE(kept.out.find("bringing back 25 held deletions"), std::string::npos) << kept.out;
+  std::string content;
+  EXPECT_FALSE(files::readFile(folder + "/old/f7.txt", content)) << "not downloaded again";
+  EXPECT_EQ(content, "x");
+  Json::Value tree;
+  ASSERT_TRUE(service_.dumpTree("alice", &tree));
+  EXPECT_NE(tree.toStyledString().find("old/f7.txt"), std::string::npos) << "deleted after all";
+  EXPECT_EQ(cli("pc1", {"status"}).out.find("Held:"), std::string::npos);
+}
+
 TEST_F(CliTest, OnceListsWhatCouldNotBeSyncedAndExitsOne) {
   login("pc1", "first");
   ASSERT_TRUE(service_.setQuota("alice", 64 * 1024));

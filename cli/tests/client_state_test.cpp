@@ -10,6 +10,7 @@
 #include "ClientState.h"
 #include "DataFolder.h"
 #include "DataFolderLock.h"
+#include "HeldText.h"
 #include "Messages.h"
 #include "RemotePaths.h"
 #include "ServiceAddress.h"
@@ -35,6 +36,8 @@ TEST(ClientStateTest, RoundTripIsPrivateAndKeepsTheDeviceId) {
   state.last.inStep = true;
   state.last.uploaded = 5;
   state.last.failed = {"a.txt: quota"};
+  state.last.heldDeletions = 31;
+  state.last.held = {{"Photos", true, 30}, {"notes \"new\".txt", false, 1}};
   ASSERT_EQ(saveClientState(dir.path(), state), "");
 
   struct stat info {};
@@ -49,6 +52,18 @@ TEST(ClientStateTest, RoundTripIsPrivateAndKeepsTheDeviceId) {
   EXPECT_TRUE(again.last.inStep);
   EXPECT_EQ(again.last.uploaded, 5u);
   EXPECT_EQ(again.last.failed, state.last.failed);
+  EXPECT_EQ(again.last.heldDeletions, 31u);
+  EXPECT_EQ(again.last.held, state.last.held);
+}
+
+TEST(HeldTextTest, EachEntrySaysOnWhichSideItWasDeletedAndALongListIsCut) {
+  const std::vector<HeldPath> held{{"Photos", true, 30}, {"a.txt", false, 1}, {"b", false, 2}};
+  EXPECT_EQ(heldLine(held[0]), "deleted here:           Photos (30 files)");
+  EXPECT_EQ(heldLine(held[1]), "deleted on the service: a.txt");
+  const std::vector<std::string> cut = heldLines(held, 2);
+  ASSERT_EQ(cut.size(), 3u);
+  EXPECT_EQ(cut[2], "... and 1 more");
+  EXPECT_EQ(heldLines(held, 3).size(), 3u);
 }
 
 TEST(ClientStateTest, DamagedFileGivesAnEmptyRecord) {

@@ -42,6 +42,13 @@ TEST(CommandLineTest, SyncOptionsAndDataAfterTheCommand) {
   EXPECT_EQ(r.command.dataDir, "/d");
 }
 
+TEST(CommandLineTest, RestoreHeldIsTheOtherAnswerToHeldDeletions) {
+  ParseResult r = parse({"sync", "--folder", "d", "--restore-held"});
+  ASSERT_EQ(r.error, "");
+  EXPECT_TRUE(r.command.restoreHeld);
+  EXPECT_FALSE(r.command.allowDeletes);
+}
+
 TEST(CommandLineTest, ExcludeActionsAndLink) {
   ParseResult list = parse({"exclude", "list"});
   ASSERT_EQ(list.error, "");
@@ -94,6 +101,9 @@ TEST(CommandLineTest, MistakesNameTheProblemAndShowTheCommandsUsage) {
       {{"sync", "--folder", "d", "--timeout", "5s"}, "bad value '5s' for --timeout", "sync"},
       {{"sync", "--folder", "d", "--once=yes"}, "--once takes no value", "sync"},
       {{"sync", "--folder", "d", "--user", "a"}, "unknown option --user", "sync"},
+      {{"sync", "--folder", "d", "--allow-deletes", "--restore-held"},
+       "--allow-deletes and --restore-held are two answers; give one",
+       "--restore-held"},
       {{"status", "extra"}, "unexpected argument 'extra'", "status"},
       {{"exclude"}, "exclude needs list, add or remove", "exclude list"},
       {{"exclude", "drop", "x"}, "unknown exclude action 'drop'", "exclude list"},
