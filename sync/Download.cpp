@@ -498,10 +498,12 @@ class Pass {
       Signature listed{};
       std::vector<RemoteEntry> entries;
       std::vector<std::string> dropped;
+      bool leftOut = false;
       // No rows wait on the network.
       settlePlacements(context_, placements_, true);
-      code = list(remotePath, localFolder, entries, listed, dropped);
+      code = list(remotePath, localFolder, entries, listed, dropped, leftOut);
       if (code == codes::kOk) {
+        if (leftOut) job->leaveOut();
         merge(remotePath, localFolder, folderId, entries, dropped, job);
         if (expected && !sameSignature(listed, *expected)) code = codes::kConflict;
       }
@@ -517,9 +519,11 @@ class Pass {
 
  private:
   // Lists the folder; `dropped` gets the lower-cased names of entries
-  // refused as unsafe, whose journal rows must not read as deleted.
+  // refused as unsafe, whose journal rows must not read as deleted;
+  // `leftOut` is set when any listed entry is not taken (unsafe, a case twin).
   int list(const std::string& remotePath, const std::string& localFolder,
-           std::vector<RemoteEntry>& out, Signature& listed, std::vector<std::string>& dropped) {
+           std::vector<RemoteEntry>& out, Signature& listed, std::vector<std::string>& dropped,
+           bool& leftOut) {
     GetResult result;
     int rc = http::meta_list(context_.credentials(), remotePath, &result.p);
     if (rc != codes::kOk) return rc < -1024 ? (rc & 0x7fffffff) : rc;
@@ -541,6 +545,7 @@ class Pass {
         log_write(kLogInfo, kModuleSync, "Unsupported path:[%s]", shown.c_str());
         context_.reportResult(codes::kUnsupported, shown);
         dropped.push_back(nameKey(entry.name));
+        leftOut = true;
         continue;
       }
       entry.key = nameKey(entry.name);
@@ -560,6 +565,7 @@ class Pass {
         const std::string shown = files::joinPath(localFolder, out[i].name);
         log_write(kLogInfo, kModuleSync, "Unsupported path:[%s]", shown.c_str());
         context_.reportResult(codes::kUnsupported, shown);
+        leftOut = true;
         continue;
       }
       if (kept != i) out[kept] = std::move(out[i]);
@@ -620,6 +626,7 @@ class Pass {
               log_write(kLogInfo, kModuleSync, "Unsupported path:[%s]", shown.c_str());
               context_.reportResult(codes::kUnsupported, shown);
             }
+            if (r) job->leaveOut();
             return;
           }
           const std::string localPath =
@@ -628,6 +635,9 @@ class Pass {
           if (!context_.filter().acceptListed(
                   localPath, existing ? existing->info.type : files::EntryType::None,
                   &unsupported)) {
+            // Excluded, or not to be stored here: the service keeps it, and
+            // the folders above must not read as holding all they cover.
+            if (r) job->leaveOut();
             files::EntryInfo here;
             if (unsupported) {
               log_write(kLogInfo, kModuleSync, "Unsupported path:[%s]", localPath.c_str());

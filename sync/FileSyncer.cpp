@@ -10,6 +10,7 @@
 #include "DeletionHold.h"
 #include "FileJournal.h"
 #include "JournalFiles.h"
+#include "JournalRows.h"
 #include "Log.h"
 #include "RemoteHoldFile.h"
 #include "Sqlite.h"
@@ -466,10 +467,17 @@ int FileSyncer::applyExcludeChange(const std::vector<std::string>& oldDirs,
   for (const std::string& dir : newDirs) {
     const std::string full = journalPathOfServerFolder(dir);
     if (full.empty() || full == "home") continue;  // never forget the whole tree
-    const int rc = journal.removePath(full);
+    int rc = journal.removePath(full);
     if (rc != 0 && rc != FileJournal::kNotFound) {
       log_write(kLogError, kModuleSync, "exclude change: removing [%s] failed:[%d]", full.c_str(),
                 rc);
+      result = codes::kLocalFailure;
+    }
+    // The folders above now cover on the service what the journal no
+    // longer holds: their versions must not read as "all of it is here".
+    if ((rc = markFoldersOutOfStep(journal, full)) != 0) {
+      log_write(kLogError, kModuleSync, "exclude change: marking above [%s] failed:[%d]",
+                full.c_str(), rc);
       result = codes::kLocalFailure;
     }
   }

@@ -17,13 +17,19 @@ void FolderJob::finish(bool ok) {
   if (!ok) failures_.fetch_add(1);
   if (pending_.fetch_sub(1) != 1) return;
   const bool success = failures_.load() == 0;
+  const bool partial = partial_.load();
   if (success && signature_ && hooks_ && !(hooks_->stopping && hooks_->stopping())) {
-    if (hooks_->writeSignature) hooks_->writeSignature(journalPath_, *signature_);
-    log_write(kLogInfo, kModuleSync, "write parent sig:[%s]", journalPath_.c_str());
+    if (hooks_->writeSignature)
+      hooks_->writeSignature(journalPath_, partial ? Signature{} : *signature_);
+    log_write(kLogInfo, kModuleSync,
+              partial ? "write parent sig (partly synced):[%s]" : "write parent sig:[%s]",
+              journalPath_.c_str());
   }
   // The parent may complete (and go) now; this job keeps nothing of it.
   std::shared_ptr<FolderJob> parent = std::move(parent_);
-  if (parent) parent->finish(success);
+  if (!parent) return;
+  if (partial) parent->leaveOut();
+  parent->finish(success);
 }
 
 }  // namespace varnelo

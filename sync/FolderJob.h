@@ -5,6 +5,11 @@
 // signature to the journal only when nothing below it failed, then finishes
 // in its parent's job with the same outcome. So a failure anywhere below a
 // folder leaves that folder and every folder above it to be listed again.
+// A folder that holds on the service what this computer leaves out (an
+// excluded folder, a name or path it cannot store) records an all-zero
+// signature instead, and so does every folder above it: its version covers
+// entries this computer never had, so it must never read as "all of it is
+// here" (a local deletion of the folder weighs it entry by entry).
 // Counters are atomic; the remote pass drives jobs from the sync thread.
 #pragma once
 
@@ -41,6 +46,8 @@ class FolderJob {
   void schedule() { pending_.fetch_add(1); }
   // An operation (or the folder's own listing) finished.
   void finish(bool ok);
+  // An entry of this folder on the service is not synced here.
+  void leaveOut() { partial_.store(true); }
 
   const std::string& journalPath() const { return journalPath_; }
   bool complete() const { return pending_.load() == 0; }
@@ -60,6 +67,7 @@ class FolderJob {
   const FolderJobHooks* hooks_;
   std::atomic<int> pending_{1};
   std::atomic<int> failures_{0};
+  std::atomic<bool> partial_{false};  // set by leaveOut(), here or below
 };
 
 }  // namespace varnelo

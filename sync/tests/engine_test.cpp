@@ -193,6 +193,36 @@ TEST(FileSyncerExcludeChange, ForgetsNewlyExcludedRowsAndRelistsIncludedOnes) {
   }
 }
 
+// The folders above a newly excluded one still carry versions that cover
+// it on the service; kept, they would let a deletion of one of them take
+// the excluded folder's content along.
+TEST(FileSyncerExcludeChange, FoldersAboveANewlyExcludedOneAreOutOfStep) {
+  TempDir dir;
+  const std::string journalPath = dir / "basefs.db";
+  const VersionSignature sig{7};
+  {
+    FileJournal journal;
+    ASSERT_EQ(journal.open(journalPath), 0);
+    for (const char* folder : {"home", "home/d", "home/d/sub", "home/d/sub/deep", "home/other"})
+      ASSERT_EQ(journal.putPath(folder, FileJournal::kTypeFolder, sig, 0, 0), 0);
+  }
+  FileSyncer syncer;
+  syncer.setJournalPath(journalPath);
+  ASSERT_EQ(syncer.applyExcludeChange({}, {"home/D/sub/deep"}), 200);
+  FileJournal journal;
+  ASSERT_EQ(journal.open(journalPath), 0);
+  auto signatureOf = [&](const char* path) {
+    int64_t id = 0;
+    JournalEntry entry;
+    EXPECT_EQ(journal.lookupPath(path, id), 0) << path;
+    journal.getEntry(id, entry);
+    return entry.signature;
+  };
+  EXPECT_EQ(signatureOf("home/d"), VersionSignature{});
+  EXPECT_EQ(signatureOf("home/d/sub"), VersionSignature{});
+  EXPECT_EQ(signatureOf("home/other"), sig) << "a folder beside it keeps its version";
+}
+
 TEST(FileSyncerExcludeChange, ExcludingHomeNeverEmptiesTheJournal) {
   TempDir dir;
   const std::string journalPath = dir / "basefs.db";

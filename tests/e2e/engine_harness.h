@@ -14,6 +14,7 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "Consumer.h"
 #include "RecordingSink.h"
@@ -78,9 +79,12 @@ inline void walkLocal(const std::string& root, const std::string& rel, Tree& out
 
 class EngineComputer {
  public:
-  EngineComputer(std::string user, std::string tokenKey, std::string tokenSecret)
+  // `rootName`: the sync folder below the computer's own temporary folder
+  // (a deeper one leaves less room for the paths below it).
+  EngineComputer(std::string user, std::string tokenKey, std::string tokenSecret,
+                 const std::string& rootName = "Sync")
       : user_(std::move(user)), key_(std::move(tokenKey)), secret_(std::move(tokenSecret)) {
-    root_ = dir_ / "Sync";
+    root_ = dir_ / rootName;
     platform::files::createDirectories(root_);
     platform::files::createDirectories(dir_ / "data");
   }
@@ -88,6 +92,13 @@ class EngineComputer {
 
   // Makes the engine (once), signs in, mounts and starts. 200 or the first failure.
   int start(int mode = 3, bool resyncAll = false) {
+    if (int rc = open(); rc != 200) return rc;
+    engine_->setSyncMode(mode);
+    return engine_->startSync(resyncAll);
+  }
+  // Makes the engine, signs in and mounts, without starting (once). 200 or
+  // the first failure.
+  int open() {
     if (!engine_) {
       if (int rc = varnelo_new2(dataFolder().c_str(), &engine_); rc != 200) return rc;
       engine_->setEventSink(&sink_);
@@ -100,8 +111,12 @@ class EngineComputer {
         return rc;
       if (int rc = engine_->mountVolume("home", root_.c_str()); rc != 200) return rc;
     }
-    engine_->setSyncMode(mode);
-    return engine_->startSync(resyncAll);
+    return 200;
+  }
+  // Excludes the server folders `dirs` ("home/..."), also before the first start.
+  int exclude(std::vector<const char*> dirs) {
+    if (int rc = open(); rc != 200) return rc;
+    return engine_->setExcludeDirs(dirs.data(), static_cast<uint32_t>(dirs.size()));
   }
   void shutdown() {
     if (engine_) engine_->release();
@@ -195,8 +210,8 @@ class EngineTest : public ::testing::Test {
   }
 
   static test::ServiceProcess& service() { return engineService(); }
-  std::unique_ptr<EngineComputer> computer() {
-    return std::make_unique<EngineComputer>(user_, key_, secret_);
+  std::unique_ptr<EngineComputer> computer(const std::string& rootName = "Sync") {
+    return std::make_unique<EngineComputer>(user_, key_, secret_, rootName);
   }
   const std::string& user() const { return user_; }
   const std::string& tokenKey() const { return key_; }
