@@ -207,6 +207,9 @@ constexpr Entry kTable[] = {
     {14219, QT_TRANSLATE_NOOP("Strings",
                               "Varnelo 无法打开它的同步记录\"%s\"（可能磁盘已满、只读或没有权限）。"
                               "在此之前不会同步或删除任何文件；问题解决后请重新启动 Varnelo")},
+    {14220, QT_TRANSLATE_NOOP("Strings", "%s（%d 个文件）")},
+    {14221, QT_TRANSLATE_NOOP("Strings",
+                              "保留：本地删除的文件将从网盘重新下载，网盘删除的文件将重新上传。")},
     {14300,
      QT_TRANSLATE_NOOP("Strings",
                        "未找到系统托盘，Varnelo 的图标无法显示。要在顶栏中显示它，请安装 GNOME "

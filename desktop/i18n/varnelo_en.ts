@@ -696,6 +696,14 @@ Download %s, upload %s</translation>
       <translation>Varnelo cannot open its sync records "%s" (the disk may be full or read-only, or permission is missing). Nothing is synced or deleted until then; once the cause is mended, restart Varnelo</translation>
     </message>
     <message>
+      <source>%s（%d 个文件）</source>
+      <translation>%s (%d files)</translation>
+    </message>
+    <message>
+      <source>保留：本地删除的文件将从网盘重新下载，网盘删除的文件将重新上传。</source>
+      <translation>Keep: what was deleted here is downloaded again, and what was deleted online is uploaded again.</translation>
+    </message>
+    <message>
       <source>未找到系统托盘，Varnelo 的图标无法显示。要在顶栏中显示它，请安装 GNOME 扩展“AppIndicator and KStatusNotifierItem Support”（Debian 软件包 gnome-shell-extension-appindicator），然后重新登录。</source>
       <translation>No notification area (system tray) was found, so the Varnelo icon cannot be shown. To see it in the top bar, install the GNOME extension “AppIndicator and KStatusNotifierItem Support” (Debian package gnome-shell-extension-appindicator), then log in again.</translation>
     </message>

@@ -25,12 +25,20 @@ CHeldDeletionsDlg::CHeldDeletionsDlg(uint64_t count, const std::vector<HeldDelet
   list_->setColumnCount(2);
   list_->setHeaderLabels({str(14213), str(14214)});
   list_->setRootIsDecorated(false);
-  for (const HeldDeletion& d : held)
-    new QTreeWidgetItem(list_, QStringList{d.path, str(d.remote ? 14210 : 14211)});
+  for (const HeldDeletion& d : held) {
+    // A folder says how many files go with it.
+    const QString shown =
+        d.files > 1 ? formatText(str(14220), {d.path, static_cast<long long>(d.files)}) : d.path;
+    auto* item = new QTreeWidgetItem(list_, QStringList{shown, str(d.remote ? 14210 : 14211)});
+    item->setToolTip(0, shown);
+  }
   list_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
   list_->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
   layout->addWidget(list_, 1);
   list_->setVisible(!held.empty());
+  auto* keepText = new QLabel(str(14221), this);
+  keepText->setWordWrap(true);
+  layout->addWidget(keepText);
   auto* buttons = new QDialogButtonBox(this);
   QPushButton* keep = buttons->addButton(str(14209), QDialogButtonBox::RejectRole);
   QPushButton* del = buttons->addButton(str(14208), QDialogButtonBox::DestructiveRole);

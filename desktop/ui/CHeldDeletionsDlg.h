@@ -1,6 +1,6 @@
 // The held-deletions dialog: what a sync pass would delete, on which side,
-// and two answers: delete them (release) or keep them. The caller passes the
-// answer to the engine. UI thread.
+// and two answers: delete them (release) or keep them (bring them back). The
+// caller passes the answer to the engine. UI thread.
 #pragma once
 
 #include <QDialog>

@@ -191,14 +191,27 @@ class EngineBackend final : public IAppBackend {
     varnelo_sync_holds holds{};
     return varnelo_get_sync_holds2(app_.engine(), &holds) == 200 ? holds.heldDeletions : 0;
   }
-  // The engine tells how many deletions it holds, not which.
-  std::vector<HeldDeletion> heldDeletions() override { return {}; }
-  // Keeping changes nothing: the engine goes on holding them, deletes
-  // nothing, and the question stays in the tray menu.
+  std::vector<HeldDeletion> heldDeletions() override {
+    std::vector<HeldDeletion> out;
+    varnelo_held_list* list = nullptr;
+    {
+      auto lock = app_.engineLock();
+      if (varnelo_list_held_deletions2(app_.engine(), &list) != 200) return out;
+    }
+    // The list is the caller's copy: read without the engine's lock.
+    const int32_t size = varnelo_held_list_size(list);
+    for (int32_t i = 0; i < size; ++i) {
+      varnelo_held_deletion d{};
+      if (varnelo_held_list_at(list, i, &d) != 200 || !d.path) continue;
+      out.push_back({QString::fromUtf8(d.path), d.direction == VARNELO_HELD_DELETED_HERE, d.files});
+    }
+    varnelo_destroy_held_list(list);
+    return out;
+  }
   int32_t releaseHeldDeletions(bool confirm) override {
-    if (!confirm) return 200;
     auto lock = app_.engineLock();
-    return varnelo_confirm_deletions2(app_.engine());
+    return confirm ? varnelo_confirm_deletions2(app_.engine())
+                   : varnelo_restore_deletions2(app_.engine());
   }
 
  private:
@@ -487,14 +500,19 @@ class DesktopUi final : public AppUi {
     presenter_->clearNotice(kNoticeFolderUnavailable);
   }
 
+  // Delete carries the held deletions out, Keep brings them back; a dialog
+  // closed without an answer leaves them held (the menu item stays).
   void showHeldDeletions() {
-    CHeldDeletionsDlg dlg(backend_->heldDeletionCount(), backend_->heldDeletions());
-    if (dlg.exec() != QDialog::Accepted || dlg.answer() != CHeldDeletionsDlg::kDelete) return;
-    const int32_t rc = backend_->releaseHeldDeletions(true);
+    const std::vector<HeldDeletion> held = backend_->heldDeletions();
+    // The text counts the entries listed; without a list, the files held.
+    CHeldDeletionsDlg dlg(held.empty() ? backend_->heldDeletionCount() : held.size(), held);
+    if (dlg.exec() != QDialog::Accepted || dlg.answer() == CHeldDeletionsDlg::kNone) return;
+    const bool confirm = dlg.answer() == CHeldDeletionsDlg::kDelete;
+    const int32_t rc = backend_->releaseHeldDeletions(confirm);
     if (rc == 200)
       presenter_->clearNotice(kNoticeDeletionsHeld);
     else
-      qWarning("windows: releasing the held deletions failed (%d)", rc);
+      qWarning("windows: %s the held deletions failed (%d)", confirm ? "releasing" : "keeping", rc);
   }
 
   Application* app_ = nullptr;

@@ -18,6 +18,7 @@ namespace varnelo::desktop {
 struct HeldDeletion {
   QString path;         // shown to the user
   bool remote = false;  // true: would be deleted on the service (deleted locally)
+  uint64_t files = 1;   // synced files it covers (a folder: all below it)
 };
 
 class IAppBackend {
@@ -84,8 +85,10 @@ class IAppBackend {
   // into the environment is the backend's.
   virtual void pushNetworkSettings() = 0;
 
-  // Held deletions: how many, those the engine names (may be fewer or
-  // none), and the user's answer.
+  // Held deletions: how many files, the entries the engine names, and the
+  // user's answer: confirm carries them out, otherwise they are kept (what
+  // was deleted here is downloaded again, what was deleted on the service
+  // uploaded again). 200, or the engine's code.
   virtual uint64_t heldDeletionCount() = 0;
   virtual std::vector<HeldDeletion> heldDeletions() = 0;
   virtual int32_t releaseHeldDeletions(bool confirm) = 0;

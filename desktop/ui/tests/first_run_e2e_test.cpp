@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QWizard>
 
 #include <gtest/gtest.h>
@@ -230,4 +231,41 @@ TEST_F(DesktopAppTest, HeldDeletionsAreReleasedFromTheTrayWithoutATerminal) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return remoteFiles("bulk/") == 5; }, 90000))
       << remoteFiles("bulk/");
   EXPECT_FALSE(tray->hasNotice(kNoticeDeletionsHeld));
+}
+
+TEST_F(DesktopAppTest, HeldDeletionsAreListedAndKeptFromTheTray) {
+  const QString folder = home_.path() + "/Varnelo";
+  signInAndSetFolder(folder);
+  for (int i = 0; i < 30; ++i)
+    ASSERT_TRUE(writeFile(folder + QStringLiteral("/bulk/f%1.txt").arg(i), "x"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return remoteFiles("bulk/") == 30; }, 90000))
+      << remoteFiles("bulk/");
+  for (int i = 0; i < 25; ++i) QFile::remove(folder + QStringLiteral("/bulk/f%1.txt").arg(i));
+  TrayPresenter* tray = trayOf(*windows_);
+  CTrayNotifyIcon* icon = trayIconOf(*windows_);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return tray->hasNotice(kNoticeDeletionsHeld); }, 90000));
+  ASSERT_NE(icon->action(kCmdHeldDeletions), nullptr);
+
+  // The dialog names what the engine holds; the user keeps it.
+  QStringList paths, actions;
+  QTimer::singleShot(0, [&] {
+    auto* dlg = qobject_cast<CHeldDeletionsDlg*>(QApplication::activeModalWidget());
+    ASSERT_NE(dlg, nullptr);
+    for (int i = 0; i < dlg->list()->topLevelItemCount(); ++i) {
+      paths << dlg->list()->topLevelItem(i)->text(0);
+      actions << dlg->list()->topLevelItem(i)->text(1);
+    }
+    for (QPushButton* b : dlg->findChildren<QPushButton*>())
+      if (b->text() == str(14209)) b->click();
+  });
+  icon->action(kCmdHeldDeletions)->trigger();
+  EXPECT_EQ(paths.size(), 25) << paths.join(' ').toStdString();
+  EXPECT_TRUE(paths.contains("bulk/f7.txt")) << paths.join(' ').toStdString();
+  EXPECT_EQ(actions.count(str(14210)), paths.size()) << "every one was deleted here";
+
+  auto localFiles = [&] { return QDir(folder + "/bulk").entryList(QDir::Files).size(); };
+  EXPECT_TRUE(QTest::qWaitFor([&] { return localFiles() == 30; }, 90000)) << localFiles();
+  EXPECT_EQ(remoteFiles("bulk/"), 30) << "nothing was deleted on the service";
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !tray->hasNotice(kNoticeDeletionsHeld); }, 30000));
+  EXPECT_EQ(icon->action(kCmdHeldDeletions), nullptr) << "nothing is held any more";
 }

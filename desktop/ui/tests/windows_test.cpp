@@ -491,11 +491,15 @@ TEST(FolderMoveTest, AFailedCopyKeepsTheFileItWouldHaveReplaced) {
 }
 
 TEST(HeldDeletionsTest, ListsAndAnswers) {
-  std::vector<HeldDeletion> held{{"Photos/a.jpg", true}, {"Docs/b.txt", false}};
+  std::vector<HeldDeletion> held{
+      {"Photos/a.jpg", true, 1}, {"Docs/b.txt", false, 1}, {"Music", false, 30}};
   CHeldDeletionsDlg dlg(held.size(), held);
-  EXPECT_EQ(dlg.list()->topLevelItemCount(), 2);
+  EXPECT_EQ(dlg.list()->topLevelItemCount(), 3);
+  EXPECT_FALSE(dlg.list()->isHidden());
+  EXPECT_EQ(dlg.list()->topLevelItem(0)->text(0), u("Photos/a.jpg"));
   EXPECT_EQ(dlg.list()->topLevelItem(0)->text(1), u("本地删除，将从网盘删除"));
   EXPECT_EQ(dlg.list()->topLevelItem(1)->text(1), u("网盘删除，将从本地删除"));
+  EXPECT_EQ(dlg.list()->topLevelItem(2)->text(0), u("Music（30 个文件）"));
   QPushButton* keep = nullptr;
   for (QPushButton* b : dlg.findChildren<QPushButton*>())
     if (b->text() == u("保留(&K)")) keep = b;
@@ -503,6 +507,10 @@ TEST(HeldDeletionsTest, ListsAndAnswers) {
   EXPECT_TRUE(keep->isDefault());
   keep->click();
   EXPECT_EQ(dlg.answer(), CHeldDeletionsDlg::kKeep);
+  QString text;
+  for (QLabel* l : dlg.findChildren<QLabel*>()) text += l->text();
+  EXPECT_TRUE(text.contains(u("以下 3 个文件或目录"))) << text.toStdString();
+  EXPECT_TRUE(text.contains(u("网盘删除的文件将重新上传"))) << "what Keep does is said";
 }
 
 TEST(ShellIntegrationTest, BookmarkKeepsTheUsersLinesAndAutostartEntry) {

@@ -77,11 +77,11 @@ void fillDemo(test::FakeBackend& b) {
             {"home/Documents", {}},
             {"home/Music", {}}};
   b.excluded = {"home/Music", "home/Photos/2023"};
-  b.held = {{"Documents/report-2024.pdf", true},
-            {"Documents/budget.xlsx", true},
-            {"Photos/Holidays/beach.jpg", false},
-            {"Photos/Holidays/sunset.jpg", false},
-            {"Projects/website/index.html", true}};
+  b.held = {{"Documents/report-2024.pdf", true, 1},
+            {"Documents/budget.xlsx", true, 1},
+            {"Photos/Holidays", false, 48},
+            {"Photos/2024/sunset.jpg", false, 1},
+            {"Projects/website", true, 23}};
 }
 
 int screens(const QString& dir, const QString& lang) {
