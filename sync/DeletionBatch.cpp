@@ -100,7 +100,8 @@ bool holdsTreeOf(const std::string& folder, const JournalNode& node, bool& anyFi
   for (const auto& e : entries) byKey.emplace(nameKey(e.name), &e);
   for (const JournalNode& child : node.children) {
     auto it = byKey.find(child.row.name);
-    if (it == byKey.end() || !matchesRow(it->second->info, child.row)) return false;
+    // A move changes a file's change time, never its inode, size or time.
+    if (it == byKey.end() || !sameFileAsRow(it->second->info, child.row)) return false;
     if (!(child.row.type & sync::FileJournal::kTypeFolder)) {
       anyFile = true;
     } else if (!holdsTreeOf(platform::files::joinPath(folder, it->second->name), child, anyFile)) {

@@ -250,10 +250,11 @@ class DownloadFileCallback final : public TransferCallback {
       info = files::EntryInfo{};  // removed or moved aside
     } else if (info.type == files::EntryType::File) {
       replaced = row && (row->type & sync::FileJournal::kTypeFile);
-      const bool changed = replaced
-                               ? !unchangedSinceSync(local, info, *row, &context_.recentUploads())
-                               : (info.size != job_.remoteSize || !job_.remoteTime ||
-                                  info.lastWrite != *job_.remoteTime);
+      // Without a row (a first sync, a lost or discarded journal) nothing
+      // says the file here is the remote one: equal size and time are what
+      // copies and archives leave on different bytes. Its content decides.
+      const bool changed =
+          !replaced || !unchangedSinceSync(local, info, *row, &context_.recentUploads());
       if (changed && !verifyConflict()) {
         // Both sides changed: the local version moves aside under its
         // conflicted-copy name (a rename: its inode, and whoever still
@@ -313,7 +314,8 @@ class DownloadFileCallback final : public TransferCallback {
     // for: a coarse clock (FAT, network mounts) rounds it, and the journal
     // must match what a later scan will read.
     if (putRowWithParents(context_.journal(), job_.journalPath, sync::FileJournal::kTypeFile,
-                          job_.expected, placed.size, placed.lastWrite) != 0) {
+                          job_.expected, placed.size, placed.lastWrite, nullptr,
+                          stampOf(placed)) != 0) {
       return codes::kLocalFailure;
     }
     placed_ = placed;

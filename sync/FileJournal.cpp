@@ -9,16 +9,20 @@
 namespace varnelo::sync {
 namespace {
 
+// Every column by name: the two stamp columns were added to journals made
+// without them, and a statement that named no columns would depend on it.
+#define JOURNAL_COLUMNS "id,pid,name,type,sigLo,sigHi,fileSize,editTime,changeTime,inode"
+
 // Kept in the order the journal has always prepared them.
 constexpr const char* kStatementTexts[] = {
     "SELECT id FROM file_journal WHERE pid==? AND name==?",
     "SELECT type FROM file_journal WHERE id==?",
-    "SELECT * FROM file_journal WHERE id==?",
-    "SELECT * FROM file_journal WHERE id>0",
-    "INSERT INTO file_journal VALUES(NULL, ?, ?, ?, ?, ?, ?, ?)",
-    "INSERT INTO file_journal VALUES(?, ?, ?, ?, ?, ?, ?, ?)",
-    "UPDATE file_journal SET sigLo=?, sigHi=?, fileSize=?, editTime=? WHERE pid==? AND name=? "
-    "AND type=?",
+    "SELECT " JOURNAL_COLUMNS " FROM file_journal WHERE id==?",
+    "SELECT " JOURNAL_COLUMNS " FROM file_journal WHERE id>0",
+    "INSERT INTO file_journal(" JOURNAL_COLUMNS ") VALUES(NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+    "INSERT INTO file_journal(" JOURNAL_COLUMNS ") VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+    "UPDATE file_journal SET sigLo=?, sigHi=?, fileSize=?, editTime=?, changeTime=?, inode=? "
+    "WHERE pid==? AND name=? AND type=?",
     "UPDATE file_journal SET name=? WHERE id==?",
     "DELETE FROM file_journal WHERE id==?",
     "SELECT COUNT(*) FROM file_journal",
@@ -27,8 +31,9 @@ constexpr const char* kStatementTexts[] = {
     "INSERT INTO db_config VALUES(?, ?)",
     "UPDATE db_config SET value=? WHERE key=?",
     "SELECT value FROM db_config WHERE key=?",
-    "SELECT * FROM file_journal WHERE pid==?",
+    "SELECT " JOURNAL_COLUMNS " FROM file_journal WHERE pid==?",
 };
+#undef JOURNAL_COLUMNS
 
 constexpr const char* kCreateJournalTable =
     "CREATE TABLE IF NOT EXISTS file_journal(id INTEGER PRIMARY KEY,pid INTEGER,name TEXT NOT "
@@ -36,7 +41,13 @@ constexpr const char* kCreateJournalTable =
     "name))";
 constexpr const char* kCreateConfigTable =
     "CREATE TABLE IF NOT EXISTS db_config(key TEXT PRIMARY KEY,value TEXT)";
-constexpr const char* kInsertRoot = "INSERT INTO file_journal VALUES(0, -1, '$', 2, 0, 0, 0, 0)";
+constexpr const char* kInsertRoot =
+    "INSERT INTO file_journal(id,pid,name,type,sigLo,sigHi,fileSize,editTime) "
+    "VALUES(0, -1, '$', 2, 0, 0, 0, 0)";
+// The change time and inode a file had when it was synced: a journal made
+// before they were recorded gains the columns, its rows hold NULL (read as 0,
+// "not recorded") until their files are synced again.
+constexpr const char* kStampColumns[] = {"changeTime", "inode"};
 constexpr const char* kDbVersionKey = "dbVersion";
 
 JournalEntry entryFromRow(const sqlite::Statement& st) {
@@ -48,7 +59,21 @@ JournalEntry entryFromRow(const sqlite::Statement& st) {
   e.signature = FileJournal::signatureFromWords(st.columnInt64(4), st.columnInt64(5));
   e.fileSize = st.columnInt64(6);
   e.editTime = st.columnInt64(7);
+  e.changeTime = st.columnInt64(8);  // NULL reads as 0
+  e.inode = st.columnInt64(9);
   return e;
+}
+
+// A stamp not recorded is stored as NULL, as the rows of older journals hold.
+void bindStamp(sqlite::Statement& st, int first, const FileStamp& stamp) {
+  if (stamp.changeTime != 0)
+    st.bind(first, stamp.changeTime);
+  else
+    st.bindNull(first);
+  if (stamp.inode != 0)
+    st.bind(first + 1, stamp.inode);
+  else
+    st.bindNull(first + 1);
 }
 
 // Non-empty components of a journal path.
@@ -107,6 +132,7 @@ int FileJournal::open(const std::string& path, int flags) {
               path.c_str(), wal);
   }
   rc = db_.exec(kCreateJournalTable);
+  if (rc == SQLITE_OK) rc = addStampColumns();
   if (rc == SQLITE_OK) rc = db_.exec(kCreateConfigTable);
   if (rc == SQLITE_OK) {
     db_.exec(kInsertRoot);  // fails harmlessly when the root row exists
@@ -126,6 +152,25 @@ int FileJournal::open(const std::string& path, int flags) {
     close();
   }
   return rc;
+}
+
+int FileJournal::addStampColumns() {
+  std::unordered_set<std::string> present;
+  {
+    sqlite::Statement info = db_.prepare("PRAGMA table_info(file_journal)");
+    if (!info.valid()) return SQLITE_ERROR;
+    int rc;
+    while ((rc = info.step()) == SQLITE_ROW) present.insert(info.columnText(1));
+    if (rc != SQLITE_DONE) return rc;
+  }
+  for (const char* column : kStampColumns) {
+    if (present.count(column)) continue;
+    const std::string alter =
+        std::string("ALTER TABLE file_journal ADD COLUMN ") + column + " INTEGER";
+    if (const int rc = db_.exec(alter.c_str()); rc != SQLITE_OK) return rc;
+    log_write(kLogInfo, kModuleSync, "journal column added:[%s]", column);
+  }
+  return SQLITE_OK;
 }
 
 void FileJournal::close() noexcept {
@@ -199,7 +244,7 @@ int FileJournal::listChildren(int64_t pid, std::vector<JournalEntry>& out) {
 }
 
 int FileJournal::put(int64_t pid, std::string_view name, int type, const VersionSignature& sig,
-                     int64_t fileSize, int64_t editTime) {
+                     int64_t fileSize, int64_t editTime, const FileStamp& stamp) {
   if (!isOpen()) return SQLITE_MISUSE;
   if ((getType(pid) & kTypeFolder) == 0) return kParentNotFolder;
   const std::string lowered = platform::asciiLower(name);
@@ -212,6 +257,7 @@ int FileJournal::put(int64_t pid, std::string_view name, int type, const Version
     sqlite::ResetGuard guard(insert);
     insert.bind(1, pid).bind(2, lowered).bind(3, type).bind(4, lo).bind(5, hi);
     insert.bind(6, fileSize).bind(7, editTime);
+    bindStamp(insert, 8, stamp);
     rc = insert.step();
   }
   if (rc == SQLITE_DONE) return SQLITE_OK;
@@ -222,14 +268,15 @@ int FileJournal::put(int64_t pid, std::string_view name, int type, const Version
   auto& update = stmts_[kUpdateEntry];
   sqlite::ResetGuard guard(update);
   update.bind(1, lo).bind(2, hi).bind(3, fileSize).bind(4, editTime);
-  update.bind(5, pid).bind(6, lowered).bind(7, type);
+  bindStamp(update, 5, stamp);
+  update.bind(7, pid).bind(8, lowered).bind(9, type);
   rc = update.step();
   if (rc != SQLITE_DONE) return rc;
   return db_.changes() == 0 ? kNothingUpdated : SQLITE_OK;
 }
 
 int FileJournal::putPath(std::string_view path, int type, const VersionSignature& sig,
-                         int64_t fileSize, int64_t editTime) {
+                         int64_t fileSize, int64_t editTime, const FileStamp& stamp) {
   const size_t slash = path.rfind('/');
   const std::string_view parent =
       slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
@@ -237,7 +284,7 @@ int FileJournal::putPath(std::string_view path, int type, const VersionSignature
   if (name.empty()) return kNoLastComponent;
   int64_t pid;
   if (const int rc = lookupPath(parent, pid); rc != SQLITE_OK) return rc;
-  return put(pid, name, type, sig, fileSize, editTime);
+  return put(pid, name, type, sig, fileSize, editTime, stamp);
 }
 
 int FileJournal::rename(int64_t id, std::string_view newName) {

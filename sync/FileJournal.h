@@ -30,6 +30,16 @@ namespace varnelo::sync {
 // little-endian 64-bit words (bytes 0-7 and 8-15).
 using VersionSignature = std::array<uint8_t, 16>;
 
+// What a file's inode held when it was synced, beyond size and time: its
+// change time (ctime, a FileTime) and inode number. A write that puts the
+// old modification time back (touch -r, an archive or copy tool keeping
+// times) still moves the change time. 0 means not recorded (rows of journals
+// older than these columns, folders).
+struct FileStamp {
+  int64_t changeTime = 0;
+  int64_t inode = 0;
+};
+
 struct JournalEntry {
   int64_t id = 0;
   int64_t pid = 0;
@@ -38,6 +48,8 @@ struct JournalEntry {
   VersionSignature signature{};
   int64_t fileSize = 0;
   int64_t editTime = 0;
+  int64_t changeTime = 0;  // FileStamp's, 0 when not recorded
+  int64_t inode = 0;
 };
 
 class FileJournal {
@@ -92,14 +104,14 @@ class FileJournal {
   int listAll(std::vector<JournalEntry>& out);
   int listChildren(int64_t pid, std::vector<JournalEntry>& out);
 
-  // Inserts the row, or updates signature, size and time of the row of the
-  // same parent, name and type. kParentNotFolder when `pid` is no folder;
-  // kNothingUpdated when the name exists with another type.
+  // Inserts the row, or updates signature, size, time and stamp of the row
+  // of the same parent, name and type. kParentNotFolder when `pid` is no
+  // folder; kNothingUpdated when the name exists with another type.
   int put(int64_t pid, std::string_view name, int type, const VersionSignature& sig,
-          int64_t fileSize, int64_t editTime);
+          int64_t fileSize, int64_t editTime, const FileStamp& stamp = {});
   // put under the folder that the path up to its last "/" names.
   int putPath(std::string_view path, int type, const VersionSignature& sig, int64_t fileSize,
-              int64_t editTime);
+              int64_t editTime, const FileStamp& stamp = {});
   int setFolderSignature(std::string_view path, const VersionSignature& sig) {
     return putPath(path, kTypeFolder, sig, 0, 0);
   }
@@ -143,6 +155,8 @@ class FileJournal {
     kStatementCount
   };
 
+  // Adds the stamp columns to a table made without them.
+  int addStampColumns();
   int listInto(sqlite::Statement& st, std::vector<JournalEntry>& out);
   int deleteRow(int64_t id);
 

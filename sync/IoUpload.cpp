@@ -116,7 +116,7 @@ int UploadFileCallback::complete(int code) {
   int made = 0;
   auto batch = context_.journal().batch();  // the row and its folders' rows
   if (putRowWithParents(context_.journal(), job_.journalPath, sync::FileJournal::kTypeFile, ver,
-                        job_.fileSize, job_.lastWrite, &made) != 0) {
+                        job_.fileSize, job_.lastWrite, &made, job_.stamp) != 0) {
     return codes::kLocalFailure;
   }
   queueMadeFolders(context_, job_.localPath, made);

@@ -15,6 +15,7 @@
 
 #include "Context.h"
 #include "Digest.h"
+#include "FileJournal.h"
 #include "TempNames.h"
 #include "TransferCallback.h"
 #include "platform/time.h"
@@ -31,6 +32,7 @@ struct UploadJob {
   bool journalKnowsFolder = false;  // a synced folder became a file
   uint64_t fileSize = 0;
   platform::FileTime lastWrite = 0;
+  sync::FileStamp stamp;          // change time and inode, read with size and time
   platform::FileTime readAt = 0;  // when the content began to be read (wall clock)
   std::optional<Signature> base;  // the journal's version of the file
   std::vector<ChunkKey> keys;

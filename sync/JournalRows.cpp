@@ -14,10 +14,10 @@ std::optional<sync::JournalEntry> journalRow(sync::FileJournal& journal,
 
 int putRowWithParents(sync::FileJournal& journal, std::string_view journalPath, int type,
                       const sync::VersionSignature& sig, uint64_t size, uint64_t editTime,
-                      int* madeFolders) {
+                      int* madeFolders, const sync::FileStamp& stamp) {
   if (madeFolders) *madeFolders = 0;
   int rc = journal.putPath(journalPath, type, sig, static_cast<int64_t>(size),
-                           static_cast<int64_t>(editTime));
+                           static_cast<int64_t>(editTime), stamp);
   if (rc != sync::FileJournal::kNotFound) return rc;
   for (size_t slash = journalPath.find('/'); slash != std::string_view::npos;
        slash = journalPath.find('/', slash + 1)) {
@@ -29,7 +29,7 @@ int putRowWithParents(sync::FileJournal& journal, std::string_view journalPath, 
     if (madeFolders) ++*madeFolders;
   }
   return journal.putPath(journalPath, type, sig, static_cast<int64_t>(size),
-                         static_cast<int64_t>(editTime));
+                         static_cast<int64_t>(editTime), stamp);
 }
 
 int markFoldersOutOfStep(sync::FileJournal& journal, std::string_view journalPath) {

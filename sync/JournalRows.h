@@ -23,7 +23,7 @@ std::optional<sync::JournalEntry> journalRow(sync::FileJournal& journal,
 // 0 or the journal's code.
 int putRowWithParents(sync::FileJournal& journal, std::string_view journalPath, int type,
                       const sync::VersionSignature& sig, uint64_t size, uint64_t editTime,
-                      int* madeFolders = nullptr);
+                      int* madeFolders = nullptr, const sync::FileStamp& stamp = {});
 
 // Gives every folder row above `journalPath` an all-zero signature, so the
 // next remote pass lists each of them again (rows that are missing are

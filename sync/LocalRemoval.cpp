@@ -44,10 +44,21 @@ bool readJournalTreeAt(sync::FileJournal& journal, const std::string& journalPat
   return journal.lookupPath(journalPath, id) == 0 && readJournalTree(journal, id, out) == 0;
 }
 
-bool matchesRow(const files::EntryInfo& info, const sync::JournalEntry& row) {
+bool sameFileAsRow(const files::EntryInfo& info, const sync::JournalEntry& row) {
   if (row.type & sync::FileJournal::kTypeFolder) return info.type == files::EntryType::Directory;
   return info.type == files::EntryType::File && info.size == static_cast<uint64_t>(row.fileSize) &&
-         info.lastWrite == static_cast<uint64_t>(row.editTime);
+         info.lastWrite == static_cast<uint64_t>(row.editTime) &&
+         (row.inode == 0 || info.inode == static_cast<uint64_t>(row.inode));
+}
+
+bool matchesRow(const files::EntryInfo& info, const sync::JournalEntry& row) {
+  if (!sameFileAsRow(info, row)) return false;
+  return (row.type & sync::FileJournal::kTypeFolder) || row.changeTime == 0 ||
+         info.changeTime == static_cast<uint64_t>(row.changeTime);
+}
+
+sync::FileStamp stampOf(const files::EntryInfo& info) {
+  return {static_cast<int64_t>(info.changeTime), static_cast<int64_t>(info.inode)};
 }
 
 namespace {
@@ -100,8 +111,10 @@ bool removeFileUnchanged(const std::string& localPath, const sync::JournalEntry&
       return false;
     }
   } else {
+    // The rename moved the change time; what was judged before it must
+    // otherwise still hold.
     files::EntryInfo info;
-    if (files::stat(aside, info) || !matchesRow(info, row)) {
+    if (files::stat(aside, info) || !sameFileAsRow(info, row)) {
       log_write(kLogInfo, kModuleSync, "changed right before its deletion, kept:[%s]",
                 localPath.c_str());
       putBack(aside, localPath, kept);
@@ -167,7 +180,8 @@ bool removeUnchanged(const std::string& localPath, const JournalNode& node,
   return false;
 }
 
-int restoreInterruptedRemovals(const std::string& folder, const LocalListing& listing,
+int restoreInterruptedRemovals(sync::FileJournal& journal, const std::string& folder,
+                               const LocalListing& listing,
                                const std::vector<sync::JournalEntry>& rows) {
   int restored = 0;
   for (const files::DirEntry& entry : listing.entries) {
@@ -176,10 +190,10 @@ int restoreInterruptedRemovals(const std::string& folder, const LocalListing& li
     // A name held by the file itself or by a case variant is not free.
     if (name.empty() || listing.find(name) || !listing.twinsOf(name).empty()) continue;
     const std::string key = nameKey(name);
-    const bool fileRow = std::any_of(rows.begin(), rows.end(), [&](const sync::JournalEntry& r) {
+    auto row = std::find_if(rows.begin(), rows.end(), [&](const sync::JournalEntry& r) {
       return r.name == key && !(r.type & sync::FileJournal::kTypeFolder);
     });
-    if (!fileRow) continue;
+    if (row == rows.end()) continue;
     const std::string aside = files::joinPath(folder, entry.name);
     const std::string path = files::joinPath(folder, name);
     if (auto ec = files::renameNoReplace(aside, path)) {
@@ -189,6 +203,10 @@ int restoreInterruptedRemovals(const std::string& folder, const LocalListing& li
     }
     log_write(kLogInfo, kModuleSync, "a deletion cut short left [%s] aside; its name is back",
               path.c_str());
+    if (files::EntryInfo info; !files::stat(path, info) && sameFileAsRow(info, *row)) {
+      journal.put(row->pid, row->name, row->type, row->signature, row->fileSize, row->editTime,
+                  stampOf(info));
+    }
     ++restored;
   }
   return restored;

@@ -35,8 +35,18 @@ bool readJournalTreeAt(sync::FileJournal& journal, const std::string& journalPat
                        JournalNode& out);
 
 // True when the local entry is what the journal row recorded: a folder for
-// a folder row; a file of the same size and last-write time for a file row.
+// a folder row; for a file row a file of the same size and last-write time,
+// and, where the row recorded them, the same change time and inode (a write
+// that set the old modification time back is a change).
 bool matchesRow(const platform::files::EntryInfo& info, const sync::JournalEntry& row);
+
+// matchesRow without the change time: the same file (size, last-write time,
+// inode where recorded) after a rename, which moves the change time. For a
+// file the engine renamed itself, or that a rename carried elsewhere.
+bool sameFileAsRow(const platform::files::EntryInfo& info, const sync::JournalEntry& row);
+
+// The stamp to record for a file found as `info`.
+sync::FileStamp stampOf(const platform::files::EntryInfo& info);
 
 // True when the file or folder at `localPath`, found as `info`, is still
 // what the journal row recorded: matchesRow, and for a file sent right
@@ -57,9 +67,12 @@ bool removeUnchanged(const std::string& localPath, const JournalNode& node,
 // (the engine stopped between the two steps) its name back, where that name
 // is free and `rows` (the folder's journal rows) still hold its file row:
 // the deletion was not recorded, so the file is as the last sync left it,
-// and the next remote pass weighs the deletion again. Other files of the
-// hidden form are left alone. Returns how many got their name back.
-int restoreInterruptedRemovals(const std::string& folder, const LocalListing& listing,
+// and the next remote pass weighs the deletion again. The rename back moves
+// the change time, so the row of a file still as synced gets the new one.
+// Other files of the hidden form are left alone. Returns how many got their
+// name back.
+int restoreInterruptedRemovals(sync::FileJournal& journal, const std::string& folder,
+                               const LocalListing& listing,
                                const std::vector<sync::JournalEntry>& rows);
 
 }  // namespace varnelo

@@ -31,7 +31,12 @@ class Scan {
     context_.journal().listChildren(folderId, rows);
     std::sort(rows.begin(), rows.end(),
               [](const auto& a, const auto& b) { return a.name < b.name; });
-    if (restoreInterruptedRemovals(folder, local, rows) > 0 && !list(folder, local)) return true;
+    if (restoreInterruptedRemovals(context_.journal(), folder, local, rows) > 0) {
+      if (!list(folder, local)) return true;
+      context_.journal().listChildren(folderId, rows);  // their stamps were renewed
+      std::sort(rows.begin(), rows.end(),
+                [](const auto& a, const auto& b) { return a.name < b.name; });
+    }
     for (const auto& twin : local.twins) {
       const std::string path = files::joinPath(folder, twin);
       if (local.isUndecided(twin)) {
@@ -91,8 +96,9 @@ class Scan {
             queue(path);
           } else if (localFolder) {
             subfolders.emplace_back(path, r->id);
-          } else if (l->info.size != static_cast<uint64_t>(r->fileSize) ||
-                     l->info.lastWrite != static_cast<uint64_t>(r->editTime)) {
+          } else if (!matchesRow(l->info, *r)) {
+            // Size, time, and the change time and inode where the row has
+            // them: an edit that set the old time back is sent too.
             queue(path);
           }
         },

@@ -43,6 +43,16 @@ std::error_code replaceLooking(const std::string& from, const std::string& targe
   return {};
 }
 
+// The rename moved the file's change time. The one recorded is read after
+// it, while the file at the name is still the engine's (same inode, size
+// and time); otherwise the one from before stays, and whatever changed the
+// file meanwhile is seen as a change.
+void takeChangeTimeAfterRename(const std::string& target, files::EntryInfo& placed) {
+  files::EntryInfo now;
+  if (files::stat(target, now) || now.inode != placed.inode || !sameState(now, placed)) return;
+  placed.changeTime = now.changeTime;
+}
+
 }  // namespace
 
 std::error_code placeFile(const std::string& part, const std::string& target,
@@ -55,6 +65,7 @@ std::error_code placeFile(const std::string& part, const std::string& target,
   };
   if (auto ec = files::stat(part, out.placed)) return ec;
   std::error_code ec = put(part);
+  if (!ec) takeChangeTimeAfterRename(target, out.placed);
   if (ec != std::errc::cross_device_link) return ec;
   const std::string beside =
       files::joinPath(files::parentPath(target), "." + files::fileName(target) + ".varnelo-part");
@@ -69,6 +80,7 @@ std::error_code placeFile(const std::string& part, const std::string& target,
     files::removeFile(beside);  // the engine's copy: a swap undone put it back here
     return ec;
   }
+  takeChangeTimeAfterRename(target, out.placed);
   files::removeFile(part);
   return {};
 }

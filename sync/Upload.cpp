@@ -243,6 +243,7 @@ int uploadFile(Context& context, const std::string& localPath, const std::string
   job.journalPath = sync::journalPathOf(remotePath);
   job.fileSize = info.size;
   job.lastWrite = info.lastWrite;
+  job.stamp = stampOf(info);
   if (auto row = journalRow(context.journal(), job.journalPath)) {
     if (row->type & sync::FileJournal::kTypeFolder) {
       job.journalKnowsFolder = true;

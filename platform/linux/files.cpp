@@ -31,6 +31,8 @@ EntryInfo infoFrom(const struct stat& st) {
   }
   info.size = info.type == EntryType::File ? static_cast<uint64_t>(st.st_size) : 0;
   info.lastWrite = fileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+  info.changeTime = fileTimeFromUnix(st.st_ctim.tv_sec, st.st_ctim.tv_nsec);
+  info.inode = static_cast<uint64_t>(st.st_ino);
   return info;
 }
 

@@ -165,7 +165,9 @@ TEST_F(FileJournalTest, ChildrenOfIdsBeyond32BitsAreListed) {
   {
     varnelo::sqlite::Database db;
     ASSERT_EQ(db.open(dir_ / "basefs.db"), SQLITE_OK);
-    auto st = db.prepare("INSERT INTO file_journal VALUES(?, 0, 'big', 2, 0, 0, 0, 0)");
+    auto st = db.prepare(
+        "INSERT INTO file_journal(id,pid,name,type,sigLo,sigHi,fileSize,editTime) "
+        "VALUES(?, 0, 'big', 2, 0, 0, 0, 0)");
     st.bind(1, bigId);
     ASSERT_TRUE(st.run());
   }
@@ -237,7 +239,9 @@ TEST_F(FileJournalTest, ABatchCommitsEveryStatementThatSucceededAndOnlyWhenItEnd
     // A batch of lookups takes no write lock: another connection still writes.
     auto reads = journal_.readBatch();
     EXPECT_EQ(journal_.lookupPath("home/g.txt", id), 0);
-    EXPECT_EQ(other.exec("INSERT INTO file_journal VALUES(99, 0, 'x', 1, 0, 0, 0, 0)"), SQLITE_OK);
+    EXPECT_EQ(other.exec("INSERT INTO file_journal(id,pid,name,type,sigLo,sigHi,fileSize,"
+                         "editTime) VALUES(99, 0, 'x', 1, 0, 0, 0, 0)"),
+              SQLITE_OK);
   }
   EXPECT_EQ(journal_.lookupPath("x", id), 0);
 }
@@ -340,4 +344,76 @@ TEST(SqliteDamagedFile, ADamagedJournalIsKeptAsideAndAFreshOneOpensWhileAHealthy
   EXPECT_NE(varnelo::sqlite::openSettingDamagedAside(
                 missing, [&] { return nowhere.open(missing); }, [&] { nowhere.close(); }),
             0);
+}
+
+namespace {
+
+// A journal as engines wrote it before the change time and inode were kept.
+void writeJournalWithoutStamps(const std::string& path) {
+  varnelo::sqlite::Database db;
+  ASSERT_EQ(db.open(path), SQLITE_OK);
+  ASSERT_EQ(db.exec("CREATE TABLE file_journal(id INTEGER PRIMARY KEY,pid INTEGER,name TEXT NOT "
+                    "NULL,type INTEGER,sigLo INTEGER,sigHi INTEGER,fileSize INTEGER,editTime "
+                    "INTEGER,UNIQUE(pid, name))"),
+            SQLITE_OK);
+  ASSERT_EQ(db.exec("CREATE TABLE db_config(key TEXT PRIMARY KEY,value TEXT)"), SQLITE_OK);
+  ASSERT_EQ(db.exec("INSERT INTO db_config VALUES('dbVersion', '2')"), SQLITE_OK);
+  ASSERT_EQ(db.exec("INSERT INTO file_journal VALUES(0, -1, '$', 2, 0, 0, 0, 0)"), SQLITE_OK);
+  ASSERT_EQ(db.exec("INSERT INTO file_journal VALUES(1, 0, 'home', 2, 7, 8, 0, 0)"), SQLITE_OK);
+  ASSERT_EQ(db.exec("INSERT INTO file_journal VALUES(2, 1, 'a.txt', 1, 11, 12, 5, 1234)"),
+            SQLITE_OK);
+}
+
+}  // namespace
+
+TEST(FileJournalStamps, AnOlderJournalGainsTheColumnsKeepsItsRowsAndTakesStamps) {
+  TempDir dir;
+  const std::string path = dir / "basefs.db";
+  writeJournalWithoutStamps(path);
+  FileJournal journal;
+  ASSERT_EQ(journal.open(path), 0);
+  int version = 0;
+  ASSERT_EQ(journal.getDbVersion(version), 0);
+  EXPECT_EQ(version, 2);
+
+  // The old row reads as it was, its stamp not recorded.
+  int64_t id = 0;
+  ASSERT_EQ(journal.lookupPath("home/A.txt", id), 0);
+  JournalEntry old;
+  ASSERT_EQ(journal.getEntry(id, old), 0);
+  EXPECT_EQ(old.fileSize, 5);
+  EXPECT_EQ(old.editTime, 1234);
+  EXPECT_EQ(old.signature, FileJournal::signatureFromWords(11, 12));
+  EXPECT_EQ(old.changeTime, 0);
+  EXPECT_EQ(old.inode, 0);
+
+  // New rows and updates of old ones keep a stamp; a put without one
+  // clears it again (what was recorded no longer describes the file).
+  ASSERT_EQ(journal.putPath("home/b.txt", FileJournal::kTypeFile, sig(1), 3, 30, {300, 77}), 0);
+  ASSERT_EQ(journal.putPath("home/a.txt", FileJournal::kTypeFile, sig(2), 6, 40, {400, 78}), 0);
+  std::vector<JournalEntry> rows;
+  ASSERT_EQ(journal.listChildren(1, rows), 0);
+  ASSERT_EQ(rows.size(), 2u);
+  for (const JournalEntry& row : rows) {
+    EXPECT_EQ(row.changeTime, row.name == "a.txt" ? 400 : 300) << row.name;
+    EXPECT_EQ(row.inode, row.name == "a.txt" ? 78 : 77) << row.name;
+  }
+  EXPECT_EQ(rows[0].name == "a.txt" ? rows[0].id : rows[1].id, id) << "updated in place";
+  ASSERT_EQ(journal.putPath("home/b.txt", FileJournal::kTypeFile, sig(3), 3, 31), 0);
+  ASSERT_EQ(journal.lookupPath("home/b.txt", id), 0);
+  JournalEntry cleared;
+  ASSERT_EQ(journal.getEntry(id, cleared), 0);
+  EXPECT_EQ(cleared.changeTime, 0);
+  EXPECT_EQ(cleared.inode, 0);
+  journal.close();
+
+  // Opened again: the columns are not added twice, the stamps stay.
+  ASSERT_EQ(journal.open(path), 0);
+  ASSERT_EQ(journal.lookupPath("home/a.txt", id), 0);
+  JournalEntry again;
+  ASSERT_EQ(journal.getEntry(id, again), 0);
+  EXPECT_EQ(again.changeTime, 400);
+  int64_t count = 0;
+  ASSERT_EQ(journal.count(count), 0);
+  EXPECT_EQ(count, 4);
 }

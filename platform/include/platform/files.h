@@ -20,6 +20,10 @@ struct EntryInfo {
   EntryType type = EntryType::None;
   uint64_t size = 0;
   FileTime lastWrite = 0;
+  // The inode's change time (moved by every write, also one that sets the
+  // modification time back, and by renames and mode changes) and its number.
+  FileTime changeTime = 0;
+  uint64_t inode = 0;
 };
 
 struct DirEntry {

@@ -1,0 +1,128 @@
+// Files of equal size and modification time are not taken for the same
+// file: two computers that made such files with different bytes both keep
+// theirs, also when one of them has no journal left (a relink), and an edit
+// that puts the old modification time back is sent like any other.
+#include <string>
+
+#include "engine_harness.h"
+
+namespace varnelo::e2e {
+namespace {
+
+namespace files = platform::files;
+
+constexpr platform::FileTime kSharedTime = 130000000000000000ULL;  // 2012, as cp -p keeps it
+
+class EngineSameStampTest : public EngineTest {
+ protected:
+  // Rewrites `rel` in place (same inode) and gives it `time` again, as
+  // touch -r or a tool that restores times leaves it.
+  static void editKeepingTime(EngineComputer& pc, const std::string& rel,
+                              const std::string& content, platform::FileTime time) {
+    ASSERT_FALSE(files::writeFile(pc.path(rel), content));
+    ASSERT_FALSE(files::setLastWriteTime(pc.path(rel), time));
+  }
+  static platform::FileTime lastWrite(EngineComputer& pc, const std::string& rel) {
+    files::EntryInfo info;
+    files::stat(pc.path(rel), info);
+    return info.lastWrite;
+  }
+  // True when some file of `tree` holds each of `contents`.
+  static bool holdsAll(const Tree& tree, std::initializer_list<std::string> contents) {
+    for (const std::string& content : contents) {
+      bool found = false;
+      for (const auto& [path, what] : tree) found = found || what == fileEntry(content);
+      if (!found) return false;
+    }
+    return true;
+  }
+  // Waits until the service holds `count` files, among them each of
+  // `contents`, and both computers hold the same.
+  ::testing::AssertionResult allKept(EngineComputer& a, EngineComputer& b, size_t count,
+                                     std::initializer_list<std::string> contents) {
+    Tree remote;
+    if (waitFor(
+            [&] {
+              remote = remoteTree();
+              return remote.size() == count && holdsAll(remote, contents) && a.tree() == remote &&
+                     b.tree() == remote;
+            },
+            60000)) {
+      return ::testing::AssertionSuccess();
+    }
+    auto failure = ::testing::AssertionFailure() << "remote:";
+    for (const auto& [path, what] : remote) failure << "\n  " << path << " " << what;
+    for (EngineComputer* pc : {&a, &b}) {
+      failure << "\nlocal " << pc->root() << ":";
+      for (const auto& [path, what] : pc->tree()) failure << "\n  " << path << " " << what;
+    }
+    return failure;
+  }
+};
+
+TEST_F(EngineSameStampTest, TwoComputersMakeFilesOfEqualSizeAndTimeAndBothAreKept) {
+  // One file that goes up in one request, one that goes in chunks.
+  const std::string mine = "made on a", theirs = "made on b";
+  const std::string mineBig(40000, 'a'), theirsBig(40000, 'b');
+  auto a = computer();
+  auto b = computer();
+  a->write("report.txt", mine);
+  a->write("big.bin", mineBig);
+  b->write("report.txt", theirs);
+  b->write("big.bin", theirsBig);
+  for (EngineComputer* pc : {a.get(), b.get()}) {
+    ASSERT_FALSE(files::setLastWriteTime(pc->path("report.txt"), kSharedTime));
+    ASSERT_FALSE(files::setLastWriteTime(pc->path("big.bin"), kSharedTime));
+  }
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return remoteTree().size() == 2; }));
+  ASSERT_EQ(b->start(), 200);
+  EXPECT_TRUE(allKept(*a, *b, 4, {mine, theirs, mineBig, theirsBig}));
+}
+
+TEST_F(EngineSameStampTest, AnEditKeepingSizeAndTimeSurvivesARelink) {
+  auto a = computer();
+  auto b = computer();
+  a->write("report.txt", "as first synced");
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_EQ(b->start(), 200);
+  ASSERT_TRUE(holdEverywhere({a.get(), b.get()}, {{"report.txt", fileEntry("as first synced")}}));
+  ASSERT_TRUE(b->settle());
+  b->engine()->stopSync(false);
+  editKeepingTime(*b, "report.txt", "edited, samelen", lastWrite(*b, "report.txt"));
+  // Started with its journal discarded: nothing but the content can tell
+  // the two files apart.
+  ASSERT_EQ(b->start(3, true), 200);
+  EXPECT_TRUE(allKept(*a, *b, 2, {"edited, samelen", "as first synced"}));
+}
+
+TEST_F(EngineSameStampTest, AnEditThatPutsTheOldTimeBackIsSent) {
+  auto a = computer();
+  auto b = computer();
+  a->write("notes.txt", "version one");
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_EQ(b->start(), 200);
+  ASSERT_TRUE(holdEverywhere({a.get(), b.get()}, {{"notes.txt", fileEntry("version one")}}));
+  ASSERT_TRUE(b->settle());
+
+  // While B runs: its watch sees the write.
+  editKeepingTime(*b, "notes.txt", "version two", lastWrite(*b, "notes.txt"));
+  EXPECT_TRUE(holdEverywhere({a.get(), b.get()}, {{"notes.txt", fileEntry("version two")}}));
+  ASSERT_TRUE(b->settle());
+
+  // While B is stopped: its scan at the start finds it.
+  b->engine()->stopSync(false);
+  editKeepingTime(*b, "notes.txt", "version 3!!", lastWrite(*b, "notes.txt"));
+  ASSERT_EQ(b->start(), 200);
+  EXPECT_TRUE(holdEverywhere({a.get(), b.get()}, {{"notes.txt", fileEntry("version 3!!")}}));
+
+  // And another computer's later edit replaces it as an edit of it, with
+  // nothing of B's lost on the way.
+  ASSERT_TRUE(a->settle());
+  a->write("notes.txt", "version four from a");
+  EXPECT_TRUE(
+      holdEverywhere({a.get(), b.get()}, {{"notes.txt", fileEntry("version four from a")}}));
+}
+
+}  // namespace
+}  // namespace varnelo::e2e
