@@ -58,6 +58,7 @@ bool DeletionHold::decide(Side side, std::vector<Candidate>& batch, uint64_t syn
                              [&](const Candidate& c) {
                                if (!released_.erase(c.journalPath)) return false;
                                held.erase(c.journalPath);
+                               shown_[index(side)].erase(c.journalPath);
                                return true;
                              }),
               batch.end());
@@ -65,6 +66,7 @@ bool DeletionHold::decide(Side side, std::vector<Candidate>& batch, uint64_t syn
   if (!run.held && !exceeds(batch, syncedFiles, run)) {
     for (const Candidate& c : batch) {
       held.erase(c.journalPath);
+      shown_[index(side)].erase(c.journalPath);
       run.passed += c.files;
       run.passedUnder[topLevelOf(c.journalPath)] += c.files;
     }
@@ -89,20 +91,33 @@ bool DeletionHold::runHolds(Side side, uint64_t nowMs) const {
 
 void DeletionHold::restart(Side side) {
   std::lock_guard lock(mutex_);
-  held_[index(side)].clear();
+  shown_[index(side)] = std::exchange(held_[index(side)], {});
   runs_[index(side)] = Run{};
+}
+
+void DeletionHold::settle(Side side) {
+  std::lock_guard lock(mutex_);
+  shown_[index(side)].clear();
 }
 
 void DeletionHold::forget(const std::string& journalPath) {
   std::lock_guard lock(mutex_);
   for (auto& held : held_) held.erase(journalPath);
+  for (auto& shown : shown_) shown.erase(journalPath);
+}
+
+std::map<std::string, DeletionHold::Entry> DeletionHold::answerable(size_t side) const {
+  std::map<std::string, Entry> out = shown_[side];
+  for (const auto& [path, entry] : held_[side]) out[path] = entry;
+  return out;
 }
 
 void DeletionHold::confirm() {
   std::lock_guard lock(mutex_);
-  for (auto& held : held_) {
-    for (const auto& [path, files] : held) released_.insert(path);
-    held.clear();
+  for (size_t i = 0; i < 2; ++i) {
+    for (const auto& [path, entry] : answerable(i)) released_.insert(path);
+    held_[i].clear();
+    shown_[i].clear();
   }
   for (Run& run : runs_) run = Run{};
 }
@@ -110,10 +125,11 @@ void DeletionHold::confirm() {
 void DeletionHold::restore() {
   std::lock_guard lock(mutex_);
   for (size_t i = 0; i < 2; ++i) {
-    for (auto& [path, entry] : held_[i])
+    for (auto& [path, entry] : answerable(i))
       restoring_.push_back(
           {i == 0 ? Side::Local : Side::Remote, path, entry.localPath, entry.files});
     held_[i].clear();
+    shown_[i].clear();
   }
   for (Run& run : runs_) run = Run{};
 }
@@ -123,6 +139,7 @@ std::vector<DeletionHold::Held> DeletionHold::takeRestoring() {
   // A pass that ran between the answer and now may have held them again.
   for (const Held& h : restoring_) {
     for (auto& held : held_) held.erase(h.journalPath);
+    for (auto& shown : shown_) shown.erase(h.journalPath);
   }
   return std::exchange(restoring_, {});
 }
@@ -135,8 +152,8 @@ bool DeletionHold::restorePending() const {
 uint64_t DeletionHold::heldFiles() const {
   std::lock_guard lock(mutex_);
   uint64_t files = 0;
-  for (const auto& held : held_) {
-    for (const auto& [path, entry] : held) files += entry.files;
+  for (size_t i = 0; i < 2; ++i) {
+    for (const auto& [path, entry] : answerable(i)) files += entry.files;
   }
   return files;
 }
@@ -145,7 +162,7 @@ std::vector<DeletionHold::Held> DeletionHold::list() const {
   std::lock_guard lock(mutex_);
   std::vector<Held> out;
   for (size_t i = 0; i < 2; ++i) {
-    for (const auto& [path, entry] : held_[i])
+    for (const auto& [path, entry] : answerable(i))
       out.push_back({i == 0 ? Side::Local : Side::Remote, path, entry.localPath, entry.files});
   }
   return out;
@@ -153,7 +170,7 @@ std::vector<DeletionHold::Held> DeletionHold::list() const {
 
 uint64_t DeletionHold::heldEntries() const {
   std::lock_guard lock(mutex_);
-  return held_[0].size() + held_[1].size();
+  return answerable(0).size() + answerable(1).size();
 }
 
 }  // namespace varnelo::sync

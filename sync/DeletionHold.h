@@ -79,8 +79,13 @@ class DeletionHold {
   // True while the side's run going on at `nowMs` has held a batch.
   bool runHolds(Side side, uint64_t nowMs) const;
   // A new local scan or remote pass: what that side held before is weighed
-  // again from scratch, and its run ends.
+  // again from scratch, and its run ends. Until settle(), what it held is
+  // still listed, counted and answered (confirmed or kept), so that a scan
+  // or pass in progress never hides what the user was shown.
   void restart(Side side);
+  // The scan or pass that restart() began has weighed its deletions: what
+  // it did not hold again is no longer held.
+  void settle(Side side);
   // The path is no deletion any more (restored locally): no longer held.
   void forget(const std::string& journalPath);
 
@@ -122,9 +127,14 @@ class DeletionHold {
     std::string localPath;
   };
 
+  // Under mutex_: the side's shown_ entries overlaid with its held_ ones.
+  std::map<std::string, Entry> answerable(size_t side) const;
+
   const DeletionLimits limits_;
-  mutable std::mutex mutex_;              // guards held_, released_, restoring_ and runs_
-  std::map<std::string, Entry> held_[2];  // per side: journal path → entry
+  // Guards held_, shown_, released_, restoring_ and runs_.
+  mutable std::mutex mutex_;
+  std::map<std::string, Entry> held_[2];   // per side: journal path → entry
+  std::map<std::string, Entry> shown_[2];  // held before restart(), until settle()
   std::set<std::string> released_;
   std::vector<Held> restoring_;
   Run runs_[2];

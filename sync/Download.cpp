@@ -939,6 +939,8 @@ int syncDir(Context& context, bool fullRecheck) {
   // Every download is in place (or failed) before any removal is weighed.
   pass.drainDownloads();
   pass.finishRemovals();
+  if (sync::DeletionHold* hold = context.deletions())
+    hold->settle(sync::DeletionHold::Side::Remote);
   return code;
 }
 

@@ -137,6 +137,11 @@ void IdleTask::pass() {
   const bool scanned = rescanLocal_;
   if (scanned) scanLocal(now);
   if ((context_.mode() & kSyncLocalChanges) && !context_.updating().empty()) uploadQueued(scanned);
+  // What the scan found gone has been weighed by now.
+  if (scanned && !context_.isPaused()) {
+    if (sync::DeletionHold* hold = context_.deletions())
+      hold->settle(sync::DeletionHold::Side::Local);
+  }
   if ((context_.mode() & kSyncLocalChanges) && !context_.retry().empty() &&
       due(now, lastRetryTick_, intervals_.retryMs)) {
     flushRetries(now);

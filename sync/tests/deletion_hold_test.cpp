@@ -30,6 +30,8 @@ TEST(DeletionHold, HoldsMoreThanTheShareAndTheCountButNotEitherAlone) {
   EXPECT_FALSE(hold.decide(Side::Remote, deep, 1000000, 40000));
   EXPECT_EQ(hold.heldEntries(), 32u);
   hold.restart(Side::Remote);
+  EXPECT_EQ(hold.heldFiles(), 1032u) << "shown until the pass has weighed its deletions";
+  hold.settle(Side::Remote);
   EXPECT_EQ(hold.heldFiles(), 31u);
 }
 
@@ -142,6 +144,31 @@ TEST(DeletionHold, KeepingHandsEverythingHeldOverOnceAndEndsTheRun) {
   EXPECT_FALSE(hold.restorePending());
   EXPECT_EQ(hold.heldEntries(), 0u);
   EXPECT_TRUE(hold.takeRestoring().empty());
+}
+
+TEST(DeletionHold, APassInProgressStillListsAndAnswersWhatItHeldBefore) {
+  DeletionHold hold(DeletionLimits{});
+  auto batch = files(30);
+  ASSERT_TRUE(hold.decide(Side::Remote, batch, 40, 0));
+  // The next pass begins: until it has weighed its removals, what the user
+  // was shown is still held, and a confirmation releases it.
+  hold.restart(Side::Remote);
+  EXPECT_EQ(hold.list().size(), 30u);
+  hold.confirm();
+  EXPECT_EQ(hold.heldFiles(), 0u);
+  auto again = files(30);
+  EXPECT_FALSE(hold.decide(Side::Remote, again, 40, 10000)) << "released, not held again";
+  EXPECT_TRUE(again.empty());
+
+  // A path the pass lets through, or does not find again, leaves the list.
+  auto next = files(30, "home/e");
+  ASSERT_TRUE(hold.decide(Side::Remote, next, 40, 20000));
+  hold.restart(Side::Remote);
+  auto fewer = files(2, "home/e");
+  EXPECT_FALSE(hold.decide(Side::Remote, fewer, 40, 30000));
+  EXPECT_EQ(hold.heldEntries(), 28u);
+  hold.settle(Side::Remote);
+  EXPECT_EQ(hold.heldEntries(), 0u);
 }
 
 }  // namespace
