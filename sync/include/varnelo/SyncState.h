@@ -81,10 +81,11 @@ VARNELO_EXTERN_C VARNELO_API int32_t varnelo_confirm_deletions2(varnelo::IVarnel
  * brought back instead of deleted. What was deleted here is downloaded again
  * and what was deleted on the service is uploaded again (the engine forgets
  * its record of each entry, so both sides are compared as on a first sync,
- * which deletes nothing; a file changed meanwhile on either side is kept as
- * a conflicted copy). The entries leave the held list at once, and the next
- * pass brings them back (a paused engine: once resumed); until then the
- * engine is not converged. 200; 404 when no sync runs; 499 for null. */
+ * which deletes nothing; a file written again meanwhile on either side is
+ * never overwritten: it stays, or is kept as a conflicted copy). The entries
+ * leave the held list at once, and the next pass brings them back (a paused
+ * engine: once resumed); until then the engine is not converged. 200; 404
+ * when no sync runs; 499 for null. */
 VARNELO_EXTERN_C VARNELO_API int32_t varnelo_restore_deletions(varnelo::IVarnelo* engine);
 VARNELO_EXTERN_C VARNELO_API int32_t varnelo_restore_deletions2(varnelo::IVarnelo2* engine);
 #endif
