@@ -213,7 +213,7 @@ int http_post(const std::string& url, const void* body, size_t bodyLength, Heade
 }
 
 int http_get(const std::string& url, HeaderList headers, long timeoutMs, uint64_t offset,
-             uint64_t length, Sink& bodySink, Sink& headerSink) {
+             uint64_t length, Sink& bodySink, Sink& headerSink, long connectTimeoutMs) {
   char range[128];
   if (length > 0)
     std::snprintf(range, sizeof range, "%" PRIu64 "-%" PRIu64, offset, offset + length - 1);
@@ -221,6 +221,8 @@ int http_get(const std::string& url, HeaderList headers, long timeoutMs, uint64_
     curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kTransferBufferBytes);
     if (length > 0) curl_easy_setopt(h, CURLOPT_RANGE, range);
+    // The handle is reset between transfers, so this lasts for this one.
+    if (connectTimeoutMs > 0) curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, connectTimeoutMs);
   });
 }
 

@@ -82,9 +82,11 @@ int http_post(const std::string& url, const void* body, size_t bodyLength, Heade
               long timeoutMs, Sink& bodySink, Sink& headerSink);
 
 // GET, with a Range of offset..offset+length-1 when length > 0. Speed limits
-// from the environment apply; aborts below 512 bytes/s for 300 s.
+// from the environment apply; aborts below 512 bytes/s for 300 s. A
+// connectTimeoutMs above 0 bounds the connection's set-up on its own
+// (otherwise only timeoutMs does).
 int http_get(const std::string& url, HeaderList headers, long timeoutMs, uint64_t offset,
-             uint64_t length, Sink& bodySink, Sink& headerSink);
+             uint64_t length, Sink& bodySink, Sink& headerSink, long connectTimeoutMs = 0);
 
 // PUT the block from its current position. Speed limits and low-speed abort
 // as for http_get.

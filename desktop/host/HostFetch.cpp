@@ -7,7 +7,7 @@ namespace varnelo::host {
 
 int host_fetch(const std::string& url, http::Sink& body, long timeoutMs) {
   http::StringSink headers;
-  int rc = http::http_get(url, nullptr, timeoutMs, 0, 0, body, headers);
+  int rc = http::http_get(url, nullptr, timeoutMs, 0, 0, body, headers, kConnectTimeoutMs);
   if (rc != 0) return rc;
   return http::parse_http_status(headers.bytes);
 }

@@ -20,6 +20,9 @@ inline constexpr long kFetchTimeoutMs = 3600000;
 // The manifest is a few hundred bytes: a server that cannot send them in
 // 30 s is not waited for (the host holds its lock meanwhile).
 inline constexpr long kManifestTimeoutMs = 30000;
+// Setting up a connection (name, TCP, TLS) takes seconds at most on any link
+// that can carry an update; an unreachable server is given up after 5 s.
+inline constexpr long kConnectTimeoutMs = 5000;
 
 // The libcurl code when the transfer failed, otherwise the reply's status
 // (-1 when it carried none). Redirects are not followed.
