@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "CasePath.h"
+#include "EngineSqlite.h"
 #include "Log.h"
 #include "platform/text.h"
 

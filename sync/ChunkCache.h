@@ -25,7 +25,7 @@
 
 #include "DataCache.h"
 #include "IDataCacheEvent.h"
-#include "Sqlite.h"
+#include "sqlite/Sqlite.h"
 
 namespace chunkcache {
 

@@ -1,5 +1,7 @@
 #include "ConfigInfo.h"
 
+#include "EngineSqlite.h"
+
 #include <cstdlib>
 
 namespace varnelo {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "Sqlite.h"
+#include "sqlite/Sqlite.h"
 
 namespace varnelo {
 

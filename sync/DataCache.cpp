@@ -1,5 +1,6 @@
 #include "DataCache.h"
 
+#include "EngineSqlite.h"
 #include "Log.h"
 #include "platform/files.h"
 

@@ -10,7 +10,7 @@
 #include <mutex>
 #include <string>
 
-#include "Sqlite.h"
+#include "sqlite/Sqlite.h"
 
 namespace chunkcache {
 

@@ -22,7 +22,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Sqlite.h"
+#include "EngineSqlite.h"
 
 namespace varnelo::sync {
 

@@ -13,7 +13,7 @@
 #include "JournalRows.h"
 #include "Log.h"
 #include "RemoteHoldFile.h"
-#include "Sqlite.h"
+#include "EngineSqlite.h"
 #include "StatusImpl.h"
 #include "SyncPaths.h"
 #include "SyncRoot.h"

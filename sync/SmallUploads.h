@@ -27,7 +27,7 @@
 
 #include "Context.h"
 #include "IoUpload.h"
-#include "Sqlite.h"
+#include "EngineSqlite.h"
 
 namespace varnelo::uploader {
 

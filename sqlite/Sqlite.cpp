@@ -1,14 +1,10 @@
-#include "Sqlite.h"
-
-#include "Log.h"
+#include "sqlite/Sqlite.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <ctime>
 
 namespace varnelo::sqlite {
 
@@ -33,6 +29,12 @@ Statement& Statement::bindBlob(int index, const void* data, size_t size) {
   return *this;
 }
 
+Statement& Statement::bindBlob(int index, std::string_view bytes) {
+  // SQLite binds NULL for a null pointer, whatever the size.
+  static const char kEmpty = 0;
+  return bindBlob(index, bytes.empty() ? &kEmpty : bytes.data(), bytes.size());
+}
+
 Statement& Statement::bindNull(int index) {
   sqlite3_bind_null(stmt_.get(), index);
   return *this;
@@ -45,6 +47,12 @@ int Statement::step() {
 bool Statement::run() {
   int rc;
   while ((rc = step()) == SQLITE_ROW) {
+  }
+  if (rc != SQLITE_DONE && log_) {
+    char line[512];
+    snprintf(line, sizeof line, "sqlite step failed (%d): %s", rc,
+             sqlite3_errmsg(sqlite3_db_handle(stmt_.get())));
+    log_(line);
   }
   return rc == SQLITE_DONE;
 }
@@ -72,29 +80,54 @@ int Database::openWithFlags(const std::string& path, int flags, unsigned mode) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, mode);
     if (fd >= 0) ::close(fd);
   }
-  sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &raw, flags | SQLITE_OPEN_NOMUTEX, nullptr);
-  db_.reset(raw);
-  if (rc != SQLITE_OK) {
-    db_.reset();
-    return rc;
+  const int rc = openRaw(path, flags | SQLITE_OPEN_NOMUTEX);
+  if (rc != SQLITE_OK) return rc;
+  return setBusyTimeout(5000);
+}
+
+int Database::openPrivate(const std::string& path) {
+  close();
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd >= 0) {
+    ::fchmod(fd, 0600);
+    ::close(fd);
   }
-  sqlite3_busy_timeout(raw, 5000);
-  return SQLITE_OK;
+  return openRaw(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+}
+
+int Database::openRaw(const std::string& path, int flags) {
+  sqlite3* raw = nullptr;
+  const int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
+  db_.reset(raw);
+  if (rc != SQLITE_OK) db_.reset();
+  return rc;
+}
+
+int Database::setBusyTimeout(int milliseconds) {
+  if (!db_) return SQLITE_MISUSE;
+  return sqlite3_busy_timeout(db_.get(), milliseconds);
 }
 
 int Database::exec(const char* sql) {
-  return sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr);
+  if (!db_) return SQLITE_MISUSE;
+  const int rc = sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK && log_) {
+    char line[512];
+    snprintf(line, sizeof line, "sqlite exec [%.80s] failed: %s", sql, sqlite3_errmsg(db_.get()));
+    log_(line);
+  }
+  return rc;
 }
 
 Statement Database::prepare(std::string_view sql) {
+  if (!db_) return Statement();
   sqlite3_stmt* s = nullptr;
   if (sqlite3_prepare_v2(db_.get(), sql.data(), static_cast<int>(sql.size()), &s, nullptr) !=
       SQLITE_OK) {
     sqlite3_finalize(s);
     return Statement();
   }
-  return Statement(s);
+  return Statement(s, log_);
 }
 
 int Database::useWal() {
@@ -116,64 +149,6 @@ bool Transaction::commit() {
   if (!began_ || done_) return false;
   done_ = db_.exec(nested_ ? "RELEASE nested;" : "COMMIT;") == SQLITE_OK;
   return done_;
-}
-
-Batch::Batch(Database& db, bool writes) : db_(db) {
-  // IMMEDIATE: the write lock is taken now, so a statement that writes
-  // after others have read never meets a snapshot another writer moved on.
-  began_ = db.isOpen() && sqlite3_get_autocommit(db.get()) &&
-           db_.exec(writes ? "BEGIN IMMEDIATE;" : "BEGIN;") == SQLITE_OK;
-}
-
-bool Batch::active() const noexcept {
-  return began_ && !sqlite3_get_autocommit(db_.get());
-}
-
-void Batch::rollBack() noexcept {
-  if (active()) db_.exec("ROLLBACK;");
-  began_ = false;
-}
-
-Batch::~Batch() {
-  if (!active()) return;  // ended by a failure, or rolled back
-  if (const int rc = db_.exec("COMMIT;"); rc != SQLITE_OK) {
-    varnelo::log_write(varnelo::kLogError, varnelo::kModuleSync,
-                       "batch commit failed, sqlite error:[%d] %s", rc, db_.errorMessage());
-    // The statements are lost with it, as after a crash right before them;
-    // what the journal then lacks is found again by the next comparison.
-    db_.exec("ROLLBACK;");
-  }
-}
-
-int openSettingDamagedAside(const std::string& path, const std::function<int()>& open,
-                            const std::function<void()>& close) {
-  int rc = open();
-  const int primary = rc & 0xff;  // extended codes keep the primary one in the low byte
-  if (primary != SQLITE_NOTADB && primary != SQLITE_CORRUPT) return rc;
-  close();
-  char stamp[32] = "";
-  const time_t now = time(nullptr);
-  struct tm utc {};
-  gmtime_r(&now, &utc);
-  strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &utc);
-  std::string aside = path + ".damaged-" + stamp;
-  // One kept earlier in the same second is never replaced.
-  for (int n = 2; ::access(aside.c_str(), F_OK) == 0; ++n)
-    aside = path + ".damaged-" + stamp + "-" + std::to_string(n);
-  if (::rename(path.c_str(), aside.c_str()) != 0) {
-    log_write(kLogError, kModuleSync,
-              "database [%s] is damaged (sqlite error:[%d]) and cannot be set aside: %s",
-              path.c_str(), rc, strerror(errno));
-    return rc;
-  }
-  for (const char* suffix : {"-wal", "-shm"}) {
-    const std::string from = path + suffix;
-    if (::access(from.c_str(), F_OK) == 0) ::rename(from.c_str(), (aside + suffix).c_str());
-  }
-  log_write(kLogError, kModuleSync,
-            "database [%s] is damaged (sqlite error:[%d]); kept as [%s], starting a new one",
-            path.c_str(), rc, aside.c_str());
-  return open();
 }
 
 }  // namespace varnelo::sqlite

@@ -1,18 +1,31 @@
-// Thin RAII ownership of SQLite connections and prepared statements, shared
-// by the engine's databases (configuration, journals, chunk index). Values
-// are always bound as parameters. A Database and its Statements belong to one
-// thread at a time; callers that share them hold their own lock.
+// Thin RAII ownership of SQLite connections and prepared statements: the one
+// layer under the engine's databases (configuration, journals, chunk index),
+// the application's (appconfig.db, statecache.db) and the reference
+// service's. Values are always bound as parameters. A Database and its
+// Statements belong to one thread at a time; callers that share them hold
+// their own lock. Depends on nothing but SQLite, so that every program can
+// link it.
+//
+//   varnelo::sqlite::Database db;
+//   if (db.openPrivate(path) != SQLITE_OK) return ...;
+//   auto st = db.prepare("SELECT value FROM config WHERE key = ?");
+//   st.bind(1, key);
+//   if (st.step() == SQLITE_ROW) value = st.columnText(0);
 #pragma once
 
 #include <sqlite3.h>
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 
 namespace varnelo::sqlite {
+
+// Where a connection reports failures that its callers do not check one by
+// one (the service writes every failed statement to its log). One line,
+// without a trailing newline.
+using FailureLog = void (*)(const char* line);
 
 class Statement {
  public:
@@ -30,16 +43,20 @@ class Statement {
   Statement& bind(int index, int64_t value);
   Statement& bind(int index, uint64_t value) { return bind(index, static_cast<int64_t>(value)); }
   Statement& bindBlob(int index, const void* data, size_t size);
+  // An empty view binds an empty blob, never NULL.
+  Statement& bindBlob(int index, std::string_view bytes);
   Statement& bindNull(int index);
 
   // SQLITE_ROW, SQLITE_DONE or an error code.
   int step();
   // Steps to completion; true when the statement ended with SQLITE_DONE.
+  // A failure goes to the connection's FailureLog, when it has one.
   bool run();
   // Clears bindings and rewinds for the next use.
   void reset();
 
   std::string columnText(int column) const;  // raw bytes of the reported length
+  std::string columnBlob(int column) const { return columnText(column); }
   int columnInt(int column) const { return sqlite3_column_int(stmt_.get(), column); }
   int64_t columnInt64(int column) const { return sqlite3_column_int64(stmt_.get(), column); }
   bool columnIsNull(int column) const {
@@ -51,8 +68,9 @@ class Statement {
   struct Finalizer {
     void operator()(sqlite3_stmt* s) const noexcept { sqlite3_finalize(s); }
   };
-  explicit Statement(sqlite3_stmt* s) : stmt_(s) {}
+  Statement(sqlite3_stmt* s, FailureLog log) : stmt_(s), log_(log) {}
   std::unique_ptr<sqlite3_stmt, Finalizer> stmt_;
+  FailureLog log_ = nullptr;
 };
 
 // Resets a statement when the scope ends, so a kept statement never holds a
@@ -79,10 +97,25 @@ class Database {
   int open(const std::string& path, unsigned mode = 0644);
   // Opens with explicit SQLite open flags; without SQLITE_OPEN_CREATE a
   // missing file is an error (SQLITE_CANTOPEN) and nothing is created.
+  // Both wait up to 5 s for another connection's lock.
   int openWithFlags(const std::string& path, int flags, unsigned mode = 0644);
+  // Opens read-write, creating the file when missing, for files that hold
+  // passwords or tokens: the file is made owner-only (0600) whether new or
+  // not (an older one made with wider permissions is narrowed), and SQLite
+  // gives its journal the same permissions. The connection is serialized
+  // and does not wait for locks, as the application's own files have been
+  // opened.
+  int openPrivate(const std::string& path);
   void close() noexcept { db_.reset(); }
   bool isOpen() const noexcept { return db_ != nullptr; }
   sqlite3* get() const noexcept { return db_.get(); }
+
+  // How long a statement waits for another connection's lock before it
+  // fails with SQLITE_BUSY.
+  int setBusyTimeout(int milliseconds);
+  // Failures of exec() and of run() on the statements prepared afterwards
+  // go to `log`; none is logged without one.
+  void setFailureLog(FailureLog log) noexcept { log_ = log; }
 
   // Runs SQL without values (schema, pragmas, transactions); SQLITE_OK on success.
   int exec(const char* sql);
@@ -99,12 +132,14 @@ class Database {
   struct Closer {
     void operator()(sqlite3* db) const noexcept { sqlite3_close_v2(db); }
   };
+  int openRaw(const std::string& path, int flags);
   std::unique_ptr<sqlite3, Closer> db_;
+  FailureLog log_ = nullptr;
 };
 
 // Begins a transaction and rolls it back unless commit() succeeded. Inside
-// a transaction already open (a Batch) it is a savepoint of that one, and
-// its rollback undoes only its own statements.
+// a transaction already open (the engine's Batch) it is a savepoint of that
+// one, and its rollback undoes only its own statements.
 class Transaction {
  public:
   explicit Transaction(Database& db);
@@ -120,41 +155,5 @@ class Transaction {
   bool began_ = false;
   bool done_ = false;
 };
-
-// Groups the statements of one step (say, a file's completion) into one
-// write transaction, so that they take the database's locks once instead
-// of once each. Every statement keeps its own result, as it would without
-// the batch, and whatever they did is committed when the batch ends. Inside
-// an open transaction it adds nothing. A batch of reads only (`writes`
-// false) shares one read snapshot and takes no write lock.
-class Batch {
- public:
-  explicit Batch(Database& db, bool writes = true);
-  ~Batch();
-  Batch(const Batch&) = delete;
-  Batch& operator=(const Batch&) = delete;
-
-  // True while this batch's transaction is open: it began here and no
-  // failure has ended it (SQLite rolls a transaction back by itself on
-  // some errors, and what follows then commits statement by statement).
-  bool active() const noexcept;
-  // Undoes everything since the batch began; the batch then adds nothing.
-  void rollBack() noexcept;
-
- private:
-  Database& db_;
-  bool began_ = false;
-};
-
-// Opens one of the engine's database files through `open` (which returns an
-// SQLite result). A file that SQLite finds is not a database, or damaged
-// (SQLITE_NOTADB, SQLITE_CORRUPT: written over by something else, or a
-// failing disk; a crash alone never does this), would otherwise refuse
-// every start for good: it is closed with `close`, renamed with its -wal and
-// -shm files to "<path>.damaged-<UTC time>" (kept, never deleted), and
-// `open` runs once more on a fresh file. Logs what it did; returns the
-// result of the last `open`.
-int openSettingDamagedAside(const std::string& path, const std::function<int()>& open,
-                            const std::function<void()>& close);
 
 }  // namespace varnelo::sqlite
