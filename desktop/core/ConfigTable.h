@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <string>
 
-#include "Sqlite.h"
 #include "platform/sync_primitives.h"
+#include "sqlite/Sqlite.h"
 
 namespace varnelo::desktop {
 

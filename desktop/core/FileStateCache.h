@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "ConfigTable.h"
-#include "Sqlite.h"
 #include "platform/sync_primitives.h"
+#include "sqlite/Sqlite.h"
 
 namespace varnelo::desktop {
 

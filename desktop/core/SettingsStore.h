@@ -16,7 +16,7 @@
 #include <string>
 
 #include "ConfigTable.h"
-#include "Sqlite.h"
+#include "sqlite/Sqlite.h"
 
 namespace varnelo::desktop {
 

@@ -8,7 +8,7 @@
 #include "AccountInfo.h"
 #include "NetworkEnvironment.h"
 #include "SettingsStore.h"
-#include "Sqlite.h"
+#include "sqlite/Sqlite.h"
 #include "TempDir.h"
 
 namespace varnelo::desktop {
