@@ -277,6 +277,12 @@ void installFileRoutes(httplib::Server& server, ServiceContext& ctx, bool secure
           reply["used"] = std::to_string(user.used);
           // A quota of 0 would read as "no total" to the client; report at least 1.
           reply["total"] = std::to_string(user.quota > 0 ? user.quota : 1);
+          if (ctx.notify) {
+            // Change notifications: the cursor to wait from and the longest
+            // wait (seconds) that /notify grants.
+            reply["notify"]["cursor"] = ctx.feed.cursor(c.account());
+            reply["notify"]["wait"] = ChangeFeed::kMaxWaitSeconds;
+          }
           reply["dirty"] = Json::Value(Json::arrayValue);
           for (const DirtyChunk& d : ctx.tree.dirtyChunks(c.account())) {
             Json::Value item;

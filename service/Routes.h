@@ -13,6 +13,8 @@ namespace varnelo::service {
 void installAccountRoutes(httplib::Server& server, ServiceContext& ctx, bool secure);
 void installDeviceRoutes(httplib::Server& server, ServiceContext& ctx, bool secure);
 void installFileRoutes(httplib::Server& server, ServiceContext& ctx, bool secure);
+// Only while ctx.notify is set.
+void installNotifyRoutes(httplib::Server& server, ServiceContext& ctx, bool secure);
 void installTransferRoutes(httplib::Server& server, ServiceContext& ctx, bool secure);
 void installWebRoutes(httplib::Server& server, ServiceContext& ctx, bool secure);
 void installAdminRoutes(httplib::Server& server, ServiceContext& ctx, bool secure);

@@ -147,6 +147,7 @@ void configure(httplib::Server& server, ServiceContext& ctx, bool secure) {
   installAccountRoutes(server, ctx, secure);
   installDeviceRoutes(server, ctx, secure);
   installFileRoutes(server, ctx, secure);
+  if (ctx.notify) installNotifyRoutes(server, ctx, secure);
   installTransferRoutes(server, ctx, secure);
   installWebRoutes(server, ctx, secure);
 }
@@ -187,6 +188,7 @@ int serve(const ServeOptions& options) {
     return 1;
   }
   ctx->verifier.loadNonces();
+  ctx->notify = options.notify;
   if (!options.faults.empty()) {
     std::string error;
     if (!ctx->faults.configure(options.faults, &error)) {
@@ -257,6 +259,9 @@ int serve(const ServeOptions& options) {
   sigwait(&stopSignals, &signalNumber);
   stopping = true;
   logLine(LogLevel::kInfo, "stopping on signal %d", signalNumber);
+  // Waiting notification requests are answered now rather than held past
+  // the grace period.
+  ctx->feed.close();
   plain.stop();
   secure.stop();
   // Requests in flight get a few seconds to finish; idle keep-alive

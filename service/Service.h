@@ -17,6 +17,7 @@ struct ServeOptions {
   // "http(s)://name[:port]" that the update manifest's installer URLs start
   // with; empty: this service's own listening address, per listener.
   std::string updateBase;
+  bool notify = true;  // false: no change notifications offered (--notify off)
 };
 
 // The --update-base text without its trailing "/", or empty when it is not

@@ -9,6 +9,7 @@
 
 #include "Accounts.h"
 #include "Capabilities.h"
+#include "ChangeFeed.h"
 #include "ChunkStore.h"
 #include "Counters.h"
 #include "Faults.h"
@@ -28,7 +29,7 @@ struct ServiceContext {
         store(std::move(s)),
         accounts(*store),
         tokens(*store),
-        tree(*store, chunks),
+        tree(*store, chunks, &feed),
         verifier(tokens),
         capabilities(std::move(capabilitySecret)),
         updates(dataDir),
@@ -41,6 +42,7 @@ struct ServiceContext {
   std::string dataDir;
   std::unique_ptr<Store> store;
   ChunkStore chunks;
+  ChangeFeed feed;  // before tree, which reports into it
   Accounts accounts;
   Tokens tokens;
   Tree tree;
@@ -59,6 +61,9 @@ struct ServiceContext {
   int64_t updateValiditySeconds = kUpdateValiditySeconds;
   static constexpr int64_t kUpdateValiditySeconds = 2 * 24 * 3600;
   std::string adminToken;
+  // Whether /info offers change notifications and /notify answers; set
+  // before the listeners start, read-only after.
+  bool notify = true;
 };
 
 }  // namespace varnelo::service

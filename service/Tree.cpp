@@ -321,7 +321,7 @@ Status Tree::mkdir(int64_t account, const std::string& path, const std::string& 
   ops.touch(out->id);
   ops.byId(out->id, out);
   out->path = parent.path + "/" + out->name;
-  return tx.commit() ? kOk : kServerError;
+  return published(account, tx.commit()) ? kOk : kServerError;
 }
 
 Status Tree::move(int64_t account, const std::string& from, const std::string& to) {
@@ -351,7 +351,7 @@ Status Tree::move(int64_t account, const std::string& from, const std::string& t
       .run();
   ops.touch(oldParent);
   ops.touch(entry.id);
-  return tx.commit() ? kOk : kServerError;
+  return published(account, tx.commit()) ? kOk : kServerError;
 }
 
 Status Tree::copy(int64_t account, const std::string& from, const std::string& to) {
@@ -377,7 +377,7 @@ Status Tree::copy(int64_t account, const std::string& from, const std::string& t
   ops.copyTree(entry, parent.id, dst.back());
   ops.addUsed(bytes);
   ops.touch(parent.id);
-  return tx.commit() ? kOk : kServerError;
+  return published(account, tx.commit()) ? kOk : kServerError;
 }
 
 Status Tree::remove(int64_t account, const std::string& path) {
@@ -403,7 +403,7 @@ Status Tree::remove(int64_t account, const std::string& path) {
       .run();
   ops.addUsed(-bytes);
   ops.touch(entry.parent);
-  return tx.commit() ? kOk : kServerError;
+  return published(account, tx.commit()) ? kOk : kServerError;
 }
 
 namespace {
@@ -470,7 +470,7 @@ Status Tree::undelete(int64_t account, const std::string& path, std::vector<Path
     results->push_back({t.path, s});
   }
   Status result = batchResult(*results);
-  if (!tx.commit()) return kServerError;
+  if (!published(account, tx.commit())) return kServerError;
   return result;
 }
 
@@ -486,7 +486,7 @@ Status Tree::purge(int64_t account, const std::string& path, std::vector<PathCod
     results->push_back({t.path, kOk});
   }
   Status result = batchResult(*results);
-  if (!tx.commit()) return kServerError;
+  if (!published(account, tx.commit())) return kServerError;
   return result;
 }
 
@@ -572,7 +572,7 @@ Status Tree::commitPut(int64_t account, const PutRequest& put, Entry* out) {
   Transaction tx(db);
   if (!tx.active()) return kServerError;
   if (Status s = commitLocked(db, account, put, out); s != kOk) return s;
-  return tx.commit() ? kOk : kServerError;
+  return published(account, tx.commit()) ? kOk : kServerError;
 }
 
 Status Tree::commitSmallPut(int64_t account, const PutRequest& put, Entry* out,
@@ -594,7 +594,7 @@ Status Tree::commitSmallPut(int64_t account, const PutRequest& put, Entry* out,
     Transaction tx(db);
     if (tx.active() && keepChunk()) {
       s = commitLocked(db, account, put, out);
-      if (s == kOk) return tx.commit() ? kOk : kServerError;
+      if (s == kOk) return published(account, tx.commit()) ? kOk : kServerError;
     }
   }
   // Refused (a stale base, over quota, ...): the bytes were still received
@@ -603,6 +603,11 @@ Status Tree::commitSmallPut(int64_t account, const PutRequest& put, Entry* out,
   Transaction tx(db);
   if (tx.active() && keepChunk()) tx.commit();
   return s;
+}
+
+bool Tree::published(int64_t account, bool committed) {
+  if (committed && feed_ != nullptr) feed_->changed(account);
+  return committed;
 }
 
 Status Tree::commitLocked(Database& db, int64_t account, const PutRequest& put, Entry* out) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ChangeFeed.h"
 #include "ChunkStore.h"
 #include "Status.h"
 #include "Store.h"
@@ -70,7 +71,9 @@ class Tree {
   // Prepared uploads and their dirty chunks are forgotten after this time.
   static constexpr int64_t kPendingLifetimeSeconds = 24 * 3600;
 
-  Tree(Store& store, const ChunkStore& chunks) : store_(store), chunks_(chunks) {}
+  // `feed`, when set, is told of every change committed to an account's tree.
+  Tree(Store& store, const ChunkStore& chunks, ChangeFeed* feed = nullptr)
+      : store_(store), chunks_(chunks), feed_(feed) {}
 
   // Splits "home", "/home", "home/a" or "/home/a" into components; kBadRequest
   // for an empty, "." or ".." component, a NUL byte or a root other than home.
@@ -117,9 +120,12 @@ class Tree {
  private:
   // commitPut's work inside the caller's lock and transaction.
   Status commitLocked(Database& db, int64_t account, const PutRequest& put, Entry* out);
+  // Passes `committed` through; tells the feed when the change went in.
+  bool published(int64_t account, bool committed);
 
   Store& store_;
   const ChunkStore& chunks_;
+  ChangeFeed* feed_;
 };
 
 }  // namespace varnelo::service
