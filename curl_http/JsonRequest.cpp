@@ -52,10 +52,12 @@ int32_t finish(const std::string& url, int curlCode, const StringSink& headers,
 }
 
 int32_t post(Json::Value* reply, const std::string& url, std::string_view body, HeaderList headers,
-             long timeoutMs) {
+             long timeoutMs, size_t replyLimit = StringSink::kMaxBytes,
+             CancelSignal* cancel = nullptr) {
   auto all = with_headers(headers, {kContentType, kNoExpect});
-  StringSink bodySink, headerSink;
-  int rc = http_post(url, body.data(), body.size(), all.data(), timeoutMs, bodySink, headerSink);
+  StringSink bodySink(replyLimit), headerSink(replyLimit);
+  int rc =
+      http_post(url, body.data(), body.size(), all.data(), timeoutMs, bodySink, headerSink, cancel);
   return finish(url, rc, headerSink, bodySink, reply);
 }
 
@@ -112,6 +114,15 @@ int32_t signed_json_get(const varnelo_credentials* credentials, const std::strin
   if (int32_t rc = auth_line(credentials, "GET", url, auth); rc != 200) return rc;
   const char* headers[] = {auth.c_str(), nullptr};
   return json_get(reply, url, headers, timeoutMs);
+}
+
+int32_t signed_json_post_bounded(const varnelo_credentials* credentials, const std::string& url,
+                                 const Json::Value& request, Json::Value& reply, long timeoutMs,
+                                 size_t replyLimit, CancelSignal* cancel) {
+  std::string auth;
+  if (int32_t rc = auth_line(credentials, "POST", url, auth); rc != 200) return rc;
+  const char* headers[] = {auth.c_str(), nullptr};
+  return post(&reply, url, write_compact(request), headers, timeoutMs, replyLimit, cancel);
 }
 
 int32_t signed_json_post_status(const varnelo_credentials* credentials, const std::string& url,

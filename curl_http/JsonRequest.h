@@ -38,6 +38,11 @@ int32_t signed_json_post(const varnelo_credentials* credentials, const std::stri
                          long timeoutMs = kRequestTimeoutMs);
 int32_t signed_json_get(const varnelo_credentials* credentials, const std::string& url,
                         Json::Value& reply, long timeoutMs = kRequestTimeoutMs);
+// A signed POST whose reply may not exceed `replyLimit` bytes (more ends
+// the transfer) and that `cancel` may end early (a libcurl code then).
+int32_t signed_json_post_bounded(const varnelo_credentials* credentials, const std::string& url,
+                                 const Json::Value& request, Json::Value& reply, long timeoutMs,
+                                 size_t replyLimit, CancelSignal* cancel);
 int32_t signed_json_post_status(const varnelo_credentials* credentials, const std::string& url,
                                 const Json::Value& request, long timeoutMs = kRequestTimeoutMs);
 

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Transport.h"
 #include "varnelo/meta.h"
 
 namespace varnelo::http {
@@ -52,6 +53,31 @@ struct DirtyChunk {
 // varnelo_meta_info plus the "dirty" list; -1 when an element is malformed.
 int32_t meta_info_dirty(const varnelo_credentials* credentials, varnelo_meta_info_record* out,
                         std::vector<DirtyChunk>& dirty);
+
+// The service's offer of change notifications, from /info's "notify".
+struct NotifyOffer {
+  bool offered = false;
+  std::string cursor;   // where the first wait starts from
+  int waitSeconds = 0;  // the longest wait the service grants, 1 to kMaxNotifyWaitSeconds
+};
+inline constexpr int kMaxNotifyWaitSeconds = 300;
+// True for a cursor the client sends back as it came: 1 to 64 characters of
+// letters, digits, '.', '-' and '_'.
+bool valid_notify_cursor(const char* text);
+
+// varnelo_meta_info plus the notification offer. A malformed "notify" is
+// logged and taken as no offer; the info result stays as it is.
+int32_t meta_info_notify(const varnelo_credentials* credentials, varnelo_meta_info_record* out,
+                         NotifyOffer& offer);
+
+// Waits at most `waitSeconds` for a change of the account's tree after
+// `cursor` (signed POST /notify). 200: *changed and *next (the cursor to wait
+// from next) are set from a well-formed reply; -1 for a malformed one; else
+// the status (404 no such endpoint, 503 retry later) or a libcurl code
+// (CURLE_ABORTED_BY_CALLBACK after cancel). The reply is bounded to a few
+// KiB.
+int32_t meta_wait_change(const varnelo_credentials* credentials, const std::string& cursor,
+                         int waitSeconds, CancelSignal* cancel, bool* changed, std::string* next);
 
 // Deletes one remote file or folder; 200 deleted, 298 partly. The reply is
 // not interpreted.

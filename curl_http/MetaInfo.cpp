@@ -76,6 +76,26 @@ int32_t meta_info_dirty(const varnelo_credentials* credentials, varnelo_meta_inf
   });
 }
 
+int32_t meta_info_notify(const varnelo_credentials* credentials, varnelo_meta_info_record* out,
+                         NotifyOffer& offer) {
+  return api_guard(__func__, [&]() -> int32_t {
+    offer = NotifyOffer{};
+    Json::Value reply;
+    int32_t rc = info_request(credentials, out, reply);
+    if (rc != 200) return rc;
+    const Json::Value& notify = member(reply, "notify");
+    if (notify.isNull()) return 200;
+    const char* cursor = text_of(member(notify, "cursor"));
+    auto wait = integer_in(member(notify, "wait"), 1, kMaxNotifyWaitSeconds);
+    if (!valid_notify_cursor(cursor) || !wait) {
+      log_write(kLogWarning, kModuleVarnelo, "info reply: malformed notification offer, ignored");
+      return 200;
+    }
+    offer = NotifyOffer{true, cursor, static_cast<int>(*wait)};
+    return 200;
+  });
+}
+
 }  // namespace varnelo::http
 
 using namespace varnelo;

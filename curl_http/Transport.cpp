@@ -160,7 +160,57 @@ struct Request {
   long timeoutMs;
   Sink& body;
   Sink& header;
+  CancelSignal* cancel = nullptr;
 };
+
+}  // namespace
+
+// Runs one transfer on a multi handle of its own that the signal can wake:
+// curl_multi_wakeup is the one call libcurl allows from another thread.
+class CancelScope {
+ public:
+  static CURLcode perform(CURL* easy, CancelSignal& signal) {
+    struct MultiDeleter {
+      void operator()(CURLM* m) const { curl_multi_cleanup(m); }
+    };
+    std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
+    if (!multi) return CURLE_OUT_OF_MEMORY;
+    {
+      std::lock_guard lock(signal.mutex_);
+      if (signal.cancelled_) return CURLE_ABORTED_BY_CALLBACK;
+      signal.multi_ = multi.get();
+    }
+    CURLcode result = CURLE_ABORTED_BY_CALLBACK;
+    if (curl_multi_add_handle(multi.get(), easy) != CURLM_OK) {
+      result = CURLE_FAILED_INIT;
+    } else {
+      int running = 1;
+      while (!signal.cancelled_) {
+        if (curl_multi_perform(multi.get(), &running) != CURLM_OK || running == 0) break;
+        if (curl_multi_poll(multi.get(), nullptr, 0, 1000, nullptr) != CURLM_OK) break;
+      }
+      int left = 0;
+      if (!signal.cancelled_) {
+        result = CURLE_RECV_ERROR;  // the loop broke on a multi failure
+        while (CURLMsg* msg = curl_multi_info_read(multi.get(), &left)) {
+          if (msg->msg == CURLMSG_DONE && msg->easy_handle == easy) result = msg->data.result;
+        }
+      }
+      curl_multi_remove_handle(multi.get(), easy);
+    }
+    std::lock_guard lock(signal.mutex_);
+    signal.multi_ = nullptr;
+    return result;
+  }
+};
+
+void CancelSignal::cancel() {
+  std::lock_guard lock(mutex_);
+  cancelled_ = true;
+  if (multi_ != nullptr) curl_multi_wakeup(static_cast<CURLM*>(multi_));
+}
+
+namespace {
 
 // Runs one transfer: common options, the method's own options (set by
 // `configure`), perform, and a log line for a failure.
@@ -194,7 +244,7 @@ int perform(const Request& r, Configure&& configure) {
   }
   configure(h);
 
-  CURLcode rc = curl_easy_perform(h);
+  CURLcode rc = r.cancel != nullptr ? CancelScope::perform(h, *r.cancel) : curl_easy_perform(h);
   if (rc != CURLE_OK)
     log_write(kLogWarning, kModuleVarnelo, "request [%s] failed: curl code %d (%s)",
               url_for_log(r.url).c_str(), static_cast<int>(rc), curl_easy_strerror(rc));
@@ -204,12 +254,13 @@ int perform(const Request& r, Configure&& configure) {
 }  // namespace
 
 int http_post(const std::string& url, const void* body, size_t bodyLength, HeaderList headers,
-              long timeoutMs, Sink& bodySink, Sink& headerSink) {
-  return perform({Method::Post, url, headers, timeoutMs, bodySink, headerSink}, [&](CURL* h) {
-    curl_easy_setopt(h, CURLOPT_POST, 1L);
-    curl_easy_setopt(h, CURLOPT_POSTFIELDS, body != nullptr ? body : "");
-    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(bodyLength));
-  });
+              long timeoutMs, Sink& bodySink, Sink& headerSink, CancelSignal* cancel) {
+  return perform(
+      {Method::Post, url, headers, timeoutMs, bodySink, headerSink, cancel}, [&](CURL* h) {
+        curl_easy_setopt(h, CURLOPT_POST, 1L);
+        curl_easy_setopt(h, CURLOPT_POSTFIELDS, body != nullptr ? body : "");
+        curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(bodyLength));
+      });
 }
 
 int http_get(const std::string& url, HeaderList headers, long timeoutMs, uint64_t offset,

@@ -16,9 +16,11 @@
 //   int status = rc == 0 ? varnelo::http::parse_http_status(headers.bytes) : rc;
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 
 namespace varnelo::http {
@@ -76,10 +78,29 @@ inline constexpr long kTransferBufferBytes = 512 * 1024;
 // ("Name: value"), owned by the caller; may itself be NULL.
 using HeaderList = const char* const*;
 
+// Lets another thread end a transfer at once (a long wait for the service's
+// change notifications when the sync stops). Once cancelled it stays so:
+// every later transfer under it ends before it starts. Thread safe.
+class CancelSignal {
+ public:
+  CancelSignal() = default;
+  CancelSignal(const CancelSignal&) = delete;
+  CancelSignal& operator=(const CancelSignal&) = delete;
+  void cancel();
+  bool cancelled() const { return cancelled_.load(); }
+
+ private:
+  friend class CancelScope;
+  std::atomic<bool> cancelled_{false};
+  std::mutex mutex_;       // guards multi_ against the transfer's set-up and teardown
+  void* multi_ = nullptr;  // the CURLM* of the transfer running under the signal
+};
+
 // POST `body` (no speed limit, no low-speed abort). Returns the CURLcode;
-// the status comes from parse_http_status over the header bytes.
+// the status comes from parse_http_status over the header bytes. With
+// `cancel`, a cancel() ends the transfer with CURLE_ABORTED_BY_CALLBACK.
 int http_post(const std::string& url, const void* body, size_t bodyLength, HeaderList headers,
-              long timeoutMs, Sink& bodySink, Sink& headerSink);
+              long timeoutMs, Sink& bodySink, Sink& headerSink, CancelSignal* cancel = nullptr);
 
 // GET, with a Range of offset..offset+length-1 when length > 0. Speed limits
 // from the environment apply; aborts below 512 bytes/s for 300 s. A

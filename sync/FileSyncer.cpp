@@ -12,8 +12,10 @@
 #include "JournalFiles.h"
 #include "JournalRows.h"
 #include "Log.h"
+#include "MetaApi.h"
 #include "RemoteHoldFile.h"
 #include "EngineSqlite.h"
+#include "RemoteWatch.h"
 #include "StatusImpl.h"
 #include "SyncPaths.h"
 #include "SyncRoot.h"
@@ -324,7 +326,8 @@ void FileSyncer::runWithJournal(FileJournal& journal, const std::string& journal
 
   const std::string root = localRoot();
   varnelo_meta_info_record info{};
-  if (const int rc = varnelo_meta_info(credentials_, &info); rc == codes::kOk) {
+  http::NotifyOffer notify;
+  if (const int rc = http::meta_info_notify(credentials_, &info, notify); rc == codes::kOk) {
     if (info.chunkSize > 0 && info.chunkSize <= kMaxServiceChunkSize) {
       settings_->chunkSize = info.chunkSize;
     }
@@ -409,7 +412,14 @@ void FileSyncer::runWithJournal(FileJournal& journal, const std::string& journal
     root_ = &syncRoot;
     deletions_ = &deletions;
   }
+  // Remote changes are fetched when the service reports them, where it
+  // offers to; the poll interval above stays the fallback.
+  RemoteWatch watch;
+  if (notify.offered && (context.mode() & kSyncRemoteChanges)) {
+    watch.start(credentials_, notify.cursor, notify.waitSeconds, [&idle] { idle.remoteChanged(); });
+  }
   idle.run();
+  watch.stop();
   {
     std::lock_guard lock(lock_);
     repair_.stop();

@@ -107,6 +107,7 @@ uint32_t IdleTask::sleepMs(uint64_t now) const {
   }
   if (rescanLocal_) return 0;
   if (context_.mode() & kSyncRemoteChanges) {
+    if (remoteChanged_) return 0;
     sleep = std::min(sleep, untilDue(now, lastRemoteTick_, intervals_.remotePollMs));
   }
   if ((context_.mode() & kSyncLocalChanges) && !context_.retry().empty()) {
@@ -150,7 +151,7 @@ void IdleTask::pass() {
   // before anything else runs, also when a pause cut the hand-over short.
   uploads_.drain();
   if ((context_.mode() & kSyncRemoteChanges) && !context_.isPaused() &&
-      due(now, lastRemoteTick_, intervals_.remotePollMs)) {
+      (remoteChanged_ || due(now, lastRemoteTick_, intervals_.remotePollMs))) {
     remotePass(now);
   }
 }
@@ -230,6 +231,9 @@ void IdleTask::remotePass(uint64_t now) {
     full = true;
     recheckAll_ = false;
   }
+  // Cleared before the pass: a change reported while it lists the tree may
+  // have come after the listing of its folder, so it brings another pass.
+  remoteChanged_ = false;
   // Deletions that stopped half-way are finished first, so that the pass
   // does not take what they moved aside for new files.
   if (!context_.remoteHolds().empty()) uploader::finishRemoteHolds(context_);

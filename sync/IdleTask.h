@@ -72,6 +72,13 @@ class IdleTask {
     rescanLocal_ = true;
     wake_.set();
   }
+  // The service reported a change of the remote tree (any thread): a remote
+  // pass runs at the next pass, whatever the poll interval says. Kept until
+  // a remote pass starts, so a change reported during one brings another.
+  void remoteChanged() {
+    remoteChanged_ = true;
+    wake_.set();
+  }
   // Held deletions were confirmed: both sides look again at the next pass.
   void deletionsConfirmed() {
     rescanLocal_ = true;
@@ -88,7 +95,7 @@ class IdleTask {
   bool workPending() const {
     const sync::DeletionHold* hold = context_.deletions();
     return rescanLocal_ || holdsPending_ || (hold && hold->restorePending()) ||
-           ((context_.mode() & kSyncRemoteChanges) && lastRemoteTick_ == 0);
+           ((context_.mode() & kSyncRemoteChanges) && (lastRemoteTick_ == 0 || remoteChanged_));
   }
 
   uint64_t localScans() const { return localScans_.load(); }
@@ -128,6 +135,7 @@ class IdleTask {
   std::atomic<bool> recheckAll_{false};
   std::atomic<uint64_t> recheckDeadline_{0};
   std::atomic<uint64_t> lastRemoteTick_{0};  // 0: due at the next pass
+  std::atomic<bool> remoteChanged_{false};   // a remote pass is due at the next pass
   std::atomic<uint64_t> lastRetryTick_;      // 0: due at the next pass
   uint64_t lastWatchCheck_ = 0;              // sync thread only
   uint64_t lastLocalScan_ = 0;               // sync thread only: start of the last scan
