@@ -61,6 +61,23 @@ void IdleTask::resumed(bool recheckAll) {
   wake_.set();
 }
 
+void IdleTask::remoteChanged() {
+  const uint64_t now = std::max<uint64_t>(platform::monotonicMillis(), 1);
+  uint64_t none = 0;
+  firstRemoteChange_.compare_exchange_strong(none, now);
+  lastRemoteChange_ = now;
+  remoteChanged_ = true;
+  wake_.set();
+}
+
+uint64_t IdleTask::untilRemoteSettled(uint64_t now) const {
+  const uint64_t first = firstRemoteChange_, last = lastRemoteChange_;
+  // A first tick of 0 with the flag set: the change came as a pass cleared
+  // the burst, which is due at once.
+  if (first == 0 || now - first >= kRemoteGatherMs || now - last >= kRemoteQuietMs) return 0;
+  return std::min<uint64_t>(kRemoteGatherMs - (now - first), kRemoteQuietMs - (now - last));
+}
+
 void IdleTask::run() {
   while (!stopping_) {
     // What is set from here on wakes the next sleep; this pass may consume
@@ -107,8 +124,8 @@ uint32_t IdleTask::sleepMs(uint64_t now) const {
   }
   if (rescanLocal_) return 0;
   if (context_.mode() & kSyncRemoteChanges) {
-    if (remoteChanged_) return 0;
     sleep = std::min(sleep, untilDue(now, lastRemoteTick_, intervals_.remotePollMs));
+    if (remoteChanged_) sleep = std::min(sleep, untilRemoteSettled(now));
   }
   if ((context_.mode() & kSyncLocalChanges) && !context_.retry().empty()) {
     sleep = std::min(sleep, untilDue(now, lastRetryTick_, intervals_.retryMs));
@@ -151,7 +168,8 @@ void IdleTask::pass() {
   // before anything else runs, also when a pause cut the hand-over short.
   uploads_.drain();
   if ((context_.mode() & kSyncRemoteChanges) && !context_.isPaused() &&
-      (remoteChanged_ || due(now, lastRemoteTick_, intervals_.remotePollMs))) {
+      ((remoteChanged_ && untilRemoteSettled(now) == 0) ||
+       due(now, lastRemoteTick_, intervals_.remotePollMs))) {
     remotePass(now);
   }
 }
@@ -233,7 +251,9 @@ void IdleTask::remotePass(uint64_t now) {
   }
   // Cleared before the pass: a change reported while it lists the tree may
   // have come after the listing of its folder, so it brings another pass.
+  // The flag goes first: a change reported in between keeps it set.
   remoteChanged_ = false;
+  firstRemoteChange_ = 0;
   // Deletions that stopped half-way are finished first, so that the pass
   // does not take what they moved aside for new files.
   if (!context_.remoteHolds().empty()) uploader::finishRemoteHolds(context_);

@@ -72,13 +72,17 @@ class IdleTask {
     rescanLocal_ = true;
     wake_.set();
   }
+  // A change the service reports brings a remote pass once no further one
+  // came for kRemoteQuietMs (at most kRemoteGatherMs after the first): a
+  // burst from another computer (a folder renamed: the old name taken away,
+  // the new one filled) is then listed once it is whole, not half-way.
+  static constexpr uint32_t kRemoteQuietMs = 500;
+  static constexpr uint32_t kRemoteGatherMs = 1500;
+
   // The service reported a change of the remote tree (any thread): a remote
-  // pass runs at the next pass, whatever the poll interval says. Kept until
-  // a remote pass starts, so a change reported during one brings another.
-  void remoteChanged() {
-    remoteChanged_ = true;
-    wake_.set();
-  }
+  // pass runs as said above, whatever the poll interval says. Kept until a
+  // remote pass starts, so a change reported during one brings another.
+  void remoteChanged();
   // Held deletions were confirmed: both sides look again at the next pass.
   void deletionsConfirmed() {
     rescanLocal_ = true;
@@ -117,6 +121,8 @@ class IdleTask {
   // then the pass does nothing at all. Asked every pass while it holds, and
   // once per poll interval while it does not.
   bool rootHolds(uint64_t now);
+  // Milliseconds from `now` until the reported changes are due (0: now).
+  uint64_t untilRemoteSettled(uint64_t now) const;
   // Milliseconds from `now` until the next pass has something due.
   uint32_t sleepMs(uint64_t now) const;
   // While a queued deletion is among the queued paths: waits for the burst
@@ -134,17 +140,19 @@ class IdleTask {
   std::atomic<bool> rescanLocal_{true};  // the first pass of a run scans
   std::atomic<bool> recheckAll_{false};
   std::atomic<uint64_t> recheckDeadline_{0};
-  std::atomic<uint64_t> lastRemoteTick_{0};  // 0: due at the next pass
-  std::atomic<bool> remoteChanged_{false};   // a remote pass is due at the next pass
-  std::atomic<uint64_t> lastRetryTick_;      // 0: due at the next pass
-  uint64_t lastWatchCheck_ = 0;              // sync thread only
-  uint64_t lastLocalScan_ = 0;               // sync thread only: start of the last scan
-  bool periodicScan_ = false;                // sync thread only: the pending scan is periodic
-  bool watchReported_ = false;               // sync thread only: logged once per run
-  bool rootHeld_ = true;                     // sync thread only: the last root check
-  int rootCode_ = 200;                       // sync thread only: its code
-  uint64_t lastRootCheck_ = 0;               // sync thread only
-  bool unwatched_ = false;                   // sync thread only: the last probe said so
+  std::atomic<uint64_t> lastRemoteTick_{0};     // 0: due at the next pass
+  std::atomic<bool> remoteChanged_{false};      // a reported change awaits a remote pass
+  std::atomic<uint64_t> firstRemoteChange_{0};  // tick of the first of them, 0: none
+  std::atomic<uint64_t> lastRemoteChange_{0};   // tick of the latest
+  std::atomic<uint64_t> lastRetryTick_;         // 0: due at the next pass
+  uint64_t lastWatchCheck_ = 0;                 // sync thread only
+  uint64_t lastLocalScan_ = 0;                  // sync thread only: start of the last scan
+  bool periodicScan_ = false;                   // sync thread only: the pending scan is periodic
+  bool watchReported_ = false;                  // sync thread only: logged once per run
+  bool rootHeld_ = true;                        // sync thread only: the last root check
+  int rootCode_ = 200;                          // sync thread only: its code
+  uint64_t lastRootCheck_ = 0;                  // sync thread only
+  bool unwatched_ = false;                      // sync thread only: the last probe said so
   std::atomic<uint64_t> localScans_{0};
   std::atomic<uint64_t> remotePasses_{0};
   std::atomic<bool> busy_{false};
