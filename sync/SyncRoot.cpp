@@ -171,10 +171,10 @@ RootState SyncRoot::sameFolder() {
 }
 
 bool SyncRoot::mountHolds(const std::string& relative) const {
+  // The mount's own id, not only its device: a folder of the same file
+  // system bound onto it leaves the device as it was.
   const std::string folder = files::joinPath(root_, relative);
-  files::FileId own, parent;
-  return files::isDirectory(folder) && !files::fileId(folder, own) &&
-         !files::fileId(files::parentPath(folder), parent) && own.device != parent.device;
+  return files::isDirectory(folder) && files::isMountPoint(folder);
 }
 
 bool SyncRoot::folderAvailable(const std::string& folder) {

@@ -9,10 +9,10 @@
 // user adopts the folder as it is now (a full resynchronisation, which
 // deletes nothing).
 //
-// Folders below the root that were mount points (on another device than
-// their parent) are remembered too: when such a folder is gone or lies on
-// its parent's device again (its mount went away), it is unavailable in the
-// same way and never read as deleted.
+// Folders below the root that were mount points (on another device or
+// mount than their parent, a bind mount included) are remembered too: when
+// such a folder is gone or lies on its parent's mount again (its mount went
+// away), it is unavailable in the same way and never read as deleted.
 //
 // Used by the sync thread only (begin, check and the folder tests); the
 // last answer of check() may be read from any thread.
@@ -73,9 +73,9 @@ class SyncRoot {
   bool available() const { return available_.load(); }
 
   // Local scan: whether the folder `folder` (below the root) may be walked.
-  // A folder found on another device than its parent is remembered as a
-  // mount point; one remembered that is gone or back on its parent's device
-  // is not available.
+  // A folder found on another device or mount than its parent is
+  // remembered as a mount point; one remembered that is gone or back on its
+  // parent's mount is not available.
   bool folderAvailable(const std::string& folder);
   // Whether no remembered mount point at or above `path` has gone. Costs
   // nothing while no mount point is remembered.

@@ -1,7 +1,7 @@
 // Which file system object a path names: the device it lives on and its
-// inode number. Two paths with equal ids are the same object; a folder whose
-// device differs from its parent's is a mount point. The path itself is
-// looked at (a symbolic link is not followed). Thread safe.
+// inode number. Two paths with equal ids are the same object. And whether a
+// folder is a mount point. The path itself is looked at (a symbolic link is
+// not followed). Thread safe.
 #pragma once
 
 #include <cstdint>
@@ -17,5 +17,11 @@ struct FileId {
 };
 
 std::error_code fileId(const std::string& path, FileId& out);
+
+// True when the folder `path` is mounted on (a mount point): it lies on
+// another device than the folder above it, or on another mount, which also
+// tells a bind mount of a folder of the same file system (same device).
+// False when either folder cannot be looked at.
+bool isMountPoint(const std::string& path);
 
 }  // namespace platform::files

@@ -1,0 +1,198 @@
+// A disk mounted on a folder below the sync folder that goes away while the
+// engine runs is unavailable, not deleted: nothing in it is deleted on the
+// service or written into the empty folder left behind, an edit another
+// computer makes in it meanwhile survives, and once the disk is back the
+// edit comes down. The computer with the disk runs in a user and mount
+// namespace of its own (no root needed); its disk is a folder bound onto the
+// sync folder's subfolder, so that it can be unmounted and mounted again
+// with its content: a tmpfs (another device), or a plain folder of the same
+// file system (the device stays the same, only the mount differs).
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "engine_harness.h"
+
+namespace varnelo::e2e {
+namespace {
+
+namespace files = platform::files;
+
+std::string quoted(const std::string& s) {
+  return "'" + s + "'";
+}
+
+// The engine child (tests/e2e/engine_child) in a namespace of its own, set
+// up by `setup` (shell commands run there before the engine starts).
+class NamespaceEngine {
+ public:
+  NamespaceEngine(const EngineComputer& pc, const std::string& user, const std::string& key,
+                  const std::string& secret, const std::string& setup) {
+    const std::string script = setup + " && exec \"$@\"";
+    std::vector<std::string> args{
+        "/usr/bin/unshare",   "-Urm",          "/bin/sh", "-c", script, "sh",
+        VARNELO_ENGINE_CHILD, pc.dataFolder(), pc.root(), user, key,    secret};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int in[2], out[2];
+    if (pipe(in) != 0) return;
+    if (pipe(out) != 0) {
+      close(in[0]), close(in[1]);
+      return;
+    }
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(in[0], 0);
+      dup2(out[1], 1);
+      for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    stdin_ = in[1];
+    stdout_ = out[0];
+  }
+  ~NamespaceEngine() {
+    if (stdin_ >= 0) close(stdin_);  // the child releases its engine and ends
+    if (pid_ > 0) {
+      int status = 0;
+      if (!waitFor([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, 30000)) {
+        ::kill(pid_, SIGKILL);
+        waitpid(pid_, &status, 0);
+      }
+    }
+    if (stdout_ >= 0) close(stdout_);
+  }
+
+  // The first line the child writes: "started 200" once its engine runs.
+  std::string started() { return line(30000); }
+  // Runs a shell command in the child's namespace; its exit code, -1 when
+  // no answer came.
+  int run(const std::string& command) {
+    if (!send("run " + command)) return -1;
+    const std::string reply = line(30000);
+    return reply.rfind("ran ", 0) == 0 ? std::stoi(reply.substr(4)) : -1;
+  }
+  // True once the child's engine ran a remote pass begun after the call
+  // and has nothing left to do.
+  bool settle(int timeoutMs = 30000) {
+    return send("settle " + std::to_string(timeoutMs)) && line(timeoutMs + 5000) == "settled 1";
+  }
+
+ private:
+  bool send(const std::string& text) {
+    const std::string l = text + "\n";
+    return stdin_ >= 0 && write(stdin_, l.data(), l.size()) == static_cast<ssize_t>(l.size());
+  }
+  std::string line(int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+      if (size_t end = buffer_.find('\n'); end != std::string::npos) {
+        std::string out = buffer_.substr(0, end);
+        buffer_.erase(0, end + 1);
+        return out;
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            deadline - std::chrono::steady_clock::now())
+                            .count();
+      pollfd p{stdout_, POLLIN, 0};
+      if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) return {};
+      char chunk[256];
+      const ssize_t n = read(stdout_, chunk, sizeof chunk);
+      if (n <= 0) return {};
+      buffer_.append(chunk, static_cast<size_t>(n));
+    }
+  }
+
+  pid_t pid_ = -1;
+  int stdin_ = -1;
+  int stdout_ = -1;
+  std::string buffer_;
+};
+
+enum class Disk { OtherDevice, SameDevice };
+
+class EngineSubmountTest : public EngineTest,
+                           public ::testing::WithParamInterface<std::tuple<int, Disk>> {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    if (system("/usr/bin/unshare -Urm /bin/true >/dev/null 2>&1") != 0)
+      GTEST_SKIP() << "user and mount namespaces are not available (unshare -Urm failed)";
+    // Local scans every second as well (read by the child at its start):
+    // the walk must not read the folder the disk left as emptied either.
+    setenv("VARNELO_LOCAL_SCAN_MS", "1000", 1);
+  }
+  void TearDown() override {
+    unsetenv("VARNELO_LOCAL_SCAN_MS");
+    EngineTest::TearDown();
+  }
+  bool remoteIs(const Tree& want, int timeoutMs = 30000) {
+    return waitFor([&] { return remoteTree() == want; }, timeoutMs);
+  }
+};
+
+TEST_P(EngineSubmountTest, ADiskUnmountedDuringALiveSyncKeepsAnEditMadeElsewhereInIt) {
+  auto b = computer();
+  const std::string disk = b->path("Disk");
+  const std::string stash = b->root() + ".disk";  // where the disk's content lives
+  ASSERT_FALSE(files::createDirectory(disk));
+  ASSERT_FALSE(files::createDirectory(stash));
+  b->write("top.txt", "top");
+  const std::string mountDisk = "mount --bind " + quoted(stash) + " " + quoted(disk);
+  const bool tmpfs = std::get<1>(GetParam()) == Disk::OtherDevice;
+  NamespaceEngine engine(*b, user(), tokenKey(), tokenSecret(),
+                         (tmpfs ? "mount -t tmpfs tmpfs " + quoted(stash) + " && " : "") +
+                             "printf one > " + quoted(stash + "/d.txt") + " && printf keep > " +
+                             quoted(stash + "/k.txt") + " && " + mountDisk);
+  ASSERT_EQ(engine.started(), "started 200");
+  const Tree synced{{"Disk", "D"},
+                    {"Disk/d.txt", fileEntry("one")},
+                    {"Disk/k.txt", fileEntry("keep")},
+                    {"top.txt", fileEntry("top")}};
+  ASSERT_TRUE(remoteIs(synced));
+  auto a = computer();
+  ASSERT_EQ(a->start(), 200);
+  std::unique_ptr<EngineComputer> c;
+  if (std::get<0>(GetParam()) == 3) {
+    c = computer();
+    ASSERT_EQ(c->start(), 200);
+  }
+  ASSERT_TRUE(c ? holdEverywhere({a.get(), c.get()}, synced) : holdEverywhere({a.get()}, synced));
+  ASSERT_TRUE(engine.settle());
+
+  // The disk goes away under the running engine; another computer edits a
+  // file on it meanwhile.
+  ASSERT_EQ(engine.run("umount " + quoted(disk)), 0);
+  a->write("Disk/d.txt", "two");
+  Tree edited = synced;
+  edited["Disk/d.txt"] = fileEntry("two");
+  ASSERT_TRUE(remoteIs(edited));
+  ASSERT_TRUE(engine.settle());
+  ASSERT_TRUE(engine.settle());
+  EXPECT_TRUE(c ? holdEverywhere({a.get(), c.get()}, edited) : holdEverywhere({a.get()}, edited));
+  EXPECT_TRUE(files::isDirectory(disk));
+  EXPECT_FALSE(files::exists(disk + "/d.txt")) << "written into the folder the disk left";
+
+  // Back: the edit comes down onto the disk, and nothing else changes.
+  ASSERT_EQ(engine.run(mountDisk), 0);
+  EXPECT_TRUE(
+      waitFor([&] { return engine.run("grep -qx two " + quoted(disk + "/d.txt")) == 0; }, 60000));
+  ASSERT_TRUE(engine.settle());
+  EXPECT_EQ(engine.run("grep -qx keep " + quoted(disk + "/k.txt")), 0);
+  EXPECT_TRUE(c ? holdEverywhere({a.get(), c.get()}, edited) : holdEverywhere({a.get()}, edited));
+}
+
+INSTANTIATE_TEST_SUITE_P(Computers, EngineSubmountTest,
+                         ::testing::Combine(::testing::Values(2, 3),
+                                            ::testing::Values(Disk::OtherDevice, Disk::SameDevice)),
+                         [](const auto& info) {
+                           return std::to_string(std::get<0>(info.param)) + "Computers" +
+                                  (std::get<1>(info.param) == Disk::OtherDevice ? "Tmpfs"
+                                                                                : "SameDevice");
+                         });
+
+}  // namespace
+}  // namespace varnelo::e2e
