@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -22,6 +23,7 @@
 #include "AppState.h"
 #include "CSyncSelectionDlg.h"
 #include "FolderMove.h"
+#include "LoginErrors.h"
 #include "Strings.h"
 #include "TextFormat.h"
 
@@ -362,13 +364,32 @@ void CAdvancedPropPage::chooseFolders() {
 void CAdvancedPropPage::moveFolder() {
   const QString current = backend_.syncFolder();
   for (;;) {
-    QFileDialog chooser(this, str(197), current);
+    QFileDialog chooser(this, str(197), current.isEmpty() ? QDir::homePath() : current);
     chooser.setFileMode(QFileDialog::Directory);
     chooser.setOption(QFileDialog::ShowDirsOnly);
     chooser.setLabelText(QFileDialog::Accept, str(198));
     chooser.setLabelText(QFileDialog::LookIn, str(199));
     if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) return;
     const QString chosen = QDir::cleanPath(chooser.selectedFiles().first());
+    if (current.isEmpty()) {
+      // No sync folder yet: nothing to move, the chosen one becomes it.
+      const FolderCheck check = validateSyncFolder(chosen);
+      if (!check.ok) {
+        tell(this, QMessageBox::Warning, str(193), check.message);
+        continue;
+      }
+      backend_.stopSync();
+      if (backend_.setSyncFolder(check.path) == 200)
+        folder->setText(check.path);
+      else
+        tell(this, QMessageBox::Warning, str(192), str(191));
+      backend_.startSync(false);
+      return;
+    }
+    if (const QString why = syncFolderRefusal(chosen); !why.isEmpty()) {
+      tell(this, QMessageBox::Warning, str(193), why);
+      continue;
+    }
     const MoveTarget target = classifyMoveTarget(current, chosen);
     if (target == MoveTarget::Same) return;
     if (target == MoveTarget::Nested) {
@@ -386,23 +407,32 @@ void CAdvancedPropPage::moveFolder() {
     progress.setWindowTitle(str(197));
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(300);
-    QStringList made;
-    const int rc = copyFolderContents(
-        current, chosen,
-        [&progress](int done, int total) {
-          progress.setMaximum(total > 0 ? total : 1);
-          progress.setValue(done);
-          return !progress.wasCanceled();
-        },
-        &made);
+    const bool targetExisted = QFileInfo(chosen).isDir();
+    FolderMoveResult moved = moveFolderContents(current, chosen, [&progress](int done, int total) {
+      progress.setMaximum(total > 0 ? total : 1);
+      progress.setValue(done);
+      return !progress.wasCanceled();
+    });
     progress.reset();
-    if (rc == 0 && backend_.setSyncFolder(chosen) == 200) {
+    if (moved.code == 0 && backend_.setSyncFolder(chosen) == 200) {
       backend_.renameStatePaths(current, chosen);
+      if (!moved.renamed) {
+        // A verified copy on another file system: the old files go now that
+        // the new folder is the sync folder, and the engine is told it is
+        // the same folder.
+        removeCopiedSource(current, chosen);
+        backend_.adoptMovedFolder();
+      }
       folder->setText(chosen);
     } else {
-      // Only the copy goes: files that came into the folder meanwhile stay.
-      if (wasEmpty) removeMade(made);
-      if (rc != kCopyCancelled) tell(this, QMessageBox::Warning, str(192), str(191));
+      if (moved.renamed) {
+        // The folder itself moved: it goes back to where the engine knows it.
+        undoRename(current, chosen, targetExisted);
+      } else if (wasEmpty) {
+        // Only the copy goes: files that came into the folder meanwhile stay.
+        removeMade(moved.made);
+      }
+      if (moved.code != kCopyCancelled) tell(this, QMessageBox::Warning, str(192), str(191));
     }
     emit busy(false);
     backend_.startSync(false);

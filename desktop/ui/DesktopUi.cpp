@@ -32,6 +32,7 @@
 #include "TrayIds.h"
 #include "TrayPresenter.h"
 #include "TrayWatcher.h"
+#include "platform/files.h"
 #include "varnelo/IVarnelo2.h"
 #include "varnelo/SyncState.h"
 #include "varnelo/meta.h"
@@ -124,6 +125,16 @@ class EngineBackend final : public IAppBackend {
   void stopSync() override { app_.stopSync(false); }
   void renameStatePaths(const QString& from, const QString& to) override {
     app_.stateCache().rename(from.toStdString() + "/", to.toStdString() + "/");
+  }
+  void adoptMovedFolder() override {
+    // The engine records the folder's device and inode beside its journal;
+    // without that record it identifies the folder again by the marker file
+    // inside it, which the copy carried over (a folder without the marker
+    // would still be held). The journal, keyed by remote paths, stays.
+    const std::string record = platform::files::joinPath(app_.dataFolder(), "root.id");
+    if (std::error_code ec = platform::files::removeFile(record);
+        ec && !platform::files::isAbsence(ec))
+      qWarning("windows: cannot forget the old folder's identity: %s", ec.message().c_str());
   }
   void removeStatePaths(const QStringList& folders) override {
     for (const QString& f : folders) app_.stateCache().remove(f.toStdString() + "/");

@@ -61,6 +61,11 @@ class IAppBackend {
   virtual void stopSync() = 0;
   // Renames the file state cache's paths from one folder to another.
   virtual void renameStatePaths(const QString& from, const QString& to) = 0;
+  // The sync folder was copied to its new place (another file system): the
+  // same folder with a new device and inode. The engine takes it as the one
+  // it synced, by the marker file that came along, at the next start,
+  // instead of holding it as "not the folder synced before".
+  virtual void adoptMovedFolder() = 0;
   virtual void removeStatePaths(const QStringList& localFolders) = 0;
 
   // Selective sync: whether the service can be asked, the child folders of

@@ -37,7 +37,42 @@ QString loginFailureText(int result, bool proxySet, int loginType, const QString
   return str(116);
 }
 
-FolderCheck validateSyncFolder(const QString& typed) {
+namespace {
+
+bool atOrInside(const QString& path, const QString& folder) {
+  return path == folder || path.startsWith(folder + QLatin1Char('/'));
+}
+
+QString refusalOf(const QString& path, const QString& home) {
+  // Refused with everything below them.
+  static const char* const kSystem[] = {"/bin",   "/boot",  "/dev",    "/etc",  "/lib",
+                                        "/lib32", "/lib64", "/libx32", "/proc", "/run",
+                                        "/sbin",  "/sys",   "/usr",    "/var"};
+  // Refused themselves; a folder of one's own inside them is fine.
+  static const char* const kShared[] = {"/",    "/home", "/media", "/mnt", "/opt",
+                                        "/srv", "/tmp",  "/root",  "/snap"};
+  for (const char* s : kSystem)
+    if (atOrInside(path, QLatin1String(s))) return formatText(str(14304), {path});
+  for (const char* s : kShared)
+    if (path == QLatin1String(s)) return formatText(str(14304), {path});
+  const QString h = QDir::cleanPath(home);
+  if (!h.isEmpty() && h != QLatin1String("/") && path == h) return formatText(str(14305), {path});
+  return QString();
+}
+
+}  // namespace
+
+QString syncFolderRefusal(const QString& cleanPath, const QString& home) {
+  const QString why = refusalOf(cleanPath, home);
+  if (!why.isEmpty()) return why;
+  // A link that leads there is refused the same way.
+  const QString real = QFileInfo(cleanPath).canonicalFilePath();
+  if (real.isEmpty() || real == cleanPath) return QString();
+  const QString realHome = QFileInfo(home).canonicalFilePath();
+  return refusalOf(real, realHome.isEmpty() ? home : realHome);
+}
+
+FolderCheck validateSyncFolder(const QString& typed, const QString& home) {
   FolderCheck check;
   const QString text = typed.trimmed();
   if (!text.startsWith(QLatin1Char('/'))) {
@@ -45,6 +80,9 @@ FolderCheck validateSyncFolder(const QString& typed) {
     return check;
   }
   check.path = QDir::cleanPath(text);
+  // Before anything is created there.
+  check.message = syncFolderRefusal(check.path, home);
+  if (!check.message.isEmpty()) return check;
   const QFileInfo info(check.path);
   if (info.isDir() || (!info.exists() && QDir().mkpath(check.path))) {
     check.ok = true;

@@ -3,6 +3,7 @@
 // default folder and the validation). Pure functions.
 #pragma once
 
+#include <QDir>
 #include <QString>
 
 namespace varnelo::desktop {
@@ -26,9 +27,18 @@ struct FolderCheck {
   QString message;  // for a refusal: string 202 or 201 with the path
 };
 
-// The finish page's check: an absolute path (starting with "/") that is a
+// The finish page's check: an absolute path (starting with "/") that is not
+// a system folder or the home folder itself (syncFolderRefusal) and is a
 // directory or can be created (it is created).
-FolderCheck validateSyncFolder(const QString& typed);
+FolderCheck validateSyncFolder(const QString& typed, const QString& home = QDir::homePath());
+
+// Why a cleaned absolute path cannot be the sync folder, or an empty text:
+// the root, a folder of the system (/usr, /etc, /proc, ... or anything
+// inside them), a top folder that holds others' files (/home, /media, /mnt,
+// /tmp, ...) and the user's home folder itself. A sync folder there would
+// put the system's or everyone's files online, and its deletions would
+// reach them.
+QString syncFolderRefusal(const QString& cleanPath, const QString& home = QDir::homePath());
 
 // "lastSyncFolder" when it is a directory or can be made below an existing
 // folder, else ~/Varnelo. Nothing is created.

@@ -53,6 +53,7 @@ class FakeBackend : public IAppBackend {
   QString syncFolder() override { return folder; }
   int32_t setSyncFolder(const QString& f) override {
     calls << "folder " + f;
+    if (mountResult != 200) return mountResult;
     folder = f;
     return 200;
   }
@@ -62,6 +63,7 @@ class FakeBackend : public IAppBackend {
     calls << "rename " + a + " " + b;
   }
   void removeStatePaths(const QStringList& l) override { calls << "remove " + l.join(","); }
+  void adoptMovedFolder() override { calls << "adopt"; }
   bool hasCredentials() override { return true; }
   bool listFolders(const QString& path, QStringList* names) override {
     ++listings;
@@ -110,6 +112,7 @@ class FakeBackend : public IAppBackend {
   std::string lastUser, lastCode, registeredHost;
   bool proxy = false, autostart = false, balloons = true, https = false;
   int state = 16, mode = 3, listings = 0;
+  int32_t mountResult = 200;
   std::vector<int> states;
   QStringList opened, calls, excluded;
   QString last, folder = "/tmp/varnelo-ui-test/Varnelo";

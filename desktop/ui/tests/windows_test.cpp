@@ -104,9 +104,13 @@ TEST(SyncFolderTest, ValidationAndDefault) {
   const FolderCheck relative = validateSyncFolder("Varnelo");
   EXPECT_FALSE(relative.ok);
   EXPECT_EQ(relative.message, u("不能使用相对路径作为同步目录，请重新指定!\n    Varnelo"));
-  const FolderCheck blocked = validateSyncFolder("/proc/varnelo/x");
+  // Below a file: a folder that can never be made.
+  QFile plain(tmp.path() + "/plain");
+  ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+  plain.close();
+  const FolderCheck blocked = validateSyncFolder(tmp.path() + "/plain/x");
   EXPECT_FALSE(blocked.ok);
-  EXPECT_EQ(blocked.message, u("创建同步目录失败，请重新指定!\n    /proc/varnelo/x"));
+  EXPECT_EQ(blocked.message, u("创建同步目录失败，请重新指定!\n    ") + tmp.path() + "/plain/x");
   const FolderCheck made = validateSyncFolder(tmp.path() + "/a//b/");
   EXPECT_TRUE(made.ok);
   EXPECT_EQ(made.path, tmp.path() + "/a/b");
@@ -605,6 +609,7 @@ TEST(SettingsTest, MovingTheSyncFolderCopiesRenamesAndRestarts) {
   EXPECT_EQ(backend.calls, (QStringList{"stop", "folder " + target,
                                         "rename " + tmp.path() + "/Varnelo " + target, "start"}));
   EXPECT_EQ(readFileForTest(target + "/docs/a.txt"), "kept");
-  EXPECT_TRUE(QFileInfo::exists(tmp.path() + "/Varnelo/docs/a.txt"));  // the old one stays
+  // One file system: the folder itself moved (renamed), nothing is left behind.
+  EXPECT_FALSE(QFileInfo::exists(tmp.path() + "/Varnelo"));
   EXPECT_EQ(sheet.advanced->folder->text(), target);
 }
