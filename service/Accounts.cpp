@@ -19,13 +19,13 @@ bool Accounts::validState(const std::string& state) {
 bool Accounts::readUser(Statement& st, User* out) {
   if (st.step() != SQLITE_ROW) return false;
   if (out) {
-    out->id = st.int64(0);
-    out->name = st.text(1);
-    out->provider = st.text(2);
-    out->email = st.text(3);
-    out->state = st.text(4);
-    out->quota = st.int64(5);
-    out->used = st.int64(6);
+    out->id = st.columnInt64(0);
+    out->name = st.columnText(1);
+    out->provider = st.columnText(2);
+    out->email = st.columnText(3);
+    out->state = st.columnText(4);
+    out->quota = st.columnInt64(5);
+    out->used = st.columnInt64(6);
   }
   return true;
 }
@@ -69,8 +69,8 @@ SignInResult Accounts::signIn(const std::string& name, const std::string& passwo
         "WHERE provider = ?1 AND (name_key = ?2 OR lower(email) = ?2) ORDER BY name_key = ?2 DESC");
     st.bind(1, provider).bind(2, foldCase(name));
     if (!readUser(st, &user)) return SignInResult::kUnknown;
-    salt = st.blob(7);
-    hash = st.blob(8);
+    salt = st.columnBlob(7);
+    hash = st.columnBlob(8);
   }
   // Hashing is slow on purpose; it runs without the store's lock.
   if (!constantTimeEqual(hashPassword(password, salt), hash)) return SignInResult::kWrongPassword;
@@ -133,7 +133,7 @@ std::vector<std::pair<std::string, std::string>> Accounts::listDevices(int64_t u
       store_.db().query("SELECT dev_id, dev_name FROM devices WHERE user = ? ORDER BY rowid");
   st.bind(1, user);
   std::vector<std::pair<std::string, std::string>> out;
-  while (st.step() == SQLITE_ROW) out.emplace_back(st.text(0), st.text(1));
+  while (st.step() == SQLITE_ROW) out.emplace_back(st.columnText(0), st.columnText(1));
   return out;
 }
 
@@ -151,7 +151,7 @@ std::vector<LogUpload> Accounts::logs() {
   StoreLock lock(store_);
   Statement& st = store_.db().query("SELECT id, time, remote, body FROM log_uploads ORDER BY id");
   std::vector<LogUpload> out;
-  while (st.step() == SQLITE_ROW) out.push_back({st.int64(0), st.int64(1), st.text(2), st.blob(3)});
+  while (st.step() == SQLITE_ROW) out.push_back({st.columnInt64(0), st.columnInt64(1), st.columnText(2), st.columnBlob(3)});
   return out;
 }
 

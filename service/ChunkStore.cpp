@@ -199,7 +199,7 @@ int64_t ChunkStore::lengthLocked(Database& db, const std::string& key) const {
   if (key.size() != 20) return -1;
   if (database_ != nullptr) {
     Statement& q = db.query("SELECT length(data) FROM chunk_bytes WHERE key = ?").bindBlob(1, key);
-    if (q.step() == SQLITE_ROW) return q.int64(0);
+    if (q.step() == SQLITE_ROW) return q.columnInt64(0);
   }
   return fileLength(pathFor(key));
 }
@@ -233,7 +233,7 @@ bool ChunkStore::databaseBytes(const std::string& key, std::string* out) const {
   Statement& q =
       database_->db().query("SELECT data FROM chunk_bytes WHERE key = ?").bindBlob(1, key);
   if (q.step() != SQLITE_ROW) return false;
-  *out = q.blob(0);
+  *out = q.columnBlob(0);
   return true;
 }
 

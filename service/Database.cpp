@@ -11,101 +11,52 @@ constexpr int kCheckpointPages = 1000;
 // Past this, a log that was copied back is cut down when it starts over,
 // so a burst of writes does not keep its disk space for good.
 constexpr const char* kLogSizeLimit = "PRAGMA journal_size_limit=16777216";
+
+// Failed statements are written to the service log, whether or not the
+// caller looks at the result.
+void logFailure(const char* line) {
+  logLine(LogLevel::kError, "%s", line);
+}
 }  // namespace
 
-Statement& Statement::bind(int index, std::string_view text) {
-  sqlite3_bind_text(stmt_.get(), index, text.data(), static_cast<int>(text.size()),
-                    SQLITE_TRANSIENT);
-  return *this;
-}
-
-Statement& Statement::bind(int index, int64_t value) {
-  sqlite3_bind_int64(stmt_.get(), index, value);
-  return *this;
-}
-
-Statement& Statement::bindBlob(int index, std::string_view bytes) {
-  // A zero-length blob must still be a blob, not NULL.
-  static const char kEmpty = 0;
-  sqlite3_bind_blob(stmt_.get(), index, bytes.empty() ? &kEmpty : bytes.data(),
-                    static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
-  return *this;
-}
-
-int Statement::step() {
-  return sqlite3_step(stmt_.get());
-}
-
-bool Statement::run() {
-  int rc;
-  while ((rc = step()) == SQLITE_ROW) {
-  }
-  if (rc != SQLITE_DONE) {
-    logLine(LogLevel::kError, "sqlite step failed (%d): %s", rc,
-            sqlite3_errmsg(sqlite3_db_handle(stmt_.get())));
-  }
-  return rc == SQLITE_DONE;
-}
-
-void Statement::reset() {
-  sqlite3_reset(stmt_.get());
-  sqlite3_clear_bindings(stmt_.get());
-}
-
-std::string Statement::text(int column) const {
-  const unsigned char* p = sqlite3_column_text(stmt_.get(), column);
-  int n = sqlite3_column_bytes(stmt_.get(), column);
-  return p ? std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(n)) : std::string();
-}
-
-std::string Statement::blob(int column) const {
-  const void* p = sqlite3_column_blob(stmt_.get(), column);
-  int n = sqlite3_column_bytes(stmt_.get(), column);
-  return p ? std::string(static_cast<const char*>(p), static_cast<size_t>(n)) : std::string();
-}
-
 std::unique_ptr<Database> Database::open(const std::string& path) {
-  sqlite3* raw = nullptr;
-  int rc =
-      sqlite3_open_v2(path.c_str(), &raw,
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-  std::unique_ptr<Database> db(new Database(raw));
-  if (rc != SQLITE_OK) {
-    logLine(LogLevel::kError, "cannot open database %s: %s", path.c_str(),
-            raw ? sqlite3_errmsg(raw) : "out of memory");
+  std::unique_ptr<Database> db(new Database());
+  if (const int rc = db->db_.open(path); rc != SQLITE_OK) {
+    logLine(LogLevel::kError, "cannot open database %s: %s", path.c_str(), sqlite3_errstr(rc));
     return nullptr;
   }
-  sqlite3_busy_timeout(raw, 10000);
+  db->db_.setFailureLog(&logFailure);
+  db->db_.setBusyTimeout(10000);
   if (!db->exec("PRAGMA journal_mode=WAL") || !db->exec("PRAGMA synchronous=NORMAL") ||
       !db->exec("PRAGMA foreign_keys=OFF") || !db->exec(kLogSizeLimit)) {
     return nullptr;
   }
   // Replaces the checkpoint SQLite runs after each commit; resetAll() runs it.
-  sqlite3_wal_hook(raw, &Database::onWalCommit, db.get());
+  sqlite3_wal_hook(db->db_.get(), &Database::onWalCommit, db.get());
   return db;
 }
 
 Statement& Database::query(const char* sql) {
-  Statement* statement;
+  Cached* cached;
   auto it = cache_.find(sql);
   if (it != cache_.end()) {
-    statement = it->second.get();
-    statement->reset();
+    cached = &it->second;
+    cached->statement.reset();
   } else {
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db_.get(), sql, -1, &raw, nullptr) != SQLITE_OK) {
-      logLine(LogLevel::kError, "cannot prepare [%s]: %s", sql, sqlite3_errmsg(db_.get()));
+    Statement statement = db_.prepare(sql);
+    if (!statement.valid()) {
+      logLine(LogLevel::kError, "cannot prepare [%s]: %s", sql, lastError());
       abort();
     }
-    auto& slot = cache_[sql];
-    slot = std::make_unique<Statement>(raw);
-    statement = slot.get();
+    // Map nodes stay where they are, so handedOut_ may point at them.
+    cached = &cache_[sql];
+    cached->statement = std::move(statement);
   }
-  if (!statement->handedOut) {
-    statement->handedOut = true;
-    handedOut_.push_back(statement);
+  if (!cached->handedOut) {
+    cached->handedOut = true;
+    handedOut_.push_back(cached);
   }
-  return *statement;
+  return cached->statement;
 }
 
 int Database::onWalCommit(void* self, sqlite3*, const char*, int pages) {
@@ -114,9 +65,9 @@ int Database::onWalCommit(void* self, sqlite3*, const char*, int pages) {
 }
 
 void Database::resetAll() {
-  for (Statement* statement : handedOut_) {
-    statement->reset();
-    statement->handedOut = false;
+  for (Cached* cached : handedOut_) {
+    cached->statement.reset();
+    cached->handedOut = false;
   }
   handedOut_.clear();
   if (!checkpointDue_) return;
@@ -127,18 +78,8 @@ void Database::resetAll() {
   int rc =
       sqlite3_wal_checkpoint_v2(db_.get(), nullptr, SQLITE_CHECKPOINT_PASSIVE, &logPages, &copied);
   if (rc != SQLITE_OK && rc != SQLITE_BUSY) {
-    logLine(LogLevel::kWarning, "sqlite checkpoint failed (%d): %s", rc, sqlite3_errmsg(db_.get()));
+    logLine(LogLevel::kWarning, "sqlite checkpoint failed (%d): %s", rc, lastError());
   }
-}
-
-bool Database::exec(const char* sql) {
-  char* error = nullptr;
-  if (sqlite3_exec(db_.get(), sql, nullptr, nullptr, &error) != SQLITE_OK) {
-    logLine(LogLevel::kError, "sqlite exec [%.80s] failed: %s", sql, error ? error : "?");
-    sqlite3_free(error);
-    return false;
-  }
-  return true;
 }
 
 // Prepared once, like every other statement: these run for every change.

@@ -93,7 +93,7 @@ std::string Store::setting(const std::string& name, const std::string& initial) 
       .run();
   Statement& st = db_->query("SELECT value FROM settings WHERE name = ?");
   st.bind(1, name);
-  return st.step() == SQLITE_ROW ? st.blob(0) : initial;
+  return st.step() == SQLITE_ROW ? st.columnBlob(0) : initial;
 }
 
 }  // namespace varnelo::service

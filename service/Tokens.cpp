@@ -28,7 +28,7 @@ bool Tokens::consumerSecret(const std::string& key, std::string* secret) {
   Statement& st = store_.db().query("SELECT secret FROM consumers WHERE key = ?");
   st.bind(1, key);
   if (st.step() != SQLITE_ROW) return false;
-  *secret = st.text(0);
+  *secret = st.columnText(0);
   secrets_.put(key, *secret, now);
   return true;
 }
@@ -58,12 +58,12 @@ bool Tokens::lookup(const std::string& token, TokenInfo* out) {
       "SELECT secret, consumer, kind, user, verifier, created FROM tokens WHERE token = ?");
   st.bind(1, token);
   if (st.step() != SQLITE_ROW) return false;
-  out->secret = st.text(0);
-  out->consumer = st.text(1);
-  out->kind = static_cast<TokenKind>(st.int64(2));
-  out->user = st.int64(3);
-  out->verifier = st.text(4);
-  out->created = st.int64(5);
+  out->secret = st.columnText(0);
+  out->consumer = st.columnText(1);
+  out->kind = static_cast<TokenKind>(st.columnInt64(2));
+  out->user = st.columnInt64(3);
+  out->verifier = st.columnText(4);
+  out->created = st.columnInt64(5);
   if (out->kind == TokenKind::kRequest) {
     return time(nullptr) - out->created <= kRequestTokenLifetimeSeconds;
   }
@@ -126,7 +126,7 @@ std::unordered_map<std::string, int64_t> Tokens::loadNonces() {
   StoreLock lock(store_);
   Statement& st = store_.db().query("SELECT key, time FROM nonces");
   std::unordered_map<std::string, int64_t> out;
-  while (st.step() == SQLITE_ROW) out.emplace(st.text(0), st.int64(1));
+  while (st.step() == SQLITE_ROW) out.emplace(st.columnText(0), st.columnInt64(1));
   return out;
 }
 

@@ -32,16 +32,16 @@ std::string newVersion() {
 }
 
 void readEntry(const Statement& st, Entry* e) {
-  e->id = st.int64(0);
-  e->parent = st.int64(1);
-  e->name = st.text(2);
-  e->type = static_cast<int>(st.int64(3));
-  e->ver = st.blob(4);
-  e->size = st.int64(5);
-  e->chunkSize = st.int64(6);
-  e->keys = st.blob(7);
-  e->editTime = st.text(8);
-  e->mime = st.text(9);
+  e->id = st.columnInt64(0);
+  e->parent = st.columnInt64(1);
+  e->name = st.columnText(2);
+  e->type = static_cast<int>(st.columnInt64(3));
+  e->ver = st.columnBlob(4);
+  e->size = st.columnInt64(5);
+  e->chunkSize = st.columnInt64(6);
+  e->keys = st.columnBlob(7);
+  e->editTime = st.columnText(8);
+  e->mime = st.columnText(9);
 }
 
 // Helpers below run inside the caller's StoreLock and transaction.
@@ -53,7 +53,7 @@ class Ops {
     Statement& st =
         db_.query("SELECT id FROM entries WHERE account = ? AND parent = 0 AND trashed = 0");
     st.bind(1, account_);
-    if (st.step() == SQLITE_ROW) return st.int64(0);
+    if (st.step() == SQLITE_ROW) return st.columnInt64(0);
     db_.query(
            "INSERT INTO entries(account, parent, name, name_key, type, ver) "
            "VALUES(?, 0, 'home', 'home', 2, ?)")
@@ -169,7 +169,7 @@ class Ops {
       if (id == ancestor) return true;
       Statement& st = db_.query("SELECT parent FROM entries WHERE id = ?");
       st.bind(1, id);
-      id = st.step() == SQLITE_ROW ? st.int64(0) : 0;
+      id = st.step() == SQLITE_ROW ? st.columnInt64(0) : 0;
     }
     return false;
   }
@@ -180,7 +180,7 @@ class Ops {
         "e.parent = t.id WHERE e.trashed = 0) "
         "SELECT coalesce(sum(size), 0) FROM entries WHERE type = 1 AND id IN t");
     st.bind(1, id);
-    return st.step() == SQLITE_ROW ? st.int64(0) : 0;
+    return st.step() == SQLITE_ROW ? st.columnInt64(0) : 0;
   }
 
   void deleteSubtree(int64_t id) {
@@ -202,13 +202,13 @@ class Ops {
     Statement& st = db_.query("SELECT used, quota FROM users WHERE id = ?");
     st.bind(1, account_);
     if (st.step() != SQLITE_ROW) return false;
-    return delta <= 0 || st.int64(0) + delta <= st.int64(1);
+    return delta <= 0 || st.columnInt64(0) + delta <= st.columnInt64(1);
   }
 
   int64_t childCount(int64_t id) {
     Statement& st = db_.query("SELECT count(*) FROM entries WHERE parent = ? AND trashed = 0");
     st.bind(1, id);
-    return st.step() == SQLITE_ROW ? st.int64(0) : 0;
+    return st.step() == SQLITE_ROW ? st.columnInt64(0) : 0;
   }
 
   bool holds(const std::string& key) {
@@ -299,7 +299,7 @@ Status Tree::get(int64_t account, const std::string& path, bool list, Entry* out
     children->emplace_back();
     Entry& kid = children->back();
     readEntry(st, &kid);
-    kid.fileCount = kid.type == kTypeFolder ? st.int64(10) : 0;
+    kid.fileCount = kid.type == kTypeFolder ? st.columnInt64(10) : 0;
     kid.path = out->path + "/" + kid.name;
   }
   return kOk;
@@ -394,7 +394,7 @@ Status Tree::remove(int64_t account, const std::string& path) {
   // The trash sequence orders deletions of the same path: newest first.
   Statement& seq = db.query("SELECT coalesce(max(trashed), 0) + 1 FROM entries WHERE account = ?");
   seq.bind(1, account);
-  int64_t next = seq.step() == SQLITE_ROW ? seq.int64(0) : 1;
+  int64_t next = seq.step() == SQLITE_ROW ? seq.columnInt64(0) : 1;
   db.query("UPDATE entries SET trashed = ?, trash_path = ?, trash_key = ? WHERE id = ?")
       .bind(1, next)
       .bind(2, entry.path)
@@ -425,7 +425,7 @@ std::vector<Trashed> trashedBelow(Database& db, int64_t account, const std::stri
   std::vector<Trashed> out;
   std::set<std::string> seen;
   while (st.step() == SQLITE_ROW) {
-    Trashed t{st.int64(0), st.text(1), st.text(2)};
+    Trashed t{st.columnInt64(0), st.columnText(1), st.columnText(2)};
     if (onlyNewest && !seen.insert(t.key).second) continue;
     out.push_back(std::move(t));
   }
@@ -700,7 +700,7 @@ std::vector<DirtyChunk> Tree::dirtyChunks(int64_t account) {
   };
   std::vector<Pending> pending;
   while (st.step() == SQLITE_ROW)
-    pending.push_back({st.text(0), st.int64(1), st.int64(2), st.blob(3)});
+    pending.push_back({st.columnText(0), st.columnInt64(1), st.columnInt64(2), st.columnBlob(3)});
   std::vector<DirtyChunk> out;
   for (const Pending& p : pending) {
     size_t count = p.keys.size() / 20;
@@ -720,7 +720,7 @@ bool Tree::keyList(const std::string& hash, std::string* keys) {
   Statement& st = store_.db().query("SELECT keys FROM key_lists WHERE hash = ?");
   st.bindBlob(1, hash);
   if (st.step() != SQLITE_ROW) return false;
-  *keys = st.blob(0);
+  *keys = st.columnBlob(0);
   return true;
 }
 
@@ -747,8 +747,8 @@ Status Tree::resolveLink(const std::string& id, int64_t* account, Entry* out) {
     Statement& st = store_.db().query("SELECT account, path FROM links WHERE id = ?");
     st.bind(1, id);
     if (st.step() != SQLITE_ROW) return kNotFound;
-    *account = st.int64(0);
-    path = st.text(1);
+    *account = st.columnInt64(0);
+    path = st.columnText(1);
   }
   std::vector<Entry> none;
   return get(*account, path, false, out, &none);
