@@ -10,6 +10,7 @@
 #include "ArrivedContent.h"
 #include "ChunkCache.h"
 #include "ChunkKeys.h"
+#include "CommitIntent.h"
 #include "ConflictNames.h"
 #include "DeletionBatch.h"
 #include "DeletionHold.h"
@@ -703,6 +704,14 @@ class Pass {
             return;
           }
           if (j && !rowFolder && sameSignature(r->ver, j->signature)) return;
+          if (existing && existing->info.type == files::EntryType::File &&
+              settleUnfinishedCommit(context_, childRemote, childJournal)) {
+            // The new version is this computer's own, whose commit an
+            // earlier run never saw answered: nothing comes down, and what
+            // was saved here since goes up over it.
+            context_.updating().add(localPath);
+            return;
+          }
           download(*r, childRemote, localPath, childJournal, job);
         },
         [&] { return context_.isStopping(); });

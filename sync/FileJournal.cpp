@@ -32,6 +32,10 @@ constexpr const char* kStatementTexts[] = {
     "UPDATE db_config SET value=? WHERE key=?",
     "SELECT value FROM db_config WHERE key=?",
     "SELECT " JOURNAL_COLUMNS " FROM file_journal WHERE pid==?",
+    "INSERT OR REPLACE INTO commit_intent VALUES(?, ?, ?, ?, ?, ?, ?)",
+    "SELECT fileSize, editTime, changeTime, inode, chunkSize, keysDigest FROM commit_intent "
+    "WHERE path==?",
+    "DELETE FROM commit_intent WHERE path==?",
 };
 #undef JOURNAL_COLUMNS
 
@@ -39,6 +43,10 @@ constexpr const char* kCreateJournalTable =
     "CREATE TABLE IF NOT EXISTS file_journal(id INTEGER PRIMARY KEY,pid INTEGER,name TEXT NOT "
     "NULL,type INTEGER,sigLo INTEGER,sigHi INTEGER,fileSize INTEGER,editTime INTEGER,UNIQUE(pid, "
     "name))";
+// A commit sent whose outcome was not yet recorded (CommitIntent.h).
+constexpr const char* kCreateIntentTable =
+    "CREATE TABLE IF NOT EXISTS commit_intent(path TEXT PRIMARY KEY,fileSize INTEGER,editTime "
+    "INTEGER,changeTime INTEGER,inode INTEGER,chunkSize INTEGER,keysDigest BLOB)";
 constexpr const char* kCreateConfigTable =
     "CREATE TABLE IF NOT EXISTS db_config(key TEXT PRIMARY KEY,value TEXT)";
 constexpr const char* kInsertRoot =
@@ -134,6 +142,7 @@ int FileJournal::open(const std::string& path, int flags) {
   rc = db_.exec(kCreateJournalTable);
   if (rc == SQLITE_OK) rc = addStampColumns();
   if (rc == SQLITE_OK) rc = db_.exec(kCreateConfigTable);
+  if (rc == SQLITE_OK) rc = db_.exec(kCreateIntentTable);
   if (rc == SQLITE_OK) {
     db_.exec(kInsertRoot);  // fails harmlessly when the root row exists
     for (int i = 0; i < kStatementCount; ++i) {
@@ -406,6 +415,42 @@ int FileJournal::setDbVersion(int version) {
   const int rc = update.step();
   if (rc != SQLITE_DONE) return rc;
   return db_.changes() == 0 ? kNothingUpdated : SQLITE_OK;
+}
+
+int FileJournal::putCommitIntent(std::string_view path, const CommitIntent& intent) {
+  if (!isOpen()) return SQLITE_MISUSE;
+  auto& st = stmts_[kPutIntent];
+  sqlite::ResetGuard guard(st);
+  st.bind(1, journalPathOf(path)).bind(2, intent.fileSize).bind(3, intent.editTime);
+  st.bind(4, intent.stamp.changeTime).bind(5, intent.stamp.inode).bind(6, intent.chunkSize);
+  st.bindBlob(7, intent.keysDigest.data(), intent.keysDigest.size());
+  const int rc = st.step();
+  return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
+int FileJournal::getCommitIntent(std::string_view path, CommitIntent& out) {
+  if (!isOpen()) return SQLITE_MISUSE;
+  auto& st = stmts_[kSelectIntent];
+  sqlite::ResetGuard guard(st);
+  st.bind(1, journalPathOf(path));
+  const int rc = st.step();
+  if (rc == SQLITE_DONE) return kNotFound;
+  if (rc != SQLITE_ROW) return rc;
+  out.fileSize = st.columnInt64(0);
+  out.editTime = st.columnInt64(1);
+  out.stamp = {st.columnInt64(2), st.columnInt64(3)};
+  out.chunkSize = st.columnInt64(4);
+  out.keysDigest = st.columnText(5);
+  return SQLITE_OK;
+}
+
+int FileJournal::removeCommitIntent(std::string_view path) {
+  if (!isOpen()) return SQLITE_MISUSE;
+  auto& st = stmts_[kDeleteIntent];
+  sqlite::ResetGuard guard(st);
+  st.bind(1, journalPathOf(path));
+  const int rc = st.step();
+  return rc == SQLITE_DONE ? SQLITE_OK : rc;
 }
 
 }  // namespace varnelo::sync

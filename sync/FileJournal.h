@@ -52,6 +52,19 @@ struct JournalEntry {
   int64_t inode = 0;
 };
 
+// A commit about to be sent for a file, recorded before the request goes:
+// should the engine never learn its outcome (killed, or the reply lost),
+// the next run can tell its own version on the service from another
+// computer's by the content (CommitIntent.h). The file as it was read: size,
+// time and stamp, and the SHA-1 over the chunk keys sent (cut at chunkSize).
+struct CommitIntent {
+  int64_t fileSize = 0;
+  int64_t editTime = 0;
+  FileStamp stamp;
+  int64_t chunkSize = 0;
+  std::string keysDigest;
+};
+
 class FileJournal {
  public:
   // Results are SQLite codes (0 success) or one of these.
@@ -127,6 +140,12 @@ class FileJournal {
   int count(int64_t& rows);
   int totalSize(int64_t& bytes);
 
+  // The intent of a journal path ("home/a.txt", case ignored): kept until
+  // the commit's outcome is recorded; one per path, the latest.
+  int putCommitIntent(std::string_view path, const CommitIntent& intent);
+  int getCommitIntent(std::string_view path, CommitIntent& out);  // kNotFound when none
+  int removeCommitIntent(std::string_view path);
+
   int getDbVersion(int& version);
   int setDbVersion(int version);
 
@@ -152,6 +171,9 @@ class FileJournal {
     kUpdateConfig,
     kSelectConfig,
     kSelectChildren,
+    kPutIntent,
+    kSelectIntent,
+    kDeleteIntent,
     kStatementCount
   };
 

@@ -8,6 +8,7 @@
 #include "ChunkCache.h"
 #include "ChunkKeys.h"
 #include "ChunkTasks.h"
+#include "CommitIntent.h"
 #include "FileJournal.h"
 #include "IoChannel.h"
 #include "JournalRows.h"
@@ -116,7 +117,8 @@ int UploadFileCallback::complete(int code) {
   int made = 0;
   auto batch = context_.journal().batch();  // the row and its folders' rows
   if (putRowWithParents(context_.journal(), job_.journalPath, sync::FileJournal::kTypeFile, ver,
-                        job_.fileSize, job_.lastWrite, &made, job_.stamp) != 0) {
+                        job_.fileSize, job_.lastWrite, &made, job_.stamp) != 0 ||
+      context_.journal().removeCommitIntent(job_.journalPath) != 0) {
     return codes::kLocalFailure;
   }
   queueMadeFolders(context_, job_.localPath, made);
@@ -323,6 +325,19 @@ int UploadFile::plan(uploader::UploadFileCallback& callback) {
     if (rc == codes::kUnchanged) return codes::kConflict;
     if (rc != codes::kOk) return rc;
     job_.base.reset();
+  }
+
+  // Written before any request of this upload can reach the service
+  // (CommitIntent.h); when it cannot be written the upload waits for later.
+  sync::CommitIntent intent;
+  intent.fileSize = static_cast<int64_t>(job_.fileSize);
+  intent.editTime = static_cast<int64_t>(job_.lastWrite);
+  intent.stamp = job_.stamp;
+  intent.chunkSize = static_cast<int64_t>(chunkSize);
+  intent.keysDigest = keysDigestOf(job_.keys);
+  if (context_.journal().putCommitIntent(job_.journalPath, intent) != 0) {
+    log_write(kLogError, kModuleSync, "cannot record the commit of:[%s]", job_.localPath.c_str());
+    return codes::kLocalFailure;
   }
 
   callback.start(job_.fileSize);

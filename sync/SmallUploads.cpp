@@ -65,6 +65,7 @@ bool SmallUploads::submit(UploadJob& job) {
   if (f.job.fileSize <= settings.smallFileLimit) {
     f.planned = f.file.prepareSmall(f.callback, f.group, f.task);
     if (f.planned == codes::kOk && f.task) {
+      commitIntent();
       channel.setThreadCount(settings.ioThreads);
       f.group.addPending();
       posted = channel.post(f.arena, f.task.get(), &mthread::runTask<UploadSmallFileTask>);
@@ -73,6 +74,7 @@ bool SmallUploads::submit(UploadJob& job) {
     f.oneChunk = true;
     f.planned = f.file.prepareOneChunk(f.callback);
     if (f.planned == codes::kOk) {
+      commitIntent();
       channel.setThreadCount(settings.ioThreads);
       f.group.addPending();
       posted = channel.post(f.arena, &f, &mthread::runTask<Flight>);
@@ -85,6 +87,13 @@ bool SmallUploads::submit(UploadJob& job) {
   }
   flights_.push_back(std::move(flight));
   return true;
+}
+
+void SmallUploads::commitIntent() {
+  // The file's preparation wrote its commit intent (CommitIntent.h), which
+  // must be on disk before its request can reach the service: a kill would
+  // lose it with an open batch. The rows before it are committed with it.
+  batch_.reset();
 }
 
 void SmallUploads::batchNext() {

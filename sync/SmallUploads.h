@@ -59,6 +59,8 @@ class SmallUploads {
   // Opens the shared journal transaction, or commits it when it is full or
   // old and opens the next.
   void batchNext();
+  // Commits the shared transaction before a request is posted.
+  void commitIntent();
 
   Context& context_;
   const size_t limit_;

@@ -5,6 +5,7 @@ target_sources(varnelo_sync PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/ArrivedContent.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ChunkKeys.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ChunkTasks.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CommitIntent.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ConflictNames.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Context.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DeletionBatch.cpp

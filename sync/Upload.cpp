@@ -1,6 +1,7 @@
 #include "Upload.h"
 
 #include "ChunkCache.h"
+#include "CommitIntent.h"
 #include "FileJournal.h"
 #include "IoUpload.h"
 #include "JournalRows.h"
@@ -244,6 +245,9 @@ int uploadFile(Context& context, const std::string& localPath, const std::string
   job.fileSize = info.size;
   job.lastWrite = info.lastWrite;
   job.stamp = stampOf(info);
+  // A commit of this file that an earlier run sent but never saw answered
+  // is settled first: the row it leaves is what the file is weighed against.
+  settleUnfinishedCommit(context, remotePath, job.journalPath);
   if (auto row = journalRow(context.journal(), job.journalPath)) {
     if (row->type & sync::FileJournal::kTypeFolder) {
       job.journalKnowsFolder = true;

@@ -417,3 +417,29 @@ TEST(FileJournalStamps, AnOlderJournalGainsTheColumnsKeepsItsRowsAndTakesStamps)
   ASSERT_EQ(journal.count(count), 0);
   EXPECT_EQ(count, 4);
 }
+
+TEST_F(FileJournalTest, ACommitIntentIsKeptPerPathUntilRemovedAndTheLatestWins) {
+  varnelo::sync::CommitIntent intent;
+  EXPECT_EQ(journal_.getCommitIntent("home/a.txt", intent), FileJournal::kNotFound);
+  intent.fileSize = 10;
+  intent.editTime = 20;
+  intent.stamp = {30, 40};
+  intent.chunkSize = 4194304;
+  intent.keysDigest = std::string("\0\x01\xff", 3) + std::string(17, 'k');
+  ASSERT_EQ(journal_.putCommitIntent("home/A.txt", intent), 0);
+  intent.fileSize = 11;  // a later try of the same file replaces it
+  ASSERT_EQ(journal_.putCommitIntent("home/a.txt", intent), 0);
+  journal_.close();
+  ASSERT_EQ(journal_.open(dir_ / "basefs.db"), 0);
+
+  varnelo::sync::CommitIntent read;
+  ASSERT_EQ(journal_.getCommitIntent("HOME/a.txt", read), 0);
+  EXPECT_EQ(read.fileSize, 11);
+  EXPECT_EQ(read.editTime, 20);
+  EXPECT_EQ(read.stamp.changeTime, 30);
+  EXPECT_EQ(read.stamp.inode, 40);
+  EXPECT_EQ(read.chunkSize, 4194304);
+  EXPECT_EQ(read.keysDigest, intent.keysDigest) << "binary digests survive";
+  ASSERT_EQ(journal_.removeCommitIntent("home/a.txt"), 0);
+  EXPECT_EQ(journal_.getCommitIntent("home/a.txt", read), FileJournal::kNotFound);
+}
