@@ -11,6 +11,8 @@ namespace {
 constexpr int kPathRole = Qt::UserRole;
 constexpr int kStateRole = Qt::UserRole + 1;
 constexpr int kLoadedRole = Qt::UserRole + 2;
+// Excluded paths that could not be placed below this node (QStringList).
+constexpr int kKeptRole = Qt::UserRole + 3;
 
 Qt::CheckState qtState(int state) {
   return state == CTriStateTree::kChecked  ? Qt::Checked
@@ -62,13 +64,44 @@ void CTriStateTree::setExcluded(const QStringList& excludedPaths) {
   root->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
   setState(root, kChecked);
   updating_ = false;
-  for (const QString& path : excludedPaths) {
-    QTreeWidgetItem* node = nodeFor(path);
-    if (!node || node == root) continue;
+  for (const QString& path : excludedPaths) place(path);
+  root->setExpanded(true);
+}
+
+QStringList CTriStateTree::keptAt(const QTreeWidgetItem* node) {
+  return node->data(0, kKeptRole).toStringList();
+}
+
+void CTriStateTree::place(const QString& path) {
+  QTreeWidgetItem* deepest = nullptr;
+  QTreeWidgetItem* node = walk(path, &deepest);
+  if (node == root()) return;  // the whole tree is never excluded
+  if (node) {
     setSubtree(node, kUnchecked);
     updateAncestors(node);
+    return;
   }
-  root->setExpanded(true);
+  if (!deepest) deepest = root();
+  if (!deepest) return;
+  QStringList kept = keptAt(deepest);
+  if (kept.contains(path)) return;
+  kept << path;
+  const bool was = updating_;
+  updating_ = true;
+  deepest->setData(0, kKeptRole, kept);
+  updating_ = was;
+  qInfo("selective sync: %s cannot be placed now; kept as excluded", qPrintable(path));
+  // Below an excluded folder it is covered; otherwise that folder and its
+  // ancestors show that something below them is excluded.
+  if (stateOf(deepest) != kUnchecked) setState(deepest, combined(deepest));
+  updateAncestors(deepest);
+}
+
+int CTriStateTree::combined(const QTreeWidgetItem* node) const {
+  int state = keptAt(node).isEmpty() ? 0 : int(kUnchecked);
+  for (int c = 0; c < node->childCount(); ++c) state |= stateOf(node->child(c));
+  if (state == kUnchecked) return kPartly;
+  return state == 0 ? kChecked : state;
 }
 
 void CTriStateTree::load(QTreeWidgetItem* node) {
@@ -93,16 +126,26 @@ void CTriStateTree::load(QTreeWidgetItem* node) {
   }
   if (names.isEmpty())
     node->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
+  // Paths kept here may have a place now.
+  const QStringList kept = keptAt(node);
+  node->setData(0, kKeptRole, QVariant());
   updating_ = was;
+  for (const QString& path : kept) place(path);
 }
 
 QTreeWidgetItem* CTriStateTree::nodeFor(const QString& remotePath) {
+  return walk(remotePath, nullptr);
+}
+
+QTreeWidgetItem* CTriStateTree::walk(const QString& remotePath, QTreeWidgetItem** deepest) {
   QTreeWidgetItem* node = root();
+  if (deepest) *deepest = nullptr;
   const QString path = normalised(remotePath);
   if (!node) return nullptr;
   const QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
   if (parts.isEmpty() || parts.first() != QLatin1String("home")) return nullptr;
   for (int i = 1; i < parts.size(); ++i) {
+    if (deepest) *deepest = node;
     load(node);
     QTreeWidgetItem* next = nullptr;
     for (int c = 0; c < node->childCount() && !next; ++c) {
@@ -118,17 +161,19 @@ QTreeWidgetItem* CTriStateTree::nodeFor(const QString& remotePath) {
 
 void CTriStateTree::setSubtree(QTreeWidgetItem* node, int state) {
   setState(node, state);
+  // Checking a folder asks for everything below it: kept paths go.
+  if (state == kChecked && !keptAt(node).isEmpty()) {
+    const bool was = updating_;
+    updating_ = true;
+    node->setData(0, kKeptRole, QVariant());
+    updating_ = was;
+  }
   for (int c = 0; c < node->childCount(); ++c) setSubtree(node->child(c), state);
 }
 
 void CTriStateTree::updateAncestors(QTreeWidgetItem* node) {
-  for (QTreeWidgetItem* parent = node->parent(); parent; parent = parent->parent()) {
-    int combined = 0;
-    for (int c = 0; c < parent->childCount(); ++c) combined |= stateOf(parent->child(c));
-    if (combined == kUnchecked) combined = kPartly;
-    if (combined == 0) combined = kChecked;
-    setState(parent, combined);
-  }
+  for (QTreeWidgetItem* parent = node->parent(); parent; parent = parent->parent())
+    setState(parent, combined(parent));
 }
 
 void CTriStateTree::toggle(QTreeWidgetItem* node) {
@@ -152,6 +197,7 @@ void CTriStateTree::collect(const QTreeWidgetItem* node, QStringList* out) const
     out->append(pathOf(node));
     return;
   }
+  *out << keptAt(node);
   if (state == kPartly)
     for (int c = 0; c < node->childCount(); ++c) collect(node->child(c), out);
 }

@@ -3,7 +3,13 @@
 // loaded on first expansion through a loader. A click toggles a node
 // (unchecked -> checked, checked or partly -> unchecked), the subtree takes
 // the new state, and each ancestor becomes the OR of its children's states,
-// an all-unchecked set of children counting as partly checked. UI thread.
+// an all-unchecked set of children counting as partly checked.
+//
+// An excluded path that cannot be placed in the tree (its folder's listing
+// failed, the service is out of reach, the folder is gone or renamed) is
+// kept: it stays in the excluded list and makes the deepest folder reached
+// on its way partly checked. Only checking that folder (or one above it)
+// drops it, as the user then asks for everything below. UI thread.
 //
 //   CTriStateTree tree(loader);
 //   tree.setExcluded({"home/Photos"});
@@ -47,6 +53,13 @@ class CTriStateTree : public QTreeWidget {
   void setSubtree(QTreeWidgetItem* node, int state);
   void updateAncestors(QTreeWidgetItem* node);
   void collect(const QTreeWidgetItem* node, QStringList* out) const;
+  // The node of a path, or null; `deepest` gets the last node reached.
+  QTreeWidgetItem* walk(const QString& remotePath, QTreeWidgetItem** deepest);
+  // Unchecks the path's node, or keeps the path at the deepest node reached.
+  void place(const QString& path);
+  // The state a node's children (and the paths kept at it) give it.
+  int combined(const QTreeWidgetItem* node) const;
+  static QStringList keptAt(const QTreeWidgetItem* node);
   void onItemChanged(QTreeWidgetItem* item, int column);
 
   Loader loader_;
