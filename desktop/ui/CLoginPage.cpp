@@ -183,7 +183,15 @@ void CLoginPage::setStatus(const QString& text, bool error) {
 
 bool CLoginPage::validatePage() {
   if (signedIn_) return true;
-  if (!busy_ && isVisible()) startSignIn();
+  if (busy_ || !isVisible()) return false;
+  // The host name becomes the computer's name in the account: never empty.
+  QLineEdit* host = type_ == kLoginVerifier ? code_->hostName : normal_->hostName;
+  if (host->text().trimmed().isEmpty()) {
+    setStatus(str(14302), true);
+    host->setFocus();
+    return false;
+  }
+  startSignIn();
   return false;
 }
 

@@ -34,9 +34,13 @@ void CMainWizardDialog::restart() {
   QWizard::restart();  // initializePage of the login page resets it
 }
 
-void CMainWizardDialog::showEvent(QShowEvent* event) {
-  QWizard::showEvent(event);
-  if (!login_->busy()) restart();
+void CMainWizardDialog::setVisible(bool visible) {
+  // Only the program's own show of a hidden wizard starts again at the
+  // login page: a window restored from minimised (or uncovered) gets show
+  // events too, and the user's typing and page must survive those.
+  const bool appearing = visible && !isVisible();
+  QWizard::setVisible(visible);
+  if (appearing && !login_->busy()) restart();
 }
 
 }  // namespace varnelo::desktop

@@ -26,8 +26,8 @@ class CMainWizardDialog : public QWizard {
   // Cancel while visible: the application exits in order.
   void cancelledByUser();
 
- protected:
-  void showEvent(QShowEvent* event) override;
+ public:
+  void setVisible(bool visible) override;
 
  private:
   CLoginPage* login_;

@@ -1,6 +1,8 @@
 #include "CSettingDlg.h"
 
 #include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -34,8 +36,7 @@ CSettingDlg::CSettingDlg(IAppBackend& backend, SettingsStore& settings, QWidget*
   buttons->button(QDialogButtonBox::Apply)->setText(str(14136));
   layout->addWidget(buttons);
   connect(buttons, &QDialogButtonBox::accepted, this, [this] {
-    apply();
-    accept();
+    if (apply()) accept();
   });
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(buttons->button(QDialogButtonBox::Apply), &QPushButton::clicked, this,
@@ -45,11 +46,21 @@ CSettingDlg::CSettingDlg(IAppBackend& backend, SettingsStore& settings, QWidget*
   resize(480, 420);
 }
 
-void CSettingDlg::apply() {
+bool CSettingDlg::apply() {
+  if (!proxy->valid()) {
+    tabs_->setCurrentWidget(proxy);
+    QMessageBox box(QMessageBox::Warning, str(137), str(14303), QMessageBox::Ok, this);
+    box.setObjectName(QStringLiteral("proxyRefusedBox"));
+    box.button(QMessageBox::Ok)->setText(str(14134));
+    box.exec();
+    proxy->address->setFocus();
+    return false;
+  }
   general->apply();
   proxy->apply();
   bandwidth->apply();
   advanced->apply();
+  return true;
 }
 
 }  // namespace varnelo::desktop

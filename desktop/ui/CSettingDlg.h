@@ -15,7 +15,9 @@ class CSettingDlg : public QDialog {
   Q_OBJECT
  public:
   CSettingDlg(IAppBackend& backend, SettingsStore& settings, QWidget* parent = nullptr);
-  void apply();
+  // Writes what changed on every page; false (nothing written) while a page
+  // holds a setting that cannot be used, which is then shown.
+  bool apply();
 
   QTabWidget* tabs() const { return tabs_; }
   CGeneralPropPage* general;

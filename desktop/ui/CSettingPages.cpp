@@ -212,7 +212,14 @@ ProxySettings CProxyPropPage::current() const {
   return p;
 }
 
+bool CProxyPropPage::valid() const {
+  // A manual proxy needs somewhere to go: an empty address (or the
+  // placeholder 0.0.0.0) would send every request nowhere.
+  return !(manual->isChecked() && current().address.empty());
+}
+
 void CProxyPropPage::apply() {
+  if (!valid()) return;
   const ProxySettings p = current();
   const bool changed = p.settingType != loaded_.settingType || p.proxyType != loaded_.proxyType ||
                        p.address != loaded_.address || p.port != loaded_.port ||

@@ -53,6 +53,9 @@ class CProxyPropPage : public QWidget {
   Q_OBJECT
  public:
   CProxyPropPage(IAppBackend& backend, SettingsStore& settings, QWidget* parent = nullptr);
+  // False while the page holds a setting that cannot be used (a manual
+  // proxy without an address); apply() then writes nothing.
+  bool valid() const;
   void apply();
   QRadioButton* none;
   QRadioButton* system;

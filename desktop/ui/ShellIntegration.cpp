@@ -3,6 +3,9 @@
 #include <QCoreApplication>
 #include <QFile>
 
+#include <string>
+#include <vector>
+
 #include "Strings.h"
 #include "platform/autostart.h"
 #include "platform/desktop_places.h"
@@ -11,8 +14,15 @@ namespace varnelo::desktop {
 
 namespace {
 
-std::string label() {
-  return str(152).toStdString();
+// One label in every language: a label that followed the language could not
+// be recognised as ours after a change of language.
+constexpr const char* kBookmarkLabel = "Varnelo";
+
+// Every label we ever wrote: ours, and the string table's (its source text
+// and its English translation), which earlier versions used.
+std::vector<std::string> ownLabels() {
+  return {kBookmarkLabel, sourceText(152),
+          QCoreApplication::translate("Strings", sourceText(152)).toStdString(), "Tolmar Disk"};
 }
 
 bool succeeded(const std::error_code& ec, const char* what) {
@@ -37,19 +47,23 @@ QString autostartPath(const QString& name) {
 
 QString folderBookmarkLine(const QString& folder) {
   return QString::fromStdString(platform::places::fileUri(folder.toStdString())) +
-         QLatin1Char(' ') + str(152);
+         QLatin1Char(' ') + QLatin1String(kBookmarkLabel);
 }
 
 bool registerFolderBookmark(const QString& folder) {
-  return succeeded(platform::places::addBookmark(platform::places::defaultBookmarksFile(),
-                                                 folder.toStdString(), label()),
-                   "bookmark");
+  return succeeded(
+      platform::places::replaceOwnBookmark(platform::places::defaultBookmarksFile(),
+                                           folder.toStdString(), kBookmarkLabel, ownLabels()),
+      "bookmark");
 }
 
 bool unregisterFolderBookmark(const QString& folder) {
-  return succeeded(platform::places::removeBookmark(platform::places::defaultBookmarksFile(),
-                                                    folder.toStdString(), label()),
-                   "bookmark removal");
+  bool ok = true;
+  for (const std::string& label : ownLabels())
+    ok &= succeeded(platform::places::removeBookmark(platform::places::defaultBookmarksFile(),
+                                                     folder.toStdString(), label),
+                    "bookmark removal");
+  return ok;
 }
 
 bool setAutostart(const QString& hostProgram) {

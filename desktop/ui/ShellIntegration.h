@@ -19,12 +19,15 @@ QString configHome();
 QString bookmarksPath();
 QString autostartPath(const QString& name = QStringLiteral("varnelo"));
 
-// The bookmark line of `folder`: "file:///…/Varnelo <label>".
+// The bookmark line of `folder`: "file:///…/Varnelo Varnelo" (one label in
+// every language).
 QString folderBookmarkLine(const QString& folder);
-// Adds the line unless the folder is bookmarked already (with any label);
-// registering twice changes nothing.
+// Makes the folder's line our one bookmark: our lines for earlier sync
+// folders (with any label we ever wrote) go, the user's lines stay, and a
+// folder the user bookmarked already keeps their line. Registering twice
+// changes nothing.
 bool registerFolderBookmark(const QString& folder);
-// Removes the line only if it is still exactly the one we wrote.
+// Removes the folder's line only if it is still one we wrote.
 bool unregisterFolderBookmark(const QString& folder);
 
 // Writes the autostart entry for `hostProgram` (default: varnelohost beside

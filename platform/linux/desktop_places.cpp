@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -139,6 +140,54 @@ std::error_code addBookmark(const std::string& file, const std::string& folder,
   lines.push_back({text, wanted, label});
   if (auto ec2 = writeLines(file, lines)) return ec2;
   if (result != nullptr) *result = PlaceResult::Changed;
+  return {};
+}
+
+std::error_code replaceOwnBookmark(const std::string& file, const std::string& folder,
+                                   const std::string& label,
+                                   const std::vector<std::string>& ownLabels, PlaceResult* result) {
+  if (folder.empty() || folder.front() != '/' || hasLineBreak(folder) || hasLineBreak(label)) {
+    return std::make_error_code(std::errc::invalid_argument);
+  }
+  std::error_code ec;
+  std::vector<Line> lines = readLines(file, ec);
+  if (ec) return ec;
+  const std::string wanted = withoutTrailingSlash(folder);
+  const auto ours = [&](const Line& line) {
+    return !line.path.empty() &&
+           std::find(ownLabels.begin(), ownLabels.end(), line.label) != ownLabels.end();
+  };
+  bool listed = false;
+  bool changed = false;
+  std::vector<Line> kept;
+  for (Line& line : lines) {
+    if (line.path == wanted) {
+      if (listed && ours(line)) {  // a second line of ours for it
+        changed = true;
+        continue;
+      }
+      if (ours(line) && line.label != label) {  // ours, with an older label
+        line.text = fileUri(wanted) + (label.empty() ? "" : " " + label);
+        line.label = label;
+        changed = true;
+      }
+      listed = true;
+    } else if (ours(line)) {
+      changed = true;  // an older sync folder's, or another language's
+      continue;
+    }
+    kept.push_back(std::move(line));
+  }
+  if (!listed) {
+    std::string text = fileUri(wanted);
+    if (!label.empty()) text += " " + label;
+    kept.push_back({text, wanted, label});
+    changed = true;
+  }
+  if (changed) {
+    if (auto ec2 = writeLines(file, kept)) return ec2;
+  }
+  if (result != nullptr) *result = changed ? PlaceResult::Changed : PlaceResult::Unchanged;
   return {};
 }
 

@@ -33,6 +33,7 @@
 #include "SettingsStore.h"
 #include "ShellIntegration.h"
 #include "Strings.h"
+#include "Translations.h"
 
 using namespace varnelo::desktop;
 using varnelo::desktop::test::FakeBackend;
@@ -518,6 +519,31 @@ TEST(HeldDeletionsTest, ListsAndAnswers) {
   EXPECT_TRUE(text.contains(u("网盘删除的文件将重新上传"))) << "what Keep does is said";
 }
 
+TEST(ShellIntegrationTest, OneBookmarkOfOursWhateverTheFolderOrLanguageWas) {
+  QTemporaryDir tmp;
+  qputenv("XDG_CONFIG_HOME", tmp.path().toUtf8());
+  QDir().mkpath(tmp.path() + "/gtk-3.0");
+  const QByteArray users = "file:///home/u/Music Music\nfile:///home/u/Work Tolmar%20Work\n";
+  {
+    // Earlier versions' lines: older sync folders, in both languages.
+    QFile f(bookmarksPath());
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(users + u("file:///home/u/Old Tolmar网盘\n").toUtf8() +
+            "file:///home/u/Older Tolmar Disk\nfile:///home/u/Varnelo Tolmar Disk\n");
+  }
+  const auto content = [] { return readFileForTest(bookmarksPath()); };
+  for (const char* lang : {"en", "zh"}) {
+    installTranslations(*QCoreApplication::instance(),
+                        QLocale(lang == QByteArray("en") ? QLocale::English : QLocale::Chinese));
+    EXPECT_TRUE(registerFolderBookmark("/home/u/Varnelo"));
+    EXPECT_EQ(content(), users + "file:///home/u/Varnelo Varnelo\n") << lang;
+  }
+  // A new sync folder replaces our line; the user's own lines never move.
+  EXPECT_TRUE(registerFolderBookmark("/media/usb/Varnelo"));
+  EXPECT_EQ(content(), users + "file:///media/usb/Varnelo Varnelo\n");
+  qunsetenv("XDG_CONFIG_HOME");
+}
+
 TEST(ShellIntegrationTest, BookmarkKeepsTheUsersLinesAndAutostartEntry) {
   QTemporaryDir tmp;
   qputenv("XDG_CONFIG_HOME", tmp.path().toUtf8());
@@ -535,7 +561,7 @@ TEST(ShellIntegrationTest, BookmarkKeepsTheUsersLinesAndAutostartEntry) {
   EXPECT_TRUE(registerFolderBookmark("/home/u/my sync/"));
   EXPECT_TRUE(registerFolderBookmark("/home/u/my sync"));  // twice: one line
   EXPECT_EQ(content(), u("file:///home/u/Music Music\nsftp://host/srv\n"
-                         "file:///home/u/my%20sync Tolmar网盘\n"));
+                         "file:///home/u/my%20sync Varnelo\n"));
   EXPECT_TRUE(unregisterFolderBookmark("/home/u/my sync"));
   EXPECT_EQ(content(), u("file:///home/u/Music Music\nsftp://host/srv\n"));
   // A line the user relabelled is no longer ours.

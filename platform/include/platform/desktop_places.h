@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 namespace platform::places {
 
@@ -42,5 +43,15 @@ std::error_code addBookmark(const std::string& bookmarksFile, const std::string&
 // Removes the folder's line only while it still carries `label`.
 std::error_code removeBookmark(const std::string& bookmarksFile, const std::string& folder,
                                const std::string& label, PlaceResult* result = nullptr);
+
+// Makes "fileUri(folder) label" the one line of ours: every line carrying
+// one of `ownLabels` (labels we wrote before, `label` among them) for
+// another folder goes, and the folder's line is added unless the folder is
+// listed already (a line of the user's with another label is theirs: kept,
+// and nothing is added). Lines with other labels are kept byte for byte.
+std::error_code replaceOwnBookmark(const std::string& bookmarksFile, const std::string& folder,
+                                   const std::string& label,
+                                   const std::vector<std::string>& ownLabels,
+                                   PlaceResult* result = nullptr);
 
 }  // namespace platform::places
