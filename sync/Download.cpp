@@ -654,6 +654,10 @@ class Pass {
             }
             return;
           }
+          // A disk mounted here while the engine runs is remembered as the
+          // local scan would, before anything is written onto it.
+          if (existing && existing->info.type == files::EntryType::Directory)
+            context_.folderAvailable(localPath);
           if (!context_.pathAvailable(localPath)) {
             // A mount point below the root that went away: nothing in it is
             // written or removed, and the folders above stay out of step.

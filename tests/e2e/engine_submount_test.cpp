@@ -80,6 +80,8 @@ class NamespaceEngine {
   bool settle(int timeoutMs = 30000) {
     return send("settle " + std::to_string(timeoutMs)) && line(timeoutMs + 5000) == "settled 1";
   }
+  // Pauses and resumes the child's engine, which scans its folder.
+  bool rescan() { return send("rescan") && line(30000) == "rescanned"; }
 
  private:
   bool send(const std::string& text) {
@@ -121,9 +123,6 @@ class EngineSubmountTest : public EngineTest,
     EngineTest::SetUp();
     if (system("/usr/bin/unshare -Urm /bin/true >/dev/null 2>&1") != 0)
       GTEST_SKIP() << "user and mount namespaces are not available (unshare -Urm failed)";
-    // Local scans every second as well (read by the child at its start):
-    // the walk must not read the folder the disk left as emptied either.
-    setenv("VARNELO_LOCAL_SCAN_MS", "1000", 1);
   }
   void TearDown() override {
     unsetenv("VARNELO_LOCAL_SCAN_MS");
@@ -142,6 +141,9 @@ TEST_P(EngineSubmountTest, ADiskUnmountedDuringALiveSyncKeepsAnEditMadeElsewhere
   ASSERT_FALSE(files::createDirectory(stash));
   b->write("top.txt", "top");
   const std::string mountDisk = "mount --bind " + quoted(stash) + " " + quoted(disk);
+  // Local scans every second as well (read by the child at its start): the
+  // walk must not read the folder the disk left as emptied either.
+  setenv("VARNELO_LOCAL_SCAN_MS", "1000", 1);
   const bool tmpfs = std::get<1>(GetParam()) == Disk::OtherDevice;
   NamespaceEngine engine(*b, user(), tokenKey(), tokenSecret(),
                          (tmpfs ? "mount -t tmpfs tmpfs " + quoted(stash) + " && " : "") +
@@ -183,6 +185,47 @@ TEST_P(EngineSubmountTest, ADiskUnmountedDuringALiveSyncKeepsAnEditMadeElsewhere
   ASSERT_TRUE(engine.settle());
   EXPECT_EQ(engine.run("grep -qx keep " + quoted(disk + "/k.txt")), 0);
   EXPECT_TRUE(c ? holdEverywhere({a.get(), c.get()}, edited) : holdEverywhere({a.get()}, edited));
+}
+
+// Mounted while the engine runs, so that no scan has walked it yet: the
+// remote pass that writes onto the disk remembers it as a mount point, and
+// once it goes the scan that follows takes nothing on it for deleted.
+TEST_P(EngineSubmountTest, ADiskMountedDuringALiveSyncIsNotReadAsEmptiedOnceItGoes) {
+  auto b = computer();
+  const std::string disk = b->path("Disk");
+  const std::string stash = b->root() + ".disk";
+  ASSERT_FALSE(files::createDirectory(disk));
+  ASSERT_FALSE(files::createDirectory(stash));
+  b->write("top.txt", "top");
+  const bool tmpfs = std::get<1>(GetParam()) == Disk::OtherDevice;
+  NamespaceEngine engine(*b, user(), tokenKey(), tokenSecret(),
+                         tmpfs ? "mount -t tmpfs tmpfs " + quoted(stash) : std::string("true"));
+  ASSERT_EQ(engine.started(), "started 200");
+  const Tree synced{{"Disk", "D"}, {"top.txt", fileEntry("top")}};
+  ASSERT_TRUE(remoteIs(synced));
+  auto a = computer();
+  ASSERT_EQ(a->start(), 200);
+  std::unique_ptr<EngineComputer> c;
+  if (std::get<0>(GetParam()) == 3) {
+    c = computer();
+    ASSERT_EQ(c->start(), 200);
+  }
+  ASSERT_TRUE(c ? holdEverywhere({a.get(), c.get()}, synced) : holdEverywhere({a.get()}, synced));
+  ASSERT_TRUE(engine.settle());
+
+  ASSERT_EQ(engine.run("mount --bind " + quoted(stash) + " " + quoted(disk)), 0);
+  a->write("Disk/new.txt", "new");
+  Tree withNew = synced;
+  withNew["Disk/new.txt"] = fileEntry("new");
+  ASSERT_TRUE(remoteIs(withNew));
+  ASSERT_TRUE(
+      waitFor([&] { return engine.run("grep -qx new " + quoted(disk + "/new.txt")) == 0; }, 60000));
+  ASSERT_TRUE(engine.settle());
+
+  ASSERT_EQ(engine.run("umount " + quoted(disk)), 0);
+  ASSERT_TRUE(engine.rescan());
+  ASSERT_TRUE(engine.settle());
+  EXPECT_TRUE(c ? holdEverywhere({a.get(), c.get()}, withNew) : holdEverywhere({a.get()}, withNew));
 }
 
 INSTANTIATE_TEST_SUITE_P(Computers, EngineSubmountTest,

@@ -7,6 +7,7 @@
 //   run <shell command>   runs it here (in this process's mounts): "ran <exit code>"
 //   settle <ms>           waits for a remote pass that began after the command and
 //                         a quiet engine: "settled 1", or "settled 0" after <ms>
+//   rescan                pauses and resumes the sync, which scans the folder: "rescanned"
 //
 //   varnelo_engine_child <dataFolder> <syncFolder> <user> <tokenKey> <tokenSecret>
 //
@@ -68,6 +69,10 @@ int main(int argc, char** argv) {
       std::printf("ran %d\n", WIFEXITED(status) ? WEXITSTATUS(status) : -1);
     } else if (line.rfind("settle ", 0) == 0) {
       std::printf("settled %d\n", settle(engine, std::atol(line.c_str() + 7)) ? 1 : 0);
+    } else if (line == "rescan") {
+      engine->pauseSync();
+      engine->resumeSync(false);
+      std::printf("rescanned\n");
     } else {
       continue;
     }
