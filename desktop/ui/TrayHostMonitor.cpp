@@ -29,7 +29,8 @@ TrayHostMonitor::TrayHostMonitor(QObject* parent) : QObject(parent) {
 }
 
 void TrayHostMonitor::start() {
-  statusNotifier_ = statusNotifierWatcherPresent();
+  // As Qt decides: a watcher that has a host registered.
+  statusNotifier_ = statusNotifierHostPresent();
   qInfo("tray: %s icon", statusNotifier_ ? "StatusNotifierItem" : "XEmbed");
   look();
   timer_.start();

@@ -1,8 +1,9 @@
 // varnelo-ui-demo: the application's windows and tray over a canned backend,
 // for screenshots and for the tray protocol test. Not installed.
 //
-//   varnelo-ui-demo --screens DIR --lang zh|en   every window, then the tray
-//                                                menu, as PNG files in DIR
+//   varnelo-ui-demo --screens DIR --lang zh|en   every window, and the status
+//                                                window shown where no tray
+//                                                host runs, as PNG files in DIR
 //   varnelo-ui-demo --tray --lang en             the tray only; reads lines
 //                                                "state N", "notice CODE",
 //                                                "balloon TEXT", "face", "quit"
@@ -15,6 +16,7 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QScreen>
 #include <QSocketNotifier>
 #include <QTabWidget>
@@ -89,7 +91,9 @@ int screens(const QString& dir, const QString& lang) {
   QTemporaryDir tmp;
   test::FakeBackend backend;
   fillDemo(backend);
+  // The pictures show the user's real folder (scripts/screenshots sets HOME).
   backend.folder = QDir::homePath() + "/Varnelo";
+  backend.last = backend.folder;
   SettingsStore settings;
   settings.open((tmp.path() + "/appconfig.db").toStdString());
   int failures = 0;
@@ -141,29 +145,29 @@ int screens(const QString& dir, const QString& lang) {
     failures += !grab(&dlg, name("held-deletions"));
   }
   {
+    // No tray host: the status window is the application's face.
     TrayModel model;
     CTrayNotifyIcon icon;
+    icon.setHostAvailable(false);
     model.setQuota({int64_t{3} << 30, int64_t{10} << 30});
     TrayPresenter tray(model, icon, VARNELO_VERSION, {});
     icon.create(kIconNormal, "Varnelo");
     tray.onTrayStatus(0);
-    tray.onNotice(kNoticeDeletionsHeld, "");
-    settle(1500);  // the tray host embeds the icon
-    QMenu* menu = icon.menu();
-    const QRect where = icon.trayIcon()->geometry();
-    const QPoint at = where.isValid() ? where.bottomLeft() + QPoint(0, 4) : QPoint(40, 40);
-    menu->popup(at);
-    (void)QTest::qWaitForWindowExposed(menu, 5000);
-    settle(500);
-    QRect r = menu->frameGeometry();
-    if (where.isValid()) r = r.united(where);
-    r.adjust(-8, -8, 8, 8);
-    r = r.intersected(menu->screen()->geometry());
-    const QPixmap shot = menu->screen()->grabWindow(0, r.x(), r.y(), r.width(), r.height());
-    const bool ok = shot.save(name("tray-menu"));
-    std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(name("tray-menu")));
-    failures += !ok;
-    menu->hide();
+    CStatusWindow* window = icon.statusWindow();
+    window->move(40, 40);
+    (void)QTest::qWaitForWindowExposed(window, 5000);
+    failures += !grab(window, name("status-window"));
+    // And with its menu open: the tray's own.
+    QTimer::singleShot(800, [&] {
+      QMenu* menu = icon.menu();
+      const QRect r = window->frameGeometry().united(menu->frameGeometry()).adjusted(-4, -4, 4, 4);
+      const QPixmap shot = window->screen()->grabWindow(0, r.x(), r.y(), r.width(), r.height());
+      const bool ok = shot.save(name("status-window-menu"));
+      std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(name("status-window-menu")));
+      failures += !ok;
+      menu->hide();
+    });
+    window->menuButton()->showMenu();  // returns when the menu closes
   }
   return failures == 0 ? 0 : 1;
 }
