@@ -162,6 +162,26 @@ TEST_F(NotifyTest, WaitersBeyondTheBoundAreToldToRetryLater) {
   EXPECT_EQ(wait(*client_, cursor, 0).status, 200) << "seats were given back";
 }
 
+TEST_F(NotifyTest, AClientThatGaveUpFreesItsSeatWithinSeconds) {
+  const std::string cursor = firstCursor();
+  std::vector<std::unique_ptr<TestClient>> quitters;
+  for (int i = 0; i < ChangeFeed::kMaxWaitersPerAccount; ++i) {
+    quitters.push_back(std::make_unique<TestClient>(*service_));
+    ASSERT_TRUE(quitters.back()->signIn(user_, "pw"));
+    quitters.back()->setTimeoutMs(500);
+    EXPECT_EQ(wait(*quitters.back(), cursor, ChangeFeed::kMaxWaitSeconds).status, 0)
+        << "cut off by the client";
+  }
+  // Each seat is held until a blank the service writes fails: seconds, not
+  // the 45 s of the wait.
+  Reply seated;
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  do {
+    seated = wait(*client_, cursor, 0);
+  } while (seated.status == 503 && std::chrono::steady_clock::now() < deadline);
+  EXPECT_EQ(seated.status, 200) << seated.body;
+}
+
 TEST(NotifyOffTest, AServiceWithoutNotificationsOffersNone) {
   ServiceProcess::Options options;
   options.extraArgs = {"--notify", "off"};

@@ -50,7 +50,7 @@ std::string percentDecode(const std::string& text) {
 
 Reply perform(CURL* curl, const std::string& method, const std::string& url,
               const std::string& body, const std::vector<std::string>& headers,
-              const std::string& caPath) {
+              const std::string& caPath, long timeoutMs) {
   Reply reply;
   // Reset keeps the handle's connection cache, so requests reuse connections.
   curl_easy_reset(curl);
@@ -73,7 +73,7 @@ Reply perform(CURL* curl, const std::string& method, const std::string& url,
   if (!caPath.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, caPath.c_str());
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendBody);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply.body);
-  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, 30000L);
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeoutMs);
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   reply.curlCode = curl_easy_perform(curl);
   long status = 0;
@@ -203,12 +203,12 @@ Reply TestClient::send(const std::string& method, const std::string& url, const 
     }
     allHeaders.insert(allHeaders.begin(), header);
   }
-  return perform(curl_.get(), method, target, body, allHeaders, caPath());
+  return perform(curl_.get(), method, target, body, allHeaders, caPath(), timeoutMs_);
 }
 
 Reply TestClient::plain(const std::string& method, const std::string& url, const std::string& body,
                         const std::vector<std::string>& headers) {
-  return perform(curl_.get(), method, url, body, headers, caPath());
+  return perform(curl_.get(), method, url, body, headers, caPath(), timeoutMs_);
 }
 
 Reply TestClient::quickToken(const std::string& user, const std::string& password,

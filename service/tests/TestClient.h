@@ -68,6 +68,10 @@ class TestClient {
   // The 20-byte keys of content cut into chunks.
   static std::vector<std::string> chunkKeys(const std::string& content, int64_t chunkSize);
 
+  // Each request's limit (30 s unless set); a request cut off by it closes
+  // its connection, as a client that gave up does.
+  void setTimeoutMs(long ms) { timeoutMs_ = ms; }
+
   const std::string& token() const { return token_; }
   const std::string& tokenSecret() const { return tokenSecret_; }
 
@@ -80,6 +84,7 @@ class TestClient {
   std::unique_ptr<CURL, Cleanup> curl_;
   std::string token_;
   std::string tokenSecret_;
+  long timeoutMs_ = 30000;
 };
 
 // Parses "a=1&b=2" into its values.
