@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <memory>
+#include <string>
 
 extern char** environ;
 
@@ -56,6 +58,7 @@ std::error_code spawn(const std::vector<std::string>& argv) {
 
 class SystemLauncher : public ShellLauncher {
  public:
+  explicit SystemLauncher(std::string elevator) : elevator_(std::move(elevator)) {}
   std::error_code open(const std::string& target) override {
     // xdg-open takes no options but its own; a target that looks like one
     // is not something we open.
@@ -73,18 +76,25 @@ class SystemLauncher : public ShellLauncher {
     if (program.empty()) return std::make_error_code(std::errc::invalid_argument);
     // By its full path: a PATH of the user's choosing must not decide what
     // asks for the administrator's password.
-    std::vector<std::string> argv{"/usr/bin/pkexec", program};
+    std::vector<std::string> argv{elevator_, program};
     argv.insert(argv.end(), args.begin(), args.end());
     return spawn(argv);
   }
+
+ private:
+  const std::string elevator_;
 };
 
 std::atomic<ShellLauncher*> gCurrent{nullptr};
 
 }  // namespace
 
+std::unique_ptr<ShellLauncher> makeSystemLauncher(const std::string& elevator) {
+  return std::make_unique<SystemLauncher>(elevator);
+}
+
 ShellLauncher& systemLauncher() {
-  static SystemLauncher launcher;
+  static SystemLauncher launcher("/usr/bin/pkexec");
   return launcher;
 }
 

@@ -44,8 +44,9 @@ TEST(ShellTest, RecorderStandsInForTheSystemAndPowerOffGoesThroughIt) {
   EXPECT_EQ(&platform::currentLauncher(), &platform::systemLauncher());
 }
 
-// The real launcher against stand-ins for xdg-open and pkexec found first
-// in PATH, so that nothing real is opened or elevated.
+// The real launcher against stand-ins for xdg-open (found first in PATH)
+// and pkexec (named in its place: PATH never decides what elevates), so
+// that nothing real is opened or elevated.
 TEST(ShellTest, SystemLauncherPassesArgumentsVerbatimWithoutAShell) {
   TempFolder dir;
   for (const char* name : {"xdg-open", "pkexec"}) {
@@ -57,7 +58,8 @@ TEST(ShellTest, SystemLauncherPassesArgumentsVerbatimWithoutAShell) {
   }
   const std::string path = dir.path() + ":/usr/bin:/bin";
   ScopedEnv usePath("PATH", path.c_str());
-  platform::ShellLauncher& shell = platform::systemLauncher();
+  const auto launcher = platform::makeSystemLauncher(dir / "pkexec");
+  platform::ShellLauncher& shell = *launcher;
 
   const std::string odd = dir / "a b; touch $(echo x) 'q'";
   ASSERT_FALSE(shell.run("touch", {odd}));

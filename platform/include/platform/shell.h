@@ -23,6 +23,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <system_error>
@@ -42,8 +43,11 @@ class ShellLauncher {
                                       const std::vector<std::string>& args) = 0;
 };
 
-// The real one: xdg-open, posix_spawnp, pkexec.
+// The real one: xdg-open, posix_spawnp, /usr/bin/pkexec.
 ShellLauncher& systemLauncher();
+// The real one with another program in pkexec's place, for tests (the
+// system launcher never looks pkexec up in PATH).
+std::unique_ptr<ShellLauncher> makeSystemLauncher(const std::string& elevator);
 ShellLauncher& currentLauncher();
 // Makes `launcher` (nullptr: the system launcher) current and returns the
 // previous one. The launcher must outlive its time as the current one.
