@@ -51,6 +51,7 @@ class Scan {
       reportUnsupported(path);
     }
     std::vector<std::pair<std::string, int64_t>> subfolders;
+    std::vector<std::pair<sync::JournalEntry, sync::FileStamp>> unstamped;
     const bool finished = mergeSorted(
         local.entries, rows, [](const files::DirEntry& e) { return nameKey(e.name); },
         [](const sync::JournalEntry& r) -> std::string_view { return r.name; },
@@ -100,10 +101,13 @@ class Scan {
             // Size, time, and the change time and inode where the row has
             // them: an edit that set the old time back is sent too.
             queue(path);
+          } else if (r->changeTime == 0) {
+            unstamped.emplace_back(*r, stampOf(l->info));
           }
         },
         [&] { return context_.isStopping(); });
     if (!finished) return false;
+    stamp(unstamped);
     for (const auto& [path, id] : subfolders) {
       if (!walk(path, id)) return false;
     }
@@ -111,6 +115,16 @@ class Scan {
   }
 
  private:
+  // Rows written before stamps were kept take the stamp of the file they
+  // match by size and time (what they were compared by until now), so that
+  // from here on an edit that puts the old time back is seen in them too.
+  void stamp(const std::vector<std::pair<sync::JournalEntry, sync::FileStamp>>& rows) {
+    if (rows.empty()) return;
+    sync::FileJournal& journal = context_.journal();
+    auto batch = journal.batch();
+    for (const auto& [r, stamp] : rows)
+      journal.put(r.pid, r.name, r.type, r.signature, r.fileSize, r.editTime, stamp);
+  }
   // False (said in the log) when the folder went away meanwhile: its
   // parent's scan or an event covers it.
   bool list(const std::string& folder, LocalListing& local) {

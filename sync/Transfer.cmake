@@ -29,6 +29,7 @@ target_sources(varnelo_sync PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/LocalScan.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MimeTypes.cpp
   ${CMAKE_CURRENT_LIST_DIR}/RemoteHoldFile.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/RemoteKeys.cpp
   ${CMAKE_CURRENT_LIST_DIR}/RemoteRemoval.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SyncPaths.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SyncRoot.cpp

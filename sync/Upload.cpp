@@ -1,14 +1,19 @@
 #include "Upload.h"
 
+#include <cstring>
+
 #include "ChunkCache.h"
+#include "ChunkKeys.h"
 #include "CommitIntent.h"
 #include "FileJournal.h"
 #include "IoUpload.h"
 #include "JournalRows.h"
+#include "KeyList.h"
 #include "LocalRemoval.h"
 #include "LocalScan.h"
 #include "Log.h"
 #include "MetaApi.h"
+#include "RemoteKeys.h"
 #include "RemoteRemoval.h"
 #include "SmallUploads.h"
 #include "SyncFilter.h"
@@ -93,6 +98,35 @@ int askIfRemoteFolder(Context& context, const std::string& remotePath, bool& fol
   folder = code == codes::kOk && (result->entry.type & 2) != 0;
   varnelo_meta_destroy_get_result(result);
   return code;
+}
+
+// True when the file differs from its row by its stamp alone (the size and
+// time it was synced with, but the change time or inode moved: a mode or
+// owner change, a new hard link, a rename made and undone) and holds the
+// bytes of the synced version, which is still the service's. Its keys are
+// computed here and compared with the ones the service lists; anything
+// else, a failed request included, reads as changed.
+bool onlyTheStampMoved(Context& context, const std::string& localPath,
+                       const std::string& remotePath, const files::EntryInfo& info,
+                       const sync::JournalEntry& row) {
+  if (info.size != static_cast<uint64_t>(row.fileSize) ||
+      info.lastWrite != static_cast<uint64_t>(row.editTime))
+    return false;
+  varnelo_meta_get_result* result = nullptr;
+  bool same = false;
+  if (http::meta_get(context.credentials(), remotePath, &result, nullptr, false, 0) == codes::kOk &&
+      std::memcmp(result->entry.ver, row.signature.data(), row.signature.size()) == 0) {
+    // The stored file's own chunk size, which may differ from today's.
+    uint32_t chunkSize = static_cast<uint32_t>(context.settings().chunkSize);
+    if (result->dataurl) http::key_list_chunk_size(result->dataurl, chunkSize);
+    std::vector<ChunkKey> remote, local;
+    same = remoteKeysOf(*result, chunkSize, remote) &&
+           computeVersionKeys(localPath, info.size, info.lastWrite, chunkSize, local,
+                              [&] { return context.isStopping(); }) == codes::kOk &&
+           local == remote;
+  }
+  varnelo_meta_destroy_get_result(result);
+  return same;
 }
 
 }  // namespace
@@ -255,6 +289,13 @@ int uploadFile(Context& context, const std::string& localPath, const std::string
       if (unchangedSinceSync(localPath, info, *row, &context.recentUploads())) {
         context.uploadDone(codes::kUnchanged, localPath);
         return codes::kUnchanged;
+      }
+      if (onlyTheStampMoved(context, localPath, remotePath, info, *row)) {
+        // Nothing to send: the row takes the stamp the file has now.
+        const int rc = context.journal().put(row->pid, row->name, row->type, row->signature,
+                                             row->fileSize, row->editTime, job.stamp);
+        context.uploadDone(rc == 0 ? codes::kUnchanged : codes::kLocalFailure, localPath);
+        return rc == 0 ? codes::kUnchanged : codes::kLocalFailure;
       }
       job.journalKnowsFile = true;
       job.base = row->signature;

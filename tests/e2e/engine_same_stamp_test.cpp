@@ -2,8 +2,11 @@
 // file: two computers that made such files with different bytes both keep
 // theirs, also when one of them has no journal left (a relink), and an edit
 // that puts the old modification time back is sent like any other.
+#include <sys/stat.h>
+
 #include <string>
 
+#include "FileJournal.h"
 #include "engine_harness.h"
 
 namespace varnelo::e2e {
@@ -21,6 +24,14 @@ class EngineSameStampTest : public EngineTest {
                               const std::string& content, platform::FileTime time) {
     ASSERT_FALSE(files::writeFile(pc.path(rel), content));
     ASSERT_FALSE(files::setLastWriteTime(pc.path(rel), time));
+  }
+  int64_t uploadRequests() {
+    Json::Value all;
+    if (!service().counters(&all)) return -1;
+    int64_t sum = 0;
+    for (const char* endpoint : {"/2/put", "/prepare_put", "/commit_put"})
+      sum += all["endpoints"][endpoint]["requests"].asInt64();
+    return sum;
   }
   static platform::FileTime lastWrite(EngineComputer& pc, const std::string& rel) {
     files::EntryInfo info;
@@ -122,6 +133,55 @@ TEST_F(EngineSameStampTest, AnEditThatPutsTheOldTimeBackIsSent) {
   a->write("notes.txt", "version four from a");
   EXPECT_TRUE(
       holdEverywhere({a.get(), b.get()}, {{"notes.txt", fileEntry("version four from a")}}));
+}
+
+// The change time moves without an edit too (a mode or owner change, a
+// new hard link): the content decides, and the same bytes send nothing.
+TEST_F(EngineSameStampTest, AModeChangeAloneSendsNothing) {
+  auto a = computer();
+  auto b = computer();
+  a->write("small.txt", "a small file");
+  a->write("big.bin", std::string(40000, 'x'));
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_EQ(b->start(), 200);
+  const Tree synced{{"small.txt", fileEntry("a small file")},
+                    {"big.bin", fileEntry(std::string(40000, 'x'))}};
+  ASSERT_TRUE(holdEverywhere({a.get(), b.get()}, synced, 60000, true));
+  ASSERT_TRUE(b->settle());
+  ASSERT_TRUE(service().resetCounters());
+  for (const char* rel : {"small.txt", "big.bin"}) {
+    ASSERT_EQ(::chmod(b->path(rel).c_str(), 0600), 0);
+    ASSERT_EQ(::link(b->path(rel).c_str(), (b->dataFolder() + rel).c_str()), 0);
+  }
+  ASSERT_TRUE(b->settle());
+  // Looked at again from the start (the scan's way), still nothing to send.
+  b->engine()->stopSync(false);
+  ASSERT_EQ(b->start(), 200);
+  ASSERT_TRUE(b->settle());
+  EXPECT_EQ(uploadRequests(), 0);
+  EXPECT_TRUE(holdEverywhere({a.get(), b.get()}, synced, 60000, true));
+}
+
+// A journal synced before the change time was kept: its rows take it at
+// the next scan, and from then on such an edit of them is seen as well.
+TEST_F(EngineSameStampTest, RowsWithoutAStampGetOneAtTheNextScan) {
+  auto a = computer();
+  auto b = computer();
+  a->write("notes.txt", "version one");
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_EQ(b->start(), 200);
+  ASSERT_TRUE(holdEverywhere({a.get(), b.get()}, {{"notes.txt", fileEntry("version one")}}));
+  ASSERT_TRUE(b->settle());
+  b->engine()->stopSync(false);
+  {
+    sqlite::Database db;
+    ASSERT_EQ(db.open(b->dataFolder() + "basefs.db"), SQLITE_OK);
+    ASSERT_EQ(db.exec("UPDATE file_journal SET changeTime=NULL, inode=NULL"), SQLITE_OK);
+  }
+  ASSERT_EQ(b->start(), 200);
+  ASSERT_TRUE(b->settle());
+  editKeepingTime(*b, "notes.txt", "version two", lastWrite(*b, "notes.txt"));
+  EXPECT_TRUE(holdEverywhere({a.get(), b.get()}, {{"notes.txt", fileEntry("version two")}}));
 }
 
 }  // namespace
