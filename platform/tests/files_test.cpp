@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "platform/file.h"
+#include "platform/file_id.h"
 
 namespace files = platform::files;
 
@@ -142,4 +143,13 @@ TEST_F(Files, OnlyAKnownAbsenceReadsAsMissing) {
   ASSERT_EQ(ec, std::errc::filename_too_long);
   EXPECT_FALSE(files::isAbsence(ec));
   EXPECT_TRUE(files::exists(tooLong));
+}
+
+// A bind mount of a folder of the same file system (same device) is told
+// by its mount; the end-to-end tests cover that in a mount namespace.
+TEST_F(Files, MountPointsAreToldFromPlainFolders) {
+  ASSERT_FALSE(files::createDirectories(p("plain")));
+  EXPECT_FALSE(files::isMountPoint(p("plain")));
+  EXPECT_FALSE(files::isMountPoint(p("missing")));
+  EXPECT_TRUE(files::isMountPoint("/proc"));
 }
