@@ -161,7 +161,7 @@ class Pruner {
       kept = true;
       return codes::kOk;
     }
-    return removeIfEmpty(remotePath, kept);
+    return removeIfEmpty(remotePath, node, kept);
   }
 
   // The entry of `remotePath` that an earlier attempt took aside and could
@@ -334,14 +334,23 @@ class Pruner {
 
   // The folder whose synced entries were deleted one by one goes only while
   // nothing else is in it: an entry another computer added meanwhile stays,
-  // and so does the folder.
-  int removeIfEmpty(const std::string& remotePath, bool& kept) {
+  // and so does the folder. It is taken aside as one known to hold nothing
+  // and deleted there only while it still holds nothing: an upload that
+  // lands after the listing below then makes the folder again under its own
+  // name, or is found aside and given back, instead of going with it.
+  int removeIfEmpty(const std::string& remotePath, const JournalNode& node, bool& kept) {
     GetResult listing;
     const int rc = http::meta_list(context_.credentials(), remotePath, &listing.p);
     if (rc == codes::kNotFound) return codes::kOk;
     if (rc != codes::kOk) return rc;
     if (varnelo_array_size(listing.p->entries) > 0) return keep(remotePath, kept);
-    return remove(remotePath);
+    auto empty = std::make_shared<JournalNode>();
+    empty->row = node.row;
+    RemoteHold seen;
+    seen.from = remotePath;
+    seen.synced = node.row.signature;
+    seen.folder = std::move(empty);
+    return takeAside(std::move(seen), kept);
   }
 
   int remove(const std::string& remotePath) {

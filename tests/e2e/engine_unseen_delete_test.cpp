@@ -180,3 +180,48 @@ TEST_F(EngineExcludedDeleteTest, ARemoteFolderDeletionKeepsLocalFilesInAnExclude
 
 }  // namespace
 }  // namespace varnelo::e2e
+
+namespace varnelo::e2e {
+namespace {
+
+// A folder deleted entry by entry goes last, once it holds nothing. A file
+// another computer uploads into it between that check and the delete stays.
+TEST_F(EngineExcludedDeleteTest, AFileUploadedWhileTheEmptiedFolderIsDeletedStays) {
+  auto a = computer();
+  a->write("D/a.txt", "a");
+  a->write("D/x.txt", "x");
+  ASSERT_EQ(a->start(), 200);
+  const Tree all{{"D", "D"}, {"D/a.txt", fileEntry("a")}, {"D/x.txt", fileEntry("x")}};
+  ASSERT_TRUE(remoteIs(all));
+  auto b = computer();
+  ASSERT_EQ(b->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return b->tree() == all; }));
+  ASSERT_TRUE(b->settle());
+  // Upload only from now on: this computer never sees x.txt go, so its row
+  // of D is out of date and D is deleted entry by entry.
+  ASSERT_EQ(b->engine()->stopSync(false), 200);
+  ASSERT_EQ(b->start(1), 200);
+  ASSERT_FALSE(files::removeFile(a->path("D/x.txt")));
+  ASSERT_TRUE(remoteIs({{"D", "D"}, {"D/a.txt", fileEntry("a")}}));
+
+  // Every delete waits three seconds before the service carries it out.
+  ASSERT_TRUE(service().setFaults("/delete:delay=1,delayMs=3000"));
+  ASSERT_FALSE(files::rename(b->path("D"), b->root() + ".trash"));
+  // a.txt is gone (its copy taken aside too): D is being listed and deleted.
+  ASSERT_TRUE(waitFor([&] {
+    for (const auto& [path, what] : remoteTree())
+      if (path.rfind("D/", 0) == 0) return false;
+    return true;
+  }));
+  a->write("D/late.txt", "late");
+  ASSERT_TRUE(waitFor([&] { return remoteTree().count("D/late.txt") == 1; }));
+  ASSERT_TRUE(service().setFaults(""));
+  const Tree want{{"D", "D"}, {"D/late.txt", fileEntry("late")}};
+  EXPECT_TRUE(holdEverywhere({a.get()}, want));
+  ASSERT_TRUE(waitFor([&] { return b->state().converged != 0; }));
+  ASSERT_TRUE(a->settle());
+  EXPECT_EQ(remoteTree(), want);
+}
+
+}  // namespace
+}  // namespace varnelo::e2e
