@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "HostLog.h"
+#include "InstalledVersion.h"
 #include "platform/files.h"
 
 extern char** environ;
@@ -175,6 +176,14 @@ int install_elevated(const ElevatedRequest& request, const TrustedKeys& keys) {
   if (refused) {
     host_log(kHostError, "installer %s refused: %s", request.installer.c_str(), refused->c_str());
     return 1;
+  }
+  // The signature binds the version, but an older release is signed as
+  // well: whoever may start this (the user, or a program of the user's)
+  // must not have root bring back a version with a fault since mended.
+  std::string prefix = installer_prefix(request.installerArgs);
+  if (auto older = refuse_not_newer(request.facts.version, prefix)) {
+    host_log(kHostError, "installer %s refused: %s", request.installer.c_str(), older->c_str());
+    return kElevatedNotNewer;
   }
   host_log(kHostInfo, "installing version %s as uid %u", request.facts.version.c_str(),
            static_cast<unsigned>(geteuid()));

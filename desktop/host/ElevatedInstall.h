@@ -36,9 +36,14 @@ std::vector<std::string> elevated_args(const std::string& installer, const Updat
 std::optional<ElevatedRequest> parse_elevated_args(const std::vector<std::string>& words,
                                                    std::string* why);
 
+// Exit code of install_elevated for an authentic installer whose version
+// is not newer than the one installed at its prefix (or than this host).
+inline constexpr int kElevatedNotNewer = 3;
+
 // Copies, checks and runs the installer (with /bin/sh, waiting for it).
-// The installer's exit code, or 1 with a log line when the copy or a check
-// failed (the installer then never runs). The copy's folder is removed.
+// The installer's exit code, or with a log line 1 when the copy or a check
+// failed and kElevatedNotNewer for a downgrade (the installer then never
+// runs). The copy's folder is removed.
 int install_elevated(const ElevatedRequest& request, const TrustedKeys& keys);
 
 }  // namespace varnelo::host

@@ -2,7 +2,9 @@
 // runElevated first does what another program of the user could do between
 // the host's check and the elevation (swap the downloaded installer), then
 // runs the command as pkexec would (here the real varnelohost). The swapped
-// file must never run; an untouched one runs, from root's own copy.
+// file must never run; an untouched one runs, from root's own copy. And
+// root never installs a signed release that is not newer than the one
+// installed, whatever the user's settings say.
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -12,6 +14,7 @@
 #include "ElevatedInstall.h"
 #include "HostProcess.h"
 #include "HostValues.h"
+#include "InstalledVersion.h"
 #include "InstallerDownload.h"
 #include "SigningKey.h"
 #include "UpdaterHost.h"
@@ -95,6 +98,32 @@ class ElevatedInstallTest : public ::testing::Test {
     EXPECT_EQ(host.run({}), 0);
   }
 
+  // What the installation at the prefix records as its version (in
+  // folders and a file of ours that nobody else may change).
+  void recordInstalled(const std::string& version) {
+    std::string folder = prefix_ + "/share/varnelo";
+    ASSERT_FALSE(files::createDirectories(folder));
+    for (const std::string& f : {prefix_, prefix_ + "/share", folder})
+      ASSERT_EQ(chmod(f.c_str(), 0755), 0);
+    ASSERT_FALSE(files::writeFile(folder + "/version", version + "\n"));
+    ASSERT_EQ(chmod((folder + "/version").c_str(), 0644), 0);
+  }
+
+  // Runs the elevated host as pkexec would, for an authentic installer of
+  // `version` into the prefix (what any program of the user may ask for).
+  std::optional<int> installElevated(const std::string& version) {
+    std::string installer = world_.root() + "/Varnelo-" + version + ".run";
+    std::string bytes = "#!/bin/sh\necho \"" + version + " $*\" >> '" + marker_ + "'\n";
+    std::ofstream(installer, std::ios::binary) << bytes;
+    UpdateManifest m{version, "https://127.0.0.1/update/" + installer_file_name(version),
+                     test::SigningKey::sha256Hex(bytes), ""};
+    publisher_.signManifest(m);
+    std::vector<std::string> command{VARNELO_HOST_BINARY};
+    for (const std::string& w : elevated_args(installer, m, {"--prefix=" + prefix_}))
+      command.push_back(w);
+    return HostWorld::runProgram(command, 20000);
+  }
+
   std::string marker() const {
     std::ifstream in(marker_);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -106,6 +135,7 @@ class ElevatedInstallTest : public ::testing::Test {
   TrustedKeys keys_;
   std::string path_;
   std::string marker_ = world_.root() + "/installer-ran";
+  std::string prefix_ = world_.root() + "/locked";
 };
 
 TEST_F(ElevatedInstallTest, AnInstallerSwappedAfterTheCheckNeverRuns) {
@@ -124,6 +154,63 @@ TEST_F(ElevatedInstallTest, AnUntouchedInstallerRunsFromRootsOwnCopy) {
   EXPECT_EQ(pkexec.exitCode, 0);
   EXPECT_EQ(marker(), "genuine --prefix=" + world_.root() + "/locked\n");
   EXPECT_TRUE(files::exists(path_)) << "the user's download is not touched";
+}
+
+TEST_F(ElevatedInstallTest, OnlyANewerSignedReleaseThanTheInstalledOneRuns) {
+  recordInstalled("1.2.3");
+  EXPECT_EQ(installElevated("1.2.0"), kElevatedNotNewer);
+  EXPECT_EQ(installElevated("1.2.3"), kElevatedNotNewer) << "nor the same one again";
+  EXPECT_EQ(installElevated("1.2"), kElevatedNotNewer) << "nor one that does not compare";
+  EXPECT_EQ(marker(), "");
+  EXPECT_EQ(installElevated("1.2.4"), 0);
+  EXPECT_EQ(marker(), "1.2.4 --prefix=" + prefix_ + "\n");
+
+  // With nothing installed there, the host's own version is the floor.
+  files::removeTree(prefix_);
+  EXPECT_EQ(installElevated("0.0.1"), kElevatedNotNewer);
+}
+
+TEST_F(ElevatedInstallTest, TheUsersSettingsCannotTalkRootIntoADowngrade) {
+  // The user's settings say 1.2.3 (so 1.3.0 looks newer); the installation
+  // itself is 1.4.0.
+  recordInstalled("1.4.0");
+  PkexecStandIn pkexec;
+  runLauncher(pkexec);
+  ASSERT_FALSE(pkexec.elevatedArgs.empty()) << "the update asked for elevation";
+  EXPECT_EQ(pkexec.exitCode, kElevatedNotNewer);
+  EXPECT_EQ(marker(), "");
+}
+
+TEST_F(ElevatedInstallTest, AVersionRecordOthersCouldWriteDoesNotCount) {
+  // An installation is there (a program that is not this host), but its
+  // version cannot be trusted: nothing is installed over it.
+  ASSERT_FALSE(files::createDirectories(prefix_ + "/bin"));
+  ASSERT_FALSE(files::copyFile(VARNELO_HOST_BINARY, prefix_ + "/bin/varnelohost"));
+  recordInstalled("1.0.0");
+  std::string record = prefix_ + "/" + kVersionFile;
+  ASSERT_EQ(chmod(record.c_str(), 0664), 0);
+  std::string why;
+  EXPECT_FALSE(read_installed_version(prefix_, &why));
+  EXPECT_EQ(installElevated("1.3.0"), kElevatedNotNewer) << why;
+
+  // Nor through a link to a record of the right version elsewhere.
+  ASSERT_EQ(chmod(record.c_str(), 0644), 0);
+  ASSERT_EQ(rename((prefix_ + "/share/varnelo").c_str(), (world_.root() + "/elsewhere").c_str()),
+            0);
+  ASSERT_EQ(symlink((world_.root() + "/elsewhere").c_str(), (prefix_ + "/share/varnelo").c_str()),
+            0);
+  EXPECT_FALSE(read_installed_version(prefix_, &why));
+  EXPECT_EQ(installElevated("1.3.0"), kElevatedNotNewer);
+  EXPECT_EQ(marker(), "");
+  if (geteuid() == 0) {
+    // A record another user owns.
+    ASSERT_EQ(unlink((prefix_ + "/share/varnelo").c_str()), 0);
+    ASSERT_EQ(rename((world_.root() + "/elsewhere").c_str(), (prefix_ + "/share/varnelo").c_str()),
+              0);
+    ASSERT_EQ(read_installed_version(prefix_, &why), "1.0.0") << why;
+    ASSERT_EQ(chown(record.c_str(), 65534, 65534), 0);
+    EXPECT_FALSE(read_installed_version(prefix_, &why));
+  }
 }
 
 TEST_F(ElevatedInstallTest, TheElevatedHostTakesOnlyWhatItWrites) {

@@ -72,7 +72,8 @@ TEST(PackageTest, TheDebianPackageCarriesThePrograms) {
        {"./usr/bin/varnelo", "./usr/bin/varnelohost", "./usr/bin/varnelocmd",
         "./usr/lib/varnelo/libvarnelo.so.0", "./usr/share/applications/varnelo.desktop",
         "./usr/share/icons/hicolor/scalable/apps/varnelo.svg",
-        "nautilus/extensions-4/libvarneloShellExt.so", "./usr/share/doc/varnelo/copyright"})
+        "nautilus/extensions-4/libvarneloShellExt.so", "./usr/share/doc/varnelo/copyright",
+        "./usr/share/varnelo/version"})
     EXPECT_NE(contents.find(file), std::string::npos) << file << " missing in\n" << contents;
 
   if (output("command -v lintian").empty()) return;
