@@ -4,8 +4,10 @@
 // equals the journal's; a folder whose version changed is walked, and only
 // the entries below it that are still as synced are deleted, each read
 // again right before its delete, and the folder itself only while nothing
-// else came into it meanwhile (the service's delete takes no expected
-// version, so what is checked is only ever one request old). Whatever stays
+// else came into it meanwhile (taken aside as an empty folder, below).
+// A folder that holds what this computer left out (excluded, or not to be
+// stored here) has an all-zero version in the journal, so it is always
+// walked and what it never had stays. Whatever stays
 // has its journal rows forgotten (and the folders above marked out of step),
 // so the next remote pass brings the newer content back. Used by the upload
 // path on the sync thread.
