@@ -78,9 +78,10 @@ std::optional<std::string> read_installed_version(const std::string& prefix, std
   char text[64];
   ssize_t n = read(file.fd, text, sizeof text);
   if (n < 0) return fail(why, "cannot read " + path + ": " + strerror(errno));
+  // A record that fills the buffer is longer than any version.
   std::string version(text, static_cast<size_t>(n));
   while (!version.empty() && (version.back() == '\n' || version.back() == '\r')) version.pop_back();
-  if (version.empty() || version.size() == sizeof text ||
+  if (version.empty() || static_cast<size_t>(n) == sizeof text ||
       version.find_first_not_of(
           "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ.-") !=
           std::string::npos ||
