@@ -41,7 +41,13 @@ void SyncEvents::fileStateChanged(const char* path, int32_t state) {
 void SyncEvents::result(int32_t code, const char* path) {
   std::string name = relative(path);
   std::lock_guard<std::mutex> lock(mutex_);
-  lastResult_[name] = code;
+  // Only failures are kept: a success ends the path's entry, so a sync of
+  // many files holds no more than what failed.
+  if (isFileSuccess(code)) {
+    lastResult_.erase(name);
+  } else {
+    lastResult_[name] = code;
+  }
   int32_t direction = kFileUploading;
   if (auto it = direction_.find(name); it != direction_.end()) {
     direction = it->second;

@@ -44,7 +44,7 @@ class SyncEvents final : public IVarneloEvent {
   const std::string root_;
   mutable std::mutex mutex_;  // guards everything below
   std::vector<std::string> lines_;
-  std::map<std::string, int32_t> lastResult_;  // path ("" for a whole pass) → code
+  std::map<std::string, int32_t> lastResult_;  // path ("" for a whole pass) → its failure
   std::map<std::string, int32_t> direction_;   // path → kFileUploading/kFileDownloading
   // Files this run placed, as they stood right after: the engine checks a
   // placed file again as a local change, which ends "unchanged" (-108) like

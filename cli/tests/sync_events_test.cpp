@@ -1,6 +1,7 @@
 // What the sync command counts and prints from the engine's reports.
 #include <gtest/gtest.h>
 
+#include "Messages.h"
 #include "SyncEvents.h"
 #include "TempFolder.h"
 #include "platform/files.h"
@@ -49,6 +50,20 @@ TEST(SyncEventsTest, AnEditRightAfterTheDownloadStillCountsAsAnUpload) {
   ASSERT_FALSE(files::writeFile(file, "changed before the engine looked"));
   unchangedUpload(events, file);
   EXPECT_EQ(events.uploadedCount(), 1u);
+}
+
+TEST(SyncEventsTest, FailuresListOnlyPathsWhoseLatestResultFailed) {
+  TempFolder dir;
+  SyncEvents events(dir.path());
+  const std::string retried = dir / "retried.txt", stuck = dir / "stuck.txt";
+  events.result(-109, retried.c_str());
+  events.result(-109, stuck.c_str());
+  events.result(200, retried.c_str());
+  events.result(409, stuck.c_str());
+  events.result(-4, nullptr);
+  for (int i = 0; i < 100; ++i) events.result(200, (dir / ("ok" + std::to_string(i))).c_str());
+  EXPECT_EQ(events.failures(),
+            (std::vector<std::string>{"(sync): " + reason(-4), "stuck.txt: " + reason(409)}));
 }
 
 }  // namespace
