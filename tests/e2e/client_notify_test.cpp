@@ -1,11 +1,15 @@
 // The client's side of change notifications: the offer read from /info, a
-// held wait that a cancel ends at once, and replies the reference service
-// never sends (malformed, oversized, a malformed offer), which fail the
-// wait or drop the offer and never reach the engine as a cursor.
+// held wait that a cancel ends at once, replies the reference service never
+// sends (malformed, oversized, a malformed offer), which fail the wait or
+// drop the offer and never reach the engine as a cursor, and a service that
+// answers "changed" at once, every time, which the engine's watch does not
+// ask in a tight loop.
+#include <atomic>
 #include <thread>
 
 #include "CannedServer.h"
 #include "MetaApi.h"
+#include "RemoteWatch.h"
 #include "client_fixture.h"
 
 namespace varnelo::e2e {
@@ -99,6 +103,29 @@ TEST_F(NotifyClientTest, MalformedRepliesFailTheWaitAndMalformedOffersAreDropped
   EXPECT_EQ(http::meta_info_notify(credentials.get(), &record, offer), 200);
   EXPECT_TRUE(offer.offered);
   EXPECT_EQ(offer.cursor, "a.0");
+  setenv("VARNELO_SERVICE", old.c_str(), 1);
+}
+
+TEST_F(NotifyClientTest, AServiceAnsweringAtOnceIsNotAskedInALoop) {
+  Credentials credentials = sign_in(fresh_user("notify"));
+  ASSERT_TRUE(credentials);
+  test::CannedServer canned;
+  ASSERT_TRUE(canned.started());
+  const std::string old = getenv("VARNELO_SERVICE");
+  useCanned(canned);
+  canned.set("/notify", 200, R"({"cursor":"a.1","changed":true})");
+  std::atomic<int> changes{0};
+  sync::RemoteWatch watch;
+  const auto started = std::chrono::steady_clock::now();
+  watch.start(credentials.get(), "a.0", 30, [&] { ++changes; });
+  const auto deadline = started + std::chrono::seconds(30);
+  while (changes < 5 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const auto took = std::chrono::steady_clock::now() - started;
+  watch.stop();
+  ASSERT_GE(changes.load(), 5);
+  // Five answers take at least four spacings, however fast the service is.
+  EXPECT_GE(took, std::chrono::milliseconds(4 * sync::RemoteWatch::kMinSpacingMs));
   setenv("VARNELO_SERVICE", old.c_str(), 1);
 }
 
