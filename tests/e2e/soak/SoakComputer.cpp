@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -31,11 +32,14 @@ void makeFolder(const std::string& path) {
 }  // namespace
 
 SoakComputer::SoakComputer(int index, const std::string& baseDir, std::string user, std::string key,
-                           std::string secret)
+                           std::string secret, const std::string& nesting)
     : index_(index), user_(std::move(user)), key_(std::move(key)), secret_(std::move(secret)) {
   const std::string dir = baseDir + "/pc" + std::to_string(index);
   makeFolder(dir);
-  root_ = dir + "/Sync";
+  home_ = dir;
+  std::error_code ec;
+  std::filesystem::create_directories(dir + nesting, ec);
+  root_ = dir + nesting + "/Sync";
   data_ = dir + "/data";
   stage_ = dir + "/stage";
   trash_ = dir + "/trash";
@@ -176,6 +180,10 @@ bool SoakComputer::resume(bool recheckAll) {
   if (!command(recheckAll ? "resume-all" : "resume")) return false;
   paused_ = false;
   return true;
+}
+
+bool SoakComputer::exclude(const std::string& serverFolder) {
+  return command(serverFolder.empty() ? "exclude" : "exclude " + serverFolder);
 }
 
 bool SoakComputer::state(EngineState* out) {

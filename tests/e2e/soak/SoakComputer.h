@@ -29,14 +29,18 @@ struct EngineState {
 
 class SoakComputer {
  public:
+  // `nesting` ("" or "/a/b") puts the sync folder that much deeper below
+  // the computer's folder, for paths that fit one computer and not another.
   SoakComputer(int index, const std::string& baseDir, std::string user, std::string key,
-               std::string secret);
+               std::string secret, const std::string& nesting = "");
   ~SoakComputer();
   SoakComputer(const SoakComputer&) = delete;
   SoakComputer& operator=(const SoakComputer&) = delete;
 
   int index() const { return index_; }
   const std::string& root() const { return root_; }
+  // The computer's own folder, which holds the sync folder and the others.
+  const std::string& home() const { return home_; }
   const std::string& dataFolder() const { return data_; }
   const std::string& stage() const { return stage_; }
   const std::string& trash() const { return trash_; }
@@ -57,6 +61,10 @@ class SoakComputer {
   bool pause();
   bool resume(bool recheckAll);
   bool paused() const { return running() && paused_; }
+  // Makes `serverFolder` ("home/a b") the running engine's only excluded
+  // folder, or clears the list when it is empty; false when it does not
+  // answer 200.
+  bool exclude(const std::string& serverFolder);
   // The running engine's state; false when the process does not answer.
   bool state(EngineState* out);
 
@@ -74,7 +82,7 @@ class SoakComputer {
   void closePipes();
 
   int index_;
-  std::string root_, data_, stage_, trash_;
+  std::string home_, root_, data_, stage_, trash_;
   std::string user_, key_, secret_;
   pid_t pid_ = -1;
   bool paused_ = false;  // of the running process

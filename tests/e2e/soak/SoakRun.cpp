@@ -19,6 +19,7 @@
 #include "Consumer.h"
 #include "ServiceProcess.h"
 #include "SoakComputer.h"
+#include "SoakEdges.h"
 #include "SoakTree.h"
 #include "SoakWorkload.h"
 #include "varnelo/account.h"
@@ -92,9 +93,11 @@ class Run {
       : options_(options),
         random_(options.seed),
         pauseRandom_(options.seed ^ 0x9e3779b97f4a7c15ull),
-        workload_(options.seed, random_, ledger_, mix()) {}
+        workload_(options.seed, random_, ledger_, mix()),
+        edges_(random_, workload_, computers_) {}
   ~Run() {
     computers_.clear();  // engines first, while the service still answers
+    edges_.unmount();
     if (!work_.empty() && !options_.keep) removeWork();
   }
 
@@ -138,6 +141,7 @@ class Run {
   std::string user_ = "soak", key_, secret_;
   std::string work_;
   std::vector<std::unique_ptr<SoakComputer>> computers_;
+  Edges edges_;
   int round_ = 0;
   std::string failure_;
   std::vector<std::string> details_;
@@ -177,8 +181,24 @@ bool Run::setUp() {
   work_ = pattern;
   const int count =
       options_.computers > 0 ? options_.computers : 2 + static_cast<int>(random_() % 2);
-  for (int i = 0; i < count; ++i)
-    computers_.push_back(std::make_unique<SoakComputer>(i, work_, user_, key_, secret_));
+  for (int i = 0; i < count; ++i) {
+    // With the edge cases, the last computer's sync folder lies deeper.
+    const bool deep = options_.edges && i == count - 1;
+    computers_.push_back(std::make_unique<SoakComputer>(i, work_, user_, key_, secret_,
+                                                        deep ? Edges::deepNesting() : ""));
+  }
+  std::string why;
+  if (options_.edges) {
+    const bool mounts = options_.mounts && privateMountsAvailable();
+    if (!edges_.setUp(mounts, &why)) {
+      fail("setting up the edge cases failed: " + why);
+      return false;
+    }
+    if (options_.mounts && !mounts) {
+      enterPrivateMounts(&why);
+      progress("seed " + std::to_string(options_.seed) + ": no sub-folder mount (" + why + ")");
+    }
+  }
   return true;
 }
 
@@ -275,6 +295,11 @@ bool Run::round(int number) {
   for (int op = 0; op < ops; ++op) {
     SoakComputer& pc = *computers_[random_() % static_cast<uint64_t>(k)];
     workload_.step(pc);
+    std::string why;
+    if (options_.edges && !edges_.step(&why)) {
+      fail("round " + std::to_string(number) + ": " + why);
+      return false;
+    }
     for (int i = 0; i < k; ++i) {
       SoakComputer& victim = *computers_[i];
       if (kill[i].from == op && victim.running()) {
@@ -332,6 +357,11 @@ bool Run::round(int number) {
       return false;
     }
     workload_.note(pc, "resumed as the round settles");
+  }
+  std::string why;
+  if (options_.edges && !edges_.settle(&why)) {
+    fail("round " + std::to_string(number) + ": " + why);
+    return false;
   }
   if (!settle(number) || !check(number)) return false;
   progress("seed " + std::to_string(options_.seed) + " round " + std::to_string(number) + ": " +
@@ -508,6 +538,8 @@ std::string describe(const SoakOptions& o) {
   if (!o.kills) out += " --no-kills";
   if (o.pauses) out += " --pauses";
   if (!o.caseNames) out += " --no-case";
+  if (!o.edges) out += " --no-edges";
+  if (o.edges && !o.mounts) out += " --no-mounts";
   return out;
 }
 

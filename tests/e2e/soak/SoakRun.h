@@ -35,7 +35,11 @@ struct SoakOptions {
   // Engines paused and resumed at random moments (drawn apart from the
   // rest, so a seed's operations, faults and kills stay as they were).
   bool pauses = false;
-  bool caseNames = true;             // case twins and case-only renames
+  bool caseNames = true;  // case twins and case-only renames
+  // The edge cases of SoakEdges.h between the operations, and among them a
+  // mount that goes away where the process could enterPrivateMounts().
+  bool edges = true;
+  bool mounts = true;
   int settleTimeoutMs = 120000;      // per round, after the faults stop
   bool keep = false;                 // keep the work folder (always named in the report)
   std::ostream* progress = nullptr;  // one line per round when set

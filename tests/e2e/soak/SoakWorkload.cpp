@@ -367,7 +367,7 @@ void Workload::step(SoakComputer& pc) {
 }
 
 void Workload::createFile(SoakComputer& pc, View& view, const std::string& path,
-                          const std::string& content) {
+                          const std::string& content, const int64_t* mtime) {
   names_.insert(baseName(path));
   const std::string line = "create '" + path + "' " + shortHash(content) + " (" +
                            std::to_string(content.size()) + " bytes)";
@@ -375,6 +375,10 @@ void Workload::createFile(SoakComputer& pc, View& view, const std::string& path,
   if (!writeFile(staged, content)) {
     note(pc, line + " skipped: cannot stage");
     return;
+  }
+  if (mtime) {
+    const timespec times[2] = {{*mtime, 0}, {*mtime, 0}};
+    utimensat(AT_FDCWD, staged.c_str(), times, 0);
   }
   // Moved in whole, never over something that is there already.
   if (renameat2(AT_FDCWD, staged.c_str(), AT_FDCWD, pc.path(path).c_str(), RENAME_NOREPLACE) != 0) {
@@ -384,7 +388,67 @@ void Workload::createFile(SoakComputer& pc, View& view, const std::string& path,
   }
   ledger_.wrote(content, Origin{round_, pc.index(), line});
   view.files.insert(path);
-  note(pc, line);
+  note(pc, mtime ? line + " stamped " + std::to_string(*mtime) : line);
+}
+
+void Workload::createStamped(SoakComputer& pc, const std::string& path, const std::string& content,
+                             int64_t mtime) {
+  createFile(pc, views_[pc.index()], path, content, &mtime);
+}
+
+void Workload::rewriteKeepingTimes(SoakComputer& pc) {
+  View& view = views_[pc.index()];
+  const std::string path = pickFile(view);
+  const std::string fresh = newContent(pc.index());
+  if (path.empty()) return;
+  const std::string line = "rewrite '" + path + "' keeping its times";
+  const int fd = open(pc.path(path).c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+  struct stat st {};
+  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fd >= 0) close(fd);
+    view.files.erase(path);
+    note(pc, line + " skipped: not a file now");
+    return;
+  }
+  std::string old;
+  readAll(fd, &old);
+  // The new bytes carry a token of their own only when the file can hold
+  // it; a shorter file still changes, and what it held counts as seen.
+  std::string content = fresh;
+  content.resize(old.size(), '.');
+  if (content == old) content[0] = content[0] == '#' ? '$' : '#';
+  const bool ok =
+      pwrite(fd, content.data(), content.size(), 0) == static_cast<ssize_t>(content.size());
+  const timespec times[2] = {st.st_atim, st.st_mtim};
+  const bool kept = futimens(fd, times) == 0;
+  close(fd);
+  ledger_.destroyed(sha1Hex(old));
+  ledger_.wrote(content, Origin{round_, pc.index(), line});
+  note(pc,
+       line + " " + shortHash(old) + " -> " + shortHash(content) + (ok && kept ? "" : " (failed)"));
+}
+
+bool Workload::removeWithinBudget(SoakComputer& pc, const std::string& path) {
+  int files = 0;
+  struct stat st {};
+  if (lstat(pc.path(path).c_str(), &st) != 0) return false;
+  if (S_ISDIR(st.st_mode)) {
+    for (const auto& [rel, what] : readLocalTree(pc.path(path))) files += what != "D";
+  } else {
+    files = 1;
+  }
+  if (files > budget_) return false;
+  budget_ -= files;
+  removeEntry(pc, views_[pc.index()], path);
+  return true;
+}
+
+void Workload::forgetBelow(SoakComputer& pc, const std::string& path) {
+  View& view = views_[pc.index()];
+  for (auto* set : {&view.files, &view.folders}) {
+    for (auto it = set->begin(); it != set->end();)
+      it = (*it == path || isBelow(*it, path)) ? set->erase(it) : ++it;
+  }
 }
 
 void Workload::makeFolder(SoakComputer& pc, View& view, const std::string& path) {

@@ -70,6 +70,40 @@ class Workload {
   // The first tree, written on `pc` before any engine runs.
   void populate(SoakComputer& pc, int folders, int files);
 
+  // The pieces the edge operations (SoakEdges.h) are made of, each drawing
+  // from the run's generator and logging what it did, like step().
+  std::string drawName(bool folder) { return newName(folder); }
+  std::string drawContent(int pc) { return newContent(pc); }
+  // A folder of `pc`'s view ("" is the root) / below the root ("" when none)
+  // / a file ("" when none).
+  std::string drawFolder(SoakComputer& pc) { return pickFolder(views_[pc.index()]); }
+  std::string drawSubfolder(SoakComputer& pc) { return pickFolderBelowRoot(views_[pc.index()]); }
+  std::string drawFile(SoakComputer& pc) { return pickFile(views_[pc.index()]); }
+  bool hasFolder(SoakComputer& pc, const std::string& path) {
+    return path.empty() || views_[pc.index()].folders.count(path) != 0;
+  }
+  // A new file whose modification time is `mtime` (seconds, no fraction)
+  // from the moment it appears, as `cp -p` and `tar` leave them.
+  void createStamped(SoakComputer& pc, const std::string& path, const std::string& content,
+                     int64_t mtime);
+  void createFileAt(SoakComputer& pc, const std::string& path, const std::string& content) {
+    createFile(pc, views_[pc.index()], path, content);
+  }
+  void makeFolderAt(SoakComputer& pc, const std::string& path) {
+    makeFolder(pc, views_[pc.index()], path);
+  }
+  // Overwrites a file of the view in place with other bytes of the same
+  // size, then puts its access and modification times back (`touch -r`).
+  void rewriteKeepingTimes(SoakComputer& pc);
+  // Deletes `path` (in the view or not) when the round's budget still
+  // allows as many files as lie there on the disk; false when not.
+  bool removeWithinBudget(SoakComputer& pc, const std::string& path);
+  // Takes `path` and what lies below it out of `pc`'s view: the workload
+  // leaves it alone until the next round reads the disk again.
+  void forgetBelow(SoakComputer& pc, const std::string& path);
+  // A name the run itself uses, allowed on the service.
+  void useName(const std::string& name) { names_.insert(name); }
+
   // Adds a line to the operation log, under the current round and `pc`.
   void note(SoakComputer& pc, const std::string& line);
   const std::vector<std::string>& log() const { return log_; }
@@ -88,8 +122,8 @@ class Workload {
   std::string caseVariant(const std::string& name);
   int filesUnder(const View& view, const std::string& folder) const;
 
-  void createFile(SoakComputer& pc, View& view, const std::string& path,
-                  const std::string& content);
+  void createFile(SoakComputer& pc, View& view, const std::string& path, const std::string& content,
+                  const int64_t* mtime = nullptr);
   void makeFolder(SoakComputer& pc, View& view, const std::string& path);
   void replaceFile(SoakComputer& pc, View& view, const std::string& path,
                    const std::string& content);

@@ -9,6 +9,7 @@
 //   pause      -> "ok <code>" (pauseSync)
 //   resume     -> "ok <code>" (resumeSync without a recheck of everything)
 //   resume-all -> "ok <code>" (resumeSync with one)
+//   exclude [F] -> "ok <code>" (setExcludeDirs: F alone, or none)
 //   (EOF)      -> releases the engine and exits 0
 //
 // Every report of the engine's event sink is appended to <dataFolder>/events.log
@@ -94,7 +95,7 @@ int main(int argc, char** argv) {
   }
   std::printf("started %d\n", rc);
   std::fflush(stdout);
-  char command[64];
+  char command[1024];
   while (std::fgets(command, sizeof command, stdin)) {
     if (std::string(command) == "state\n") {
       varnelo_sync_state s{};
@@ -109,6 +110,12 @@ int main(int argc, char** argv) {
       std::printf("ok %d\n", engine->pauseSync());
     } else if (std::string(command) == "resume\n" || std::string(command) == "resume-all\n") {
       std::printf("ok %d\n", engine->resumeSync(std::string(command) == "resume-all\n"));
+    } else if (std::string(command).rfind("exclude", 0) == 0) {
+      std::string folder = std::string(command).substr(7);
+      if (!folder.empty() && folder.back() == '\n') folder.pop_back();
+      if (!folder.empty() && folder[0] == ' ') folder.erase(0, 1);
+      const char* dirs[] = {folder.c_str()};
+      std::printf("ok %d\n", engine->setExcludeDirs(dirs, folder.empty() ? 0 : 1));
     } else {
       std::printf("unknown\n");
     }

@@ -3,7 +3,8 @@
 // seed; exits 0 when every seed passed.
 //
 //   varnelo_soak --seed S [--rounds R] [--computers K] [--ops MIN-MAX]
-//                [--no-faults] [--no-kills] [--pauses] [--no-case] [--keep] [--quiet]
+//                [--no-faults] [--no-kills] [--pauses] [--no-case] [--no-edges]
+//                [--no-mounts] [--keep] [--quiet]
 //   varnelo_soak --seeds N [--first S] ...   seeds S, S+1, ..., S+N-1
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "SoakMounts.h"
 #include "SoakRun.h"
 
 namespace {
@@ -21,7 +23,7 @@ int usage(const char* self) {
                "usage: %s (--seed S | --seeds N [--first S]) [--rounds R] [--computers K]\n"
                "          [--ops MIN-MAX] [--timeout-s T] [--no-faults] [--no-kills]\n"
                "          [--pauses]\n"
-               "          [--no-case] [--keep] [--quiet]\n",
+               "          [--no-case] [--no-edges] [--no-mounts] [--keep] [--quiet]\n",
                self);
   return 2;
 }
@@ -61,6 +63,10 @@ int main(int argc, char** argv) {
       options.pauses = true;
     } else if (arg == "--no-case") {
       options.caseNames = false;
+    } else if (arg == "--no-edges") {
+      options.edges = false;
+    } else if (arg == "--no-mounts") {
+      options.mounts = false;
     } else if (arg == "--keep") {
       options.keep = true;
     } else if (arg == "--quiet") {
@@ -70,6 +76,8 @@ int main(int argc, char** argv) {
     }
   }
   if (!quiet) options.progress = &std::cout;
+  // Still one thread here, as a new user namespace requires.
+  if (options.edges && options.mounts) varnelo::soak::enterPrivateMounts(nullptr);
   std::vector<uint64_t> failed;
   for (uint64_t seed = first; seed < first + count; ++seed) {
     options.seed = seed;
