@@ -6,7 +6,9 @@
 // conflicted copy, or remove what was deleted on the service without losing
 // local changes. Sync thread only: it decides and completes every file in
 // order, while chunks, and the whole transfer of files of one chunk (several
-// at once, DownloadWindow.h), move on the I/O channel.
+// at once, DownloadWindow.h), move on the I/O channel. The walk is
+// RemotePass.h, one folder's listing RemoteListing.h, a file on its way down
+// FileDownload.h and its placing DownloadCompletion.h.
 #pragma once
 
 #include <string>

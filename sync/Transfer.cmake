@@ -13,6 +13,10 @@ target_sources(varnelo_sync PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/DeletionRestore.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Digest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Download.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/DownloadCompletion.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/FileDownload.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/RemoteListing.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/RemotePass.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PlaceFile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PlacementBatch.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PlacedFiles.cpp

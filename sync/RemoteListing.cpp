@@ -1,0 +1,80 @@
+#include "RemoteListing.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
+#include "Log.h"
+#include "MetaApi.h"
+#include "SyncPaths.h"
+#include "TransferCodes.h"
+#include "platform/files.h"
+
+namespace varnelo::downloader {
+
+namespace files = platform::files;
+
+namespace {
+
+struct GetResult {
+  varnelo_meta_get_result* p = nullptr;
+  ~GetResult() { varnelo_meta_destroy_get_result(p); }
+};
+
+}  // namespace
+
+int listRemoteFolder(Context& context, const std::string& remotePath,
+                     const std::string& localFolder, std::vector<RemoteEntry>& out,
+                     Signature& listed, std::vector<std::string>& dropped, bool& leftOut) {
+  GetResult result;
+  int rc = http::meta_list(context.credentials(), remotePath, &result.p);
+  if (rc != codes::kOk) return rc < -1024 ? (rc & 0x7fffffff) : rc;
+  std::memcpy(listed.data(), result.p->entry.ver, listed.size());
+  const int32_t count = varnelo_array_size(result.p->entries);
+  out.reserve(count > 0 ? count : 0);
+  for (int32_t i = 0; i < count; ++i) {
+    varnelo_meta_entry e{};
+    if (varnelo_meta_entry_array_at(result.p->entries, i, &e) != codes::kOk || !e.path ||
+        !(e.type & 3) || e.fileSize < 0) {
+      return codes::kOtherFailure;
+    }
+    std::string_view path(e.path);
+    RemoteEntry entry;
+    entry.name = std::string(path.substr(path.rfind('/') + 1));
+    if (!isSafeRemoteName(entry.name)) {
+      // Never turned into a local path: reported by the remote path only.
+      const std::string shown = childPath(remotePath, entry.name);
+      log_write(kLogInfo, kModuleSync, "Unsupported path:[%s]", shown.c_str());
+      context.reportResult(codes::kUnsupported, shown);
+      dropped.push_back(nameKey(entry.name));
+      leftOut = true;
+      continue;
+    }
+    entry.key = nameKey(entry.name);
+    entry.folder = (e.type & 2) != 0;
+    std::memcpy(entry.ver.data(), e.ver, entry.ver.size());
+    entry.size = static_cast<uint64_t>(e.fileSize);
+    out.push_back(std::move(entry));
+  }
+  std::sort(out.begin(), out.end(), [](const RemoteEntry& a, const RemoteEntry& b) {
+    return a.key != b.key ? a.key < b.key : a.name < b.name;
+  });
+  // Names that differ only in case cannot both live in one local folder
+  // next to the journal: the first one wins.
+  size_t kept = 0;
+  for (size_t i = 0; i < out.size(); ++i) {
+    if (kept > 0 && out[i].key == out[kept - 1].key) {
+      const std::string shown = files::joinPath(localFolder, out[i].name);
+      log_write(kLogInfo, kModuleSync, "Unsupported path:[%s]", shown.c_str());
+      context.reportResult(codes::kUnsupported, shown);
+      leftOut = true;
+      continue;
+    }
+    if (kept != i) out[kept] = std::move(out[i]);
+    ++kept;
+  }
+  out.resize(kept);
+  return codes::kOk;
+}
+
+}  // namespace varnelo::downloader

@@ -1,0 +1,110 @@
+// One remote pass: the walk over the service's folders from "home" down.
+// Each folder's listing is merged with its journal rows and local entries,
+// and every difference becomes work: a local folder made, a file downloaded
+// (FileDownload.h), an entry left out or reported, or a removal that waits
+// until the walk is done so that all of them are weighed together by the
+// deletion guard. Made by syncDir (Download.h) for each pass; sync thread
+// only.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ArrivedContent.h"
+#include "Context.h"
+#include "DownloadCompletion.h"
+#include "DownloadWindow.h"
+#include "FileJournal.h"
+#include "FolderJob.h"
+#include "LocalListing.h"
+#include "PlacementBatch.h"
+#include "RemoteListing.h"
+
+namespace varnelo::downloader {
+
+class RemotePass {
+ public:
+  RemotePass(Context& context, bool fullRecheck);
+
+  // Completes every download still in flight, and commits their rows.
+  void drainDownloads();
+
+  // Syncs the folder at `remotePath` and, through the work it starts, all
+  // below it; `expected` is the version its parent's listing reported.
+  int folder(const std::string& remotePath, const std::string& localFolder,
+             std::optional<Signature> expected, const std::shared_ptr<FolderJob>& parent);
+
+  // Carries out the removals the walk found, unless they are too many at
+  // once: then they are held, and their folders stay out of step so that
+  // the next pass finds them again.
+  void finishRemovals();
+
+ private:
+  struct Removal {
+    std::shared_ptr<FolderJob> job;
+    std::string localPath;
+    std::string journalPath;
+    // Case twins beside `localPath` that were left out for it: once it is
+    // removed they are weighed again (one may take the name, the others are
+    // reported as left out), never removed with it.
+    std::vector<std::string> twins;
+  };
+
+  void merge(const std::string& remotePath, const std::string& localFolder, int64_t folderId,
+             const std::vector<RemoteEntry>& remote, const std::vector<std::string>& dropped,
+             const std::shared_ptr<FolderJob>& job);
+
+  // Local entries of this folder whose upload the service refused because
+  // the name was taken (409). While the listing holds the name, the walk
+  // keeps both versions (or tries again at the next pass). One without a
+  // journal row whose rival is gone would be sent by nothing but the next
+  // full scan, so it is queued for upload here; one with a row is weighed
+  // by the walk against it.
+  void resendRefused(const std::string& localFolder, const std::vector<RemoteEntry>& remote,
+                     const std::vector<sync::JournalEntry>& rows);
+  static std::string_view keyOf(const RemoteEntry& e) { return e.key; }
+  static std::string_view keyOf(const sync::JournalEntry& r) { return r.name; }
+  static std::string_view keyOf(const std::string& key) { return key; }
+
+  // Runs one operation counted in `job`; true when it succeeded.
+  template <class Op>
+  bool runOp(const std::shared_ptr<FolderJob>& job, Op op);
+
+  // Creates the local folder of a remote folder (a synced file of that name
+  // goes first, a changed or unknown one is kept as a conflicted copy) and
+  // its journal row with a zero signature until its own pass completes.
+  int makeLocalFolder(const std::string& localPath, const std::string& journalPath,
+                      const sync::JournalEntry* fileRow);
+
+  // Downloads one file, counted in `folder` until it is complete. A file of
+  // at most one chunk goes into the window: its transfer overlaps those of
+  // the files around it, and it is completed later, in order. Anything
+  // larger fetches its chunks in parallel here, and then goes into the
+  // window to be synced to disk while the next files come down.
+  void download(const RemoteEntry& entry, const std::string& remotePath,
+                const std::string& localPath, const std::string& journalPath,
+                const std::shared_ptr<FolderJob>& folder);
+
+  // True when everything the removal would take off this computer arrived
+  // under other names in this pass (the entry was renamed or moved on the
+  // service): no deletion for the guard to weigh.
+  bool movedOn(const Removal& r);
+
+  Context& context_;
+  const bool full_;
+  const TwinChooser chooser_;
+  FolderJobHooks hooks_;
+  std::vector<Removal> removals_;
+  PartLeftovers leftovers_;
+  ArrivedContent arrived_;     // what this pass placed, for telling a move from a deletion
+  PlacementBatch placements_;  // the rows of placed files, not yet committed
+  // Declared last: destroyed (and so drained) while everything its flights
+  // use is still there.
+  std::unique_ptr<DownloadWindow> window_;
+};
+
+}  // namespace varnelo::downloader
