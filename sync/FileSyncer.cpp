@@ -8,13 +8,13 @@
 
 #include "Context.h"
 #include "DeletionHold.h"
+#include "EngineSqlite.h"
 #include "FileJournal.h"
 #include "JournalFiles.h"
 #include "JournalRows.h"
 #include "Log.h"
 #include "MetaApi.h"
 #include "RemoteHoldFile.h"
-#include "EngineSqlite.h"
 #include "RemoteWatch.h"
 #include "StatusImpl.h"
 #include "SyncPaths.h"
@@ -492,6 +492,19 @@ int FileSyncer::applyExcludeChange(const std::vector<std::string>& oldDirs,
     }
   }
   journal.close();
+  // What lies in a folder included again is only in the local folder when
+  // it was written there meanwhile (or by another computer and since deleted
+  // on the service): the remote listing alone never sends it.
+  const bool includedAgain = std::any_of(oldDirs.begin(), oldDirs.end(), [&](const std::string& d) {
+    return std::find(newDirs.begin(), newDirs.end(), d) == newDirs.end();
+  });
+  if (includedAgain) {
+    std::lock_guard lock(lock_);
+    if (idle_) {
+      log_write(kLogInfo, kModuleSync, "exclude change: folders included again, scanning");
+      idle_->requestRescan();
+    }
+  }
   return result;
 }
 
