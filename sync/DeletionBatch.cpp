@@ -232,17 +232,22 @@ void holdLargeLocalDeletions(Context& context, std::vector<std::string>& batch,
                              const std::unordered_map<std::string, std::string>& renamedAway) {
   sync::DeletionHold* hold = context.deletions();
   if (!hold) return;
+  const std::string& root = context.localRoot();
   std::vector<sync::DeletionHold::Candidate> candidates;
-  std::vector<std::pair<std::string, std::string>> present;  // (local, journal path)
-  TwinCheck twins(context.localRoot());
-  for (const std::string& path : batch) {
+  // Which paths of the batch exist, by position. A scan's batch holds every
+  // path it found changed, so no second copy of them is kept: the journal
+  // path of one is made again only where it is needed.
+  std::vector<bool> present(batch.size());
+  TwinCheck twins(root);
+  for (size_t i = 0; i < batch.size(); ++i) {
+    const std::string& path = batch[i];
     if (movedOn(renamedAway, path)) continue;
-    auto remote = remotePathOf(context.localRoot(), path);
+    auto remote = remotePathOf(root, path);
     if (!remote || *remote == kRemoteRoot) continue;
     const std::string journalPath = sync::journalPathOf(*remote);
     if (platform::files::exists(path)) {
       hold->forget(journalPath);
-      present.emplace_back(path, journalPath);
+      present[i] = true;
       continue;
     }
     if (twins.underAnotherSpelling(path)) continue;  // the upload path weighs twins
@@ -255,12 +260,13 @@ void holdLargeLocalDeletions(Context& context, std::vector<std::string>& batch,
     // Only a batch that could be held looks for the folders it may have
     // been renamed to: those of the batch the journal does not know.
     std::vector<std::string> newFolders;
-    for (const auto& [path, journalPath] : present) {
+    for (size_t i = 0; i < batch.size(); ++i) {
+      if (!present[i] || !platform::files::isDirectory(batch[i])) continue;
       int64_t id = 0;
-      if (platform::files::isDirectory(path) &&
-          context.journal().lookupPath(journalPath, id) == sync::FileJournal::kNotFound) {
-        newFolders.push_back(path);
-      }
+      // Present paths are below the root: their remote path was made above.
+      const std::string journalPath = sync::journalPathOf(*remotePathOf(root, batch[i]));
+      if (context.journal().lookupPath(journalPath, id) == sync::FileJournal::kNotFound)
+        newFolders.push_back(batch[i]);
     }
     dropRenamedFolders(context.journal(), std::move(newFolders), candidates);
   }
@@ -269,7 +275,7 @@ void holdLargeLocalDeletions(Context& context, std::vector<std::string>& batch,
   for (const auto& c : candidates) held.insert(c.journalPath);
   batch.erase(std::remove_if(batch.begin(), batch.end(),
                              [&](const std::string& path) {
-                               auto remote = remotePathOf(context.localRoot(), path);
+                               auto remote = remotePathOf(root, path);
                                if (!remote) return false;
                                // The path or a folder above it is held.
                                std::string key = sync::journalPathOf(*remote);

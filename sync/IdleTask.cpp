@@ -228,6 +228,9 @@ void IdleTask::uploadQueued(bool afterScan) {
       }
       log_write(kLogInfo, kModuleSync, "fetch path from updating set:[%s], ", batch[i].c_str());
       uploader::prepareUploading(context_, batch[i]);
+      // Handed over: a scan's batch is every path it found changed, and
+      // what the rest of the pass needs grows meanwhile.
+      std::string().swap(batch[i]);
     }
   }
 }

@@ -12,9 +12,10 @@ bool PathQueue::addLocked(const std::string& path) {
     log_write(kLogInfo, kModuleSync, "path excluded from updating set:[%s]", path.c_str());
     return false;
   }
-  if (!members_.insert(path).second) return false;
+  if (members_.count(path)) return false;
   log_write(kLogInfo, kModuleSync, "path added to updating set:[%s]", path.c_str());
   order_.push_back(path);
+  members_.insert(order_.back());
   return true;
 }
 
@@ -50,9 +51,9 @@ void PathQueue::addRename(const std::string& oldPath, const std::string& newPath
 std::optional<std::string> PathQueue::take() {
   std::lock_guard lock(mutex_);
   if (order_.empty()) return std::nullopt;
+  members_.erase(order_.front());
   std::string path = std::move(order_.front());
   order_.pop_front();
-  members_.erase(path);
   renamedAway_.erase(path);
   return path;
 }
@@ -60,10 +61,10 @@ std::optional<std::string> PathQueue::take() {
 std::vector<std::string> PathQueue::takeAll(
     std::unordered_map<std::string, std::string>* renamedAway) {
   std::lock_guard lock(mutex_);
+  members_.clear();
   std::vector<std::string> all(std::make_move_iterator(order_.begin()),
                                std::make_move_iterator(order_.end()));
   order_.clear();
-  members_.clear();
   if (renamedAway) renamedAway->swap(renamedAway_);
   renamedAway_.clear();
   return all;
@@ -71,8 +72,8 @@ std::vector<std::string> PathQueue::takeAll(
 
 void PathQueue::clear() {
   std::lock_guard lock(mutex_);
-  order_.clear();
   members_.clear();
+  order_.clear();
   renamedAway_.clear();
 }
 

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -58,10 +59,13 @@ class PathQueue {
   bool addLocked(const std::string& path);
   void wake();
 
-  std::unordered_set<std::string> members_;
+  // Each path is stored once, in `order_`; `members_` views its text there
+  // (a deque keeps its elements in place when either end changes), and a
+  // view goes before the path it shows is taken or cleared.
+  std::deque<std::string> order_;
+  std::unordered_set<std::string_view> members_;
   // Members marked as renamed away → the name each went to.
   std::unordered_map<std::string, std::string> renamedAway_;
-  std::deque<std::string> order_;
   std::string suppressed_;
   std::atomic<platform::Event*> waker_{nullptr};
 };

@@ -117,6 +117,33 @@ TEST(PathQueue, MarksANameRenamedAwayUntilItsNextEvent) {
   EXPECT_EQ(q.takeAll(), (std::vector<std::string>{"/placed"}));
 }
 
+TEST(PathQueue, StaysExactAcrossManyTakesAndAddsOfLongPaths) {
+  // Paths longer than a string's inline buffer, and more of them than one
+  // block of the queue holds, taken and queued again from both ends: every
+  // duplicate test must see exactly the paths still queued.
+  varnelo::PathQueue q;
+  auto path = [](int i) {
+    return "/sync/some/folder/deep/enough/file-" + std::to_string(i) + ".bin";
+  };
+  for (int i = 0; i < 1000; ++i) ASSERT_TRUE(q.add(path(i)));
+  for (int i = 0; i < 400; ++i) EXPECT_EQ(*q.take(), path(i));
+  int added = 0;
+  for (int i = 0; i < 1000; ++i) added += q.add(path(i)) ? 1 : 0;
+  EXPECT_EQ(added, 400) << "only the taken paths join again";
+  EXPECT_EQ(q.size(), 1000u);
+  std::vector<std::string> all = q.takeAll();
+  ASSERT_EQ(all.size(), 1000u);
+  EXPECT_EQ(all.front(), path(400));
+  EXPECT_EQ(all[599], path(999));
+  EXPECT_EQ(all[600], path(0));
+  EXPECT_EQ(all.back(), path(399));
+  // Emptied by takeAll and by clear: nothing is refused as already queued.
+  EXPECT_TRUE(q.add(path(7)));
+  q.clear();
+  EXPECT_TRUE(q.add(path(7)));
+  EXPECT_FALSE(q.add(path(7)));
+}
+
 TEST(PathQueue, ConcurrentAddersLoseNothing) {
   varnelo::PathQueue q;
   std::vector<std::thread> threads;
