@@ -22,7 +22,7 @@ ArrivedContent::Fingerprint ArrivedContent::fingerprint(uint64_t size, uint64_t 
   Sha1 digest;
   digest.update(keys.data(), keys.size_bytes());
   const ChunkKey keysDigest = digest.finish();
-  Fingerprint out(sizeof size + sizeof chunkSize + keysDigest.size(), '\0');
+  Fingerprint out{};
   std::memcpy(out.data(), &size, sizeof size);
   std::memcpy(out.data() + sizeof size, &chunkSize, sizeof chunkSize);
   std::memcpy(out.data() + sizeof size + sizeof chunkSize, keysDigest.data(), keysDigest.size());

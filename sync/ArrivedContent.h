@@ -15,11 +15,15 @@
 //   if (arrived.coversAll(localPath, node, cache)) { /* a move, not a loss */ }
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <span>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include "Digest.h"
@@ -45,7 +49,15 @@ class ArrivedContent {
                  chunkcache::ChunkCache* cache);
 
  private:
-  using Fingerprint = std::string;  // size, chunk size and a digest of the keys
+  // Size, chunk size and a digest of the keys, side by side: fixed-size, so
+  // that a pass placing many files keeps no string of its own per file.
+  using Fingerprint = std::array<uint8_t, 2 * sizeof(uint64_t) + sizeof(ChunkKey)>;
+  struct FingerprintHash {
+    size_t operator()(const Fingerprint& print) const noexcept {
+      return std::hash<std::string_view>{}(
+          std::string_view(reinterpret_cast<const char*>(print.data()), print.size()));
+    }
+  };
   static Fingerprint fingerprint(uint64_t size, uint64_t chunkSize, std::span<const ChunkKey> keys);
   // Adds to `wanted` the arrival each file below `localPath` needs; false as
   // soon as one has none.
@@ -54,8 +66,8 @@ class ArrivedContent {
   bool gatherFile(const std::string& localPath, uint64_t size, chunkcache::ChunkCache* cache,
                   std::map<Fingerprint, uint32_t>& wanted) const;
 
-  std::unordered_map<Fingerprint, uint32_t> arrivals_;           // not yet used up
-  std::unordered_map<uint64_t, std::set<uint64_t>> chunkSizes_;  // by file size
+  std::unordered_map<Fingerprint, uint32_t, FingerprintHash> arrivals_;  // not yet used up
+  std::unordered_map<uint64_t, std::set<uint64_t>> chunkSizes_;          // by file size
 };
 
 }  // namespace varnelo
