@@ -73,6 +73,9 @@ void CDelayedDirectoryChangeHandler::NotifyReadError(std::error_code error,
                                                      const std::string& directory) {
   post(ChangeKind::ReadError, directory, {}, error);
 }
+void CDelayedDirectoryChangeHandler::NotifyRemounted(const std::string& path) {
+  post(ChangeKind::Remounted, path, {}, {});
+}
 void CDelayedDirectoryChangeHandler::NotifyWatchStarted(std::error_code error,
                                                         const std::string& directory) {
   if (!(options_ & WF_NO_START_NOTICE)) post(ChangeKind::WatchStarted, directory, {}, error);
@@ -95,8 +98,10 @@ bool CDelayedDirectoryChangeHandler::passes(std::string_view path) const {
 bool CDelayedDirectoryChangeHandler::Accepts(const CChangeNotification& n,
                                              CDirectoryChangeHandler& real) const {
   if ((options_ & WF_NO_PATTERNS) && (options_ & WF_NO_HANDLER_TEST)) return true;
+  // Notices about the watch itself; a remount says that changes may have
+  // been missed below a folder, which no pattern makes less true.
   if (n.kind == ChangeKind::ReadError || n.kind == ChangeKind::WatchStarted ||
-      n.kind == ChangeKind::WatchStopped) {
+      n.kind == ChangeKind::WatchStopped || n.kind == ChangeKind::Remounted) {
     return true;
   }
   const bool rename = n.kind == ChangeKind::Renamed;
@@ -149,6 +154,9 @@ void CDelayedDirectoryChangeHandler::deliver(const CChangeNotification& n) {
       break;
     case ChangeKind::WatchStopped:
       real->NotifyWatchStopped(n.name);
+      break;
+    case ChangeKind::Remounted:
+      real->NotifyRemounted(n.name);
       break;
   }
 }

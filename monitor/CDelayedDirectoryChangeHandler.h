@@ -48,6 +48,7 @@ class CDelayedDirectoryChangeHandler final : public CDirectoryChangeHandler {
   void NotifyModified(const std::string& path) override;
   void NotifyReadError(std::error_code error, const std::string& directory) override;
   void NotifyWatchStarted(std::error_code error, const std::string& directory) override;
+  void NotifyRemounted(const std::string& path) override;
   // Posts the watch-stopped notification and returns once it has been
   // dispatched, that is, after everything posted before it.
   void NotifyWatchStopped(const std::string& directory) override;

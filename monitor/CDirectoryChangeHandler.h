@@ -29,6 +29,7 @@ enum class ChangeKind : uint32_t {
   ReadError = 5,
   WatchStarted = 6,
   WatchStopped = 7,
+  Remounted = 8,
 };
 
 class CDirectoryChangeHandler {
@@ -63,6 +64,10 @@ class CDirectoryChangeHandler {
     (void)directory;
   }
   virtual void NotifyWatchStopped(const std::string& directory) { (void)directory; }
+  // A file system was mounted on the folder `path` below a watched one, or
+  // unmounted from it: it is watched anew, but what it holds now (and what
+  // changed in it while the watch looked elsewhere) was never reported.
+  virtual void NotifyRemounted(const std::string& path) { (void)path; }
   // Asked at dispatch (unless the options say otherwise) whether a change is
   // wanted; `newName` is set for renames only.
   virtual bool AcceptChange(ChangeKind kind, const std::string& name, const std::string* newName) {

@@ -1,5 +1,6 @@
 #include "CDirectoryChangeWatcher.h"
 
+#include <algorithm>
 #include <deque>
 #include <thread>
 
@@ -325,6 +326,9 @@ void CDirectoryChangeWatcher::readChanges(WatchRecord& record,
         break;
       case Kind::NewName:  // never without its old name
         break;
+      case Kind::Remounted:
+        delayed.NotifyRemounted(fullPath(record.directory, change.name));
+        break;
     }
   }
 }
@@ -345,20 +349,32 @@ void CDirectoryChangeWatcher::runWorker(Worker* worker) {
                 ec.message().c_str());
     }
     std::vector<WatchRecord*> failed;
+    auto ended = [&](WatchRecord* record, std::error_code ec) {
+      // The watch ends here; the receiver learns of it on the dispatch
+      // thread and decides whether to watch again. The record stays listed
+      // until someone stops it, so its notifications keep their receiver.
+      log_write(kLogWarning, kModule, "watch of [%s] ended, changes may be lost:%d %s",
+                record->directory.c_str(), ec.value(), ec.message().c_str());
+      record->dirWatch.close();
+      record->delayed->NotifyReadError(ec, record->directory);
+      failed.push_back(record);
+    };
     for (size_t index : ready) {
       WatchRecord* record = active[index];
       changes.clear();
       const std::error_code ec = record->dirWatch.read(changes);
       readChanges(*record, changes);
-      if (ec) {
-        // The watch ends here; the receiver learns of it on the dispatch
-        // thread and decides whether to watch again. The record stays listed
-        // until someone stops it, so its notifications keep their receiver.
-        log_write(kLogWarning, kModule, "watch of [%s] ended, changes may be lost:%d %s",
-                  record->directory.c_str(), ec.value(), ec.message().c_str());
-        record->dirWatch.close();
-        record->delayed->NotifyReadError(ec, record->directory);
-        failed.push_back(record);
+      if (ec) ended(record, ec);
+    }
+    // After the records read above, so that what happened on a folder
+    // before its mount changed is reported before the remount.
+    if (worker->waiter.mountsChanged()) {
+      for (WatchRecord* record : active) {
+        if (std::find(failed.begin(), failed.end(), record) != failed.end()) continue;
+        changes.clear();
+        const std::error_code ec = record->dirWatch.checkMounts(changes);
+        readChanges(*record, changes);
+        if (ec) ended(record, ec);
       }
     }
     for (WatchRecord* record : failed) std::erase(active, record);

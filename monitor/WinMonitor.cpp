@@ -177,6 +177,13 @@ void WinMonitor::NotifyRenamed(const std::string& oldPath, const std::string& ne
   }
 }
 
+void WinMonitor::NotifyRemounted(const std::string& path) {
+  // Whatever the folder holds now was never reported: the receiver scans it.
+  log_write(kLogInfo, kModule, "mount on [%s] changed, watched anew", path.c_str());
+  IMonitorEvent* sink = sink_;
+  if (sink && reportable(path)) sink->onRescanNeeded(path.c_str());
+}
+
 void WinMonitor::NotifyReadError(std::error_code error, const std::string& directory) {
   // Runs on the dispatch thread without the monitor lock: an operation
   // holding it may be waiting for this very dispatch.

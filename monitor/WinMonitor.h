@@ -42,6 +42,7 @@ class WinMonitor final : public IMonitor, public monitor::CDirectoryChangeHandle
   void NotifyModified(const std::string& path) override;
   void NotifyRenamed(const std::string& oldPath, const std::string& newPath) override;
   void NotifyReadError(std::error_code error, const std::string& directory) override;
+  void NotifyRemounted(const std::string& path) override;
 
   // For tests and diagnostics.
   monitor::CDirectoryChangeWatcher& watcher() { return watcher_; }

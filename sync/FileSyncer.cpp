@@ -166,6 +166,18 @@ void FileSyncer::onPathRenamed(const char* oldPath, const char* newPath) {
 }
 
 void FileSyncer::onRescanNeeded(const char* directory) {
+  if (directory) {
+    // A folder below the sync folder whose mount changed: the upload path
+    // weighs a folder against the journal's rows below it, as a scan does,
+    // and remembers it as a mount point first, or holds it while its disk
+    // is gone. The rest of the tree needs no walk.
+    const std::string root = localRoot();
+    const auto relative = relativeToRoot(root, directory);
+    if (relative && !relative->empty()) {
+      queue(directory, "folder mounted or unmounted, scanning it");
+      return;
+    }
+  }
   std::lock_guard lock(lock_);
   if (!idle_) return;
   log_write(kLogWarning, kModuleSync, "changes below [%s] were lost, scanning again",

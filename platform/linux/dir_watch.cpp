@@ -11,7 +11,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <sstream>
 
 namespace platform {
 namespace {
@@ -54,6 +57,62 @@ uint32_t inotifyMask(uint32_t filter) {
   return mask;
 }
 
+constexpr const char* kMountTable = "/proc/self/mountinfo";
+
+// A mount point as the mount table writes it: space, tab, newline and
+// backslash as three octal digits after a backslash.
+std::string unescapedMountPath(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' && i + 3 < text.size() &&
+        std::all_of(text.begin() + i + 1, text.begin() + i + 4,
+                    [](char c) { return c >= '0' && c <= '7'; })) {
+      out += static_cast<char>(((text[i + 1] - '0') << 6) | ((text[i + 2] - '0') << 3) |
+                               (text[i + 3] - '0'));
+      i += 3;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+// The mount points strictly below `dir` (relative path → mount id). A
+// mount point listed twice (a mount stacked on another) shows the later one.
+std::error_code mountsBelow(const std::string& dir, std::map<std::string, uint64_t>& out) {
+  out.clear();
+  // The table lists resolved paths.
+  char resolved[PATH_MAX];
+  if (!::realpath(dir.c_str(), resolved)) return errnoCode(errno);
+  std::string prefix = resolved;
+  if (prefix.back() != '/') prefix += '/';
+  const int fd = ::open(kMountTable, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errnoCode(errno);
+  std::string table;
+  char chunk[16384];
+  for (;;) {
+    const ssize_t got = ::read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    table.append(chunk, static_cast<size_t>(got));
+  }
+  ::close(fd);
+  std::istringstream lines(table);
+  std::string line;
+  while (std::getline(lines, line)) {
+    // "36 35 98:0 /mnt1 /mnt/parent rw,noatime ...": id, parent id, device,
+    // root, mount point.
+    std::istringstream fields(line);
+    uint64_t id = 0;
+    std::string parent, device, root, point;
+    if (!(fields >> id >> parent >> device >> root >> point)) continue;
+    point = unescapedMountPath(point);
+    if (point.size() > prefix.size() && point.compare(0, prefix.size(), prefix) == 0)
+      out[point.substr(prefix.size())] = id;
+  }
+  return {};
+}
+
 }  // namespace
 
 DirWatch::~DirWatch() {
@@ -68,6 +127,7 @@ void DirWatch::close() noexcept {
   missed_.clear();
   pending_.clear();
   next_ = 0;
+  mounts_.clear();
 }
 
 std::string DirWatch::fullPath(const std::string& rel) const {
@@ -94,6 +154,8 @@ std::error_code DirWatch::open(const std::string& dir, uint32_t filter, bool sub
   }
   rootWd_ = wd;
   folders_[wd] = "";
+  // Read before the walk: a mount made meanwhile is then seen as changed.
+  if (subtree) mountsBelow(dir, mounts_);
   if (subtree) {
     std::vector<DirChange> unused;
     if (auto ec = addTree("", false, unused)) {
@@ -366,13 +428,62 @@ std::error_code DirWatch::watchIfReadable(const std::string& rel, std::vector<Di
   return addTree(rel, true, out);
 }
 
+bool DirWatch::isWatchedFolder(const std::string& rel) const {
+  return std::any_of(folders_.begin(), folders_.end(),
+                     [&](const auto& folder) { return folder.second == rel; });
+}
+
+std::error_code DirWatch::checkMounts(std::vector<DirChange>& out) {
+  if (fd_ < 0) return errnoCode(EBADF);
+  if (!subtree_) return {};
+  std::map<std::string, uint64_t> now;
+  if (mountsBelow(root_, now)) return {};  // the folder itself went: its own events say so
+  std::vector<std::string> changed;
+  for (const auto& [rel, id] : now) {
+    const auto before = mounts_.find(rel);
+    if (before == mounts_.end() || before->second != id) changed.push_back(rel);
+  }
+  for (const auto& [rel, id] : mounts_) {
+    if (!now.count(rel)) changed.push_back(rel);
+  }
+  mounts_ = std::move(now);
+  std::sort(changed.begin(), changed.end());
+  std::string done;  // the last folder watched anew: what lies below it was too
+  bool any = false;
+  for (const std::string& rel : changed) {
+    if (any && isSameOrBelow(rel, done)) continue;
+    const size_t slash = rel.rfind('/');
+    // A folder below one that is not watched (unreadable, or not reached
+    // yet) is watched, if ever, with that one.
+    if (!isWatchedFolder(slash == std::string::npos ? std::string() : rel.substr(0, slash)))
+      continue;
+    dropTree(rel);
+    const size_t missed = missed_.size();
+    if (auto ec = addFolder(rel)) return ec;
+    if (missed_.size() == missed && isWatchedFolder(rel)) {
+      std::vector<DirChange> unreported;
+      if (auto ec = addTree(rel, false, unreported)) return ec;
+    }
+    out.push_back({DirChange::Kind::Remounted, rel});
+    done = rel;
+    any = true;
+  }
+  return {};
+}
+
 DirWatchWaiter::~DirWatchWaiter() {
   if (eventFd_ >= 0) ::close(eventFd_);
+  if (mountsFd_ >= 0) ::close(mountsFd_);
 }
 
 std::error_code DirWatchWaiter::open() {
   eventFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  return eventFd_ < 0 ? errnoCode(errno) : std::error_code{};
+  if (eventFd_ < 0) return errnoCode(errno);
+  // The kernel marks the open table with POLLPRI once a mount is made or
+  // removed in this process's mount namespace. Without it (no /proc) mounts
+  // below a tree are found by the engine's periodic scan only.
+  mountsFd_ = ::open(kMountTable, O_RDONLY | O_CLOEXEC);
+  return {};
 }
 
 void DirWatchWaiter::wake() noexcept {
@@ -385,10 +496,16 @@ std::error_code DirWatchWaiter::wait(const std::vector<DirWatch*>& watches,
                                      std::vector<size_t>& ready, bool& woken, int timeoutMillis) {
   ready.clear();
   woken = false;
+  mountsChanged_ = false;
   std::vector<pollfd> fds;
-  fds.reserve(watches.size() + 1);
+  fds.reserve(watches.size() + 2);
   fds.push_back({eventFd_, POLLIN, 0});
   for (const DirWatch* watch : watches) fds.push_back({watch->fd_, POLLIN, 0});
+  // Last, so that the indexes above stay those of `watches`. The table
+  // always reads as readable; only its POLLPRI (with POLLERR) is a change,
+  // and the poll that reports it also clears it.
+  if (mountsFd_ >= 0) fds.push_back({mountsFd_, POLLPRI, 0});
+  const size_t watchEnd = 1 + watches.size();
   int count;
   do {
     count = ::poll(fds.data(), fds.size(), timeoutMillis);
@@ -399,9 +516,10 @@ std::error_code DirWatchWaiter::wait(const std::vector<DirWatch*>& watches,
     [[maybe_unused]] ssize_t got = ::read(eventFd_, &value, sizeof value);
     woken = true;
   }
-  for (size_t i = 1; i < fds.size(); ++i) {
+  for (size_t i = 1; i < watchEnd; ++i) {
     if (fds[i].revents) ready.push_back(i - 1);
   }
+  if (fds.size() > watchEnd && (fds[watchEnd].revents & POLLPRI)) mountsChanged_ = true;
   return {};
 }
 

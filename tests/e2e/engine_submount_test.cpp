@@ -6,7 +6,10 @@
 // namespace of its own (no root needed); its disk is a folder bound onto the
 // sync folder's subfolder, so that it can be unmounted and mounted again
 // with its content: a tmpfs (another device), or a plain folder of the same
-// file system (the device stays the same, only the mount differs).
+// file system (the device stays the same, only the mount differs). A disk
+// that comes back, or one mounted while the engine runs, is watched and
+// scanned at once: what changed on it reaches the service in seconds, not
+// at the next periodic scan.
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -235,6 +238,112 @@ INSTANTIATE_TEST_SUITE_P(Computers, EngineSubmountTest,
                            return std::to_string(std::get<0>(info.param)) + "Computers" +
                                   (std::get<1>(info.param) == Disk::OtherDevice ? "Tmpfs"
                                                                                 : "SameDevice");
+                         });
+
+// Two computers only (the third adds nothing to what is looked at here),
+// and no local scans but the engine's own: the periodic one is ten minutes
+// away, so whatever arrives in time was found because the mount changed.
+class EngineRemountTest : public EngineTest, public ::testing::WithParamInterface<Disk> {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    if (system("/usr/bin/unshare -Urm /bin/true >/dev/null 2>&1") != 0)
+      GTEST_SKIP() << "user and mount namespaces are not available (unshare -Urm failed)";
+    b_ = computer();
+    disk_ = b_->path("Disk");
+    stash_ = b_->root() + ".disk";
+    ASSERT_FALSE(files::createDirectory(disk_));
+    ASSERT_FALSE(files::createDirectory(stash_));
+    b_->write("top.txt", "top");
+  }
+  // Shell commands that make the disk's own file system (a tmpfs for
+  // another device), for the namespace's setup.
+  std::string makeDisk() const {
+    return GetParam() == Disk::OtherDevice ? "mount -t tmpfs tmpfs " + quoted(stash_)
+                                           : std::string("true");
+  }
+  std::string diskArg() const { return quoted(disk_); }
+  std::string mountDisk() const { return "mount --bind " + quoted(stash_) + " " + diskArg(); }
+  std::string onDisk(const std::string& name) const { return quoted(disk_ + "/" + name); }
+  std::string inStash(const std::string& name) const { return quoted(stash_ + "/" + name); }
+
+  // Well under the periodic local scan.
+  static constexpr int kPromptMs = 20000;
+  std::unique_ptr<EngineComputer> b_;
+  std::string disk_, stash_;
+};
+
+TEST_P(EngineRemountTest, ChangesOnADiskThatComesBackAreSentAtOnce) {
+  NamespaceEngine engine(*b_, user(), tokenKey(), tokenSecret(),
+                         makeDisk() + " && printf one > " + inStash("d.txt") + " && printf old > " +
+                             inStash("r.txt") + " && " + mountDisk());
+  ASSERT_EQ(engine.started(), "started 200");
+  const Tree synced{{"Disk", "D"},
+                    {"Disk/d.txt", fileEntry("one")},
+                    {"Disk/r.txt", fileEntry("old")},
+                    {"top.txt", fileEntry("top")}};
+  ASSERT_TRUE(waitFor([&] { return remoteTree() == synced; }));
+  auto a = computer();
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_TRUE(holdEverywhere({a.get()}, synced));
+  ASSERT_TRUE(engine.settle());
+
+  // An edit and a rename the moment before the disk goes (their events meet
+  // a folder no longer mounted), and a file written to the disk while it is
+  // away (on another computer, say): no event tells of any of them.
+  ASSERT_EQ(engine.run("printf two > " + onDisk("d.txt") + " && mv " + onDisk("r.txt") + " " +
+                       onDisk("r2.txt") + " && umount " + diskArg()),
+            0);
+  ASSERT_EQ(engine.run("printf away > " + inStash("w.txt")), 0);
+  ASSERT_TRUE(engine.settle());
+
+  ASSERT_EQ(engine.run(mountDisk()), 0);
+  Tree back{{"Disk", "D"},
+            {"Disk/d.txt", fileEntry("two")},
+            {"Disk/r2.txt", fileEntry("old")},
+            {"Disk/w.txt", fileEntry("away")},
+            {"top.txt", fileEntry("top")}};
+  EXPECT_TRUE(holdEverywhere({a.get()}, back, kPromptMs));
+
+  // And what is written on it once it is back.
+  ASSERT_EQ(
+      engine.run("printf back > " + onDisk("b.txt") + " && printf three > " + onDisk("d.txt")), 0);
+  back["Disk/b.txt"] = fileEntry("back");
+  back["Disk/d.txt"] = fileEntry("three");
+  EXPECT_TRUE(holdEverywhere({a.get()}, back, kPromptMs));
+}
+
+TEST_P(EngineRemountTest, FilesOnADiskMountedDuringALiveSyncAreSent) {
+  NamespaceEngine engine(*b_, user(), tokenKey(), tokenSecret(),
+                         makeDisk() + " && printf early > " + inStash("e.txt"));
+  ASSERT_EQ(engine.started(), "started 200");
+  Tree want{{"Disk", "D"}, {"top.txt", fileEntry("top")}};
+  ASSERT_TRUE(waitFor([&] { return remoteTree() == want; }));
+  auto a = computer();
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_TRUE(holdEverywhere({a.get()}, want));
+  ASSERT_TRUE(engine.settle());
+
+  // What the disk held before, and what is made on it afterwards (the watch
+  // must be on the disk now, not on the folder it covers).
+  ASSERT_EQ(engine.run(mountDisk()), 0);
+  want["Disk/e.txt"] = fileEntry("early");
+  EXPECT_TRUE(holdEverywhere({a.get()}, want, kPromptMs));
+  ASSERT_EQ(engine.run("mkdir " + onDisk("sub") + " && printf new > " + onDisk("sub/n.txt")), 0);
+  want["Disk/sub"] = "D";
+  want["Disk/sub/n.txt"] = fileEntry("new");
+  EXPECT_TRUE(holdEverywhere({a.get()}, want, kPromptMs));
+
+  // Gone again: held, nothing deleted.
+  ASSERT_EQ(engine.run("umount " + diskArg()), 0);
+  ASSERT_TRUE(engine.settle());
+  EXPECT_TRUE(holdEverywhere({a.get()}, want));
+}
+
+INSTANTIATE_TEST_SUITE_P(Disks, EngineRemountTest,
+                         ::testing::Values(Disk::OtherDevice, Disk::SameDevice),
+                         [](const auto& info) {
+                           return info.param == Disk::OtherDevice ? "Tmpfs" : "SameDevice";
                          });
 
 }  // namespace

@@ -2,8 +2,13 @@
 // inotify (one kernel watch per folder, kept up to date as folders appear,
 // vanish and move) and turns the kernel's events into added / removed /
 // modified / old-name + new-name records; DirWatchWaiter blocks one thread
-// on many DirWatch objects at once. The directory watcher's worker thread
-// (monitor/) is the one user.
+// on many DirWatch objects at once, and on the mount table. The directory
+// watcher's worker thread (monitor/) is the one user.
+//
+// A file system mounted on a folder of the tree (or unmounted from it) is
+// not seen by the folder's kernel watch, which stays on whatever it watched
+// before. When the waiter says the mount table changed, checkMounts() moves
+// the watches of such folders to what they show now and reports each one.
 //
 // Thread safety: a DirWatch is used by one thread at a time (it may be
 // handed from the thread that opens it to the thread that reads it);
@@ -19,6 +24,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <system_error>
 #include <unordered_map>
@@ -38,7 +44,17 @@ inline constexpr uint32_t kWatchCreation = 0x40;    // times set
 inline constexpr uint32_t kWatchSecurity = 0x100;   // mode, owner
 
 struct DirChange {
-  enum class Kind : uint8_t { Added = 1, Removed = 2, Modified = 3, OldName = 4, NewName = 5 };
+  // Remounted: a file system was mounted on the folder `name` or unmounted
+  // from it; what it holds now was never reported, nor what changed in it
+  // while the watch was elsewhere.
+  enum class Kind : uint8_t {
+    Added = 1,
+    Removed = 2,
+    Modified = 3,
+    OldName = 4,
+    NewName = 5,
+    Remounted = 6,
+  };
   Kind kind;
   // Relative to the watched folder, "/"-separated; the bytes the file system
   // holds (not necessarily valid UTF-8).
@@ -84,6 +100,14 @@ class DirWatch {
   // still appended.
   std::error_code read(std::vector<DirChange>& out);
 
+  // After the mount table changed (DirWatchWaiter::mountsChanged): every
+  // folder below the watched one whose mount is another than when it was
+  // last looked at is watched anew, the folders below it included, and
+  // appended as a Remounted record (outer folders only). Costs one read of
+  // the mount table; nothing when no mount below the tree changed. Errors
+  // end the watch as read() says.
+  std::error_code checkMounts(std::vector<DirChange>& out);
+
   void injectFault(DirWatchFault fault) noexcept { fault_.store(static_cast<int>(fault)); }
   // Number of folders with a kernel watch (the tree's folders once open).
   size_t folderCount() const noexcept { return folders_.size(); }
@@ -118,6 +142,7 @@ class DirWatch {
   size_t findMovedTo(size_t from, uint32_t cookie) const;
   std::error_code handle(size_t index, std::vector<DirChange>& out);
   bool reports(bool isDir, uint32_t mask) const;
+  bool isWatchedFolder(const std::string& rel) const;
 
   int fd_ = -1;
   int rootWd_ = -1;
@@ -130,6 +155,9 @@ class DirWatch {
   // then moved with a parent renamed before their creation was read. The
   // rename that follows says where they are now.
   std::vector<std::string> missed_;
+  // Mount points strictly below the watched folder (relative path → mount
+  // id) as the mount table listed them when last read.
+  std::map<std::string, uint64_t> mounts_;
   std::vector<RawEvent> pending_;  // read from the kernel, not yet handled
   size_t next_ = 0;                // first unhandled entry of pending_
   std::vector<char> buffer_;
@@ -149,11 +177,16 @@ class DirWatchWaiter {
   // Blocks until one of `watches` has records to read, wake() was called, or
   // `timeoutMillis` passed (-1: no limit). `ready` receives the indexes of
   // the watches that have records; closed watches are skipped.
+  // Also returns when the mount table changed; mountsChanged() says so
+  // until the next wait.
   std::error_code wait(const std::vector<DirWatch*>& watches, std::vector<size_t>& ready,
                        bool& woken, int timeoutMillis = -1);
+  bool mountsChanged() const noexcept { return mountsChanged_; }
 
  private:
   int eventFd_ = -1;
+  int mountsFd_ = -1;  // the mount table, polled for its change notice; -1: not offered
+  bool mountsChanged_ = false;
 };
 
 }  // namespace platform

@@ -14,9 +14,11 @@ class IMonitorEvent {
   virtual void onPathModified(const char* path) = 0;
   virtual void onPathRemoved(const char* path) = 0;
   virtual void onPathRenamed(const char* oldPath, const char* newPath) = 0;
-  // Events below `directory` (a watched folder) were lost, for example because
-  // the kernel's event queue overflowed; the watch has been restarted and
-  // the receiver should scan that folder to catch up. Optional.
+  // Events below `directory` were lost and the receiver should scan that
+  // folder to catch up. Optional. Either a watched folder (the kernel's event
+  // queue overflowed; the watch has been restarted) or a folder below one on
+  // which a file system was mounted or from which one was unmounted (now
+  // watched as it is: what it holds was never reported).
   virtual void onRescanNeeded(const char* directory) { (void)directory; }
 
  protected:
