@@ -152,11 +152,14 @@ TEST_P(EngineFolderChangeTest, ChangesInsideMadeElsewhereFirstComeBackToARunning
   ASSERT_NO_FATAL_FAILURE(startSynced(*a, *b));
 
   a->engine()->stopSync(false);
+  // Neither a poll nor the service's change reports bring a pass.
   setenv("VARNELO_REMOTE_POLL_MS", "600000", 1);
+  setenv("VARNELO_REMOTE_WATCH", "0", 1);
   ASSERT_EQ(a->start(), 200);
-  // The sync thread reads the setting as it begins.
+  // The sync thread reads the settings as it begins.
   ASSERT_TRUE(waitFor([&] { return a->state().converged; }));
   setenv("VARNELO_REMOTE_POLL_MS", "250", 1);
+  unsetenv("VARNELO_REMOTE_WATCH");
   const uint64_t passes = a->state().remotePasses;
   changeInside(*b);
   Tree withB = synced();
