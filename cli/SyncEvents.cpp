@@ -57,7 +57,7 @@ void SyncEvents::result(int32_t code, const char* path) {
     if (name.empty()) return;
     if (direction == kFileDownloading) {
       platform::files::EntryInfo info;
-      if (!platform::files::stat(path, info)) arrived_[name] = info;
+      if (!platform::files::stat(path, info)) remember(name, info);
       ++downloaded_;
       lines_.push_back("down " + name);
     } else if (!isEchoOfDownload(code, name, path)) {
@@ -72,11 +72,23 @@ void SyncEvents::result(int32_t code, const char* path) {
 bool SyncEvents::isEchoOfDownload(int32_t code, const std::string& name, const char* path) {
   auto it = arrived_.find(name);
   if (it == arrived_.end()) return false;
-  const platform::files::EntryInfo placed = it->second;
+  const platform::files::EntryInfo placed = it->second.placed;
   arrived_.erase(it);
   platform::files::EntryInfo now;
   return code == -108 && !platform::files::stat(path, now) && now.type == placed.type &&
          now.size == placed.size && now.lastWrite == placed.lastWrite;
+}
+
+void SyncEvents::remember(const std::string& name, const platform::files::EntryInfo& placed) {
+  arrived_[name] = Arrival{placed, ++arrivals_};
+  arrivalOrder_.emplace_back(name, arrivals_);
+  while (arrivalOrder_.size() > kArrivalsKept) {
+    const auto& [oldest, serial] = arrivalOrder_.front();
+    // A name placed again since keeps its newer record.
+    if (auto it = arrived_.find(oldest); it != arrived_.end() && it->second.serial == serial)
+      arrived_.erase(it);
+    arrivalOrder_.pop_front();
+  }
 }
 
 std::vector<std::string> SyncEvents::takeLines() {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <string>
@@ -40,6 +41,9 @@ class SyncEvents final : public IVarneloEvent {
   // True when an "unchanged" upload result only checked a file this run
   // placed and nobody changed since. Forgets the placed state. Under mutex_.
   bool isEchoOfDownload(int32_t code, const std::string& name, const char* path);
+  // Records a file this run placed, forgetting the oldest beyond the limit.
+  // Under mutex_.
+  void remember(const std::string& name, const platform::files::EntryInfo& placed);
 
   const std::string root_;
   mutable std::mutex mutex_;  // guards everything below
@@ -48,8 +52,18 @@ class SyncEvents final : public IVarneloEvent {
   std::map<std::string, int32_t> direction_;   // path → kFileUploading/kFileDownloading
   // Files this run placed, as they stood right after: the engine checks a
   // placed file again as a local change, which ends "unchanged" (-108) like
-  // a small file that went up. Such an echo is no upload.
-  std::map<std::string, platform::files::EntryInfo> arrived_;
+  // a small file that went up. Such an echo is no upload. The echo comes
+  // within moments of the placement, so only the latest kArrivalsKept are
+  // kept (in `arrivalOrder_`, oldest first): a download of a million files
+  // does not keep a million entries.
+  static constexpr size_t kArrivalsKept = 16384;
+  struct Arrival {
+    platform::files::EntryInfo placed;
+    uint64_t serial = 0;  // which entry of arrivalOrder_ is this one's latest
+  };
+  std::map<std::string, Arrival> arrived_;
+  std::deque<std::pair<std::string, uint64_t>> arrivalOrder_;
+  uint64_t arrivals_ = 0;
   int32_t state_ = 0;
   uint64_t uploaded_ = 0;
   uint64_t downloaded_ = 0;

@@ -52,6 +52,21 @@ TEST(SyncEventsTest, AnEditRightAfterTheDownloadStillCountsAsAnUpload) {
   EXPECT_EQ(events.uploadedCount(), 1u);
 }
 
+// Only the latest placements are kept for telling echoes; a name placed
+// again keeps its newer record when its older one is forgotten.
+TEST(SyncEventsTest, AFilePlacedAgainIsStillKnownOnceItsFirstPlacementIsForgotten) {
+  TempFolder dir;
+  SyncEvents events(dir.path());
+  const std::string file = dir / "a.txt", other = dir / "other.txt";
+  ASSERT_FALSE(files::writeFile(file, "from the service"));
+  ASSERT_FALSE(files::writeFile(other, "another download"));
+  downloaded(events, file);
+  downloaded(events, file);
+  for (int i = 0; i < 16383; ++i) downloaded(events, other);
+  unchangedUpload(events, file);
+  EXPECT_EQ(events.uploadedCount(), 0u);
+}
+
 TEST(SyncEventsTest, FailuresListOnlyPathsWhoseLatestResultFailed) {
   TempFolder dir;
   SyncEvents events(dir.path());
