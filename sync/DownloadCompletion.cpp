@@ -195,10 +195,11 @@ int DownloadFileCallback::complete() {
     return codes::kLocalFailure;
   }
   // What was decided on must still hold: a file written or created at the
-  // name meanwhile is never replaced (the next remote pass tries again).
+  // name meanwhile is never replaced (the next remote pass tries again),
+  // also when it has the size and time of the one looked at.
   files::EntryInfo now;
   files::stat(local, now);
-  if (!sameState(now, info)) {
+  if (!sameFile(now, info) || now.changeTime != info.changeTime) {
     log_write(kLogInfo, kModuleSync, "changed while downloading, tried again later:[%s]",
               local.c_str());
     return codes::kFileChanged;

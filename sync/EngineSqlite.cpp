@@ -27,6 +27,14 @@ void Batch::rollBack() noexcept {
   began_ = false;
 }
 
+int Batch::commit() noexcept {
+  if (!active()) return SQLITE_OK;
+  const int rc = db_.exec("COMMIT;");
+  if (rc != SQLITE_OK) db_.exec("ROLLBACK;");
+  began_ = false;
+  return rc;
+}
+
 Batch::~Batch() {
   if (!active()) return;  // ended by a failure, or rolled back
   if (const int rc = db_.exec("COMMIT;"); rc != SQLITE_OK) {

@@ -30,6 +30,10 @@ class Batch {
   bool active() const noexcept;
   // Undoes everything since the batch began; the batch then adds nothing.
   void rollBack() noexcept;
+  // Commits now, for a caller that must know the outcome (the end of the
+  // batch only logs it): SQLITE_OK, also when nothing was open; on failure
+  // everything since the batch began is undone.
+  int commit() noexcept;
 
  private:
   Database& db_;

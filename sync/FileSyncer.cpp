@@ -469,6 +469,15 @@ int FileSyncer::applyExcludeChange(const std::vector<std::string>& oldDirs,
               rc);
     return codes::kLocalFailure;
   }
+  // One write transaction, its lock taken first: the sync thread writes to
+  // the journal meanwhile, and a statement that writes after this one read
+  // would otherwise meet a snapshot it moved on (SQLITE_BUSY_SNAPSHOT, with
+  // no wait) and fail the change. All of it, or none of it, lands.
+  auto batch = journal.batch();
+  if (!batch.active()) {
+    log_write(kLogError, kModuleSync, "exclude change: journal [%s] is busy", path.c_str());
+    return codes::kLocalFailure;
+  }
   int result = codes::kOk;
   const VersionSignature zero{};
   for (const std::string& dir : oldDirs) {
@@ -505,7 +514,14 @@ int FileSyncer::applyExcludeChange(const std::vector<std::string>& oldDirs,
       result = codes::kLocalFailure;
     }
   }
+  if (result != codes::kOk) {
+    batch.rollBack();
+  } else if (const int rc = batch.commit(); rc != SQLITE_OK) {
+    log_write(kLogError, kModuleSync, "exclude change: commit failed:[%d]", rc);
+    result = codes::kLocalFailure;
+  }
   journal.close();
+  if (result != codes::kOk) return result;
   // What lies in a folder included again is only in the local folder when
   // it was written there meanwhile (or by another computer and since deleted
   // on the service): the remote listing alone never sends it.

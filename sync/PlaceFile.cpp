@@ -21,7 +21,7 @@ std::error_code replaceLooking(const std::string& from, const std::string& targe
   if (ec == std::errc::no_such_file_or_directory) return files::renameNoReplace(from, target);
   if (ec) return ec;
   files::EntryInfo old;
-  if (!files::stat(from, old) && sameState(old, expected)) {
+  if (!files::stat(from, old) && sameFile(old, expected)) {
     files::removeFile(from);  // the synced version, which the download replaces
     return {};
   }

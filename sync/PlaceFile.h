@@ -16,6 +16,13 @@ inline bool sameState(const platform::files::EntryInfo& a, const platform::files
   return a.type == b.type && a.size == b.size && a.lastWrite == b.lastWrite;
 }
 
+// sameState, and the same file: another one put at the name with equal size
+// and time (a copy that kept its times, an atomic save) is not it. A rename
+// moves the change time, so it is not compared here.
+inline bool sameFile(const platform::files::EntryInfo& a, const platform::files::EntryInfo& b) {
+  return sameState(a, b) && a.inode == b.inode;
+}
+
 struct Placement {
   // The size and time the file system stored for the engine's file, read
   // before it took the name: once it has, the user may write to it, and what
@@ -30,7 +37,7 @@ struct Placement {
 // saw `expected`: nothing (then only while nothing stands there), or a file
 // it may replace. Where the file system can swap two names, the file that
 // held the name is looked at once it is out of the way: unless it is still
-// exactly `expected`, the swap is undone and the user's file keeps its name
+// exactly `expected` (sameFile), the swap is undone and the user's file keeps its name
 // (EEXIST, as when a new file took a free name meanwhile). A folder that is
 // another file system's mount point cannot take a rename from the temporary
 // folder: the file is then copied beside the target first (given `time`,

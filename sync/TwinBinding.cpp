@@ -4,6 +4,7 @@
 
 #include "FileJournal.h"
 #include "JournalRows.h"
+#include "LocalRemoval.h"
 #include "Log.h"
 #include "MetaApi.h"
 #include "SyncPaths.h"
@@ -100,10 +101,9 @@ int decide(Context& context, const std::string& folder,
   if (!folderRow) {
     int match = -1, matches = 0;
     for (size_t i = 0; i < twins.size(); ++i) {
-      const files::EntryInfo& info = twins[i]->info;
-      if (info.type == files::EntryType::File &&
-          info.size == static_cast<uint64_t>(row->fileSize) &&
-          info.lastWrite == static_cast<uint64_t>(row->editTime)) {
+      // Size and time alone do not tell a copy (cp -p, tar) from the synced
+      // file: where the row recorded the inode, it must be that file too.
+      if (sameFileAsRow(twins[i]->info, *row)) {
         match = static_cast<int>(i);
         ++matches;
       }

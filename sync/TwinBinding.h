@@ -1,7 +1,7 @@
 // Which of a folder's case twins keeps the binding to the journal row and
 // the remote entry of their shared lower-cased name. The twin the journal
-// knows keeps it: for a file row, the one twin whose size and last-write
-// time are the row's; otherwise the twin spelled exactly as the service
+// knows keeps it: for a file row, the one twin whose size, last-write
+// time and (where recorded) inode are the row's; otherwise the twin spelled exactly as the service
 // holds the entry; for a folder row then the twin holding the most of the
 // row's synced children. A newcomer twin therefore never uploads over the
 // synced entry nor turns the synced twin's content into deletions. Byte

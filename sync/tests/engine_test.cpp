@@ -3,6 +3,9 @@
 // monitor events' filter and rename rules.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "ConfigInfo.h"
 #include "FileJournal.h"
 #include "FileSyncer.h"
@@ -221,6 +224,43 @@ TEST(FileSyncerExcludeChange, FoldersAboveANewlyExcludedOneAreOutOfStep) {
   EXPECT_EQ(signatureOf("home/d"), VersionSignature{});
   EXPECT_EQ(signatureOf("home/d/sub"), VersionSignature{});
   EXPECT_EQ(signatureOf("home/other"), sig) << "a folder beside it keeps its version";
+}
+
+// The sync thread keeps writing to the journal while a front end changes
+// the list: the change waits for its turn, never fails for it, and lands
+// whole.
+TEST(FileSyncerExcludeChange, AJournalWrittenMeanwhileDoesNotFailTheChange) {
+  TempDir dir;
+  const std::string journalPath = dir / "basefs.db";
+  FileJournal setup;
+  ASSERT_EQ(setup.open(journalPath), 0);
+  ASSERT_EQ(setup.putPath("home", FileJournal::kTypeFolder, {}, 0, 0), 0);
+  ASSERT_EQ(setup.putPath("home/busy.txt", FileJournal::kTypeFile, {}, 0, 0), 0);
+  std::atomic<bool> done{false};
+  std::thread writer([&] {
+    FileJournal journal;
+    if (journal.open(journalPath) != 0) return;
+    for (int64_t n = 1; !done; ++n)
+      journal.putPath("home/busy.txt", FileJournal::kTypeFile, {}, n, n);
+  });
+  FileSyncer syncer;
+  syncer.setJournalPath(journalPath);
+  int64_t id = 0;
+  // Every row of the folder is written again each round, so that each
+  // change has rows to remove while the writer commits.
+  int failedRound = -1;
+  for (int round = 0; round < 200 && failedRound < 0; ++round) {
+    for (const char* folder : {"home/d", "home/d/sub", "home/d/sub/deep"})
+      setup.putPath(folder, FileJournal::kTypeFolder, {}, 0, 0);
+    for (const char* file : {"home/d/sub/deep/a", "home/d/sub/deep/b", "home/d/sub/deep/c"})
+      setup.putPath(file, FileJournal::kTypeFile, {}, 1, 1);
+    if (syncer.applyExcludeChange({}, {"home/D/sub/deep"}) != 200 ||
+        setup.lookupPath("home/d/sub/deep/a", id) != FileJournal::kNotFound)
+      failedRound = round;
+  }
+  done = true;
+  writer.join();
+  EXPECT_EQ(failedRound, -1);
 }
 
 TEST(FileSyncerExcludeChange, ExcludingHomeNeverEmptiesTheJournal) {

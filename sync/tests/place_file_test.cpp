@@ -85,5 +85,21 @@ TEST_F(PlaceFileTest, AFileChangedSinceTheEngineLookedKeepsItsNameAndTheDownload
   EXPECT_EQ(read(target_), "the remote version");
 }
 
+// Another file put at the name (an atomic save, a copy that kept its
+// times) is not the one the engine saw, even with its size and time.
+TEST_F(PlaceFileTest, AnotherFileOfTheSameSizeAndTimeKeepsItsName) {
+  ASSERT_FALSE(files::writeFile(target_, "the synced version"));
+  const files::EntryInfo seen = stateOf(target_);
+  const std::string copy = dir_ / "sync/.copy";
+  ASSERT_FALSE(files::writeFile(copy, "THE SYNCED VERSION"));
+  ASSERT_FALSE(files::setLastWriteTime(copy, seen.lastWrite));
+  ASSERT_FALSE(files::rename(copy, target_));
+  ASSERT_TRUE(sameState(stateOf(target_), seen));
+  Placement out;
+  EXPECT_EQ(placeFile(part_, target_, seen, std::nullopt, out), std::errc::file_exists);
+  EXPECT_EQ(read(target_), "THE SYNCED VERSION");
+  EXPECT_EQ(read(part_), "the remote version");
+}
+
 }  // namespace
 }  // namespace varnelo::downloader

@@ -135,6 +135,32 @@ TEST_F(EngineSameStampTest, AnEditThatPutsTheOldTimeBackIsSent) {
       holdEverywhere({a.get(), b.get()}, {{"notes.txt", fileEntry("version four from a")}}));
 }
 
+// A computer that never synced holds two names that differ only in case:
+// the one the download takes (its own bytes go aside as a conflicted copy)
+// and a copy of the service's file with equal size and time but other
+// bytes. The downloaded file keeps the binding; the copy is never taken for
+// it, so it is reported as left out, not as in step.
+TEST_F(EngineSameStampTest, ACaseTwinOfEqualSizeAndTimeIsNotTakenForTheDownloadedFile) {
+  const std::string theirs = "made on a, same len", mine = "made on b, same len";
+  auto a = computer();
+  auto b = computer();
+  a->write("report.txt", theirs);
+  ASSERT_FALSE(files::setLastWriteTime(a->path("report.txt"), kSharedTime));
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return remoteTree()["report.txt"] == fileEntry(theirs); }));
+  b->write("REPORT.txt", "b's other report");
+  b->write("report.txt", mine);
+  ASSERT_FALSE(files::setLastWriteTime(b->path("report.txt"), kSharedTime));
+  ASSERT_EQ(b->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return b->read("REPORT.txt") == theirs; }));
+  ASSERT_TRUE(b->settle());
+  ASSERT_TRUE(b->settle());
+  EXPECT_EQ(b->latestResult("report.txt"), "-113");
+  EXPECT_EQ(b->read("report.txt"), mine);
+  EXPECT_TRUE(holdsAll(remoteTree(), {theirs, "b's other report"}));
+  EXPECT_EQ(remoteTree().size(), 2u);
+}
+
 // The change time moves without an edit too (a mode or owner change, a
 // new hard link): the content decides, and the same bytes send nothing.
 TEST_F(EngineSameStampTest, AModeChangeAloneSendsNothing) {
