@@ -21,7 +21,8 @@ static uint64_t* counts = fallback;
 __attribute__((constructor)) static void open_counts(void) {
   const char* prefix = getenv("VARNELO_BENCH_COUNTS");
   char path[4096];
-  if (prefix == NULL || snprintf(path, sizeof path, "%s.%d", prefix, (int)getpid()) >= (int)sizeof path)
+  if (prefix == NULL ||
+      snprintf(path, sizeof path, "%s.%d", prefix, (int)getpid()) >= (int)sizeof path)
     return;
   int fd = open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return;
@@ -33,8 +34,8 @@ __attribute__((constructor)) static void open_counts(void) {
 }
 
 #define BUMP(i) __atomic_fetch_add(&counts[i], 1, __ATOMIC_RELAXED)
-#define REAL(type, name, args)                              \
-  static type(*real) args = NULL;                           \
+#define REAL(type, name, args)    \
+  static type(*real) args = NULL; \
   if (real == NULL) real = (type(*) args)dlsym(RTLD_NEXT, name)
 
 struct sqlite3;

@@ -151,7 +151,8 @@ std::vector<LogUpload> Accounts::logs() {
   StoreLock lock(store_);
   Statement& st = store_.db().query("SELECT id, time, remote, body FROM log_uploads ORDER BY id");
   std::vector<LogUpload> out;
-  while (st.step() == SQLITE_ROW) out.push_back({st.columnInt64(0), st.columnInt64(1), st.columnText(2), st.columnBlob(3)});
+  while (st.step() == SQLITE_ROW)
+    out.push_back({st.columnInt64(0), st.columnInt64(1), st.columnText(2), st.columnBlob(3)});
   return out;
 }
 

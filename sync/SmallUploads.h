@@ -26,8 +26,8 @@
 #include <string>
 
 #include "Context.h"
-#include "IoUpload.h"
 #include "EngineSqlite.h"
+#include "IoUpload.h"
 
 namespace varnelo::uploader {
 

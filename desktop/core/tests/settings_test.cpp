@@ -8,8 +8,8 @@
 #include "AccountInfo.h"
 #include "NetworkEnvironment.h"
 #include "SettingsStore.h"
-#include "sqlite/Sqlite.h"
 #include "TempDir.h"
+#include "sqlite/Sqlite.h"
 
 namespace varnelo::desktop {
 namespace {
