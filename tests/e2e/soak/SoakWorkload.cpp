@@ -396,22 +396,32 @@ void Workload::createStamped(SoakComputer& pc, const std::string& path, const st
   createFile(pc, views_[pc.index()], path, content, &mtime);
 }
 
+int Workload::openFileOfView(SoakComputer& pc, View& view, const std::string& path,
+                             const std::string& line, struct stat* st) {
+  const int fd = open(pc.path(path).c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+  if (fd >= 0 && fstat(fd, st) == 0 && S_ISREG(st->st_mode)) return fd;
+  if (fd >= 0) close(fd);
+  view.files.erase(path);
+  note(pc, line + " skipped: not a file now");
+  return -1;
+}
+
 void Workload::rewriteKeepingTimes(SoakComputer& pc) {
   View& view = views_[pc.index()];
   const std::string path = pickFile(view);
   const std::string fresh = newContent(pc.index());
   if (path.empty()) return;
   const std::string line = "rewrite '" + path + "' keeping its times";
-  const int fd = open(pc.path(path).c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
   struct stat st {};
-  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    if (fd >= 0) close(fd);
-    view.files.erase(path);
-    note(pc, line + " skipped: not a file now");
-    return;
-  }
+  const int fd = openFileOfView(pc, view, path, line, &st);
+  if (fd < 0) return;
   std::string old;
   readAll(fd, &old);
+  if (old.empty()) {
+    close(fd);
+    note(pc, line + " skipped: empty");
+    return;
+  }
   // The new bytes carry a token of their own only when the file can hold
   // it; a shorter file still changes, and what it held counts as seen.
   std::string content = fresh;
@@ -498,14 +508,9 @@ void Workload::replaceFile(SoakComputer& pc, View& view, const std::string& path
 void Workload::appendFile(SoakComputer& pc, View& view, const std::string& path,
                           const std::string& suffix) {
   const std::string line = "append to '" + path + "'";
-  const int fd = open(pc.path(path).c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
   struct stat st {};
-  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    if (fd >= 0) close(fd);
-    view.files.erase(path);
-    note(pc, line + " skipped: not a file now");
-    return;
-  }
+  const int fd = openFileOfView(pc, view, path, line, &st);
+  if (fd < 0) return;
   std::string old;
   readAll(fd, &old);
   const std::string content = old + suffix;
@@ -520,14 +525,9 @@ void Workload::appendFile(SoakComputer& pc, View& view, const std::string& path,
 
 void Workload::truncateFile(SoakComputer& pc, View& view, const std::string& path, uint64_t draw) {
   const std::string line = "truncate '" + path + "'";
-  const int fd = open(pc.path(path).c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
   struct stat st {};
-  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    if (fd >= 0) close(fd);
-    view.files.erase(path);
-    note(pc, line + " skipped: not a file now");
-    return;
-  }
+  const int fd = openFileOfView(pc, view, path, line, &st);
+  if (fd < 0) return;
   std::string old;
   readAll(fd, &old);
   // Mostly to a length that keeps the token line, sometimes to nothing.

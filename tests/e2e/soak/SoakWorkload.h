@@ -18,6 +18,8 @@
 // Used from the run's thread only.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <map>
 #include <random>
@@ -122,6 +124,10 @@ class Workload {
   std::string caseVariant(const std::string& name);
   int filesUnder(const View& view, const std::string& folder) const;
 
+  // Opens a file of the view for reading and writing (fstat into `st`);
+  // -1, the file out of the view and the skip logged, when it is no file now.
+  int openFileOfView(SoakComputer& pc, View& view, const std::string& path, const std::string& line,
+                     struct stat* st);
   void createFile(SoakComputer& pc, View& view, const std::string& path, const std::string& content,
                   const int64_t* mtime = nullptr);
   void makeFolder(SoakComputer& pc, View& view, const std::string& path);
