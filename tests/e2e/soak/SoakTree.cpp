@@ -93,7 +93,9 @@ std::vector<std::string> compareWithRemote(const Tree& local, const Tree& remote
   }
   // The local path that stands for a remote one: the same name where it
   // exists, else its only case variant (a case-only rename is not sent).
-  auto resolve = [&](const std::string& remotePath) -> std::string {
+  // Empty when none does; `*spelled` is then the remote path as this
+  // computer would spell it, up to the first name it does not hold.
+  auto resolve = [&](const std::string& remotePath, std::string* spelled) -> std::string {
     std::string at;
     for (size_t start = 0; start <= remotePath.size();) {
       size_t slash = remotePath.find('/', start);
@@ -112,7 +114,10 @@ std::vector<std::string> compareWithRemote(const Tree& local, const Tree& remote
             ++found;
           }
         }
-        if (found != 1) return std::string();
+        if (found != 1) {
+          *spelled = found == 0 ? exact + remotePath.substr(slash) : remotePath;
+          return std::string();
+        }
         at = at.empty() ? variant : at + "/" + variant;
       } else {
         at = exact;
@@ -124,9 +129,12 @@ std::vector<std::string> compareWithRemote(const Tree& local, const Tree& remote
   std::set<std::string> matched;
   std::vector<std::string> problems;
   for (const auto& [path, what] : remote) {
-    const std::string mine = resolve(path);
+    std::string spelled;
+    const std::string mine = resolve(path, &spelled);
     if (mine.empty()) {
-      if (!isUnsupported(path, unsupported))
+      // Refused here under this computer's spelling of the folders above
+      // (a case-only rename of one of them is not sent).
+      if (!isUnsupported(path, unsupported) && !isUnsupported(spelled, unsupported))
         problems.push_back(path + ": only on the service (" + what + ")");
       continue;
     }

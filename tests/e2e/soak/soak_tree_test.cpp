@@ -50,6 +50,12 @@ TEST(SoakTree, OnlyWhatTheEngineReportedUnsupportedMayDiffer) {
   EXPECT_EQ(compareWithRemote(local, remote, {}).size(), 2u);
   EXPECT_TRUE(compareWithRemote(local, remote, {"Photo"}).empty());
   EXPECT_TRUE(isUnsupported("Photo/y/z", {"Photo"}));
+  // Refused below a folder this computer renamed in case only: the engine
+  // names the path as it is spelled here.
+  const Tree deep{{"a", "D"}, {"a/Deep", "D"}, {"a/Deep/long", "D"}, {"a/Deep/long/x", kA}};
+  const Tree here{{"a", "D"}, {"a/dEEP", "D"}};
+  EXPECT_EQ(compareWithRemote(here, deep, {}).size(), 2u);
+  EXPECT_TRUE(compareWithRemote(here, deep, {"a/dEEP/long"}).empty());
   EXPECT_FALSE(isUnsupported("Photos/y", {"Photo"}));
 }
 
