@@ -22,11 +22,14 @@
 #include "FakeBackend.h"
 #include "FolderMove.h"
 #include "LoginErrors.h"
+#include "ModalAnswers.h"
 #include "SettingsStore.h"
 #include "Strings.h"
 #include "platform/file_id.h"
 
 using namespace varnelo::desktop;
+using varnelo::desktop::test::answerBoxes;
+using varnelo::desktop::test::chooseInNextDialog;
 using varnelo::desktop::test::FakeBackend;
 
 namespace {
@@ -73,35 +76,6 @@ platform::files::FileId idOf(const QString& path) {
   platform::files::FileId id;
   EXPECT_FALSE(platform::files::fileId(path.toStdString(), id));
   return id;
-}
-
-void chooseInNextDialog(const QString& path) {
-  QTimer::singleShot(0, [path] {
-    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-    if (!dialog) {
-      chooseInNextDialog(path);
-      return;
-    }
-    dialog->setDirectory(path);
-    dialog->selectFile(path);
-    QMetaObject::invokeMethod(dialog, "accept");
-  });
-}
-
-// Answers every message box with `which` (or its first button), recording
-// its text, until `stop` is set.
-void answerBoxes(QStringList* seen, QMessageBox::StandardButton which, const bool* stop) {
-  QTimer::singleShot(10, [=] {
-    if (*stop) return;
-    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-      *seen << box->text();
-      if (box->button(which))
-        box->button(which)->click();
-      else
-        box->buttons().first()->click();
-    }
-    answerBoxes(seen, which, stop);
-  });
 }
 
 // A folder on another file system than the temporary folder, when the

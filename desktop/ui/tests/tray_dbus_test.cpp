@@ -79,10 +79,10 @@ class NotificationServer : public QObject {
     return static_cast<uint>(notes.size()) + 40;
   }
   void CloseNotification(uint) {}
-  QString GetServerInformation(QString& vendor, QString& version, QString& spec) {
+  QString GetServerInformation(QString& vendor, QString& version, QString& specVersion) {
     vendor = "test";
     version = "1";
-    spec = "1.2";
+    specVersion = "1.2";
     return "recorder";
   }
 

@@ -30,12 +30,15 @@
 #include "FakeBackend.h"
 #include "FolderMove.h"
 #include "LoginErrors.h"
+#include "ModalAnswers.h"
 #include "SettingsStore.h"
 #include "ShellIntegration.h"
 #include "Strings.h"
 #include "Translations.h"
 
 using namespace varnelo::desktop;
+using varnelo::desktop::test::answerNextBox;
+using varnelo::desktop::test::chooseInNextDialog;
 using varnelo::desktop::test::FakeBackend;
 
 namespace {
@@ -47,23 +50,6 @@ QString u(const char* s) {
 QByteArray readFileForTest(const QString& path) {
   QFile f(path);
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-// Answers the next modal message box with its first button and returns its
-// text through `seen`.
-void answerNextBox(QString* seen, QMessageBox::StandardButton which = QMessageBox::NoButton) {
-  QTimer::singleShot(0, [seen, which] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (!box) {
-      answerNextBox(seen, which);
-      return;
-    }
-    *seen = box->text();
-    if (which != QMessageBox::NoButton && box->button(which))
-      box->button(which)->click();
-    else
-      box->buttons().first()->click();
-  });
 }
 
 }  // namespace
@@ -588,24 +574,6 @@ TEST(ShellIntegrationTest, BookmarkKeepsTheUsersLinesAndAutostartEntry) {
   EXPECT_FALSE(QFileInfo::exists(autostartPath(u("Tolmar网盘Varnelo"))));
   qunsetenv("XDG_CONFIG_HOME");
 }
-
-namespace {
-
-// Picks `path` in the next modal folder chooser.
-void chooseInNextDialog(const QString& path) {
-  QTimer::singleShot(0, [path] {
-    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-    if (!dialog) {
-      chooseInNextDialog(path);
-      return;
-    }
-    dialog->setDirectory(path);
-    dialog->selectFile(path);
-    QMetaObject::invokeMethod(dialog, "accept");
-  });
-}
-
-}  // namespace
 
 TEST(SettingsTest, MovingTheSyncFolderCopiesRenamesAndRestarts) {
   QTemporaryDir tmp;
