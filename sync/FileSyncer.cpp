@@ -525,15 +525,15 @@ int FileSyncer::applyExcludeChange(const std::vector<std::string>& oldDirs,
   // What lies in a folder included again is only in the local folder when
   // it was written there meanwhile (or by another computer and since deleted
   // on the service): the remote listing alone never sends it.
-  const bool includedAgain = std::any_of(oldDirs.begin(), oldDirs.end(), [&](const std::string& d) {
-    return std::find(newDirs.begin(), newDirs.end(), d) == newDirs.end();
-  });
-  if (includedAgain) {
-    std::lock_guard lock(lock_);
-    if (idle_) {
-      log_write(kLogInfo, kModuleSync, "exclude change: folders included again, scanning");
-      idle_->requestRescan();
-    }
+  const std::string root = localRoot();
+  for (const std::string& dir : oldDirs) {
+    if (std::find(newDirs.begin(), newDirs.end(), dir) != newDirs.end()) continue;
+    // The upload path weighs the folder against the journal's rows below
+    // it, as a scan does; the rest of the tree needs no walk.
+    // Only a folder that is here holds anything to send.
+    const std::string folder = SyncFilter::localPathOfServerFolder(root, dir);
+    if (!root.empty() && platform::files::isDirectory(folder))
+      queue(folder.c_str(), "exclude change: folder included again, scanning it");
   }
   return result;
 }
