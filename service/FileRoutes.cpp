@@ -3,11 +3,13 @@
 // signed POST with a JSON body; both listeners serve them. Reply paths keep
 // the request's style: a request path written "/home/..." gets "/home/..."
 // back, "home/..." gets "home/...".
+#include <algorithm>
 #include <cstdlib>
 
 #include "Base64.h"
 #include "Crypto.h"
 #include "HttpUtil.h"
+#include "InlineContent.h"
 #include "Log.h"
 #include "Routes.h"
 #include "WireFormat.h"
@@ -149,26 +151,34 @@ void installFileRoutes(httplib::Server& server, ServiceContext& ctx, bool secure
             return http::sendError(ctx, res, 500, "injected failure");
           const Json::Value& list = c.body["list"];
           bool wantList = list.isIntegral() ? list.asInt64() != 0 : list.isBool() && list.asBool();
+          // A listing may ask for its small children's content ("inline":
+          // the largest size wanted), up to what this service offers.
+          const Json::Value& wantInline = c.body["inline"];
+          int64_t inlineLimit = 0;
+          if (wantList && ctx.inlineLimit > 0 && wantInline.isIntegral() &&
+              wantInline.asInt64() > 0) {
+            inlineLimit = std::min<int64_t>(wantInline.asInt64(), ctx.inlineLimit);
+          }
           Entry entry;
           std::vector<Entry> children;
-          Status s = ctx.tree.get(c.account(), path, wantList, &entry, &children);
+          Status s = ctx.tree.get(c.account(), path, wantList, &entry, &children, inlineLimit);
           if (s != kOk) return sendStatus(ctx, res, s);
           bool slash = leadingSlash(path);
           Json::Value reply = entryJson(entry, slash);
           if (entry.type == kTypeFile && entry.size > 0) {
             reply["dataurl"] = dataUrl(ctx, req, secure, c.account(), entry);
-            if (entry.size <= ServiceContext::kSmallFileSize && entry.keys.size() == 20) {
-              // Small files come inline as well, saving the client a request.
-              std::string content(static_cast<size_t>(entry.size), '\0');
-              ChunkReader reader(ctx.chunks, entry.keys);
-              if (reader.ok() && reader.readAt(0, content.data(), content.size())) {
-                reply["data"] = base64Encode(content, true);
-              }
-            }
+            // Small files come inline as well, saving the client a request.
+            std::string content;
+            if (readSmallContent(ctx.chunks, entry, ServiceContext::kSmallFileSize, &content))
+              reply["data"] = base64Encode(content, true);
           }
           if (wantList && entry.type == kTypeFolder) {
             reply["entries"] = Json::Value(Json::arrayValue);
             for (const Entry& kid : children) reply["entries"].append(entryJson(kid, slash));
+            if (inlineLimit > 0) {
+              addInlineContent(ctx.chunks, children, inlineLimit, ServiceContext::kInlineBudget,
+                               reply["entries"]);
+            }
           }
           http::sendJson(ctx, res, 200, reply);
         });
@@ -283,6 +293,8 @@ void installFileRoutes(httplib::Server& server, ServiceContext& ctx, bool secure
             reply["notify"]["cursor"] = ctx.feed.cursor(c.account());
             reply["notify"]["wait"] = ChangeFeed::kMaxWaitSeconds;
           }
+          // Listings carry the content of children up to this size on request.
+          if (ctx.inlineLimit > 0) reply["inline"] = static_cast<Json::Int64>(ctx.inlineLimit);
           reply["dirty"] = Json::Value(Json::arrayValue);
           for (const DirtyChunk& d : ctx.tree.dirtyChunks(c.account())) {
             Json::Value item;

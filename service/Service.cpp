@@ -189,6 +189,7 @@ int serve(const ServeOptions& options) {
   }
   ctx->verifier.loadNonces();
   ctx->notify = options.notify;
+  ctx->inlineLimit = options.inlineContent ? ServiceContext::kSmallFileSize : 0;
   if (!options.faults.empty()) {
     std::string error;
     if (!ctx->faults.configure(options.faults, &error)) {

@@ -17,7 +17,8 @@ struct ServeOptions {
   // "http(s)://name[:port]" that the update manifest's installer URLs start
   // with; empty: this service's own listening address, per listener.
   std::string updateBase;
-  bool notify = true;  // false: no change notifications offered (--notify off)
+  bool notify = true;         // false: no change notifications offered (--notify off)
+  bool inlineContent = true;  // false: listings carry no file content (--inline off)
 };
 
 // The --update-base text without its trailing "/", or empty when it is not

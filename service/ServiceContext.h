@@ -64,6 +64,11 @@ struct ServiceContext {
   // Whether /info offers change notifications and /notify answers; set
   // before the listeners start, read-only after.
   bool notify = true;
+  // The largest file whose content a listing carries inline on request; 0:
+  // none (--inline off). Set before the listeners start, read-only after.
+  int64_t inlineLimit = kSmallFileSize;
+  // The most inline content one listing reply carries.
+  static constexpr int64_t kInlineBudget = 4 * 1024 * 1024;
 };
 
 }  // namespace varnelo::service

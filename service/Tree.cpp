@@ -281,7 +281,7 @@ bool Tree::validChunkSize(int64_t chunkSize) {
 }
 
 Status Tree::get(int64_t account, const std::string& path, bool list, Entry* out,
-                 std::vector<Entry>* children) {
+                 std::vector<Entry>* children, int64_t keysUpTo) {
   std::vector<std::string> parts;
   if (Status s = parsePath(path, &parts); s != kOk) return s;
   StoreLock lock(store_);
@@ -291,10 +291,11 @@ Status Tree::get(int64_t account, const std::string& path, bool list, Entry* out
   if (out->type == kTypeFolder) out->fileCount = ops.childCount(out->id);
   if (!list || out->type != kTypeFolder) return kOk;
   Statement& st = db.query(
-      "SELECT id, parent, name, type, ver, size, chunk_size, x'', edit_time, mime, "
+      "SELECT id, parent, name, type, ver, size, chunk_size, "
+      "CASE WHEN type = 1 AND size BETWEEN 1 AND ?3 THEN keys ELSE x'' END, edit_time, mime, "
       "(SELECT count(*) FROM entries c WHERE c.parent = e.id AND c.trashed = 0) "
-      "FROM entries e WHERE account = ? AND parent = ? AND trashed = 0 ORDER BY name_key");
-  st.bind(1, account).bind(2, out->id);
+      "FROM entries e WHERE account = ?1 AND parent = ?2 AND trashed = 0 ORDER BY name_key");
+  st.bind(1, account).bind(2, out->id).bind(3, keysUpTo);
   while (st.step() == SQLITE_ROW) {
     children->emplace_back();
     Entry& kid = children->back();

@@ -81,8 +81,10 @@ class Tree {
   // True for a power of two from 64 KiB to 64 MiB.
   static bool validChunkSize(int64_t chunkSize);
 
+  // With `list`, a folder's children come too; of those, files of 1 to
+  // `keysUpTo` bytes carry their chunk keys (the others none).
   Status get(int64_t account, const std::string& path, bool list, Entry* out,
-             std::vector<Entry>* children);
+             std::vector<Entry>* children, int64_t keysUpTo = 0);
   Status mkdir(int64_t account, const std::string& path, const std::string& editTime, Entry* out);
   Status move(int64_t account, const std::string& from, const std::string& to);
   Status copy(int64_t account, const std::string& from, const std::string& to);
