@@ -295,6 +295,10 @@ void installFileRoutes(httplib::Server& server, ServiceContext& ctx, bool secure
           }
           // Listings carry the content of children up to this size on request.
           if (ctx.inlineLimit > 0) reply["inline"] = static_cast<Json::Int64>(ctx.inlineLimit);
+          if (ctx.putBatch) {
+            reply["putBatch"]["files"] = static_cast<Json::Int64>(ServiceContext::kPutBatchFiles);
+            reply["putBatch"]["bytes"] = static_cast<Json::Int64>(ServiceContext::kPutBatchBytes);
+          }
           reply["dirty"] = Json::Value(Json::arrayValue);
           for (const DirtyChunk& d : ctx.tree.dirtyChunks(c.account())) {
             Json::Value item;

@@ -10,6 +10,8 @@
 
 namespace varnelo::service {
 
+// Only while ctx.putBatch is set.
+void installBatchRoutes(httplib::Server& server, ServiceContext& ctx, bool secure);
 void installAccountRoutes(httplib::Server& server, ServiceContext& ctx, bool secure);
 void installDeviceRoutes(httplib::Server& server, ServiceContext& ctx, bool secure);
 void installFileRoutes(httplib::Server& server, ServiceContext& ctx, bool secure);

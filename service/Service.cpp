@@ -148,6 +148,7 @@ void configure(httplib::Server& server, ServiceContext& ctx, bool secure) {
   installDeviceRoutes(server, ctx, secure);
   installFileRoutes(server, ctx, secure);
   if (ctx.notify) installNotifyRoutes(server, ctx, secure);
+  if (ctx.putBatch) installBatchRoutes(server, ctx, secure);
   installTransferRoutes(server, ctx, secure);
   installWebRoutes(server, ctx, secure);
 }
@@ -190,6 +191,7 @@ int serve(const ServeOptions& options) {
   ctx->verifier.loadNonces();
   ctx->notify = options.notify;
   ctx->inlineLimit = options.inlineContent ? ServiceContext::kSmallFileSize : 0;
+  ctx->putBatch = options.batch;
   if (!options.faults.empty()) {
     std::string error;
     if (!ctx->faults.configure(options.faults, &error)) {

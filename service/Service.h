@@ -19,6 +19,7 @@ struct ServeOptions {
   std::string updateBase;
   bool notify = true;         // false: no change notifications offered (--notify off)
   bool inlineContent = true;  // false: listings carry no file content (--inline off)
+  bool batch = true;          // false: no batched small puts offered (--batch off)
 };
 
 // The --update-base text without its trailing "/", or empty when it is not

@@ -38,6 +38,9 @@ struct ServiceContext {
   // The chunk size that /info announces and new uploads use.
   static constexpr int64_t kChunkSize = 4 * 1024 * 1024;
   static constexpr int64_t kSmallFileSize = 16384;
+  // What one /2/put_batch may carry: files, and content bytes in all.
+  static constexpr int64_t kPutBatchFiles = 256;
+  static constexpr int64_t kPutBatchBytes = 4 * 1024 * 1024;
 
   std::string dataDir;
   std::unique_ptr<Store> store;
@@ -69,6 +72,9 @@ struct ServiceContext {
   int64_t inlineLimit = kSmallFileSize;
   // The most inline content one listing reply carries.
   static constexpr int64_t kInlineBudget = 4 * 1024 * 1024;
+  // Whether /info offers batched small puts and /2/put_batch answers; set
+  // before the listeners start, read-only after.
+  bool putBatch = true;
 };
 
 }  // namespace varnelo::service

@@ -50,6 +50,8 @@ struct PutRequest {
   std::string mime;
 };
 
+struct BatchFile;
+
 struct DirtyChunk {
   std::string path;
   int64_t index = 0;
@@ -107,6 +109,13 @@ class Tree {
   // the account's when the commit is refused.
   Status commitSmallPut(int64_t account, const PutRequest& put, Entry* out,
                         const std::string* content = nullptr);
+
+  // A batch of small puts (TreeBatch.cpp): each file whose code is kOk is
+  // applied as commitSmallPut would apply it, in order, and gets its own
+  // code and entry; a file's refusal leaves the others alone. One
+  // transaction for the batch (a savepoint per file), so the batch costs one
+  // commit. Chunks not kept in the database must be durable already.
+  void commitSmallPuts(int64_t account, std::vector<BatchFile>& files);
 
   void addChunk(int64_t account, const std::string& key);
   bool holdsChunk(int64_t account, const std::string& key);

@@ -14,7 +14,8 @@ void usage() {
           "usage:\n"
           "  varnelo-service serve --data DIR [--host 127.0.0.1] [--http-port 8080]\n"
           "                        [--https-port 8443] [--faults PLAN] [--notify on|off]\n"
-          "                        [--inline on|off] [--update-base http(s)://NAME[:PORT]]\n"
+          "                        [--inline on|off] [--batch on|off]\n"
+          "                        [--update-base http(s)://NAME[:PORT]]\n"
           "  varnelo-service add-user --data DIR --user NAME --password PW\n"
           "                        [--provider native|kuv] [--state active|inactive|unbound]\n"
           "                        [--quota BYTES]\n"
@@ -73,6 +74,9 @@ int main(int argc, char** argv) {
     } else if (command == "serve" && name == "--inline") {
       ok = strcmp(value, "on") == 0 || strcmp(value, "off") == 0;
       serveOptions.inlineContent = strcmp(value, "on") == 0;
+    } else if (command == "serve" && name == "--batch") {
+      ok = strcmp(value, "on") == 0 || strcmp(value, "off") == 0;
+      serveOptions.batch = strcmp(value, "on") == 0;
     } else if (command == "add-user" && name == "--user") {
       userOptions.user = value;
     } else if (command == "add-user" && name == "--password") {
