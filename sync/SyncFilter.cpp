@@ -41,6 +41,57 @@ constexpr std::array<bool, SyncFilter::kPatternCount> kWholePathPatterns = [] {
   return out;
 }();
 
+// A scan asks for every entry of the sync folder whether some pattern
+// matches it, and almost no name does. A pattern that starts (or ends) with
+// a literal character matches only a text that starts (ends) with that
+// character in either case, so most patterns are passed over on two
+// character comparisons, before the matcher walks them. The dot-folder
+// rules, matched against every whole path, need the text to hold "/.",
+// which one search tells. The table holds no ";" alternatives, for which
+// none of this would hold.
+struct PatternEnds {
+  std::string_view pattern;
+  char first = 0;  // lower-case literal the text must start with, or 0
+  char last = 0;   // lower-case literal the text must end with, or 0
+  // A run of literals without letters that the text must hold, or empty.
+  std::string_view inner;
+};
+
+constexpr char lowerLiteral(char c) {
+  if (c == '*' || c == '?') return 0;
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+constexpr std::array<PatternEnds, SyncFilter::kPatternCount> kPatternEnds = [] {
+  std::array<PatternEnds, SyncFilter::kPatternCount> out{};
+  for (size_t i = 0; i < kPatterns.size(); ++i) {
+    const std::string_view p = kPatterns[i];
+    if (p.empty() || p.find(';') != std::string_view::npos || p.front() == ' ')
+      throw "a pattern of the table is a plain pattern";  // fails the build
+    std::string_view inner;
+    for (size_t at = 0; at < p.size();) {
+      size_t end = at;
+      while (end < p.size() && p[end] != '*' && p[end] != '?' &&
+             !((p[end] >= 'a' && p[end] <= 'z') || (p[end] >= 'A' && p[end] <= 'Z')))
+        ++end;
+      if (end - at > inner.size()) inner = p.substr(at, end - at);
+      at = end + 1;
+    }
+    out[i] = {p, lowerLiteral(p.front()), lowerLiteral(p.back()), inner};
+  }
+  return out;
+}();
+
+char lowerByte(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool mayMatch(const PatternEnds& ends, std::string_view text) {
+  if (ends.first && (text.empty() || lowerByte(text.front()) != ends.first)) return false;
+  if (ends.last && (text.empty() || lowerByte(text.back()) != ends.last)) return false;
+  return ends.inner.empty() || text.find(ends.inner) != std::string_view::npos;
+}
+
 std::string_view withoutTrailingSlash(std::string_view path) {
   while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
   return path;
@@ -85,16 +136,16 @@ std::vector<std::string> SyncFilter::excludedFolders() const {
   return excluded_;
 }
 
-std::string SyncFilter::belowRoot(std::string_view path) const {
+std::string_view SyncFilter::belowRoot(std::string_view path) const {
   std::lock_guard<std::mutex> lock(mutex_);
   // The dot-folder rules look only below the sync folder, so a sync folder
   // that itself lies under a dot folder (~/.local/...) still syncs.
   if (!root_.empty() && path.size() > root_.size() && path.starts_with(root_) &&
       path[root_.size()] == '/') {
-    return std::string(path.substr(root_.size()));
+    return path.substr(root_.size());
   }
-  if (!root_.empty() && path == root_) return std::string();
-  return std::string(path);
+  if (!root_.empty() && path == root_) return {};
+  return path;
 }
 
 bool SyncFilter::isExcluded(std::string_view path) const {
@@ -167,11 +218,13 @@ bool SyncFilter::isSpecialFile(std::string_view path) {
 int SyncFilter::firstMatchingPattern(std::string_view path) const {
   const size_t slash = path.rfind('/');
   const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
-  const std::string whole = belowRoot(path);
+  const std::string_view whole = belowRoot(path);
   const bool wholeIsAbsolute = whole.starts_with('/');
-  for (size_t i = 0; i < kPatterns.size(); ++i) {
-    if (matchWildcards(kPatterns[i], name)) return static_cast<int>(i);
-    if ((kWholePathPatterns[i] || !wholeIsAbsolute) && matchWildcards(kPatterns[i], whole))
+  for (size_t i = 0; i < kPatternEnds.size(); ++i) {
+    const PatternEnds& ends = kPatternEnds[i];
+    if (mayMatch(ends, name) && matchWildcards(ends.pattern, name)) return static_cast<int>(i);
+    if ((kWholePathPatterns[i] || !wholeIsAbsolute) && mayMatch(ends, whole) &&
+        matchWildcards(ends.pattern, whole))
       return static_cast<int>(i);
   }
   return -1;

@@ -82,7 +82,8 @@ class SyncFilter {
   // the path below the root matches, or -1.
   int firstMatchingPattern(std::string_view path) const;
   bool isExcluded(std::string_view path) const;
-  std::string belowRoot(std::string_view path) const;
+  // The part of `path` below the sync folder (a view into `path`).
+  std::string_view belowRoot(std::string_view path) const;
 
   mutable std::mutex mutex_;  // guards root_ and excluded_ (read by every accept)
   std::string root_;

@@ -43,6 +43,14 @@ bool decodeUtf8(std::string_view s, size_t& i, char32_t& cp) noexcept {
   return true;
 }
 
+// The length of the leading run of ASCII bytes: each is a whole character
+// and one UTF-16 unit, so most paths need no decoding at all.
+size_t asciiPrefix(std::string_view bytes) noexcept {
+  size_t i = 0;
+  while (i < bytes.size() && static_cast<unsigned char>(bytes[i]) < 0x80) ++i;
+  return i;
+}
+
 }  // namespace
 
 std::u16string utf8ToUtf16(std::string_view utf8) {
@@ -104,7 +112,7 @@ std::string cutUtf8(std::string_view utf8, size_t limit) {
 }
 
 bool isValidUtf8(std::string_view bytes) noexcept {
-  size_t i = 0;
+  size_t i = asciiPrefix(bytes);
   char32_t cp;
   while (i < bytes.size()) {
     if (!decodeUtf8(bytes, i, cp)) return false;
@@ -113,7 +121,7 @@ bool isValidUtf8(std::string_view bytes) noexcept {
 }
 
 size_t utf16Length(std::string_view utf8) {
-  size_t i = 0, units = 0;
+  size_t i = asciiPrefix(utf8), units = i;
   char32_t cp;
   while (i < utf8.size()) {
     if (!decodeUtf8(utf8, i, cp)) throw TextError();

@@ -91,29 +91,15 @@ TEST(SyncFilter, DotFoldersAndEverythingBelowThemAreRefused) {
 TEST(SyncFilter, VerdictsAreThoseOfEveryPatternOnNameAndWholePath) {
   SyncFilter filter;
   filter.setFolders("/sync", {});
-  const char* const paths[] = {"/sync",
-                               "/sync/a.tmp",
-                               "/sync/tmp",
-                               "/sync/d.tmp/x",
-                               "/sync/~$x/y",
-                               "~$x/y",
-                               "a/CON",
-                               "CON",
-                               ".x/y",
-                               "x/.y",
-                               "/sync/.a",
-                               "/sync/a/.b/c",
-                               "/sync/a.b/.c",
-                               "/sync/.swo",
-                               "/sync/.a.swo",
-                               "/sync/x.part/y",
-                               "/other/.git/a",
-                               "/other/a.tmp",
-                               "/sync/com1.x/y",
-                               "relative.bak",
-                               "/sync/a/b/Desktop.ini",
-                               "/sync/a/desktop.ini/b",
-                               "/sync/thumbs.db.x"};
+  const char* const paths[] = {
+      "/sync", "/sync/a.tmp", "/sync/tmp", "/sync/d.tmp/x", "/sync/~$x/y", "~$x/y", "a/CON", "CON",
+      ".x/y", "x/.y", "/sync/.a", "/sync/a/.b/c", "/sync/a.b/.c", "/sync/.swo", "/sync/.a.swo",
+      "/sync/x.part/y", "/other/.git/a", "/other/a.tmp", "/sync/com1.x/y", "relative.bak",
+      "/sync/a/b/Desktop.ini", "/sync/a/desktop.ini/b", "/sync/thumbs.db.x",
+      // Letter case and non-ASCII at the ends a
+      // pattern's literals are looked for at.
+      "/sync/A.TMP", "/sync/x.Part", "/sync/.B.SWN", "/sync/Lpt9.txt", "/sync/aUx", "/sync/~$",
+      "/sync/\xc3\xa4.tmp", "/sync/\xc3\xa4/.x", "/sync/x.tmpx", "/sync/a/b.c/d", "/sync/a/b/c."};
   for (const char* path : paths) {
     const std::string_view view(path);
     const size_t slash = view.rfind('/');
