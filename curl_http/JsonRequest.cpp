@@ -125,6 +125,15 @@ int32_t signed_json_post_bounded(const varnelo_credentials* credentials, const s
   return post(&reply, url, write_compact(request), headers, timeoutMs, replyLimit, cancel);
 }
 
+int32_t signed_post_text_bounded(const varnelo_credentials* credentials, const std::string& url,
+                                 std::string_view body, Json::Value& reply, long timeoutMs,
+                                 size_t replyLimit) {
+  std::string auth;
+  if (int32_t rc = auth_line(credentials, "POST", url, auth); rc != 200) return rc;
+  const char* headers[] = {auth.c_str(), nullptr};
+  return post(&reply, url, body, headers, timeoutMs, replyLimit);
+}
+
 int32_t signed_json_post_status(const varnelo_credentials* credentials, const std::string& url,
                                 const Json::Value& request, long timeoutMs) {
   std::string auth;

@@ -4,6 +4,8 @@
 // small-file put address). Thread safe; each request blocks the caller.
 #pragma once
 
+#include <json/json.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -65,10 +67,12 @@ inline constexpr int kMaxNotifyWaitSeconds = 300;
 // letters, digits, '.', '-' and '_'.
 bool valid_notify_cursor(const char* text);
 
-// varnelo_meta_info plus the notification offer. A malformed "notify" is
-// logged and taken as no offer; the info result stays as it is.
+// varnelo_meta_info plus the notification offer (and, when `batch` is set,
+// the batched-put offer). A malformed "notify" is logged and taken as no
+// offer; the info result stays as it is.
+struct PutBatchOffer;
 int32_t meta_info_notify(const varnelo_credentials* credentials, varnelo_meta_info_record* out,
-                         NotifyOffer& offer);
+                         NotifyOffer& offer, PutBatchOffer* batch = nullptr);
 
 // Waits at most `waitSeconds` for a change of the account's tree after
 // `cursor` (signed POST /notify). 200: *changed and *next (the cursor to wait
@@ -78,6 +82,44 @@ int32_t meta_info_notify(const varnelo_credentials* credentials, varnelo_meta_in
 // KiB.
 int32_t meta_wait_change(const varnelo_credentials* credentials, const std::string& cursor,
                          int waitSeconds, CancelSignal* cancel, bool* changed, std::string* next);
+
+// The service's offer of batched small puts, from /info's "putBatch": at
+// most `files` files and `bytes` content bytes per batch. files 0: no offer.
+struct PutBatchOffer {
+  int files = 0;
+  int64_t bytes = 0;
+};
+inline constexpr int kMaxPutBatchFiles = 1024;
+inline constexpr int64_t kMaxPutBatchBytes = int64_t{16} << 20;
+// The offer in an /info reply: integers of at least 1, clamped to the
+// maxima above; anything else is no offer.
+PutBatchOffer read_put_batch_offer(const Json::Value& info);
+
+// One file of a batched put: its path, content and the members /2/put takes.
+struct PutBatchFile {
+  std::string_view path;
+  const uint8_t* key = nullptr;  // VARNELO_KEY_BYTES
+  std::string_view content;      // 1..smallFileSize bytes
+  uint32_t chunkSize = 0;
+  const uint8_t* base = nullptr;  // VARNELO_VERSION_BYTES, or NULL for a new file
+  std::string mimeType;
+  std::string editTime;
+};
+// A file's answer: the status /2/put would have given it (200, 409, 400,
+// 402, ...) and on 200 the new version.
+struct PutBatchResult {
+  int32_t code = -1;
+  uint8_t ver[VARNELO_VERSION_BYTES] = {};
+};
+
+// Sends the files in one signed POST /2/put_batch. 200: `results` holds
+// exactly one answer per file, in order. Anything else (499 for bad
+// arguments, a libcurl code, the request's status, -1 for a reply without
+// exactly one well-formed answer per file) leaves every result at -1. The
+// reply is bounded in size.
+int32_t meta_put_batch(const varnelo_credentials* credentials,
+                       const std::vector<PutBatchFile>& files, std::vector<PutBatchResult>& results,
+                       long timeoutMs);
 
 // Deletes one remote file or folder; 200 deleted, 298 partly. The reply is
 // not interpreted.

@@ -77,12 +77,14 @@ int32_t meta_info_dirty(const varnelo_credentials* credentials, varnelo_meta_inf
 }
 
 int32_t meta_info_notify(const varnelo_credentials* credentials, varnelo_meta_info_record* out,
-                         NotifyOffer& offer) {
+                         NotifyOffer& offer, PutBatchOffer* batch) {
   return api_guard(__func__, [&]() -> int32_t {
     offer = NotifyOffer{};
+    if (batch != nullptr) *batch = PutBatchOffer{};
     Json::Value reply;
     int32_t rc = info_request(credentials, out, reply);
     if (rc != 200) return rc;
+    if (batch != nullptr) *batch = read_put_batch_offer(reply);
     const Json::Value& notify = member(reply, "notify");
     if (notify.isNull()) return 200;
     const char* cursor = text_of(member(notify, "cursor"));

@@ -439,3 +439,81 @@ TEST_F(CannedReplyTest, ManualProxyCarriesPlainRequestsWithCredentials) {
   EXPECT_EQ(server.last().line(), "GET http://service.invalid/x HTTP/1.1");
   EXPECT_TRUE(server.last().hasHeader("Proxy-Authorization: Basic bWU6c2VjcmV0"));
 }
+
+TEST_F(CannedReplyTest, PutBatchSendsManifestAndContentsAndReadsRepliesStrictly) {
+  const uint8_t key[VARNELO_KEY_BYTES] = {1, 2, 3};
+  const uint8_t base[VARNELO_VERSION_BYTES] = {0, 1, 2,  3,  4,  5,  6,  7,
+                                               8, 9, 10, 11, 12, 13, 14, 15};
+  std::vector<PutBatchFile> files(2);
+  files[0] = {"home/a", key, "abc", 4194304, nullptr, "text/plain", "12"};
+  files[1] = {"home/b c", key, "de\nf", 4194304, base, "", "13"};
+  std::vector<PutBatchResult> results;
+
+  server.reply("200 OK", "{\"results\":[{\"code\":200,\"ver\":\"" + kVer +
+                             "\",\"path\":\"home/a\"},{\"code\":409}]}");
+  ASSERT_EQ(meta_put_batch(creds, files, results, 5000), 200);
+  ASSERT_EQ(results.size(), 2u);
+  EXPECT_EQ(results[0].code, 200);
+  EXPECT_EQ(results[0].ver[15], 15);
+  EXPECT_EQ(results[1].code, 409);
+  RawHttpServer::Request sent = server.last();
+  EXPECT_EQ(sent.line().rfind("POST /2/put_batch ", 0), 0u);
+  EXPECT_TRUE(sent.hasHeader("oauth_signature="));
+  const size_t newline = sent.body.find('\n');
+  ASSERT_NE(newline, std::string::npos);
+  EXPECT_EQ(sent.body.substr(newline + 1), "abcde\nf") << "contents follow in order";
+  Json::Value manifest;
+  ASSERT_TRUE(parse_json(sent.body.substr(0, newline), manifest));
+  const Json::Value& m = manifest["files"];
+  ASSERT_EQ(m.size(), 2u);
+  EXPECT_EQ(m[0]["path"].asString(), "home/a");
+  EXPECT_EQ(m[0]["fileSize"].asString(), "3");
+  EXPECT_EQ(m[0]["base"].asString(), "");
+  EXPECT_EQ(m[1]["base"].asString(), kVer);
+  EXPECT_EQ(m[1]["fileSize"].asString(), "4");
+  EXPECT_EQ(m[1]["chunkSize"].asInt(), 4194304);
+  EXPECT_EQ(m[1]["editTime"].asString(), "13");
+
+  // Anything but one well-formed answer per file fails every file.
+  const std::string ok = "{\"code\":200,\"ver\":\"" + kVer + "\"}";
+  for (const std::string& bad : std::vector<std::string>{
+           "{\"results\":[" + ok + "]}", "{\"results\":[" + ok + "," + ok + "," + ok + "]}",
+           "{\"results\":{}}", "[]", "{\"results\":[" + ok + ",7]}",
+           "{\"results\":[" + ok + ",{\"code\":\"409\"}]}",
+           "{\"results\":[" + ok + ",{\"code\":200}]}",
+           "{\"results\":[" + ok + ",{\"code\":200,\"ver\":\"AAAA\"}]}",
+           "{\"results\":[" + ok + ",{\"code\":4090}]}",
+           "{\"results\":[" + ok + ",{\"code\":409,\"pad\":\"" + std::string(64 * 1024, 'x') +
+               "\"}]}"}) {
+    server.reply("200 OK", bad);
+    EXPECT_NE(meta_put_batch(creds, files, results, 5000), 200) << bad.substr(0, 80);
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(results[0].code, -1);
+    EXPECT_EQ(results[1].code, -1);
+  }
+  server.reply("500 Internal Server Error", "{}");
+  EXPECT_EQ(meta_put_batch(creds, files, results, 5000), 500);
+  EXPECT_EQ(results[0].code, -1);
+  files[1].content = {};
+  EXPECT_EQ(meta_put_batch(creds, files, results, 5000), 499) << "an empty file is not sent";
+}
+
+TEST(PutBatchOfferTest, OnlySaneOffersAreTakenAndTheyAreClamped) {
+  auto offer = [](const std::string& text) {
+    Json::Value v;
+    EXPECT_TRUE(parse_json(text, v));
+    return read_put_batch_offer(v);
+  };
+  PutBatchOffer good = offer("{\"putBatch\":{\"files\":256,\"bytes\":4194304}}");
+  EXPECT_EQ(good.files, 256);
+  EXPECT_EQ(good.bytes, 4194304);
+  PutBatchOffer huge = offer("{\"putBatch\":{\"files\":100000000000,\"bytes\":1000000000000}}");
+  EXPECT_EQ(huge.files, kMaxPutBatchFiles);
+  EXPECT_EQ(huge.bytes, kMaxPutBatchBytes);
+  for (const char* bad :
+       {"{}", "{\"putBatch\":7}", "{\"putBatch\":{\"files\":\"256\",\"bytes\":4}}",
+        "{\"putBatch\":{\"files\":0,\"bytes\":4}}", "{\"putBatch\":{\"files\":2.5,\"bytes\":4}}",
+        "{\"putBatch\":{\"files\":4}}", "{\"putBatch\":{\"files\":4,\"bytes\":-1}}"}) {
+    EXPECT_EQ(offer(bad).files, 0) << bad;
+  }
+}
