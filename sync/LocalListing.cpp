@@ -37,9 +37,18 @@ bool LocalListing::isUndecided(std::string_view name) const {
 
 std::error_code listLocalFolder(const std::string& folder, LocalListing& out,
                                 const TwinChooser& choose) {
-  out = {};
   std::vector<platform::files::DirEntry> all;
-  if (auto ec = platform::files::listDirectory(folder, all)) return ec;
+  if (auto ec = platform::files::listDirectory(folder, all)) {
+    out = {};
+    return ec;
+  }
+  arrangeLocalFolder(folder, std::move(all), out, choose);
+  return {};
+}
+
+void arrangeLocalFolder(const std::string& folder, std::vector<platform::files::DirEntry> all,
+                        LocalListing& out, const TwinChooser& choose) {
+  out = {};
   std::erase_if(all, [](const platform::files::DirEntry& e) {
     return e.info.type != platform::files::EntryType::File &&
            e.info.type != platform::files::EntryType::Directory;
@@ -75,7 +84,6 @@ std::error_code listLocalFolder(const std::string& folder, LocalListing& out,
     }
     i = end;
   }
-  return {};
 }
 
 const CaseTwinCache::Folder* CaseTwinCache::folder(const std::string& path,

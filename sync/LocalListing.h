@@ -51,6 +51,9 @@ using TwinChooser = std::function<int(const std::string& folder,
 // twin in byte order takes part.
 std::error_code listLocalFolder(const std::string& folder, LocalListing& out,
                                 const TwinChooser& choose = {});
+// listLocalFolder() over entries read already (platform::files::listDirectory's).
+void arrangeLocalFolder(const std::string& folder, std::vector<platform::files::DirEntry> all,
+                        LocalListing& out, const TwinChooser& choose = {});
 
 // Answers, for single paths handed to the upload path, whether the path or
 // one of its folders is a shadowed case twin. Folder listings are kept while

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "FileJournal.h"
+#include "FolderPrefetch.h"
 #include "LocalRemoval.h"
 #include "Log.h"
 #include "SortedMerge.h"
@@ -21,12 +22,14 @@ namespace {
 
 class Scan {
  public:
-  explicit Scan(Context& context) : context_(context), chooser_(journalTwinChooser(context)) {}
+  // `ahead`, when given, reads the folders of the walk from the sync folder on.
+  explicit Scan(Context& context, FolderPrefetch* ahead = nullptr)
+      : context_(context), chooser_(journalTwinChooser(context)), ahead_(ahead) {}
 
   // Compares one local folder with the journal's children of `folderId`.
   bool walk(const std::string& folder, int64_t folderId) {
     LocalListing local;
-    if (!list(folder, local)) return true;
+    if (!list(folder, local, true)) return true;
     std::vector<sync::JournalEntry> rows;
     context_.journal().listChildren(folderId, rows);
     std::sort(rows.begin(), rows.end(),
@@ -127,7 +130,14 @@ class Scan {
   }
   // False (said in the log) when the folder went away meanwhile: its
   // parent's scan or an event covers it.
-  bool list(const std::string& folder, LocalListing& local) {
+  // `mayBeAhead`: a listing read ahead will do (not for a second look).
+  bool list(const std::string& folder, LocalListing& local, bool mayBeAhead = false) {
+    if (mayBeAhead && ahead_) {
+      if (auto entries = ahead_->take(folder)) {
+        arrangeLocalFolder(folder, std::move(*entries), local, chooser_);
+        return true;
+      }
+    }
     if (auto ec = listLocalFolder(folder, local, chooser_)) {
       log_write(kLogError, kModuleSync, "cannot list folder:[%s], error:[%d]", folder.c_str(),
                 ec.value());
@@ -149,6 +159,7 @@ class Scan {
 
   Context& context_;
   const TwinChooser chooser_;
+  FolderPrefetch* const ahead_;
 };
 
 }  // namespace
@@ -172,7 +183,8 @@ int syncLocalFiles(Context& context) {
     log_write(kLogInfo, kModuleSync, "syncLocalFiles sqlite fail:%d", rc);
     return rc;
   }
-  return Scan(context).walk(context.localRoot(), homeId) ? codes::kOk : codes::kStopped;
+  FolderPrefetch ahead(context.localRoot(), context.filter());
+  return Scan(context, &ahead).walk(context.localRoot(), homeId) ? codes::kOk : codes::kStopped;
 }
 
 int syncLocalFolder(Context& context, const std::string& localFolder, int64_t folderId) {

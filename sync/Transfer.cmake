@@ -30,6 +30,7 @@ target_sources(varnelo_sync PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/JournalRows.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LocalListing.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LocalRemoval.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/FolderPrefetch.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LocalScan.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MimeTypes.cpp
   ${CMAKE_CURRENT_LIST_DIR}/RemoteHoldFile.cpp
@@ -54,6 +55,7 @@ target_sources(sync_tests PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/tests/download_window_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/place_file_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/placement_batch_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/folder_prefetch_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/placed_files_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/recent_uploads_test.cpp
 )
