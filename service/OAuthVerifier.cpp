@@ -181,17 +181,28 @@ OAuthResult OAuthVerifier::verify(const SignedRequest& request, TokenRequirement
   if (timestamp < now - kWindowSeconds || timestamp > now + kWindowSeconds) {
     return OAuthResult::kStaleTimestamp;
   }
-  if (!rememberNonce(out->consumer + "\n" + out->token + "\n" + nonce, timestamp, now)) {
+  if (!rememberNonce(nonceKey(out->consumer + "\n" + out->token + "\n" + nonce), timestamp, now)) {
     return OAuthResult::kReplayedNonce;
   }
   return OAuthResult::kOk;
 }
 
+OAuthVerifier::NonceKey OAuthVerifier::nonceKey(std::string_view text) {
+  const std::string digest = sha1(text);
+  NonceKey key;
+  std::memcpy(key.data(), digest.data(), key.size());
+  return key;
+}
+
+// Stored as the hex text of the key. A row from before keys were digests
+// holds the text itself (it has line breaks, so it is never 32 hex digits).
 void OAuthVerifier::saveNonces() {
   std::unordered_map<std::string, int64_t> copy;
   {
     std::lock_guard<std::mutex> lock(nonceMutex_);
-    copy = nonces_;
+    copy.reserve(nonces_.size());
+    for (const auto& [key, time] : nonces_)
+      copy.emplace(toHex(std::string_view(key.data(), key.size())), time);
   }
   tokens_.saveNonces(copy);
 }
@@ -199,10 +210,19 @@ void OAuthVerifier::saveNonces() {
 void OAuthVerifier::loadNonces() {
   auto loaded = tokens_.loadNonces();
   std::lock_guard<std::mutex> lock(nonceMutex_);
-  nonces_.insert(loaded.begin(), loaded.end());
+  for (const auto& [text, time] : loaded) {
+    std::string raw;
+    NonceKey key;
+    if (text.size() == 2 * key.size() && fromHex(text, raw)) {
+      std::memcpy(key.data(), raw.data(), key.size());
+    } else {
+      key = nonceKey(text);
+    }
+    nonces_.emplace(key, time);
+  }
 }
 
-bool OAuthVerifier::rememberNonce(const std::string& key, int64_t timestamp, int64_t now) {
+bool OAuthVerifier::rememberNonce(const NonceKey& key, int64_t timestamp, int64_t now) {
   std::lock_guard<std::mutex> lock(nonceMutex_);
   // A nonce older than twice the window can no longer come with an accepted
   // timestamp, so it is safe to forget.

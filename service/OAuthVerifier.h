@@ -5,7 +5,9 @@
 // nonce memory has its own lock.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -67,13 +69,26 @@ class OAuthVerifier {
                                 std::vector<QueryParam> params);
 
  private:
-  bool rememberNonce(const std::string& key, int64_t timestamp, int64_t now);
+  // A nonce is remembered by 16 bytes of the SHA-1 digest of consumer,
+  // token and nonce, not by their text: a busy client sends hundreds of
+  // thousands of requests within the window, and the text takes some four
+  // times the room.
+  using NonceKey = std::array<char, 16>;
+  struct NonceHash {
+    size_t operator()(const NonceKey& key) const noexcept {
+      size_t h;
+      std::memcpy(&h, key.data(), sizeof h);  // a digest is spread already
+      return h;
+    }
+  };
+  static NonceKey nonceKey(std::string_view text);
+  bool rememberNonce(const NonceKey& key, int64_t timestamp, int64_t now);
 
   Tokens& tokens_;
   std::function<int64_t()> clock_;
   // Guards nonces_ and lastPrune_.
   std::mutex nonceMutex_;
-  std::unordered_map<std::string, int64_t> nonces_;
+  std::unordered_map<NonceKey, int64_t, NonceHash> nonces_;
   int64_t lastPrune_ = 0;
 };
 
