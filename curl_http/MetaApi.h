@@ -17,13 +17,23 @@
 
 namespace varnelo::http {
 
+// `inlineUpTo` above 0 (with list only) asks the service to carry the
+// content of listed files of 1 to that many bytes (read back with
+// meta_entry_inline_data); only where the service offers it (meta_info_notify).
 int32_t meta_get(const varnelo_credentials* credentials, std::string_view path,
-                 varnelo_meta_get_result** out, const uint8_t* base, bool list, int32_t showType);
+                 varnelo_meta_get_result** out, const uint8_t* base, bool list, int32_t showType,
+                 uint32_t inlineUpTo = 0);
 // meta_get with list set, for callers that merge the children: 200 only when
 // the reply is a folder whose "entries" is an array of exactly "fileCount"
 // elements; -1 (logged) otherwise, with *out NULL.
 int32_t meta_list(const varnelo_credentials* credentials, std::string_view path,
-                  varnelo_meta_get_result** out);
+                  varnelo_meta_get_result** out, uint32_t inlineUpTo = 0);
+// The content a listed entry carries inline ("data"), decoded into `out`:
+// 200; 404 when the entry carries none (or there is no such entry); -1 when
+// "data" is not URL-safe base64 text. The bytes are the service's word
+// only: the caller checks them against the entry's size.
+int32_t meta_entry_inline_data(const varnelo_array* array, int32_t index,
+                               std::vector<uint8_t>& out);
 int32_t meta_move(const varnelo_credentials* credentials, std::string_view from,
                   std::string_view to);
 int32_t meta_copy(const varnelo_credentials* credentials, std::string_view from,
@@ -68,11 +78,16 @@ inline constexpr int kMaxNotifyWaitSeconds = 300;
 bool valid_notify_cursor(const char* text);
 
 // varnelo_meta_info plus the notification offer (and, when `batch` is set,
-// the batched-put offer). A malformed "notify" is logged and taken as no
-// offer; the info result stays as it is.
+// the batched-put offer; when `inlineLimit` is set, the largest file whose
+// content listings carry on request). A malformed offer is logged and taken
+// as none; the info result stays as it is.
 struct PutBatchOffer;
 int32_t meta_info_notify(const varnelo_credentials* credentials, varnelo_meta_info_record* out,
-                         NotifyOffer& offer, PutBatchOffer* batch = nullptr);
+                         NotifyOffer& offer, PutBatchOffer* batch = nullptr,
+                         uint32_t* inlineLimit = nullptr);
+// The most that *inlineLimit above is set to, from /info's "inline"; 0 when
+// the service does not offer it or the value is not a positive integer.
+inline constexpr uint32_t kMaxInlineFileSize = 1 << 20;
 
 // Waits at most `waitSeconds` for a change of the account's tree after
 // `cursor` (signed POST /notify). 200: *changed and *next (the cursor to wait

@@ -14,7 +14,8 @@
 namespace varnelo::http {
 
 int32_t meta_get(const varnelo_credentials* credentials, std::string_view path,
-                 varnelo_meta_get_result** out, const uint8_t* base, bool list, int32_t showType) {
+                 varnelo_meta_get_result** out, const uint8_t* base, bool list, int32_t showType,
+                 uint32_t inlineUpTo) {
   if (out != nullptr) *out = nullptr;
   if (credentials == nullptr || out == nullptr) return 499;
   Json::Value body(Json::objectValue);
@@ -22,6 +23,7 @@ int32_t meta_get(const varnelo_credentials* credentials, std::string_view path,
   body["base"] = version_text(base);
   body["list"] = list ? 1 : 0;
   body["showType"] = showType;
+  if (list && inlineUpTo > 0) body["inline"] = inlineUpTo;
   auto result = std::make_unique<GetResult>();
   int32_t rc = signed_json_post(credentials, file_url("/get"), body, result->reply);
   if (rc != 200) return rc;

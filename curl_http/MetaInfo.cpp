@@ -1,5 +1,7 @@
 // Account storage facts (protocol, chunk size, usage) and the service's list
 // of damaged chunks.
+#include <algorithm>
+
 #include "ApiGuard.h"
 #include "Base64Url.h"
 #include "JsonAccess.h"
@@ -76,24 +78,45 @@ int32_t meta_info_dirty(const varnelo_credentials* credentials, varnelo_meta_inf
   });
 }
 
+namespace {
+
+NotifyOffer notify_offer_of(const Json::Value& reply) {
+  const Json::Value& notify = member(reply, "notify");
+  if (notify.isNull()) return {};
+  const char* cursor = text_of(member(notify, "cursor"));
+  auto wait = integer_in(member(notify, "wait"), 1, kMaxNotifyWaitSeconds);
+  if (!valid_notify_cursor(cursor) || !wait) {
+    log_write(kLogWarning, kModuleVarnelo, "info reply: malformed notification offer, ignored");
+    return {};
+  }
+  return NotifyOffer{true, cursor, static_cast<int>(*wait)};
+}
+
+uint32_t inline_limit_of(const Json::Value& reply) {
+  const Json::Value& offered = member(reply, "inline");
+  if (offered.isNull()) return 0;
+  auto limit = integer_in(offered, 1, INT64_MAX);
+  if (!limit) {
+    log_write(kLogWarning, kModuleVarnelo, "info reply: malformed inline offer, ignored");
+    return 0;
+  }
+  return static_cast<uint32_t>(std::min<int64_t>(*limit, kMaxInlineFileSize));
+}
+
+}  // namespace
+
 int32_t meta_info_notify(const varnelo_credentials* credentials, varnelo_meta_info_record* out,
-                         NotifyOffer& offer, PutBatchOffer* batch) {
+                         NotifyOffer& offer, PutBatchOffer* batch, uint32_t* inlineLimit) {
   return api_guard(__func__, [&]() -> int32_t {
     offer = NotifyOffer{};
     if (batch != nullptr) *batch = PutBatchOffer{};
+    if (inlineLimit != nullptr) *inlineLimit = 0;
     Json::Value reply;
     int32_t rc = info_request(credentials, out, reply);
     if (rc != 200) return rc;
     if (batch != nullptr) *batch = read_put_batch_offer(reply);
-    const Json::Value& notify = member(reply, "notify");
-    if (notify.isNull()) return 200;
-    const char* cursor = text_of(member(notify, "cursor"));
-    auto wait = integer_in(member(notify, "wait"), 1, kMaxNotifyWaitSeconds);
-    if (!valid_notify_cursor(cursor) || !wait) {
-      log_write(kLogWarning, kModuleVarnelo, "info reply: malformed notification offer, ignored");
-      return 200;
-    }
-    offer = NotifyOffer{true, cursor, static_cast<int>(*wait)};
+    if (inlineLimit != nullptr) *inlineLimit = inline_limit_of(reply);
+    offer = notify_offer_of(reply);
     return 200;
   });
 }

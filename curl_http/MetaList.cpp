@@ -2,7 +2,9 @@
 // carry its children as an array, and list as many children as its
 // "fileCount" announces (which it must send). A listing that fails any of these is refused as a
 // whole, so a damaged or cut reply never reads as an empty folder (which
-// the remote pass would take for "everything below was deleted").
+// the remote pass would take for "everything below was deleted"). Also the
+// reading of the content a listed entry carries inline.
+#include "Base64Url.h"
 #include "JsonAccess.h"
 #include "Log.h"
 #include "MetaApi.h"
@@ -11,9 +13,9 @@
 namespace varnelo::http {
 
 int32_t meta_list(const varnelo_credentials* credentials, std::string_view path,
-                  varnelo_meta_get_result** out) {
+                  varnelo_meta_get_result** out, uint32_t inlineUpTo) {
   varnelo_meta_get_result* result = nullptr;
-  int32_t rc = meta_get(credentials, path, &result, nullptr, true, 0);
+  int32_t rc = meta_get(credentials, path, &result, nullptr, true, 0, inlineUpTo);
   if (out != nullptr) *out = nullptr;
   if (rc != 200) return rc;
   const char* why = nullptr;
@@ -37,6 +39,22 @@ int32_t meta_list(const varnelo_credentials* credentials, std::string_view path,
     return why != nullptr ? -1 : 499;
   }
   *out = result;
+  return 200;
+}
+
+int32_t meta_entry_inline_data(const varnelo_array* array, int32_t index,
+                               std::vector<uint8_t>& out) {
+  out.clear();
+  if (array == nullptr) return 404;
+  const Json::Value& item = element(*as_json(array), index);
+  if (!item.isObject()) return 404;
+  const Json::Value& data = member(item, "data");
+  if (data.isNull()) return 404;
+  const char* text = text_of(data);
+  if (text == nullptr || !base64url_decode(text, out, true)) {
+    out.clear();
+    return -1;
+  }
   return 200;
 }
 

@@ -176,8 +176,12 @@ void installFileRoutes(httplib::Server& server, ServiceContext& ctx, bool secure
             reply["entries"] = Json::Value(Json::arrayValue);
             for (const Entry& kid : children) reply["entries"].append(entryJson(kid, slash));
             if (inlineLimit > 0) {
+              // A file whose own /get is made to fail does not come this
+              // way either: the client has to ask for it, and fails.
               addInlineContent(ctx.chunks, children, inlineLimit, ServiceContext::kInlineBudget,
-                               reply["entries"]);
+                               reply["entries"], [&ctx](const Entry& kid) {
+                                 return ctx.faults.failsPath("/get", kid.path);
+                               });
             }
           }
           http::sendJson(ctx, res, 200, reply);

@@ -14,7 +14,8 @@ bool readSmallContent(const ChunkStore& chunks, const Entry& entry, int64_t limi
 }
 
 void addInlineContent(const ChunkStore& chunks, const std::vector<Entry>& children, int64_t limit,
-                      int64_t budget, Json::Value& items) {
+                      int64_t budget, Json::Value& items,
+                      const std::function<bool(const Entry&)>& withheld) {
   int64_t used = 0;
   std::string content;
   for (Json::ArrayIndex i = 0; i < children.size() && i < items.size(); ++i) {
@@ -23,7 +24,7 @@ void addInlineContent(const ChunkStore& chunks, const std::vector<Entry>& childr
     if (kid.size > budget - used) break;  // this one and all after it go without
     // A chunk that cannot be read (lost, purged meanwhile) leaves the child
     // to be fetched on its own, where the failure is reported.
-    if (!readSmallContent(chunks, kid, limit, &content)) continue;
+    if (withheld(kid) || !readSmallContent(chunks, kid, limit, &content)) continue;
     items[i]["data"] = base64Encode(content, true);
     used += kid.size;
   }

@@ -7,6 +7,7 @@
 #include <json/json.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,8 +23,10 @@ bool readSmallContent(const ChunkStore& chunks, const Entry& entry, int64_t limi
 
 // Adds "data" to the listed children (`items`, in the order of `children`)
 // that are files of 1 to `limit` bytes, until their content would pass
-// `budget` bytes: from there on no child carries it.
+// `budget` bytes: from there on no child carries it. A child for which
+// `withheld` answers true (its own reads are made to fail) carries none.
 void addInlineContent(const ChunkStore& chunks, const std::vector<Entry>& children, int64_t limit,
-                      int64_t budget, Json::Value& items);
+                      int64_t budget, Json::Value& items,
+                      const std::function<bool(const Entry&)>& withheld);
 
 }  // namespace varnelo::service

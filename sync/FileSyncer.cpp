@@ -339,7 +339,9 @@ void FileSyncer::runWithJournal(FileJournal& journal, const std::string& journal
   const std::string root = localRoot();
   varnelo_meta_info_record info{};
   http::NotifyOffer notify;
-  if (const int rc = http::meta_info_notify(credentials_, &info, notify); rc == codes::kOk) {
+  uint32_t inlineOffer = 0;
+  if (const int rc = http::meta_info_notify(credentials_, &info, notify, nullptr, &inlineOffer);
+      rc == codes::kOk) {
     if (info.chunkSize > 0 && info.chunkSize <= kMaxServiceChunkSize) {
       settings_->chunkSize = info.chunkSize;
     }
@@ -349,6 +351,13 @@ void FileSyncer::runWithJournal(FileJournal& journal, const std::string& journal
   } else {
     log_write(kLogWarning, kModuleSync, "varnelo_meta_info failed:[%d], keeping defaults", rc);
   }
+  // Small files whose bytes the listings carry need no request of their
+  // own: asked for up to the size this engine sends in one request, which
+  // is also never more than one chunk.
+  // VARNELO_LISTED_CONTENT lowers it, 0 fetches each file on its own (tests
+  // of that way; benchmarks compare the two).
+  settings_->inlineLimit = std::min({inlineOffer, settings_->smallFileLimit, settings_->chunkSize,
+                                     envNumber("VARNELO_LISTED_CONTENT", UINT32_MAX)});
 
   // The folder's identity: adopted when nothing has been synced yet (a first
   // sync, a full resynchronisation), compared with the record otherwise.

@@ -128,7 +128,32 @@ int DownloadFile::fetchChunks(platform::File& temp, const std::string& dataUrl) 
   return codes::kStopped;
 }
 
+int DownloadFile::writeWhole(platform::File& temp, const uint8_t* data) {
+  std::error_code ec = temp.truncate(0);
+  if (!ec) ec = temp.writeAt(0, data, job_.remoteSize);
+  if (ec) {
+    log_write(kLogError, kModuleSync, "writing the part file failed: %s", ec.message().c_str());
+    return codes::kLocalFailure;
+  }
+  job_.keys.assign(1, sha1Of(data, job_.remoteSize));
+  job_.chunkSize = context_.settings().chunkSize;
+  if (job_.remoteSize > job_.chunkSize) job_.keys.clear();
+  callback_.progress(platform::currentFileTime(), static_cast<int64_t>(job_.remoteSize));
+  return codes::kOk;
+}
+
+int DownloadFile::writeListed(platform::File& temp) {
+  // The listing's version, size and time describe these very bytes (one
+  // reply), so there is nothing to ask the service.
+  if (job_.content.size() != job_.remoteSize) return codes::kOtherFailure;
+  callback_.start(job_.remoteSize);
+  const int rc = writeWhole(temp, job_.content.data());
+  job_.content.release();
+  return rc;
+}
+
 int DownloadFile::run(platform::File& temp) {
+  if (!job_.content.empty()) return writeListed(temp);
   GetResult remote;
   int rc = http::meta_get(context_.credentials(), job_.remotePath, &remote.p, nullptr, false, 0);
   if (rc != codes::kOk) {
@@ -155,17 +180,7 @@ int DownloadFile::run(platform::File& temp) {
   if (remote.p->data) {
     if (remote.p->dataLength < 0 || static_cast<uint64_t>(remote.p->dataLength) != job_.remoteSize)
       return codes::kOtherFailure;
-    std::error_code ec = temp.truncate(0);
-    if (!ec) ec = temp.writeAt(0, remote.p->data, job_.remoteSize);
-    if (ec) {
-      log_write(kLogError, kModuleSync, "writing the part file failed: %s", ec.message().c_str());
-      return codes::kLocalFailure;
-    }
-    job_.keys.assign(1, sha1Of(remote.p->data, job_.remoteSize));
-    job_.chunkSize = context_.settings().chunkSize;
-    if (job_.remoteSize > job_.chunkSize) job_.keys.clear();
-    callback_.progress(platform::currentFileTime(), static_cast<int64_t>(job_.remoteSize));
-    return codes::kOk;
+    return writeWhole(temp, remote.p->data);
   }
   if (remote.p->dataurl) return fetchChunks(temp, remote.p->dataurl);
   return codes::kOtherFailure;

@@ -1,7 +1,8 @@
 // The transfer of one remote file into its temporary part file:
-// DownloadFile::run reads the entry, resumes what the part file already
-// holds, and fetches every other chunk on the I/O channel (a chunk that a
-// local file already holds is copied from there). Runs on the sync thread,
+// DownloadFile::run writes the bytes that came with the listing, or reads
+// the entry, resumes what the part file already holds, and fetches every
+// other chunk on the I/O channel (a chunk that a local file already holds
+// is copied from there). Runs on the sync thread,
 // and only the chunk tasks run on the I/O threads; or, for a file that is
 // itself in flight on an I/O thread, it runs there with its chunks one after
 // the other on that thread (never waiting for other work of the channel).
@@ -14,6 +15,7 @@
 
 #include "Context.h"
 #include "Digest.h"
+#include "ListedContent.h"
 #include "TempNames.h"
 #include "TransferCallback.h"
 #include "platform/file.h"
@@ -33,6 +35,10 @@ struct DownloadJob {
   std::optional<platform::FileTime> remoteTime;
   std::vector<ChunkKey> keys;
   uint32_t chunkSize = 0;  // the size the keys were cut with (the stored file's)
+  // A small file's bytes that came with the listing: then remoteSize and
+  // remoteTime are the listing's too, and run() writes them without a
+  // request (and lets them go).
+  downloader::ListedContent content;
 };
 
 class DownloadFile {
@@ -49,6 +55,9 @@ class DownloadFile {
 
  private:
   int fetchChunks(platform::File& temp, const std::string& dataUrl);
+  // Writes the whole content `data` into the part file.
+  int writeWhole(platform::File& temp, const uint8_t* data);
+  int writeListed(platform::File& temp);
 
   Context& context_;
   DownloadJob& job_;

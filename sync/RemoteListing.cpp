@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "IoDownload.h"
 #include "Log.h"
 #include "MetaApi.h"
 #include "SyncPaths.h"
@@ -21,14 +22,32 @@ struct GetResult {
   ~GetResult() { varnelo_meta_destroy_get_result(p); }
 };
 
+// The content the listing's element `index` carries for `entry`, kept when
+// it is all of a small file and the allowance has room; anything else
+// leaves the file to its own request. False when the element carried
+// content that is not the file's (malformed, or of another length).
+bool keepContent(const varnelo_array* entries, int32_t index, uint32_t limit,
+                 ListedAllowance& allowance, RemoteEntry& entry) {
+  if (entry.folder || entry.size == 0 || entry.size > limit) return true;
+  std::vector<uint8_t> bytes;
+  const int rc = http::meta_entry_inline_data(entries, index, bytes);
+  if (rc == codes::kNotFound) return true;
+  if (rc != codes::kOk || bytes.size() != entry.size) return false;
+  entry.content = ListedContent::take(allowance, std::move(bytes));
+  return true;
+}
+
 }  // namespace
 
 int listRemoteFolder(Context& context, const std::string& remotePath,
                      const std::string& localFolder, std::vector<RemoteEntry>& out,
-                     Signature& listed, std::vector<std::string>& dropped, bool& leftOut) {
+                     Signature& listed, std::vector<std::string>& dropped, bool& leftOut,
+                     ListedAllowance* allowance) {
   GetResult result;
-  int rc = http::meta_list(context.credentials(), remotePath, &result.p);
+  const uint32_t inlineLimit = allowance ? context.settings().inlineLimit : 0;
+  int rc = http::meta_list(context.credentials(), remotePath, &result.p, inlineLimit);
   if (rc != codes::kOk) return rc < -1024 ? (rc & 0x7fffffff) : rc;
+  size_t refusedContent = 0;
   std::memcpy(listed.data(), result.p->entry.ver, listed.size());
   const int32_t count = varnelo_array_size(result.p->entries);
   out.reserve(count > 0 ? count : 0);
@@ -54,7 +73,15 @@ int listRemoteFolder(Context& context, const std::string& remotePath,
     entry.folder = (e.type & 2) != 0;
     std::memcpy(entry.ver.data(), e.ver, entry.ver.size());
     entry.size = static_cast<uint64_t>(e.fileSize);
+    entry.time = parseEditTime(e.editTime);
+    if (inlineLimit > 0 && !keepContent(result.p->entries, i, inlineLimit, *allowance, entry))
+      ++refusedContent;
     out.push_back(std::move(entry));
+  }
+  if (refusedContent > 0) {
+    log_write(kLogWarning, kModuleSync,
+              "listing of [%s]: content of %zu files not their own, fetched one by one",
+              remotePath.c_str(), refusedContent);
   }
   std::sort(out.begin(), out.end(), [](const RemoteEntry& a, const RemoteEntry& b) {
     return a.key != b.key ? a.key < b.key : a.name < b.name;

@@ -5,11 +5,14 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "Context.h"
+#include "ListedContent.h"
 #include "TempNames.h"
+#include "platform/time.h"
 
 namespace varnelo::downloader {
 
@@ -20,14 +23,22 @@ struct RemoteEntry {
   bool folder = false;
   Signature ver{};
   uint64_t size = 0;
+  std::optional<platform::FileTime> time;  // the entry's edit time, when it has one
+  // A small file's bytes when they came with the listing (exactly `size`
+  // of them), until its download takes them or the walk passes it by:
+  // the walk reads the listing as const and only moves these out.
+  mutable ListedContent content;
 };
 
 // Lists the folder; `out` gets its entries sorted by key, `listed` the
 // folder's own version. `dropped` gets the lower-cased names of entries
 // refused as unsafe, whose journal rows must not read as deleted;
 // `leftOut` is set when any listed entry is not taken (unsafe, a case twin).
+// With an `allowance`, where the service offers it, the listing asks for
+// the content of small files and keeps what the allowance lets it.
 int listRemoteFolder(Context& context, const std::string& remotePath,
                      const std::string& localFolder, std::vector<RemoteEntry>& out,
-                     Signature& listed, std::vector<std::string>& dropped, bool& leftOut);
+                     Signature& listed, std::vector<std::string>& dropped, bool& leftOut,
+                     ListedAllowance* allowance = nullptr);
 
 }  // namespace varnelo::downloader

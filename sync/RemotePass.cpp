@@ -82,7 +82,8 @@ int RemotePass::folder(const std::string& remotePath, const std::string& localFo
     bool leftOut = false;
     // No rows wait on the network.
     settlePlacements(context_, placements_, true);
-    code = listRemoteFolder(context_, remotePath, localFolder, entries, listed, dropped, leftOut);
+    code = listRemoteFolder(context_, remotePath, localFolder, entries, listed, dropped, leftOut,
+                            &listedAllowance_);
     if (code == codes::kOk) {
       if (leftOut) job->leaveOut();
       merge(remotePath, localFolder, folderId, entries, dropped, job);
@@ -123,6 +124,14 @@ void RemotePass::merge(const std::string& remotePath, const std::string& localFo
       remote, rows, [](const RemoteEntry& e) -> std::string_view { return e.key; },
       [](const sync::JournalEntry& r) -> std::string_view { return r.name; },
       [&](const RemoteEntry* r, const sync::JournalEntry* j) {
+        // Content that came with the listing is let go as soon as the
+        // entry is decided on (a download has taken it by then).
+        struct LetGo {
+          const RemoteEntry* entry;
+          ~LetGo() {
+            if (entry) entry->content.release();
+          }
+        } letGo{r};
         // An existing local entry keeps its own letter case.
         const std::string& wanted = r ? r->name : j->name;
         if (!r && std::find(dropped.begin(), dropped.end(), j->name) != dropped.end()) {
@@ -342,6 +351,11 @@ void RemotePass::download(const RemoteEntry& entry, const std::string& remotePat
   job.localPath = localPath;
   job.journalPath = journalPath;
   job.expected = entry.ver;
+  if (!entry.content.empty()) {
+    job.content = std::move(entry.content);
+    job.remoteSize = entry.size;
+    job.remoteTime = entry.time;
+  }
   auto flight = std::make_unique<FileDownload>(context_, std::move(job), folder, window_.get(),
                                                leftovers_, arrived_, placements_);
   int code = flight->name();

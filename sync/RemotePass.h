@@ -20,6 +20,7 @@
 #include "DownloadWindow.h"
 #include "FileJournal.h"
 #include "FolderJob.h"
+#include "ListedContent.h"
 #include "LocalListing.h"
 #include "PlacementBatch.h"
 #include "RemoteListing.h"
@@ -100,7 +101,12 @@ class RemotePass {
   FolderJobHooks hooks_;
   std::vector<Removal> removals_;
   PartLeftovers leftovers_;
-  ArrivedContent arrived_;     // what this pass placed, for telling a move from a deletion
+  ArrivedContent arrived_;  // what this pass placed, for telling a move from a deletion
+  // What the listings' small-file content may hold at once: listings are
+  // nested (a folder's entries wait while the folders among them are
+  // walked), each reply carries at most a few MiB.
+  static constexpr size_t kListedAllowance = 16 << 20;
+  ListedAllowance listedAllowance_{kListedAllowance};
   PlacementBatch placements_;  // the rows of placed files, not yet committed
   // Declared last: destroyed (and so drained) while everything its flights
   // use is still there.

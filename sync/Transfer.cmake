@@ -15,6 +15,7 @@ target_sources(varnelo_sync PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/Download.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DownloadCompletion.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FileDownload.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ListedContent.cpp
   ${CMAKE_CURRENT_LIST_DIR}/RemoteListing.cpp
   ${CMAKE_CURRENT_LIST_DIR}/RemotePass.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PlaceFile.cpp
@@ -56,6 +57,7 @@ target_sources(sync_tests PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/tests/place_file_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/placement_batch_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/folder_prefetch_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/listed_content_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/placed_files_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/recent_uploads_test.cpp
 )
