@@ -340,8 +340,19 @@ void FileSyncer::runWithJournal(FileJournal& journal, const std::string& journal
   varnelo_meta_info_record info{};
   http::NotifyOffer notify;
   uint32_t inlineOffer = 0;
-  if (const int rc = http::meta_info_notify(credentials_, &info, notify, nullptr, &inlineOffer);
+  http::PutBatchOffer putBatch;
+  settings_->putBatchFiles = 0;
+  if (const int rc = http::meta_info_notify(credentials_, &info, notify, &putBatch, &inlineOffer);
       rc == codes::kOk) {
+    // Batches of small files, when the service takes them (and a batch
+    // holds at least one file of the largest small size). VARNELO_PUT_BATCH
+    // caps the files per batch; 0 sends each file on its own (tests and
+    // benchmarks compare the two).
+    const uint32_t cap = envNumber("VARNELO_PUT_BATCH", http::kMaxPutBatchFiles);
+    if (putBatch.files > 0 && putBatch.bytes >= settings_->smallFileLimit && cap > 0) {
+      settings_->putBatchFiles = std::min(static_cast<uint32_t>(putBatch.files), cap);
+      settings_->putBatchBytes = static_cast<uint64_t>(putBatch.bytes);
+    }
     if (info.chunkSize > 0 && info.chunkSize <= kMaxServiceChunkSize) {
       settings_->chunkSize = info.chunkSize;
     }

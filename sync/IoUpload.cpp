@@ -17,6 +17,7 @@
 #include "MetaApi.h"
 #include "MimeTypes.h"
 #include "OAuthHeader.h"
+#include "PutBatchRequest.h"
 #include "RemoteRemoval.h"
 #include "TransferCodes.h"
 #include "Upload.h"
@@ -363,6 +364,21 @@ int UploadFile::prepareSmall(uploader::UploadFileCallback& callback, TransferGro
   // A request that cannot be made leaves `task` empty: finishSmall then
   // takes the chunked way, as send() does.
   if (makeSmallTask(callback, group, task) != codes::kOk) task.reset();
+  return codes::kOk;
+}
+
+int UploadFile::prepareBatched(uploader::UploadFileCallback& callback, PutBatchMember& member) {
+  if (const int rc = plan(callback); rc != codes::kOk) return rc;
+  if (job_.keys.size() != 1) return codes::kOtherFailure;
+  member.localPath = job_.localPath;
+  member.remotePath = job_.remotePath;
+  member.key = job_.keys.front();
+  member.size = job_.fileSize;
+  member.lastWrite = job_.lastWrite;
+  member.base = job_.base;
+  member.mimeType = MimeTypes::system().lookup(platform::files::fileName(job_.localPath));
+  member.editTime = editTimeText(job_.lastWrite);
+  member.callback = &callback;
   return codes::kOk;
 }
 

@@ -71,6 +71,7 @@ class UploadFileCallback final : public TransferCallback {
 
 class UploadSmallFileTask;
 struct TransferGroup;
+struct PutBatchMember;
 
 class UploadFile {
  public:
@@ -89,6 +90,11 @@ class UploadFile {
   // The second half, on the sync thread: the small request's result, or,
   // when it failed in a way a chunked upload may mend, the chunked upload's.
   int finishSmall(uploader::UploadFileCallback& callback, int requestResult);
+
+  // A small file that goes up in a batch with others: everything before
+  // the request, as prepareSmall, then what the batch sends of it. 200, or
+  // the code to end the upload with.
+  int prepareBatched(uploader::UploadFileCallback& callback, PutBatchMember& member);
 
   // A file of one chunk, for a caller that runs its requests elsewhere.
   // First on the sync thread: everything before the transfer (its key).

@@ -37,6 +37,9 @@ struct SmallUploads::Flight {
   UploadFileCallback callback;
   TransferGroup group;
   std::unique_ptr<UploadSmallFileTask> task;  // a small file's one request
+  std::shared_ptr<PutBatchRequest> putBatch;  // or the batch that carries it
+  PutBatchMember member;                      // what the batch sends of it (moved there)
+  size_t memberIndex = 0;
   mthread::OperationArena arena;
   int planned = codes::kOk;         // prepareSmall's or prepareOneChunk's code
   bool oneChunk = false;            // sent by run(), not by `task`
@@ -56,13 +59,16 @@ bool SmallUploads::submit(UploadJob& job) {
   if (job.journalKnowsFolder || job.fileSize < 1 || job.fileSize > settings.chunkSize) {
     return false;
   }
-  while (flights_.size() >= limit_) completeOldest();
+  while (flights_.size() >= limit()) completeOldest();
 
   auto flight = std::make_unique<Flight>(context_, std::move(job));
   Flight& f = *flight;
   auto& channel = mthread::IoChannel::instance();
   std::optional<int> posted;  // the channel's answer, once something was posted
-  if (f.job.fileSize <= settings.smallFileLimit) {
+  if (f.job.fileSize <= settings.smallFileLimit && settings.putBatchFiles > 0) {
+    f.planned = f.file.prepareBatched(f.callback, f.member);
+    if (f.planned == codes::kOk) addToPutBatch(f);
+  } else if (f.job.fileSize <= settings.smallFileLimit) {
     f.planned = f.file.prepareSmall(f.callback, f.group, f.task);
     if (f.planned == codes::kOk && f.task) {
       commitIntent();
@@ -89,6 +95,41 @@ bool SmallUploads::submit(UploadJob& job) {
   return true;
 }
 
+size_t SmallUploads::limit() const {
+  const size_t files = context_.settings().putBatchFiles;
+  return std::max(limit_, files * kPutBatchesInFlight);
+}
+
+void SmallUploads::addToPutBatch(Flight& f) {
+  const SyncSettings& settings = context_.settings();
+  if (filling_ && (filling_->files() >= settings.putBatchFiles ||
+                   filling_->bytes() + f.member.size > settings.putBatchBytes)) {
+    postPutBatch();
+  }
+  if (!filling_) {
+    filling_ = std::make_shared<PutBatchRequest>(settings.credentials, settings.chunkSize,
+                                                 settings.requestTimeoutMs, settings.attempts);
+  }
+  f.putBatch = filling_;
+  f.memberIndex = filling_->add(std::move(f.member));
+  // A full batch goes at once; the sync thread plans the next meanwhile.
+  if (filling_->files() >= settings.putBatchFiles) postPutBatch();
+}
+
+void SmallUploads::postPutBatch() {
+  std::shared_ptr<PutBatchRequest> batch = std::move(filling_);
+  if (!batch) return;
+  // Every file's commit intent reaches the disk before any of them can
+  // reach the service.
+  commitIntent();
+  auto& channel = mthread::IoChannel::instance();
+  channel.setThreadCount(context_.settings().ioThreads);
+  batch->group.addPending();
+  batch->posted = channel.post(batch->arena, batch.get(), &mthread::runTask<PutBatchRequest>) ==
+                  mthread::Channel::kPosted;
+  if (!batch->posted) batch->group.taskFinished(false);  // the request never runs
+}
+
 void SmallUploads::commitIntent() {
   // The file's preparation wrote its commit intent (CommitIntent.h), which
   // must be on disk before its request can reach the service: a kill would
@@ -113,8 +154,16 @@ void SmallUploads::completeOldest() {
   // Rows already written are committed before the thread waits for this
   // file's requests, not held open across the wait.
   if (batch_ && flight->group.pending() > 0) batch_.reset();
+  if (flight->putBatch && flight->putBatch == filling_) postPutBatch();
+  if (batch_ && flight->putBatch && flight->putBatch->group.pending() > 0) batch_.reset();
   int rc = flight->planned;
-  if (rc == codes::kOk && flight->oneChunk) {
+  if (rc == codes::kOk && flight->putBatch) {
+    PutBatchRequest& request = *flight->putBatch;
+    request.group.wait();
+    rc = request.posted ? request.member(flight->memberIndex).result : codes::kStopped;
+    if (rc != codes::kOk) batch_.reset();  // the chunked way makes requests here
+    rc = flight->file.finishSmall(flight->callback, rc);
+  } else if (rc == codes::kOk && flight->oneChunk) {
     flight->group.wait();
     rc = flight->posted ? flight->sent : codes::kStopped;
   } else if (rc == codes::kOk) {

@@ -18,6 +18,14 @@
 // after the service confirmed its file, as before. A crash loses at most
 // that transaction's rows, as a crash right after the requests would; the
 // next comparison then finds those files the same on both sides.
+//
+// When the service takes batches (SyncSettings::putBatchFiles), small files
+// go up together (PutBatchRequest): a batch fills while files are planned
+// and is posted when full, when its oldest file is to be completed, or at a
+// drain; the window then holds several batches, so the sync thread plans
+// the next one while the service applies the last. The commit intents of a
+// batch's files are committed before it is posted. Each file still
+// completes on its own, in submit order, with its own small put's result.
 #pragma once
 
 #include <cstddef>
@@ -28,6 +36,7 @@
 #include "Context.h"
 #include "EngineSqlite.h"
 #include "IoUpload.h"
+#include "PutBatchRequest.h"
 
 namespace varnelo::uploader {
 
@@ -35,6 +44,8 @@ class SmallUploads {
  public:
   static constexpr size_t kBatchFiles = 64;
   static constexpr uint64_t kBatchMs = 100;
+  // Batched puts in flight at once (the one filling counts).
+  static constexpr size_t kPutBatchesInFlight = 3;
 
   SmallUploads(Context& context, size_t limit);
   // Completes what is still in flight.
@@ -56,6 +67,13 @@ class SmallUploads {
  private:
   struct Flight;
   void completeOldest();
+  // Files in flight at most: `limit`, or a few batches' worth.
+  size_t limit() const;
+  // Adds a planned small file to the filling batch, posting the batch
+  // first when the file would not fit.
+  void addToPutBatch(Flight& flight);
+  // Posts the filling batch.
+  void postPutBatch();
   // Opens the shared journal transaction, or commits it when it is full or
   // old and opens the next.
   void batchNext();
@@ -65,7 +83,8 @@ class SmallUploads {
   Context& context_;
   const size_t limit_;
   std::deque<std::unique_ptr<Flight>> flights_;
-  std::unique_ptr<sqlite::Batch> batch_;  // the completions' journal transaction
+  std::shared_ptr<PutBatchRequest> filling_;  // the batch not posted yet, or null
+  std::unique_ptr<sqlite::Batch> batch_;      // the completions' journal transaction
   size_t batchFiles_ = 0;
   uint64_t batchStart_ = 0;
 };

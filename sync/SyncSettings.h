@@ -25,8 +25,10 @@ struct SyncSettings {
   uint32_t ioThreads = 4;                            // worker channel threads
   uint32_t filesInFlight = 4;                        // small-file uploads at once
   uint32_t smallFileLimit = 16384;                   // 1..limit bytes go up in one request
-  uint32_t inlineLimit = 0;  // 1..limit bytes come with their listing; 0: the service offers none
-  int partVersion = 2;       // in temporary download names
+  uint32_t inlineLimit = 0;    // 1..limit bytes come with their listing; 0: the service offers none
+  uint32_t putBatchFiles = 0;  // small files per batched put; 0: the service offers none
+  uint64_t putBatchBytes = 0;  // content bytes per batched put
+  int partVersion = 2;         // in temporary download names
   chunkcache::ChunkCache* chunkCache = nullptr;  // the engine's, not owned
 };
 

@@ -28,6 +28,7 @@ target_sources(varnelo_sync PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/IoDownload.cpp
   ${CMAKE_CURRENT_LIST_DIR}/IoUpload.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SmallUploads.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/PutBatchRequest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/JournalRows.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LocalListing.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LocalRemoval.cpp

@@ -188,8 +188,8 @@ class EngineCoarseTimeTest : public EngineTest, public ::testing::WithParamInter
     Json::Value counters;
     EXPECT_TRUE(service().counters(&counters));
     uint64_t n = 0;
-    for (const char* endpoint :
-         {"/prepare_put", "/commit_put", "/2/put", "/chunk", "/mkdir", "/move", "/delete"}) {
+    for (const char* endpoint : {"/prepare_put", "/commit_put", "/2/put", "/2/put_batch", "/chunk",
+                                 "/mkdir", "/move", "/delete"}) {
       n += counters["endpoints"][endpoint]["requests"].asUInt64();
     }
     return n;

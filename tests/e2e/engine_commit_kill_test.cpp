@@ -72,7 +72,13 @@ TEST_F(EngineCommitKillTest, ASaveWhileDownWinsOverAChunkedVersionItsCommitLeft)
 
 // A small file's one request commits it too.
 TEST_F(EngineCommitKillTest, ASaveWhileDownWinsOverASmallVersionItsRequestLeft) {
+  setenv("VARNELO_PUT_BATCH", "0", 1);  // each small file on its own
   theLastSaveWins("a small version", "/2/put");
+}
+
+// And so does the batch that carries it.
+TEST_F(EngineCommitKillTest, ASaveWhileDownWinsOverASmallVersionItsBatchLeft) {
+  theLastSaveWins("a small version", "/2/put_batch");
 }
 
 // Without a save in between, the restarted engine takes the version as the

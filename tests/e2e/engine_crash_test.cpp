@@ -38,6 +38,8 @@ class EngineCrashTest : public EngineTest {
     return ::testing::AssertionFailure() << "remote has " << remote.size() << " entries, a "
                                          << a.tree().size() << ", b " << b.tree().size();
   }
+  void killDuringABurstOfSmallUploads(const std::string& endpoint, const std::string& faults,
+                                      int before);
 };
 
 TEST_F(EngineCrashTest, KilledDuringALargeUploadThenRestarted) {
@@ -148,7 +150,10 @@ TEST_F(EngineCrashTest, KilledWhileSeveralSmallDownloadsAreInFlightThenRestarted
   }));
 }
 
-TEST_F(EngineCrashTest, KilledDuringABurstOfSmallUploadsThenRestartedMakesNoCopies) {
+// 240 small files in six folders; the engine is killed once the service
+// saw `before` requests of `endpoint`, which `faults` slow down.
+void EngineCrashTest::killDuringABurstOfSmallUploads(const std::string& endpoint,
+                                                     const std::string& faults, int before) {
   std::map<std::string, std::string> files;
   for (int k = 0; k < 6; ++k) {
     for (int i = 0; i < 40; ++i) {
@@ -160,11 +165,11 @@ TEST_F(EngineCrashTest, KilledDuringABurstOfSmallUploadsThenRestartedMakesNoCopi
   for (const auto& [rel, content] : files) a->write(rel, content);
   // Puts wait on the service, so that the kill lands in the middle.
   ASSERT_TRUE(service().resetCounters());
-  ASSERT_TRUE(service().setFaults("seed=5;/2/put:delay=1,delayMs=10"));
+  ASSERT_TRUE(service().setFaults(faults));
   {
     ChildEngine child(*a, user(), tokenKey(), tokenSecret());
     ASSERT_TRUE(child.started());
-    ASSERT_TRUE(waitFor([&] { return counted("/2/put", "requests") >= 60; }, 60000));
+    ASSERT_TRUE(waitFor([&] { return counted(endpoint, "requests") >= before; }, 60000));
     child.kill();
   }
   ASSERT_TRUE(service().setFaults(""));
@@ -187,6 +192,18 @@ TEST_F(EngineCrashTest, KilledDuringABurstOfSmallUploadsThenRestartedMakesNoCopi
   ASSERT_TRUE(converged(*a, *b));
   for (const auto& [rel, content] : files) EXPECT_EQ(b->read(rel), content) << rel;
   EXPECT_EQ(remoteTree().size(), files.size() + 7) << "the files, their six folders and burst/";
+}
+
+TEST_F(EngineCrashTest, KilledDuringABurstOfSmallUploadsThenRestartedMakesNoCopies) {
+  setenv("VARNELO_PUT_BATCH", "0", 1);  // each small file on its own
+  killDuringABurstOfSmallUploads("/2/put", "seed=5;/2/put:delay=1,delayMs=10", 60);
+}
+
+// The same in batches of 16: every file of a batch had its commit intent
+// written before the batch left.
+TEST_F(EngineCrashTest, KilledDuringABurstOfSmallBatchesThenRestartedMakesNoCopies) {
+  setenv("VARNELO_PUT_BATCH", "16", 1);
+  killDuringABurstOfSmallUploads("/2/put_batch", "seed=5;/2/put_batch:delay=1,delayMs=60", 4);
 }
 
 // B stopped between taking a file aside for A's deletion and deleting it:

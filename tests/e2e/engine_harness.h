@@ -207,6 +207,7 @@ class EngineTest : public ::testing::Test {
     service().setFaults("");
     unsetenv("VARNELO_REMOTE_POLL_MS");
     unsetenv("VARNELO_RETRY_INTERVAL_MS");
+    unsetenv("VARNELO_PUT_BATCH");
   }
 
   static test::ServiceProcess& service() { return engineService(); }

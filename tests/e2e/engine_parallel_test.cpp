@@ -63,7 +63,16 @@ TEST_F(EngineParallelTest, AStopDuringABurstOfSmallUploadsKeepsJournalAndService
   for (int i = 0; i < 240; ++i) files[smallName(i)] = "small file " + std::to_string(i);
   // Each put waits a little on the service, so that several are in flight
   // when the stop comes. 240 files, burst/ and 8 folders.
+  setenv("VARNELO_PUT_BATCH", "0", 1);  // each small file on its own
   stopMidBurstThenRestart(files, "seed=7;/2/put:delay=1,delayMs=15", 40, 240 + 9);
+}
+
+// The same with the files in batches of 16, several batches in flight.
+TEST_F(EngineParallelTest, AStopDuringABurstOfSmallBatchesKeepsJournalAndServiceInAgreement) {
+  Files files;
+  for (int i = 0; i < 240; ++i) files[smallName(i)] = "small file " + std::to_string(i);
+  setenv("VARNELO_PUT_BATCH", "16", 1);
+  stopMidBurstThenRestart(files, "seed=7;/2/put_batch:delay=1,delayMs=60", 40, 240 + 9);
 }
 
 // A small put whose reply was cut after the service took it is sent again
@@ -71,6 +80,7 @@ TEST_F(EngineParallelTest, AStopDuringABurstOfSmallUploadsKeepsJournalAndService
 // same request again would have been refused and taken the long way round
 // (prepare, chunk, commit). Seed 13 cuts the first put's reply, not the next.
 TEST_F(EngineParallelTest, ARetriedSmallPutIsSignedAnew) {
+  setenv("VARNELO_PUT_BATCH", "0", 1);  // each small file on its own
   auto pc = computer();
   ASSERT_EQ(pc->start(), 200);
   ASSERT_TRUE(pc->settle());
@@ -85,6 +95,28 @@ TEST_F(EngineParallelTest, ARetriedSmallPutIsSignedAnew) {
   EXPECT_EQ(all["endpoints"]["/2/put"]["requests"].asInt64(), 2);
   EXPECT_EQ(all["endpoints"]["/prepare_put"]["requests"].asInt64(), 0);
   EXPECT_EQ(all["endpoints"]["/chunk"]["requests"].asInt64(), 0);
+}
+
+// The same for a batch whose reply was cut: sent again under a new
+// signature, the service finds its files there already, and each file's
+// conflict check sees its own content (no prepare, no chunk). Seed 3 cuts
+// the first batch's reply, not the next.
+TEST_F(EngineParallelTest, ARetriedBatchIsSignedAnew) {
+  auto pc = computer();
+  ASSERT_EQ(pc->start(), 200);
+  ASSERT_TRUE(pc->settle());
+  ASSERT_TRUE(service().resetCounters());
+  ASSERT_TRUE(service().setFaults("seed=3;/2/put_batch:drop=0.5"));
+  pc->write("note.txt", "sent twice");
+  EXPECT_TRUE(waitFor([&] { return remoteTree()["note.txt"] == fileEntry("sent twice"); }));
+  EXPECT_TRUE(pc->settle());
+  ASSERT_TRUE(service().setFaults(""));
+  Json::Value all;
+  ASSERT_TRUE(service().counters(&all));
+  EXPECT_EQ(all["endpoints"]["/2/put_batch"]["requests"].asInt64(), 2);
+  EXPECT_EQ(all["endpoints"]["/prepare_put"]["requests"].asInt64(), 0);
+  EXPECT_EQ(all["endpoints"]["/chunk"]["requests"].asInt64(), 0);
+  EXPECT_EQ(pc->read("note.txt"), "sent twice");
 }
 
 // Files of one chunk travel in the window too: their prepare, chunk and

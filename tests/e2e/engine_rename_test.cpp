@@ -44,6 +44,7 @@ TEST_F(EngineRenameTest, ARenamedFolderOfLargeFilesArrivesWithoutDataRequests) {
   const Json::Value& endpoints = counters["endpoints"];
   EXPECT_EQ(endpoints["/chunk"]["bytesIn"].asUInt64(), 0u) << counters.toStyledString();
   EXPECT_EQ(endpoints["/2/put"]["bytesIn"].asUInt64(), 0u) << counters.toStyledString();
+  EXPECT_EQ(endpoints["/2/put_batch"]["bytesIn"].asUInt64(), 0u) << counters.toStyledString();
   EXPECT_EQ(endpoints["/data"]["requests"].asUInt64(), 0u) << counters.toStyledString();
   for (unsigned i = 0; i < 3; ++i) {
     EXPECT_EQ(b->read("big-moved/f" + std::to_string(i) + ".bin"),

@@ -29,7 +29,7 @@ class EngineSameStampTest : public EngineTest {
     Json::Value all;
     if (!service().counters(&all)) return -1;
     int64_t sum = 0;
-    for (const char* endpoint : {"/2/put", "/prepare_put", "/commit_put"})
+    for (const char* endpoint : {"/2/put", "/2/put_batch", "/prepare_put", "/commit_put"})
       sum += all["endpoints"][endpoint]["requests"].asInt64();
     return sum;
   }

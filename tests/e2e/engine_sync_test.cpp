@@ -271,6 +271,7 @@ TEST_F(EngineSyncTest, UploadOnlyModeNeverDownloads) {
 }
 
 TEST_F(EngineSyncTest, PauseStopsAfterTheCurrentFileAndResumeCatchesUp) {
+  setenv("VARNELO_PUT_BATCH", "0", 1);  // one request per file, each slowed down below
   auto pc = computer();
   ASSERT_EQ(pc->start(), 200);
   ASSERT_TRUE(pc->settle());

@@ -70,7 +70,7 @@ TEST_F(EngineUnreadableFolderTest, WhatCannotBeLookedAtIsNeitherSentNorDeleted) 
   // An edit and a new file whose uploads fail (the service refuses them for
   // now), so that both wait in the retry set; then the folder loses its
   // search permission, and the retries find paths they cannot look at.
-  ASSERT_TRUE(service().setFaults("/2/put:error=1;/prepare_put:error=1"));
+  ASSERT_TRUE(service().setFaults("/2/put:error=1;/2/put_batch:error=1;/prepare_put:error=1"));
   pc_->write("locked/a.txt", "second a, longer");
   pc_->write("locked/new.txt", "new");
   ASSERT_TRUE(waitFor(

@@ -48,6 +48,7 @@ std::string faultPlan(uint64_t draw) {
          ";/data:error=0.05,drop=0.05,flip=0.03"
          ";/chunk:error=0.05,drop=0.03"
          ";/2/put:error=0.05,drop=0.04"
+         ";/2/put_batch:error=0.05,drop=0.04"
          ";/prepare_put:error=0.03,drop=0.03"
          ";/commit_put:error=0.04,drop=0.04"
          ";/delete:error=0.04,drop=0.04"
