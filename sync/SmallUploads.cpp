@@ -1,7 +1,5 @@
 #include "SmallUploads.h"
 
-#include <strings.h>
-
 #include <algorithm>
 #include <exception>
 #include <optional>
@@ -16,6 +14,16 @@
 #include "platform/time.h"
 
 namespace varnelo::uploader {
+namespace {
+
+std::string foldedPath(const std::string& path) {
+  std::string folded = path;
+  for (char& c : folded)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return folded;
+}
+
+}  // namespace
 
 // One small file on its way. The job, the callback and the task live here
 // until the sync thread has completed the file; the arena only holds the
@@ -91,6 +99,7 @@ bool SmallUploads::submit(UploadJob& job) {
   } else if (posted) {
     f.group.taskFinished(false);  // refused by the channel: the task never runs
   }
+  ++held_[foldedPath(f.job.localPath)];
   flights_.push_back(std::move(flight));
   return true;
 }
@@ -151,6 +160,9 @@ void SmallUploads::batchNext() {
 void SmallUploads::completeOldest() {
   std::unique_ptr<Flight> flight = std::move(flights_.front());
   flights_.pop_front();
+  if (auto it = held_.find(foldedPath(flight->job.localPath));
+      it != held_.end() && --it->second == 0)
+    held_.erase(it);
   // Rows already written are committed before the thread waits for this
   // file's requests, not held open across the wait.
   if (batch_ && flight->group.pending() > 0) batch_.reset();
@@ -186,9 +198,7 @@ void SmallUploads::drain() {
 }
 
 bool SmallUploads::holds(const std::string& localPath) const {
-  return std::any_of(flights_.begin(), flights_.end(), [&](const auto& f) {
-    return strcasecmp(f->job.localPath.c_str(), localPath.c_str()) == 0;
-  });
+  return held_.count(foldedPath(localPath)) > 0;
 }
 
 void runUpload(Context& context, UploadJob& job) {

@@ -32,6 +32,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "Context.h"
 #include "EngineSqlite.h"
@@ -84,7 +85,11 @@ class SmallUploads {
   const size_t limit_;
   std::deque<std::unique_ptr<Flight>> flights_;
   std::shared_ptr<PutBatchRequest> filling_;  // the batch not posted yet, or null
-  std::unique_ptr<sqlite::Batch> batch_;      // the completions' journal transaction
+  // The local paths in flight, letters folded as strcasecmp folds them
+  // (ASCII), with how many flights hold each: holds() is asked for every
+  // file, and a window of several batches is too long to walk each time.
+  std::unordered_map<std::string, size_t> held_;
+  std::unique_ptr<sqlite::Batch> batch_;  // the completions' journal transaction
   size_t batchFiles_ = 0;
   uint64_t batchStart_ = 0;
 };
