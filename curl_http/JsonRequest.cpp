@@ -127,11 +127,11 @@ int32_t signed_json_post_bounded(const varnelo_credentials* credentials, const s
 
 int32_t signed_post_text_bounded(const varnelo_credentials* credentials, const std::string& url,
                                  std::string_view body, Json::Value& reply, long timeoutMs,
-                                 size_t replyLimit) {
+                                 size_t replyLimit, CancelSignal* cancel) {
   std::string auth;
   if (int32_t rc = auth_line(credentials, "POST", url, auth); rc != 200) return rc;
   const char* headers[] = {auth.c_str(), nullptr};
-  return post(&reply, url, body, headers, timeoutMs, replyLimit);
+  return post(&reply, url, body, headers, timeoutMs, replyLimit, cancel);
 }
 
 int32_t signed_json_post_status(const varnelo_credentials* credentials, const std::string& url,

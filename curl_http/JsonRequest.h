@@ -44,10 +44,10 @@ int32_t signed_json_post_bounded(const varnelo_credentials* credentials, const s
                                  const Json::Value& request, Json::Value& reply, long timeoutMs,
                                  size_t replyLimit, CancelSignal* cancel);
 // A signed POST of a ready body (application/octet-stream) whose reply may
-// not exceed `replyLimit` bytes.
+// not exceed `replyLimit` bytes and that `cancel` may end early.
 int32_t signed_post_text_bounded(const varnelo_credentials* credentials, const std::string& url,
                                  std::string_view body, Json::Value& reply, long timeoutMs,
-                                 size_t replyLimit);
+                                 size_t replyLimit, CancelSignal* cancel = nullptr);
 int32_t signed_json_post_status(const varnelo_credentials* credentials, const std::string& url,
                                 const Json::Value& request, long timeoutMs = kRequestTimeoutMs);
 

@@ -131,10 +131,11 @@ struct PutBatchResult {
 // exactly one answer per file, in order. Anything else (499 for bad
 // arguments, a libcurl code, the request's status, -1 for a reply without
 // exactly one well-formed answer per file) leaves every result at -1. The
-// reply is bounded in size.
+// reply is bounded in size. A cancel() of `cancel` ends the transfer at once
+// (a libcurl code).
 int32_t meta_put_batch(const varnelo_credentials* credentials,
                        const std::vector<PutBatchFile>& files, std::vector<PutBatchResult>& results,
-                       long timeoutMs);
+                       long timeoutMs, CancelSignal* cancel = nullptr);
 
 // Deletes one remote file or folder; 200 deleted, 298 partly. The reply is
 // not interpreted.

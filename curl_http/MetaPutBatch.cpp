@@ -72,7 +72,7 @@ PutBatchOffer read_put_batch_offer(const Json::Value& info) {
 
 int32_t meta_put_batch(const varnelo_credentials* credentials,
                        const std::vector<PutBatchFile>& files, std::vector<PutBatchResult>& results,
-                       long timeoutMs) {
+                       long timeoutMs, CancelSignal* cancel) {
   return api_guard(__func__, [&]() -> int32_t {
     results.assign(files.size(), PutBatchResult{});
     if (credentials == nullptr || files.empty()) return 499;
@@ -81,7 +81,7 @@ int32_t meta_put_batch(const varnelo_credentials* credentials,
     Json::Value reply;
     const int32_t rc =
         signed_post_text_bounded(credentials, file_url("/2/put_batch"), body, reply, timeoutMs,
-                                 kReplyBytesBase + kReplyBytesPerFile * files.size());
+                                 kReplyBytesBase + kReplyBytesPerFile * files.size(), cancel);
     if (rc != 200) return rc;
     const Json::Value& list = member(reply, "results");
     std::vector<PutBatchResult> read(files.size());

@@ -80,7 +80,8 @@ void PutBatchRequest::send(std::vector<std::string>& contents) {
       break;
     }
     // Signed anew for every attempt: the service refuses a nonce it has seen.
-    rc = http::meta_put_batch(credentials_, files, results, static_cast<long>(group.timeoutMs));
+    rc = http::meta_put_batch(credentials_, files, results, static_cast<long>(group.timeoutMs),
+                              &cancel);
     log_write(rc == codes::kOk ? kLogInfo : kLogError, kModuleSync,
               "put_batch of %zu files return code:[%d]", files.size(), rc);
     // A refused request (400) or a reply of the wrong shape (-1) would

@@ -23,6 +23,7 @@
 #include "OperationArena.h"
 #include "TempNames.h"
 #include "TransferGroup.h"
+#include "Transport.h"
 #include "platform/time.h"
 
 struct varnelo_credentials;
@@ -66,6 +67,8 @@ class PutBatchRequest {
   void run();
 
   TransferGroup group;
+  // Ends the request in flight (a stop or a pause); any thread.
+  http::CancelSignal cancel;
   bool posted = false;            // sync thread: the channel took the request
   mthread::OperationArena arena;  // holds the request's work item
 

@@ -171,7 +171,11 @@ void SmallUploads::completeOldest() {
   int rc = flight->planned;
   if (rc == codes::kOk && flight->putBatch) {
     PutBatchRequest& request = *flight->putBatch;
-    request.group.wait();
+    // A stop or a pause ends the request this thread waits for at once,
+    // rather than after megabytes of files have gone up.
+    while (!request.group.waitFor(kStopPollMs)) {
+      if (context_.isStopping()) request.cancel.cancel();
+    }
     rc = request.posted ? request.member(flight->memberIndex).result : codes::kStopped;
     if (rc != codes::kOk) batch_.reset();  // the chunked way makes requests here
     rc = flight->file.finishSmall(flight->callback, rc);

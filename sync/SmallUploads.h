@@ -47,6 +47,8 @@ class SmallUploads {
   static constexpr uint64_t kBatchMs = 100;
   // Batched puts in flight at once (the one filling counts).
   static constexpr size_t kPutBatchesInFlight = 3;
+  // How often a wait for a batch looks for a stop.
+  static constexpr uint32_t kStopPollMs = 100;
 
   SmallUploads(Context& context, size_t limit);
   // Completes what is still in flight.

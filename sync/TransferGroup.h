@@ -7,6 +7,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -58,6 +59,11 @@ struct TransferGroup {
   void wait() {
     std::unique_lock lock(mutex_);
     done_.wait(lock, [this] { return pending_ == 0; });
+  }
+  // As wait(), for at most `ms`; true when every task has finished.
+  bool waitFor(uint32_t ms) {
+    std::unique_lock lock(mutex_);
+    return done_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return pending_ == 0; });
   }
   int32_t pending() const {
     std::lock_guard lock(mutex_);

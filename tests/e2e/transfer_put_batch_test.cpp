@@ -3,6 +3,8 @@
 // the same content already there, a file written since it was planned, a
 // stop), and a second computer receiving exactly what was sent.
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "SmallUploads.h"
 #include "TransferCodes.h"
@@ -138,4 +140,25 @@ TEST_F(TransferTest, AStopBeforeABatchLeavesSendsNothing) {
   a.pushAll();
   EXPECT_EQ(counts("/2/put_batch").requests, 1);
   EXPECT_EQ(remoteTree().size(), 10u + (remoteTree().count("home") ? 1u : 0u));
+}
+
+TEST_F(TransferTest, AStopEndsABatchTheServiceHoldsBack) {
+  BatchingPc a(credentials(), 64);
+  for (int i = 0; i < 10; ++i) ASSERT_TRUE(a.write(name(i), patternBytes(100, i)));
+  a.plan();
+  ASSERT_TRUE(service().setFaults("/2/put_batch:delay=1,delayMs=30000"));
+  service().resetCounters();
+  std::thread stopper([&] {
+    for (int i = 0; i < 2000 && counts("/2/put_batch").requests == 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));  // polling the service
+    a.context().setPaused(true);
+  });
+  const auto start = std::chrono::steady_clock::now();
+  a.window().drain();
+  const auto waited = std::chrono::steady_clock::now() - start;
+  stopper.join();
+  for (int i = 0; i < 10; ++i) EXPECT_TRUE(a.sink().has("result -103 " + a.path(name(i)))) << i;
+  // Not the service's 30 s: the transfer ended when the stop came.
+  EXPECT_LT(waited, std::chrono::seconds(15));
+  a.context().setPaused(false);
 }
