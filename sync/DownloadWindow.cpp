@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <exception>
 
-#include "IoChannel.h"
-#include "SyncSettings.h"
 #include "TransferGroup.h"
 #include "platform/files.h"
 
@@ -69,16 +67,6 @@ bool DownloadWindow::holdsPartNamed(const std::string& name) const {
   return (incoming_ && named(*incoming_)) ||
          std::any_of(slots_.begin(), slots_.end(),
                      [&](const auto& s) { return named(*s->flight); });
-}
-
-DownloadWindow::Poster ioChannelPoster(const SyncSettings& settings) {
-  const unsigned threads = settings.ioThreads;
-  return
-      [threads](mthread::OperationArena& arena, void* argument, mthread::Channel::RunFunction run) {
-        auto& channel = mthread::IoChannel::instance();
-        channel.setThreadCount(threads);
-        return channel.post(arena, argument, run);
-      };
 }
 
 }  // namespace varnelo

@@ -5,7 +5,7 @@
 // its part file runs on the I/O channel, up to `limit` files together, so
 // that the service's and the network's latency of many small files overlap.
 //
-//   DownloadWindow window(4, ioChannelPoster(settings));
+//   DownloadWindow window(16, poster);  // poster: Channel::post of the threads to use
 //   window.submit(std::move(flight));  // may first complete the oldest one
 //   ...
 //   window.drain();                    // every file completed, oldest first
@@ -24,8 +24,6 @@
 #include "Channel.h"
 
 namespace varnelo {
-
-struct SyncSettings;
 
 class DownloadWindow {
  public:
@@ -75,8 +73,5 @@ class DownloadWindow {
   std::deque<std::unique_ptr<Slot>> slots_;
   const Flight* incoming_ = nullptr;  // the flight submit() is making room for
 };
-
-// Posts to the process-wide I/O channel with the thread count of `settings`.
-DownloadWindow::Poster ioChannelPoster(const SyncSettings& settings);
 
 }  // namespace varnelo

@@ -326,6 +326,7 @@ void FileSyncer::runWithJournal(FileJournal& journal, const std::string& journal
   // 1 sends small files one at a time (benchmarks compare the two).
   if (const uint32_t n = envMillis("VARNELO_FILES_IN_FLIGHT", 0); n > 0 && n <= 64) {
     settings_->filesInFlight = n;
+    settings_->downloadsInFlight = n;
   }
   if (const uint32_t n = envMillis("VARNELO_IO_THREADS", 0); n > 0 && n <= 64) {
     settings_->ioThreads = n;

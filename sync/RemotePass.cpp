@@ -52,8 +52,15 @@ RemotePass::RemotePass(Context& context, bool fullRecheck)
   hooks_.writeSignature = [this](const std::string& path, const Signature& sig) {
     context_.journal().setFolderSignature(path, sig);
   };
-  if (const uint32_t limit = context.settings().filesInFlight; limit > 1) {
-    window_ = std::make_unique<DownloadWindow>(limit, ioChannelPoster(context.settings()));
+  if (const uint32_t limit = context.settings().downloadsInFlight; limit > 1) {
+    // Sync thread only (submit() posts), so the threads start with the
+    // first transfer of a pass that has any.
+    auto post = [this, limit](mthread::OperationArena& arena, void* argument,
+                              mthread::Channel::RunFunction run) {
+      if (!transfers_) transfers_ = std::make_unique<mthread::Channel>(limit);
+      return transfers_->post(arena, argument, run);
+    };
+    window_ = std::make_unique<DownloadWindow>(limit, post);
     // No rows wait on the network.
     window_->setBeforeWait([this] { settlePlacements(context_, placements_, true); });
   }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ArrivedContent.h"
+#include "Channel.h"
 #include "Context.h"
 #include "DownloadCompletion.h"
 #include "DownloadWindow.h"
@@ -108,6 +109,10 @@ class RemotePass {
   static constexpr size_t kListedAllowance = 16 << 20;
   ListedAllowance listedAllowance_{kListedAllowance};
   PlacementBatch placements_;  // the rows of placed files, not yet committed
+  // The threads the window's transfers run on: as many as it has files in
+  // flight, not the I/O channel's, whose count bounds the chunks of large
+  // files at once. Joined after the window drained.
+  std::unique_ptr<mthread::Channel> transfers_;
   // Declared last: destroyed (and so drained) while everything its flights
   // use is still there.
   std::unique_ptr<DownloadWindow> window_;

@@ -24,7 +24,11 @@ struct SyncSettings {
   uint32_t localScanIntervalMs = 600000;             // between two full local scans
   uint32_t ioThreads = 4;                            // worker channel threads
   uint32_t filesInFlight = 4;                        // small-file uploads at once
-  uint32_t smallFileLimit = 16384;                   // 1..limit bytes go up in one request
+  // Small files coming down at once, each on a thread of the pass's own:
+  // such a transfer mostly waits for its part file to reach the disk, and
+  // the disk takes many of those flushes together.
+  uint32_t downloadsInFlight = 16;
+  uint32_t smallFileLimit = 16384;  // 1..limit bytes go up in one request
   uint32_t inlineLimit = 0;    // 1..limit bytes come with their listing; 0: the service offers none
   uint32_t putBatchFiles = 0;  // small files per batched put; 0: the service offers none
   uint64_t putBatchBytes = 0;  // content bytes per batched put
