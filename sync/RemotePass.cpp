@@ -89,11 +89,28 @@ int RemotePass::folder(const std::string& remotePath, const std::string& localFo
     bool leftOut = false;
     // No rows wait on the network.
     settlePlacements(context_, placements_, true);
+    std::vector<sync::JournalEntry> rows;
+    context_.journal().listChildren(folderId, rows);
+    std::sort(rows.begin(), rows.end(),
+              [](const auto& a, const auto& b) { return a.name < b.name; });
+    // Small files' content comes with the listing of a folder this
+    // computer holds nothing of yet. A folder it knows is listed without:
+    // most often it changed by this computer's own uploads, which would
+    // all come back. Only when that listing shows many small files to
+    // fetch is it asked for again with their content.
     code = listRemoteFolder(context_, remotePath, localFolder, entries, listed, dropped, leftOut,
-                            &listedAllowance_);
+                            rows.empty() ? &listedAllowance_ : nullptr);
+    if (code == codes::kOk && !rows.empty() && context_.settings().inlineLimit > 0 &&
+        smallFilesToFetch(entries, rows, context_.settings().inlineLimit) >= kListAgainFor) {
+      entries.clear();
+      dropped.clear();
+      leftOut = false;
+      code = listRemoteFolder(context_, remotePath, localFolder, entries, listed, dropped, leftOut,
+                              &listedAllowance_);
+    }
     if (code == codes::kOk) {
       if (leftOut) job->leaveOut();
-      merge(remotePath, localFolder, folderId, entries, dropped, job);
+      merge(remotePath, localFolder, entries, rows, dropped, job);
       if (expected && !sameSignature(listed, *expected)) code = codes::kConflict;
     }
     job->finish(code == codes::kOk);
@@ -106,8 +123,22 @@ int RemotePass::folder(const std::string& remotePath, const std::string& localFo
   return code;
 }
 
+size_t RemotePass::smallFilesToFetch(const std::vector<RemoteEntry>& remote,
+                                     const std::vector<sync::JournalEntry>& rows, uint64_t limit) {
+  size_t count = 0;
+  for (const RemoteEntry& e : remote) {
+    if (e.folder || e.size == 0 || e.size > limit) continue;
+    const auto row =
+        std::lower_bound(rows.begin(), rows.end(), e.key,
+                         [](const auto& r, const std::string& key) { return r.name < key; });
+    if (row == rows.end() || row->name != e.key || row->signature != e.ver) ++count;
+  }
+  return count;
+}
+
 void RemotePass::merge(const std::string& remotePath, const std::string& localFolder,
-                       int64_t folderId, const std::vector<RemoteEntry>& remote,
+                       const std::vector<RemoteEntry>& remote,
+                       const std::vector<sync::JournalEntry>& rows,
                        const std::vector<std::string>& dropped,
                        const std::shared_ptr<FolderJob>& job) {
   LocalListing local;
@@ -122,9 +153,6 @@ void RemotePass::merge(const std::string& remotePath, const std::string& localFo
     job->finish(false);
     return;
   }
-  std::vector<sync::JournalEntry> rows;
-  context_.journal().listChildren(folderId, rows);
-  std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
   const std::string journalFolder = sync::journalPathOf(remotePath);
   std::vector<std::pair<const RemoteEntry*, std::string>> subfolders;
   mergeSorted(

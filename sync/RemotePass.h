@@ -56,9 +56,18 @@ class RemotePass {
     std::vector<std::string> twins;
   };
 
-  void merge(const std::string& remotePath, const std::string& localFolder, int64_t folderId,
-             const std::vector<RemoteEntry>& remote, const std::vector<std::string>& dropped,
-             const std::shared_ptr<FolderJob>& job);
+  // The listing against the folder's journal rows (sorted by name) and its
+  // local entries.
+  void merge(const std::string& remotePath, const std::string& localFolder,
+             const std::vector<RemoteEntry>& remote, const std::vector<sync::JournalEntry>& rows,
+             const std::vector<std::string>& dropped, const std::shared_ptr<FolderJob>& job);
+  // Small files (1..limit bytes) of the listing that the rows do not hold in
+  // the listed version.
+  static size_t smallFilesToFetch(const std::vector<RemoteEntry>& remote,
+                                  const std::vector<sync::JournalEntry>& rows, uint64_t limit);
+  // A known folder whose listing shows this many small files to fetch is
+  // listed again with their content.
+  static constexpr size_t kListAgainFor = 16;
 
   // Local entries of this folder whose upload the service refused because
   // the name was taken (409). While the listing holds the name, the walk
