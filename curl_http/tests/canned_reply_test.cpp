@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "AccountApi.h"
+#include "CannedServerTest.h"
 #include "EnvGuard.h"
 #include "JsonAccess.h"
 #include "KeyList.h"
@@ -26,34 +27,8 @@ namespace {
 
 const std::string kVer = "AAECAwQFBgcICQoLDA0ODw==";
 
-class CannedReplyTest : public ::testing::Test {
- protected:
-  CannedReplyTest() {
-    env.set("VARNELO_SERVICE", "127.0.0.1:" + std::to_string(server.port()) + ":1");
-    env.unset("USE_HTTPS");
-    for (const char* name : {"CURL_PROXY_SETTINGTYPE", "CURL_PROXY", "CURL_UPLOAD_SPEEDLIMIT",
-                             "CURL_DOWNLOAD_SPEEDLIMIT", "CURL_USERAGENT"})
-      env.unset(name);
-    varnelo_token_pair consumer{"ck", "cs"}, access{"ak", "as"};
-    varnelo_auth_combine("me", &consumer, &access, &creds);
-  }
-  ~CannedReplyTest() override { varnelo_destroy_token(creds); }
-
-  Json::Value lastBody() {
-    Json::Value v;
-    EXPECT_TRUE(parse_json(server.last().body, v)) << server.last().body;
-    return v;
-  }
-
-  varnelo::test::EnvGuard env;
-  RawHttpServer server;
-  varnelo_credentials* creds = nullptr;
-};
-
-struct GetResultDeleter {
-  void operator()(varnelo_meta_get_result* r) const { varnelo_meta_destroy_get_result(r); }
-};
-using GetResultPtr = std::unique_ptr<varnelo_meta_get_result, GetResultDeleter>;
+class CannedReplyTest : public varnelo::test::CannedServerTest {};
+using varnelo::test::GetResultPtr;
 
 }  // namespace
 

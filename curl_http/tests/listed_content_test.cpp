@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "CannedServerTest.h"
 #include "EnvGuard.h"
 #include "JsonAccess.h"
 #include "MetaApi.h"
@@ -22,16 +23,8 @@ const std::string kVer = "AAECAwQFBgcICQoLDA0ODw==";
 const std::string kInfo =
     "\"protocol\":1,\"chunkSize\":4194304,\"smallFileSize\":16384,\"used\":\"0\",\"total\":\"1\"";
 
-class ListedContentTest : public ::testing::Test {
+class ListedContentTest : public varnelo::test::CannedServerTest {
  protected:
-  ListedContentTest() {
-    env.set("VARNELO_SERVICE", "127.0.0.1:" + std::to_string(server.port()) + ":1");
-    env.unset("USE_HTTPS");
-    varnelo_token_pair consumer{"ck", "cs"}, access{"ak", "as"};
-    varnelo_auth_combine("me", &consumer, &access, &creds);
-  }
-  ~ListedContentTest() override { varnelo_destroy_token(creds); }
-
   uint32_t offered(const std::string& member) {
     server.reply("200 OK", "{" + kInfo + member + "}");
     varnelo_meta_info_record info{};
@@ -40,20 +33,6 @@ class ListedContentTest : public ::testing::Test {
     EXPECT_EQ(meta_info_notify(creds, &info, notify, nullptr, &limit), 200) << member;
     return limit;
   }
-
-  Json::Value lastBody() {
-    Json::Value v;
-    EXPECT_TRUE(parse_json(server.last().body, v)) << server.last().body;
-    return v;
-  }
-
-  varnelo::test::EnvGuard env;
-  RawHttpServer server;
-  varnelo_credentials* creds = nullptr;
-};
-
-struct GetResultDeleter {
-  void operator()(varnelo_meta_get_result* r) const { varnelo_meta_destroy_get_result(r); }
 };
 
 }  // namespace
@@ -88,7 +67,7 @@ TEST_F(ListedContentTest, ListingsAskForContentAndEachEntryGivesItsOwn) {
   server.reply("200 OK", listing);
   varnelo_meta_get_result* raw = nullptr;
   ASSERT_EQ(meta_list(creds, "home", &raw, 16384), 200);
-  std::unique_ptr<varnelo_meta_get_result, GetResultDeleter> result(raw);
+  varnelo::test::GetResultPtr result(raw);
   EXPECT_EQ(lastBody()["inline"].asInt(), 16384);
   EXPECT_TRUE(is_integer(lastBody()["inline"]));
 

@@ -4,6 +4,7 @@
 // most.
 #include <map>
 #include <string>
+#include <tuple>
 
 #include "FileJournal.h"
 #include "JournalRows.h"
@@ -78,45 +79,33 @@ TEST_F(EngineParallelTest, AStopDuringABurstOfSmallBatchesKeepsJournalAndService
 // A small put whose reply was cut after the service took it is sent again
 // under a new signature: the service refuses a nonce it has seen, and the
 // same request again would have been refused and taken the long way round
-// (prepare, chunk, commit). Seed 13 cuts the first put's reply, not the next.
-TEST_F(EngineParallelTest, ARetriedSmallPutIsSignedAnew) {
-  setenv("VARNELO_PUT_BATCH", "0", 1);  // each small file on its own
-  auto pc = computer();
-  ASSERT_EQ(pc->start(), 200);
-  ASSERT_TRUE(pc->settle());
-  ASSERT_TRUE(service().resetCounters());
-  ASSERT_TRUE(service().setFaults("seed=13;/2/put:drop=0.5"));
-  pc->write("note.txt", "sent twice");
-  EXPECT_TRUE(waitFor([&] { return remoteTree()["note.txt"] == fileEntry("sent twice"); }));
-  EXPECT_TRUE(pc->settle());
-  ASSERT_TRUE(service().setFaults(""));
-  Json::Value all;
-  ASSERT_TRUE(service().counters(&all));
-  EXPECT_EQ(all["endpoints"]["/2/put"]["requests"].asInt64(), 2);
-  EXPECT_EQ(all["endpoints"]["/prepare_put"]["requests"].asInt64(), 0);
-  EXPECT_EQ(all["endpoints"]["/chunk"]["requests"].asInt64(), 0);
-}
-
-// The same for a batch whose reply was cut: sent again under a new
-// signature, the service finds its files there already, and each file's
-// conflict check sees its own content (no prepare, no chunk). Seed 3 cuts
-// the first batch's reply, not the next.
-TEST_F(EngineParallelTest, ARetriedBatchIsSignedAnew) {
-  auto pc = computer();
-  ASSERT_EQ(pc->start(), 200);
-  ASSERT_TRUE(pc->settle());
-  ASSERT_TRUE(service().resetCounters());
-  ASSERT_TRUE(service().setFaults("seed=3;/2/put_batch:drop=0.5"));
-  pc->write("note.txt", "sent twice");
-  EXPECT_TRUE(waitFor([&] { return remoteTree()["note.txt"] == fileEntry("sent twice"); }));
-  EXPECT_TRUE(pc->settle());
-  ASSERT_TRUE(service().setFaults(""));
-  Json::Value all;
-  ASSERT_TRUE(service().counters(&all));
-  EXPECT_EQ(all["endpoints"]["/2/put_batch"]["requests"].asInt64(), 2);
-  EXPECT_EQ(all["endpoints"]["/prepare_put"]["requests"].asInt64(), 0);
-  EXPECT_EQ(all["endpoints"]["/chunk"]["requests"].asInt64(), 0);
-  EXPECT_EQ(pc->read("note.txt"), "sent twice");
+// (prepare, chunk, commit). The same for a batch: the service finds its
+// files there already, and each file's conflict check sees its own content.
+// Seed 13 cuts the first put's reply, seed 3 the first batch's, not the next.
+TEST_F(EngineParallelTest, ARetriedSmallPutOrBatchIsSignedAnew) {
+  for (const auto& [endpoint, faults, batches] :
+       {std::tuple{"/2/put", "seed=13;/2/put:drop=0.5", "0"},
+        std::tuple{"/2/put_batch", "seed=3;/2/put_batch:drop=0.5", "256"}}) {
+    SCOPED_TRACE(endpoint);
+    setenv("VARNELO_PUT_BATCH", batches, 1);
+    auto pc = computer(batches[0] == '0' ? "Single" : "Batched");
+    ASSERT_EQ(pc->start(), 200);
+    ASSERT_TRUE(pc->settle());
+    ASSERT_TRUE(service().resetCounters());
+    ASSERT_TRUE(service().setFaults(faults));
+    const std::string name = std::string("note") + (batches[0] == '0' ? "1" : "2") + ".txt";
+    pc->write(name, "sent twice");
+    EXPECT_TRUE(waitFor([&] { return remoteTree()[name] == fileEntry("sent twice"); }));
+    EXPECT_TRUE(pc->settle());
+    ASSERT_TRUE(service().setFaults(""));
+    Json::Value all;
+    ASSERT_TRUE(service().counters(&all));
+    EXPECT_EQ(all["endpoints"][endpoint]["requests"].asInt64(), 2);
+    EXPECT_EQ(all["endpoints"]["/prepare_put"]["requests"].asInt64(), 0);
+    EXPECT_EQ(all["endpoints"]["/chunk"]["requests"].asInt64(), 0);
+    EXPECT_EQ(pc->read(name), "sent twice");
+    pc->shutdown();
+  }
 }
 
 // Files of one chunk travel in the window too: their prepare, chunk and
