@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iterator>
 
 #include "DeletionBatch.h"
 #include "DeletionHold.h"
@@ -209,6 +210,10 @@ void IdleTask::scanLocal(uint64_t now) {
 }
 
 void IdleTask::uploadQueued(bool afterScan) {
+  // The rests of batches set aside, the latest last: a new folder queues
+  // its entries as it goes up, and taking those before its siblings walks a
+  // large new tree depth first, so the queue never holds all its files.
+  std::vector<std::vector<std::string>> setAside;
   for (bool first = true; !context_.isPaused(); first = false) {
     // What a scan just queued is the folder as one walk found it, whole;
     // every later batch is gathered, so that a deletion that starts while
@@ -217,13 +222,21 @@ void IdleTask::uploadQueued(bool afterScan) {
     if (stopping_) break;
     std::unordered_map<std::string, std::string> renamedAway;
     std::vector<std::string> batch = context_.updating().takeAll(&renamedAway);
-    if (batch.empty()) break;
-    // The deletions among them are weighed together: too many are held.
-    holdLargeLocalDeletions(context_, batch, renamedAway);
+    if (batch.empty() && !setAside.empty()) {
+      batch = std::move(setAside.back());  // weighed when it was taken
+      setAside.pop_back();
+    } else if (batch.empty()) {
+      break;
+    } else {
+      // The deletions among them are weighed together: too many are held.
+      holdLargeLocalDeletions(context_, batch, renamedAway);
+    }
     for (size_t i = 0; i < batch.size(); ++i) {
       if (context_.isPaused()) {
         // What was not handed over stays queued.
         for (; i < batch.size(); ++i) context_.updating().add(batch[i]);
+        for (auto rest = setAside.rbegin(); rest != setAside.rend(); ++rest)
+          for (const std::string& path : *rest) context_.updating().add(path);
         return;
       }
       log_write(kLogInfo, kModuleSync, "fetch path from updating set:[%s], ", batch[i].c_str());
@@ -231,6 +244,11 @@ void IdleTask::uploadQueued(bool afterScan) {
       // Handed over: a scan's batch is every path it found changed, and
       // what the rest of the pass needs grows meanwhile.
       std::string().swap(batch[i]);
+      if (i + 1 < batch.size() && context_.updating().size() >= kQueuedBeforeDeeper) {
+        setAside.emplace_back(std::make_move_iterator(batch.begin() + i + 1),
+                              std::make_move_iterator(batch.end()));
+        break;
+      }
     }
   }
 }

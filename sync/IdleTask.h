@@ -114,6 +114,9 @@ class IdleTask {
   void scanLocal(uint64_t now);
   // `afterScan`: the queue holds what a local scan just found.
   void uploadQueued(bool afterScan);
+  // Paths queued (by new folders going up) after which the rest of a batch
+  // waits until they are handled.
+  static constexpr size_t kQueuedBeforeDeeper = 4096;
   void flushRetries(uint64_t now);
   void remotePass(uint64_t now);
   void checkWatch(uint64_t now);
