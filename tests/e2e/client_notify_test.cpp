@@ -5,6 +5,7 @@
 // answers "changed" at once, every time, which the engine's watch does not
 // ask in a tight loop.
 #include <atomic>
+#include <optional>
 #include <thread>
 
 #include "CannedServer.h"
@@ -17,15 +18,26 @@ namespace {
 
 class NotifyClientTest : public ClientTest {
  protected:
+  // Points the client at `canned` until the test ends, also when it fails.
   void useCanned(const test::CannedServer& canned) {
+    if (!savedService_) {
+      const char* current = getenv("VARNELO_SERVICE");
+      savedService_ = current ? current : "";
+    }
     const std::string port = std::to_string(canned.port());
     setenv("VARNELO_SERVICE", ("127.0.0.1:" + port + ":" + port).c_str(), 1);
+  }
+  void TearDown() override {
+    if (savedService_) setenv("VARNELO_SERVICE", savedService_->c_str(), 1);
+    ClientTest::TearDown();
   }
   uint64_t notifyRequests() {
     Json::Value counters;
     return service().counters(&counters) ? counters["endpoints"]["/notify"]["requests"].asUInt64()
                                          : 0;
   }
+
+  std::optional<std::string> savedService_;  // before the first useCanned
 };
 
 TEST_F(NotifyClientTest, AHeldWaitIsCancelledAtOnce) {
@@ -65,7 +77,6 @@ TEST_F(NotifyClientTest, MalformedRepliesFailTheWaitAndMalformedOffersAreDropped
   ASSERT_TRUE(credentials);
   test::CannedServer canned;
   ASSERT_TRUE(canned.started());
-  const std::string old = getenv("VARNELO_SERVICE");
   useCanned(canned);
   bool changed = false;
   std::string next;
@@ -103,7 +114,6 @@ TEST_F(NotifyClientTest, MalformedRepliesFailTheWaitAndMalformedOffersAreDropped
   EXPECT_EQ(http::meta_info_notify(credentials.get(), &record, offer), 200);
   EXPECT_TRUE(offer.offered);
   EXPECT_EQ(offer.cursor, "a.0");
-  setenv("VARNELO_SERVICE", old.c_str(), 1);
 }
 
 TEST_F(NotifyClientTest, AServiceAnsweringAtOnceIsNotAskedInALoop) {
@@ -111,7 +121,6 @@ TEST_F(NotifyClientTest, AServiceAnsweringAtOnceIsNotAskedInALoop) {
   ASSERT_TRUE(credentials);
   test::CannedServer canned;
   ASSERT_TRUE(canned.started());
-  const std::string old = getenv("VARNELO_SERVICE");
   useCanned(canned);
   canned.set("/notify", 200, R"({"cursor":"a.1","changed":true})");
   std::atomic<int> changes{0};
@@ -126,7 +135,6 @@ TEST_F(NotifyClientTest, AServiceAnsweringAtOnceIsNotAskedInALoop) {
   ASSERT_GE(changes.load(), 5);
   // Five answers take at least four spacings, however fast the service is.
   EXPECT_GE(took, std::chrono::milliseconds(4 * sync::RemoteWatch::kMinSpacingMs));
-  setenv("VARNELO_SERVICE", old.c_str(), 1);
 }
 
 }  // namespace

@@ -25,6 +25,15 @@ class EngineSameStampTest : public EngineTest {
     ASSERT_FALSE(files::writeFile(pc.path(rel), content));
     ASSERT_FALSE(files::setLastWriteTime(pc.path(rel), time));
   }
+  // Both computers running and holding `rel` with `content`, B settled.
+  void syncBoth(EngineComputer& a, EngineComputer& b, const std::string& rel,
+                const std::string& content) {
+    a.write(rel, content);
+    ASSERT_EQ(a.start(), 200);
+    ASSERT_EQ(b.start(), 200);
+    ASSERT_TRUE(holdEverywhere({&a, &b}, {{rel, fileEntry(content)}}));
+    ASSERT_TRUE(b.settle());
+  }
   int64_t uploadRequests() {
     Json::Value all;
     if (!service().counters(&all)) return -1;
@@ -94,11 +103,7 @@ TEST_F(EngineSameStampTest, TwoComputersMakeFilesOfEqualSizeAndTimeAndBothAreKep
 TEST_F(EngineSameStampTest, AnEditKeepingSizeAndTimeSurvivesARelink) {
   auto a = computer();
   auto b = computer();
-  a->write("report.txt", "as first synced");
-  ASSERT_EQ(a->start(), 200);
-  ASSERT_EQ(b->start(), 200);
-  ASSERT_TRUE(holdEverywhere({a.get(), b.get()}, {{"report.txt", fileEntry("as first synced")}}));
-  ASSERT_TRUE(b->settle());
+  ASSERT_NO_FATAL_FAILURE(syncBoth(*a, *b, "report.txt", "as first synced"));
   b->engine()->stopSync(false);
   editKeepingTime(*b, "report.txt", "edited, samelen", lastWrite(*b, "report.txt"));
   // Started with its journal discarded: nothing but the content can tell
@@ -110,11 +115,7 @@ TEST_F(EngineSameStampTest, AnEditKeepingSizeAndTimeSurvivesARelink) {
 TEST_F(EngineSameStampTest, AnEditThatPutsTheOldTimeBackIsSent) {
   auto a = computer();
   auto b = computer();
-  a->write("notes.txt", "version one");
-  ASSERT_EQ(a->start(), 200);
-  ASSERT_EQ(b->start(), 200);
-  ASSERT_TRUE(holdEverywhere({a.get(), b.get()}, {{"notes.txt", fileEntry("version one")}}));
-  ASSERT_TRUE(b->settle());
+  ASSERT_NO_FATAL_FAILURE(syncBoth(*a, *b, "notes.txt", "version one"));
 
   // While B runs: its watch sees the write.
   editKeepingTime(*b, "notes.txt", "version two", lastWrite(*b, "notes.txt"));
@@ -193,11 +194,7 @@ TEST_F(EngineSameStampTest, AModeChangeAloneSendsNothing) {
 TEST_F(EngineSameStampTest, RowsWithoutAStampGetOneAtTheNextScan) {
   auto a = computer();
   auto b = computer();
-  a->write("notes.txt", "version one");
-  ASSERT_EQ(a->start(), 200);
-  ASSERT_EQ(b->start(), 200);
-  ASSERT_TRUE(holdEverywhere({a.get(), b.get()}, {{"notes.txt", fileEntry("version one")}}));
-  ASSERT_TRUE(b->settle());
+  ASSERT_NO_FATAL_FAILURE(syncBoth(*a, *b, "notes.txt", "version one"));
   b->engine()->stopSync(false);
   {
     sqlite::Database db;

@@ -129,11 +129,27 @@ class EngineSubmountTest : public EngineTest,
   }
   void TearDown() override {
     unsetenv("VARNELO_LOCAL_SCAN_MS");
+    a_.reset();
+    c_.reset();
     EngineTest::TearDown();
   }
   bool remoteIs(const Tree& want, int timeoutMs = 30000) {
     return waitFor([&] { return remoteTree() == want; }, timeoutMs);
   }
+  // The other computers, running: A, and C when the test has three.
+  void startOthers() {
+    a_ = computer();
+    ASSERT_EQ(a_->start(), 200);
+    if (std::get<0>(GetParam()) == 3) {
+      c_ = computer();
+      ASSERT_EQ(c_->start(), 200);
+    }
+  }
+  ::testing::AssertionResult othersHold(const Tree& want) {
+    return c_ ? holdEverywhere({a_.get(), c_.get()}, want) : holdEverywhere({a_.get()}, want);
+  }
+
+  std::unique_ptr<EngineComputer> a_, c_;
 };
 
 TEST_P(EngineSubmountTest, ADiskUnmountedDuringALiveSyncKeepsAnEditMadeElsewhereInIt) {
@@ -158,14 +174,8 @@ TEST_P(EngineSubmountTest, ADiskUnmountedDuringALiveSyncKeepsAnEditMadeElsewhere
                     {"Disk/k.txt", fileEntry("keep")},
                     {"top.txt", fileEntry("top")}};
   ASSERT_TRUE(remoteIs(synced));
-  auto a = computer();
-  ASSERT_EQ(a->start(), 200);
-  std::unique_ptr<EngineComputer> c;
-  if (std::get<0>(GetParam()) == 3) {
-    c = computer();
-    ASSERT_EQ(c->start(), 200);
-  }
-  ASSERT_TRUE(c ? holdEverywhere({a.get(), c.get()}, synced) : holdEverywhere({a.get()}, synced));
+  ASSERT_NO_FATAL_FAILURE(startOthers());
+  ASSERT_TRUE(othersHold(synced));
   ASSERT_TRUE(engine.settle());
 
   // The disk goes away under the running engine; another computer edits a
@@ -173,13 +183,13 @@ TEST_P(EngineSubmountTest, ADiskUnmountedDuringALiveSyncKeepsAnEditMadeElsewhere
   // Lazily, as a pulled disk goes: a file the engine has open there does not
   // keep it.
   ASSERT_EQ(engine.run("umount -l " + quoted(disk)), 0);
-  a->write("Disk/d.txt", "two");
+  a_->write("Disk/d.txt", "two");
   Tree edited = synced;
   edited["Disk/d.txt"] = fileEntry("two");
   ASSERT_TRUE(remoteIs(edited));
   ASSERT_TRUE(engine.settle());
   ASSERT_TRUE(engine.settle());
-  EXPECT_TRUE(c ? holdEverywhere({a.get(), c.get()}, edited) : holdEverywhere({a.get()}, edited));
+  EXPECT_TRUE(othersHold(edited));
   EXPECT_TRUE(files::isDirectory(disk));
   EXPECT_FALSE(files::exists(disk + "/d.txt")) << "written into the folder the disk left";
 
@@ -189,7 +199,7 @@ TEST_P(EngineSubmountTest, ADiskUnmountedDuringALiveSyncKeepsAnEditMadeElsewhere
       waitFor([&] { return engine.run("grep -qx two " + quoted(disk + "/d.txt")) == 0; }, 60000));
   ASSERT_TRUE(engine.settle());
   EXPECT_EQ(engine.run("grep -qx keep " + quoted(disk + "/k.txt")), 0);
-  EXPECT_TRUE(c ? holdEverywhere({a.get(), c.get()}, edited) : holdEverywhere({a.get()}, edited));
+  EXPECT_TRUE(othersHold(edited));
 }
 
 // Mounted while the engine runs, so that no scan has walked it yet: the
@@ -208,18 +218,12 @@ TEST_P(EngineSubmountTest, ADiskMountedDuringALiveSyncIsNotReadAsEmptiedOnceItGo
   ASSERT_EQ(engine.started(), "started 200");
   const Tree synced{{"Disk", "D"}, {"top.txt", fileEntry("top")}};
   ASSERT_TRUE(remoteIs(synced));
-  auto a = computer();
-  ASSERT_EQ(a->start(), 200);
-  std::unique_ptr<EngineComputer> c;
-  if (std::get<0>(GetParam()) == 3) {
-    c = computer();
-    ASSERT_EQ(c->start(), 200);
-  }
-  ASSERT_TRUE(c ? holdEverywhere({a.get(), c.get()}, synced) : holdEverywhere({a.get()}, synced));
+  ASSERT_NO_FATAL_FAILURE(startOthers());
+  ASSERT_TRUE(othersHold(synced));
   ASSERT_TRUE(engine.settle());
 
   ASSERT_EQ(engine.run("mount --bind " + quoted(stash) + " " + quoted(disk)), 0);
-  a->write("Disk/new.txt", "new");
+  a_->write("Disk/new.txt", "new");
   Tree withNew = synced;
   withNew["Disk/new.txt"] = fileEntry("new");
   ASSERT_TRUE(remoteIs(withNew));
@@ -230,7 +234,7 @@ TEST_P(EngineSubmountTest, ADiskMountedDuringALiveSyncIsNotReadAsEmptiedOnceItGo
   ASSERT_EQ(engine.run("umount -l " + quoted(disk)), 0);
   ASSERT_TRUE(engine.rescan());
   ASSERT_TRUE(engine.settle());
-  EXPECT_TRUE(c ? holdEverywhere({a.get(), c.get()}, withNew) : holdEverywhere({a.get()}, withNew));
+  EXPECT_TRUE(othersHold(withNew));
 }
 
 INSTANTIATE_TEST_SUITE_P(Computers, EngineSubmountTest,
