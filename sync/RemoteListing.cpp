@@ -39,34 +39,32 @@ bool keepContent(const varnelo_array* entries, int32_t index, uint32_t limit,
 
 }  // namespace
 
-int listRemoteFolder(Context& context, const std::string& remotePath,
-                     const std::string& localFolder, std::vector<RemoteEntry>& out,
-                     Signature& listed, std::vector<std::string>& dropped, bool& leftOut,
-                     ListedAllowance* allowance) {
+FetchedListing fetchRemoteListing(Context& context, const std::string& remotePath,
+                                  ListedAllowance* allowance) {
+  FetchedListing fetched;
   GetResult result;
   const uint32_t inlineLimit = allowance ? context.settings().inlineLimit : 0;
   int rc = http::meta_list(context.credentials(), remotePath, &result.p, inlineLimit);
-  if (rc != codes::kOk) return rc < -1024 ? (rc & 0x7fffffff) : rc;
+  if (rc != codes::kOk) {
+    fetched.code = rc < -1024 ? (rc & 0x7fffffff) : rc;
+    return fetched;
+  }
   size_t refusedContent = 0;
-  std::memcpy(listed.data(), result.p->entry.ver, listed.size());
+  std::memcpy(fetched.listed.data(), result.p->entry.ver, fetched.listed.size());
   const int32_t count = varnelo_array_size(result.p->entries);
+  std::vector<RemoteEntry>& out = fetched.entries;
   out.reserve(count > 0 ? count : 0);
   for (int32_t i = 0; i < count; ++i) {
     varnelo_meta_entry e{};
     if (varnelo_meta_entry_array_at(result.p->entries, i, &e) != codes::kOk || !e.path ||
         !(e.type & 3) || e.fileSize < 0) {
-      return codes::kOtherFailure;
+      return FetchedListing{codes::kOtherFailure, {}, {}, {}};
     }
     std::string_view path(e.path);
     RemoteEntry entry;
     entry.name = std::string(path.substr(path.rfind('/') + 1));
     if (!isSafeRemoteName(entry.name)) {
-      // Never turned into a local path: reported by the remote path only.
-      const std::string shown = childPath(remotePath, entry.name);
-      log_write(kLogInfo, kModuleSync, "Unsupported path:[%s]", shown.c_str());
-      context.reportResult(codes::kUnsupported, shown);
-      dropped.push_back(nameKey(entry.name));
-      leftOut = true;
+      fetched.unsafeNames.push_back(std::move(entry.name));
       continue;
     }
     entry.key = nameKey(entry.name);
@@ -86,6 +84,24 @@ int listRemoteFolder(Context& context, const std::string& remotePath,
   std::sort(out.begin(), out.end(), [](const RemoteEntry& a, const RemoteEntry& b) {
     return a.key != b.key ? a.key < b.key : a.name < b.name;
   });
+  return fetched;
+}
+
+int weighRemoteListing(Context& context, const std::string& remotePath,
+                       const std::string& localFolder, FetchedListing&& fetched,
+                       std::vector<RemoteEntry>& out, Signature& listed,
+                       std::vector<std::string>& dropped, bool& leftOut) {
+  if (fetched.code != codes::kOk) return fetched.code;
+  listed = fetched.listed;
+  for (const std::string& name : fetched.unsafeNames) {
+    // Never turned into a local path: reported by the remote path only.
+    const std::string shown = childPath(remotePath, name);
+    log_write(kLogInfo, kModuleSync, "Unsupported path:[%s]", shown.c_str());
+    context.reportResult(codes::kUnsupported, shown);
+    dropped.push_back(nameKey(name));
+    leftOut = true;
+  }
+  out = std::move(fetched.entries);
   // Names that differ only in case cannot both live in one local folder
   // next to the journal: the first one wins.
   size_t kept = 0;
@@ -102,6 +118,15 @@ int listRemoteFolder(Context& context, const std::string& remotePath,
   }
   out.resize(kept);
   return codes::kOk;
+}
+
+int listRemoteFolder(Context& context, const std::string& remotePath,
+                     const std::string& localFolder, std::vector<RemoteEntry>& out,
+                     Signature& listed, std::vector<std::string>& dropped, bool& leftOut,
+                     ListedAllowance* allowance) {
+  return weighRemoteListing(context, remotePath, localFolder,
+                            fetchRemoteListing(context, remotePath, allowance), out, listed,
+                            dropped, leftOut);
 }
 
 }  // namespace varnelo::downloader

@@ -12,6 +12,7 @@
 #include "Context.h"
 #include "ListedContent.h"
 #include "TempNames.h"
+#include "TransferCodes.h"
 #include "platform/time.h"
 
 namespace varnelo::downloader {
@@ -29,6 +30,30 @@ struct RemoteEntry {
   // the walk reads the listing as const and only moves these out.
   mutable ListedContent content;
 };
+
+// A folder's listing as the service sent it, read but not yet weighed:
+// entries sorted by key (then name), with their small files' content where
+// it came and the allowance had room. Names that could never be stored
+// here are only in `unsafeNames`, in the listing's order. Made on any
+// thread (the listings fetched ahead, ListingAhead.h).
+struct FetchedListing {
+  int code = codes::kOk;
+  Signature listed{};
+  std::vector<RemoteEntry> entries;
+  std::vector<std::string> unsafeNames;
+};
+
+// Fetches and reads the listing of `remotePath`. With an `allowance`, where
+// the service offers it, small files' content is asked for too.
+FetchedListing fetchRemoteListing(Context& context, const std::string& remotePath,
+                                  ListedAllowance* allowance);
+
+// Weighs a fetched listing on the sync thread (see listRemoteFolder) and
+// returns its code.
+int weighRemoteListing(Context& context, const std::string& remotePath,
+                       const std::string& localFolder, FetchedListing&& fetched,
+                       std::vector<RemoteEntry>& out, Signature& listed,
+                       std::vector<std::string>& dropped, bool& leftOut);
 
 // Lists the folder; `out` gets its entries sorted by key, `listed` the
 // folder's own version. `dropped` gets the lower-cased names of entries

@@ -47,7 +47,10 @@ RemotePass::RemotePass(Context& context, bool fullRecheck)
     : context_(context),
       full_(fullRecheck),
       chooser_(journalTwinChooser(context)),
-      placements_(context.journal(), files::syncDirectory) {
+      placements_(context.journal(), files::syncDirectory),
+      ahead_([this](const std::string& remotePath, bool withContent) {
+        return fetchRemoteListing(context_, remotePath, withContent ? &listedAllowance_ : nullptr);
+      }) {
   hooks_.stopping = [this] { return context_.isStopping(); };
   hooks_.writeSignature = [this](const std::string& path, const Signature& sig) {
     context_.journal().setFolderSignature(path, sig);
@@ -74,6 +77,7 @@ void RemotePass::drainDownloads() {
 int RemotePass::folder(const std::string& remotePath, const std::string& localFolder,
                        std::optional<Signature> expected,
                        const std::shared_ptr<FolderJob>& parent) {
+  reached(remotePath);
   const std::string journalPath = sync::journalPathOf(remotePath);
   int64_t folderId = 0;
   int code = codes::kOk;
@@ -98,8 +102,7 @@ int RemotePass::folder(const std::string& remotePath, const std::string& localFo
     // most often it changed by this computer's own uploads, which would
     // all come back. Only when that listing shows many small files to
     // fetch is it asked for again with their content.
-    code = listRemoteFolder(context_, remotePath, localFolder, entries, listed, dropped, leftOut,
-                            rows.empty() ? &listedAllowance_ : nullptr);
+    code = list(remotePath, localFolder, rows.empty(), entries, listed, dropped, leftOut);
     if (code == codes::kOk && !rows.empty() && context_.settings().inlineLimit > 0 &&
         smallFilesToFetch(entries, rows, context_.settings().inlineLimit) >= kListAgainFor) {
       entries.clear();
@@ -110,7 +113,10 @@ int RemotePass::folder(const std::string& remotePath, const std::string& localFo
     }
     if (code == codes::kOk) {
       if (leftOut) job->leaveOut();
+      expectChildren(remotePath, entries, rows);
+      askAhead();
       merge(remotePath, localFolder, entries, rows, dropped, job);
+      leaveFolder();
       if (expected && !sameSignature(listed, *expected)) code = codes::kConflict;
     }
     job->finish(code == codes::kOk);
@@ -121,6 +127,60 @@ int RemotePass::folder(const std::string& remotePath, const std::string& localFo
   }
   context_.reportResult(code, "");
   return code;
+}
+
+int RemotePass::list(const std::string& remotePath, const std::string& localFolder,
+                     bool withContent, std::vector<RemoteEntry>& entries, Signature& listed,
+                     std::vector<std::string>& dropped, bool& leftOut) {
+  if (std::optional<FetchedListing> fetched = ahead_.take(remotePath, withContent)) {
+    return weighRemoteListing(context_, remotePath, localFolder, std::move(*fetched), entries,
+                              listed, dropped, leftOut);
+  }
+  return listRemoteFolder(context_, remotePath, localFolder, entries, listed, dropped, leftOut,
+                          withContent ? &listedAllowance_ : nullptr);
+}
+
+void RemotePass::reached(const std::string& remotePath) {
+  if (expected_.empty()) return;
+  std::deque<Expected>& siblings = expected_.back();
+  const auto it = std::find_if(siblings.begin(), siblings.end(),
+                               [&](const Expected& e) { return e.remotePath == remotePath; });
+  if (it == siblings.end()) return;  // not expected: whatever is expected still may come
+  for (auto passed = siblings.begin(); passed != it; ++passed) ahead_.drop(passed->remotePath);
+  siblings.erase(siblings.begin(), it + 1);
+}
+
+void RemotePass::expectChildren(const std::string& remotePath,
+                                const std::vector<RemoteEntry>& remote,
+                                const std::vector<sync::JournalEntry>& rows) {
+  std::deque<Expected>& children = expected_.emplace_back();
+  for (const RemoteEntry& e : remote) {
+    if (!e.folder) continue;
+    const auto row =
+        std::lower_bound(rows.begin(), rows.end(), e.key,
+                         [](const auto& r, const std::string& key) { return r.name < key; });
+    const bool known = row != rows.end() && row->name == e.key;
+    const bool folderRow = known && (row->type & sync::FileJournal::kTypeFolder);
+    if (folderRow && !full_ && sameSignature(e.ver, row->signature)) continue;
+    children.push_back({childPath(remotePath, e.name), !folderRow});
+  }
+}
+
+void RemotePass::askAhead() {
+  if (context_.isStopping()) return;
+  // The next folders in the walk's order, as far as it is known: the rest
+  // of the innermost folder's children, then those of the folders above.
+  size_t asked = 0;
+  for (auto level = expected_.rbegin(); level != expected_.rend(); ++level) {
+    for (const Expected& e : *level) {
+      if (asked++ == ListingAhead::kAhead || !ahead_.request(e.remotePath, e.withContent)) return;
+    }
+  }
+}
+
+void RemotePass::leaveFolder() {
+  for (const Expected& e : expected_.back()) ahead_.drop(e.remotePath);
+  expected_.pop_back();
 }
 
 size_t RemotePass::smallFilesToFetch(const std::vector<RemoteEntry>& remote,

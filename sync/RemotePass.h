@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,6 +23,7 @@
 #include "FileJournal.h"
 #include "FolderJob.h"
 #include "ListedContent.h"
+#include "ListingAhead.h"
 #include "LocalListing.h"
 #include "PlacementBatch.h"
 #include "RemoteListing.h"
@@ -68,6 +70,23 @@ class RemotePass {
   // A known folder whose listing shows this many small files to fetch is
   // listed again with their content.
   static constexpr size_t kListAgainFor = 16;
+
+  // The listing of a folder, fetched ahead when the walk expected it.
+  int list(const std::string& remotePath, const std::string& localFolder, bool withContent,
+           std::vector<RemoteEntry>& entries, Signature& listed, std::vector<std::string>& dropped,
+           bool& leftOut);
+  // The walk reached `remotePath` (a child of the innermost folder it
+  // walks): the folders expected before it were passed by.
+  void reached(const std::string& remotePath);
+  // The child folders of a listed folder that the walk is expected to
+  // enter, in its order: those without a folder row, and those whose
+  // version changed (every one in a full pass). Their listings are asked
+  // for as the walk gets near them.
+  void expectChildren(const std::string& remotePath, const std::vector<RemoteEntry>& remote,
+                      const std::vector<sync::JournalEntry>& rows);
+  void askAhead();
+  // The folder's expected children that were not walked are passed by.
+  void leaveFolder();
 
   // Local entries of this folder whose upload the service refused because
   // the name was taken (409). While the listing holds the name, the walk
@@ -118,6 +137,16 @@ class RemotePass {
   static constexpr size_t kListedAllowance = 16 << 20;
   ListedAllowance listedAllowance_{kListedAllowance};
   PlacementBatch placements_;  // the rows of placed files, not yet committed
+  // The folders the walk is expected to enter, innermost folder last: for
+  // each folder being walked, its child folders not reached yet.
+  struct Expected {
+    std::string remotePath;
+    bool withContent = false;  // listed with small files' content (a folder new here)
+  };
+  std::vector<std::deque<Expected>> expected_;
+  // Declared after what its fetches use (the allowance), so that it is
+  // joined first.
+  ListingAhead ahead_;
   // The threads the window's transfers run on: as many as it has files in
   // flight, not the I/O channel's, whose count bounds the chunks of large
   // files at once. Joined after the window drained.

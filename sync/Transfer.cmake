@@ -17,6 +17,7 @@ target_sources(varnelo_sync PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/FileDownload.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ListedContent.cpp
   ${CMAKE_CURRENT_LIST_DIR}/RemoteListing.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ListingAhead.cpp
   ${CMAKE_CURRENT_LIST_DIR}/RemotePass.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PlaceFile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PlacementBatch.cpp
@@ -59,6 +60,7 @@ target_sources(sync_tests PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/tests/placement_batch_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/folder_prefetch_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/listed_content_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/listing_ahead_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/placed_files_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/recent_uploads_test.cpp
 )

@@ -3,7 +3,7 @@
 // byte and journal row as the per-file way leaves them, and a file changed
 // on the service after the listing that carried it ends as the service has
 // it, with nothing kept twice. Only listings likely to hold much to fetch
-// ask for the content.
+// ask for the content. Listings fetched ahead of the walk are all used.
 #include <algorithm>
 #include <map>
 
@@ -139,6 +139,42 @@ TEST_F(EngineListedContentTest, ContentComesWithAListingOnlyWhereMuchOfItIsToFet
   for (int i = 0; i < kFiles; ++i)
     EXPECT_EQ(b->read("sent/f" + std::to_string(i)), bytesOf(kSize, i)) << i;
   EXPECT_LT(requests("/get"), kFiles / 4) << "a request per file";
+}
+
+// The walk's listings are fetched ahead of it, in its order, folders
+// nested in folders among them: each folder of a new tree is still listed
+// once, not fetched ahead and then again.
+TEST_F(EngineListedContentTest, ANestedTreeComesDownWithOneListingPerFolder) {
+  Contents files;
+  std::vector<std::string> folders{"n"};
+  for (const char* a : {"a", "b", "c"}) {
+    folders.push_back("n/" + std::string(a));
+    for (const char* b : {"x", "y", "z"}) folders.push_back("n/" + std::string(a) + "/" + b);
+  }
+  for (size_t k = 0; k < folders.size(); ++k) {
+    for (int i = 0; i < 2; ++i)
+      files[folders[k] + "/f" + std::to_string(i)] = bytesOf(100 + k * 10 + i, k * 10 + i);
+  }
+  auto a = computer();
+  for (const auto& [rel, content] : files) a->write(rel, content);
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_TRUE(
+      waitFor([&] { return remoteTree().size() == files.size() + folders.size(); }, 120000));
+  a->shutdown();
+
+  ASSERT_TRUE(service().resetCounters());
+  auto b = computer();
+  ASSERT_EQ(b->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return b->tree() == remoteTree(); }, 120000));
+  EXPECT_TRUE(b->settle());
+  const int64_t passes = static_cast<int64_t>(b->state().remotePasses);
+  b->shutdown();
+  for (const auto& [rel, content] : files) EXPECT_EQ(b->read(rel), content) << rel;
+  // The first pass lists home and every folder; each later one lists home
+  // (its folders unchanged), and one more may have begun since.
+  const int64_t gets = requests("/get");
+  EXPECT_GE(gets, static_cast<int64_t>(folders.size()) + passes);
+  EXPECT_LE(gets, static_cast<int64_t>(folders.size()) + passes + 1);
 }
 
 }  // namespace
