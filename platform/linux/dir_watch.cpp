@@ -300,18 +300,19 @@ bool DirWatch::fillPending(int waitMillis) {
     const ssize_t got = ::read(fd_, buffer_.data(), buffer_.size());
     if (got <= 0) break;  // EAGAIN: drained
     any = true;
+    const auto now = std::chrono::steady_clock::now();
     for (ssize_t offset = 0; offset + static_cast<ssize_t>(sizeof(inotify_event)) <= got;) {
       inotify_event header;
       std::memcpy(&header, buffer_.data() + offset, sizeof header);
       const char* name = buffer_.data() + offset + sizeof header;
       pending_.push_back({header.wd, header.mask, header.cookie,
-                          header.len ? std::string(name, strnlen(name, header.len)) : ""});
+                          header.len ? std::string(name, strnlen(name, header.len)) : "", now});
       offset += static_cast<ssize_t>(sizeof header + header.len);
     }
   }
   if (any && fault_.load() == static_cast<int>(DirWatchFault::QueueOverflow)) {
     fault_.store(0);
-    pending_.push_back({-1, IN_Q_OVERFLOW, 0, ""});
+    pending_.push_back({-1, IN_Q_OVERFLOW, 0, "", std::chrono::steady_clock::now()});
   }
   return any;
 }
@@ -369,8 +370,16 @@ std::error_code DirWatch::handle(size_t index, std::vector<DirChange>& out) {
     if (isDir) dropTree(rel);
   } else if (event.mask & IN_MOVED_FROM) {
     size_t to = findMovedTo(index + 1, event.cookie);
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(kPairWaitMillis);
+    // The kernel queues the new name right after the old one; what it has
+    // not queued a moment after the old name came is never coming (a name
+    // moved out of the tree, or into a folder not watched yet). The wait
+    // counts from when the old name was read, so a reader running behind
+    // (the events of thousands of files queued) does not wait for each.
+    const auto deadline = event.readAt + std::chrono::milliseconds(kPairWaitMillis);
+    if (to == pending_.size()) {
+      fillPending(0);
+      to = findMovedTo(index + 1, event.cookie);
+    }
     while (to == pending_.size()) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                             deadline - std::chrono::steady_clock::now())

@@ -23,6 +23,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -119,6 +120,7 @@ class DirWatch {
     uint32_t mask;
     uint32_t cookie;
     std::string name;
+    std::chrono::steady_clock::time_point readAt;  // when it came from the kernel
   };
 
   std::error_code addFolder(const std::string& rel);
