@@ -106,6 +106,14 @@ void FileSyncer::queue(const char* path, const char* what) {
 }
 
 void FileSyncer::onPathAdded(const char* path) {
+  {
+    // A folder the engine made and filled before the monitor watched it
+    // is reported with all it holds, as added: what is there exactly as the
+    // download placed it (the same file, of its size and time) is the
+    // engine's own doing, like the placing rename it was not told of.
+    std::lock_guard lock(lock_);
+    if (context_ && path && isPlacedHere(path)) return;
+  }
   queue(path, "path added event");
 }
 
@@ -126,9 +134,18 @@ bool FileSyncer::isOwnPlacement(const char* oldPath, const char* newPath) const 
   // brings events of its own.
   const std::string temp = tempFolderPath(context_->localRoot());
   auto inTemp = [&](const char* path) { return std::string_view(path).starts_with(temp); };
-  if (inTemp(oldPath) && !inTemp(newPath)) return context_->placedFiles().holdsAsPlaced(newPath);
-  if (inTemp(newPath) && !inTemp(oldPath)) return context_->placedFiles().holdsAsPlaced(oldPath);
+  if (inTemp(oldPath) && !inTemp(newPath)) return isPlacedHere(newPath);
+  if (inTemp(newPath) && !inTemp(oldPath)) return isPlacedHere(oldPath);
   return false;
+}
+
+bool FileSyncer::isPlacedHere(const char* path) const {
+  // The engine suppresses the path before its rename and lets go of it
+  // only after it noted the placed file. Asked in this order there is no
+  // gap: a path no longer suppressed is noted. Asked the other way round,
+  // a report read between the rename and the note would find neither once
+  // the engine let go in between, and go on as a change.
+  return context_->updating().isSuppressed(path) || context_->placedFiles().holdsAsPlaced(path);
 }
 
 void FileSyncer::onPathRenamed(const char* oldPath, const char* newPath) {

@@ -128,6 +128,9 @@ class FileSyncer final : public IMonitorEvent {
   // Under lock_ with a context: true when the rename is the download path
   // putting a file in place, and the file is still as it was placed.
   bool isOwnPlacement(const char* oldPath, const char* newPath) const;
+  // Under lock_ with a context: the file at `path` is one the download
+  // path is placing, or placed and left as it is.
+  bool isPlacedHere(const char* path) const;
   std::string localRoot() const;
 
   std::atomic<IVarneloEvent*> sink_{nullptr};

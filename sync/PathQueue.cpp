@@ -104,4 +104,9 @@ void PathQueue::clearSuppressed() {
   suppressed_.clear();
 }
 
+bool PathQueue::isSuppressed(const std::string& path) const {
+  std::lock_guard lock(mutex_);
+  return !suppressed_.empty() && suppressed_ == path;
+}
+
 }  // namespace varnelo

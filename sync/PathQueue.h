@@ -50,8 +50,11 @@ class PathQueue {
   // outlive the queue or be cleared before it goes.
   void setWaker(platform::Event* event) { waker_.store(event); }
 
+  // While a path is suppressed (the engine is placing a file there), adds
+  // of it are refused.
   void setSuppressed(const std::string& path);
   void clearSuppressed();
+  bool isSuppressed(const std::string& path) const;
 
  private:
   mutable std::mutex mutex_;  // guards everything below

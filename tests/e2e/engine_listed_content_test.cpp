@@ -177,5 +177,34 @@ TEST_F(EngineListedContentTest, ANestedTreeComesDownWithOneListingPerFolder) {
   EXPECT_LE(gets, static_cast<int64_t>(folders.size()) + passes + 1);
 }
 
+// A tree coming down fast, into folders made as it comes: the monitor
+// reports every placing rename, or a new folder with all it holds by then,
+// and none of it is the user's doing. Nothing goes back up, not even to be
+// looked at and found unchanged.
+TEST_F(EngineListedContentTest, FilesComingDownAreNotTakenForLocalChanges) {
+  constexpr int kFolders = 30, kPerFolder = 40;
+  auto a = computer();
+  for (int k = 0; k < kFolders; ++k) {
+    for (int i = 0; i < kPerFolder; ++i)
+      a->write("fast/d" + std::to_string(k) + "/f" + std::to_string(i), bytesOf(200 + i, k + i));
+  }
+  ASSERT_EQ(a->start(), 200);
+  ASSERT_TRUE(
+      waitFor([&] { return remoteTree().size() == kFolders * (kPerFolder + 1) + 1u; }, 120000));
+  a->shutdown();
+
+  auto b = computer();
+  ASSERT_EQ(b->start(), 200);
+  ASSERT_TRUE(waitFor([&] { return b->tree() == remoteTree(); }, 120000));
+  EXPECT_TRUE(b->settle());
+  size_t sendsLookedAt = 0;
+  for (const std::string& line : b->sink().lines()) {
+    if (line.rfind("uploaded ", 0) == 0 ||
+        (line.rfind("file ", 0) == 0 && line.ends_with(" " + std::to_string(kFileUploading))))
+      ++sendsLookedAt;
+  }
+  EXPECT_EQ(sendsLookedAt, 0u);
+}
+
 }  // namespace
 }  // namespace varnelo::e2e
