@@ -17,26 +17,24 @@ int digitValue(char c, bool urlSafe) {
 
 std::string base64Encode(std::string_view bytes, bool urlSafe) {
   const char* table = urlSafe ? kUrlSafe : kStandard;
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
+  // Written in place: listings carry megabytes of it.
+  std::string out((bytes.size() + 2) / 3 * 4, '=');
+  char* o = out.data();
+  const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
   size_t i = 0;
   for (; i + 3 <= bytes.size(); i += 3) {
-    unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
-                 (static_cast<unsigned char>(bytes[i + 1]) << 8) |
-                 static_cast<unsigned char>(bytes[i + 2]);
-    out.push_back(table[(v >> 18) & 63]);
-    out.push_back(table[(v >> 12) & 63]);
-    out.push_back(table[(v >> 6) & 63]);
-    out.push_back(table[v & 63]);
+    const unsigned v = (in[i] << 16) | (in[i + 1] << 8) | in[i + 2];
+    *o++ = table[(v >> 18) & 63];
+    *o++ = table[(v >> 12) & 63];
+    *o++ = table[(v >> 6) & 63];
+    *o++ = table[v & 63];
   }
-  size_t rest = bytes.size() - i;
-  if (rest > 0) {
-    unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
-    if (rest == 2) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-    out.push_back(table[(v >> 18) & 63]);
-    out.push_back(table[(v >> 12) & 63]);
-    out.push_back(rest == 2 ? table[(v >> 6) & 63] : '=');
-    out.push_back('=');
+  if (const size_t rest = bytes.size() - i; rest > 0) {
+    unsigned v = in[i] << 16;
+    if (rest == 2) v |= in[i + 1] << 8;
+    *o++ = table[(v >> 18) & 63];
+    *o++ = table[(v >> 12) & 63];
+    if (rest == 2) *o = table[(v >> 6) & 63];  // else both stay '='
   }
   return out;
 }

@@ -51,6 +51,25 @@ TEST(Base64Test, DecodingIsStrict) {
   EXPECT_EQ(base64Encode(std::string("\xfb\xff", 2), false), "+/8=");
 }
 
+// The encoding's own examples, and every length's last group (none, one or
+// two padding signs) back to the same bytes.
+TEST(Base64Test, EncodingPadsTheLastGroupAndDecodesBack) {
+  const char* const vectors[][2] = {{"", ""},
+                                    {"f", "Zg=="},
+                                    {"fo", "Zm8="},
+                                    {"foo", "Zm9v"},
+                                    {"foob", "Zm9vYg=="},
+                                    {"fooba", "Zm9vYmE="},
+                                    {"foobar", "Zm9vYmFy"}};
+  for (const auto& [plain, encoded] : vectors) EXPECT_EQ(base64Encode(plain, false), encoded);
+  std::string bytes, back;
+  for (int n = 0; n < 40; ++n) {
+    EXPECT_TRUE(base64Decode(base64Encode(bytes, true), true, back)) << n;
+    EXPECT_EQ(back, bytes) << n;
+    bytes.push_back(static_cast<char>(n * 97 + 255));
+  }
+}
+
 TEST(TreePathTest, AcceptsTheFourSpellingsOfHomeOnly) {
   std::vector<std::string> parts;
   for (const char* ok : {"home", "/home", "HOME/a/b", "/home/a b/c.txt"}) {
