@@ -62,6 +62,8 @@ class ListingAhead {
   void drop(const std::string& remotePath);
   // How many are asked for and not yet taken or dropped.
   size_t pending() const;
+  // How many may be asked for at once.
+  size_t bound() const { return ahead_; }
 
  private:
   enum class State { Asked, Fetching, Fetched };

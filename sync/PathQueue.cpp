@@ -7,8 +7,12 @@
 
 namespace varnelo {
 
+bool PathQueue::suppressesLocked(const std::string& path) const {
+  return !suppressed_.empty() && suppressed_ == path;
+}
+
 bool PathQueue::addLocked(const std::string& path) {
-  if (!suppressed_.empty() && suppressed_ == path) {
+  if (suppressesLocked(path)) {
     log_write(kLogInfo, kModuleSync, "path excluded from updating set:[%s]", path.c_str());
     return false;
   }
@@ -106,7 +110,7 @@ void PathQueue::clearSuppressed() {
 
 bool PathQueue::isSuppressed(const std::string& path) const {
   std::lock_guard lock(mutex_);
-  return !suppressed_.empty() && suppressed_ == path;
+  return suppressesLocked(path);
 }
 
 }  // namespace varnelo

@@ -60,6 +60,7 @@ class PathQueue {
   mutable std::mutex mutex_;  // guards everything below
   // Adds under the lock; false when suppressed or already queued.
   bool addLocked(const std::string& path);
+  bool suppressesLocked(const std::string& path) const;
   void wake();
 
   // Each path is stored once, in `order_`; `members_` views its text there

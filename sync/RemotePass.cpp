@@ -173,7 +173,7 @@ void RemotePass::askAhead() {
   size_t asked = 0;
   for (auto level = expected_.rbegin(); level != expected_.rend(); ++level) {
     for (const Expected& e : *level) {
-      if (asked++ == ListingAhead::kAhead || !ahead_.request(e.remotePath, e.withContent)) return;
+      if (asked++ == ahead_.bound() || !ahead_.request(e.remotePath, e.withContent)) return;
     }
   }
 }

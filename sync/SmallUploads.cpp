@@ -11,19 +11,10 @@
 #include "SyncSettings.h"
 #include "TransferCodes.h"
 #include "TransferGroup.h"
+#include "platform/text.h"
 #include "platform/time.h"
 
 namespace varnelo::uploader {
-namespace {
-
-std::string foldedPath(const std::string& path) {
-  std::string folded = path;
-  for (char& c : folded)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return folded;
-}
-
-}  // namespace
 
 // One small file on its way. The job, the callback and the task live here
 // until the sync thread has completed the file; the arena only holds the
@@ -99,7 +90,7 @@ bool SmallUploads::submit(UploadJob& job) {
   } else if (posted) {
     f.group.taskFinished(false);  // refused by the channel: the task never runs
   }
-  ++held_[foldedPath(f.job.localPath)];
+  ++held_[platform::asciiLower(f.job.localPath)];
   flights_.push_back(std::move(flight));
   return true;
 }
@@ -160,7 +151,7 @@ void SmallUploads::batchNext() {
 void SmallUploads::completeOldest() {
   std::unique_ptr<Flight> flight = std::move(flights_.front());
   flights_.pop_front();
-  if (auto it = held_.find(foldedPath(flight->job.localPath));
+  if (auto it = held_.find(platform::asciiLower(flight->job.localPath));
       it != held_.end() && --it->second == 0)
     held_.erase(it);
   // Rows already written are committed before the thread waits for this
@@ -202,7 +193,7 @@ void SmallUploads::drain() {
 }
 
 bool SmallUploads::holds(const std::string& localPath) const {
-  return held_.count(foldedPath(localPath)) > 0;
+  return held_.count(platform::asciiLower(localPath)) > 0;
 }
 
 void runUpload(Context& context, UploadJob& job) {
